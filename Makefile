@@ -1,0 +1,65 @@
+# Findlark: the two commands a new user needs are `make run` and `make test`.
+# Both install what is missing (Debian 12 packages), configure and build first.
+
+BUILD      ?= build
+PREFIX     ?= /usr/local
+JOBS       ?= 2
+CMAKE_ARGS ?=
+ifdef CI
+CMAKE_ARGS += -DFINDLARK_WERROR=ON
+endif
+
+# Everything the build, the tests and the app need at run time.
+PACKAGES := build-essential cmake pkg-config make \
+	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
+	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
+	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev \
+	libgtest-dev libgmock-dev \
+	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core \
+	xvfb xauth attr
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: run test deps build install bench samples screenshots clean
+
+run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set)." >&2; \
+	  echo "Run it from a desktop session, or under a virtual one: xvfb-run make run" >&2; \
+	  exit 1; fi
+	@if [ -x $(BUILD)/bin/mdindexd ]; then $(BUILD)/bin/mdindexd; fi
+	$(BUILD)/bin/findlark
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# Installs only what dpkg does not already have, so it is a quick no-op when
+# everything is present.
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing missing packages:" $$missing; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j$(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+bench: build
+	@for b in $(BUILD)/bench/*; do [ -x "$$b" ] && "$$b"; done; \
+	for s in bench/*.sh; do [ -f "$$s" ] && BUILD=$(BUILD) bash "$$s"; done; true
+
+samples: build
+	cmake --build $(BUILD) --target samples
+
+screenshots: build
+	cmake --build $(BUILD) --target screenshots
+
+clean:
+	rm -rf $(BUILD)

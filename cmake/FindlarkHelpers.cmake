@@ -1,0 +1,73 @@
+# findlark_library(NAME DEPS <targets...>)
+# One static library per source folder: every .cpp of the calling folder.
+# A folder that has no sources yet becomes an INTERFACE target, so that
+# dependants link the same way before and after it grows code.
+function(findlark_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# findlark_tool(NAME DEPS <targets...>): a thin executable from the folder's main.cpp.
+function(findlark_tool name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+    return()
+  endif()
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+
+# findlark_gtest(NAME SOURCES <files...> DEPS <targets...>)
+# A GoogleTest executable registered with ctest. Tests get the tool folder and a
+# scratch root through the environment; they must never touch the real home.
+function(findlark_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+  target_compile_definitions(${name} PRIVATE
+    FINDLARK_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+    FINDLARK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    FINDLARK_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin" TIMEOUT 300)
+endfunction()
+
+# findlark_qtest(NAME SOURCES <files...> DEPS <targets...>): a QtTest executable,
+# run offscreen.
+function(findlark_qtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Test)
+  target_compile_definitions(${name} PRIVATE
+    FINDLARK_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+    FINDLARK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    FINDLARK_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+    FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin" TIMEOUT 300)
+endfunction()
+
+# findlark_subdirs(): add every immediate subfolder that has a CMakeLists.txt.
+macro(findlark_subdirs)
+  file(GLOB _children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(_child ${_children})
+    if(IS_DIRECTORY ${_child} AND EXISTS ${_child}/CMakeLists.txt)
+      add_subdirectory(${_child})
+    endif()
+  endforeach()
+endmacro()

@@ -1,0 +1,32 @@
+// The keywords extended attribute: its name and value format, kept in one
+// place for the app (which writes it) and the importers (which read it).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mdindex {
+
+// The attribute name on Linux file systems (user namespace).
+inline constexpr const char* kKeywordsXattr = "user.com.apple.metadata:kMDItemKeywords";
+
+// Serialises one string as a binary property list (bplist00). For
+// "one, cattle, three" this is exactly 62 bytes. Empty optional on failure.
+std::optional<std::string> encodeKeywordsValue(std::string_view keyword);
+
+// Parses an XML property-list document whose root is a string, and returns
+// the binary form of that string (what the app writes). Empty on failure.
+std::optional<std::string> binaryPlistFromXmlString(std::string_view xml);
+
+// Decodes an attribute value: a binary or XML property list holding a string
+// or an array of strings. Non-string array elements are skipped. Empty optional
+// when the bytes are not such a property list.
+std::optional<std::vector<std::string>> decodeKeywordsValue(std::string_view bytes);
+
+// Reads the keywords attribute of `path` (not following a final symbolic link).
+// Empty vector when absent or unreadable.
+std::vector<std::string> readKeywordsXattr(const std::string& path);
+
+}  // namespace mdindex

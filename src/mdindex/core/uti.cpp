@@ -1,0 +1,167 @@
+#include "mdindex/core/uti.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace mdindex {
+
+namespace {
+
+struct Row {
+  const char* uti;
+  const char* extensions;  // space-separated, lower case
+  const char* parents;     // space-separated, nearest first
+  const char* kind;
+};
+
+// The one type table. Parents follow the platform's conformance tree.
+constexpr Row kTypes[] = {
+    {"public.plain-text", "txt text", "public.text public.data public.item public.content", "Plain Text Document"},
+    {"public.rtf", "rtf", "public.text public.data public.item public.content", "Rich Text Document"},
+    {"public.html", "html htm xhtml", "public.text public.data public.item public.content", "HTML text"},
+    {"com.adobe.pdf", "pdf", "public.data public.item public.composite-content public.content", "PDF document"},
+    {"org.openxmlformats.wordprocessingml.document", "docx",
+     "org.openxmlformats.openxml public.data public.item public.composite-content public.content", "Microsoft Word document"},
+    {"org.oasis-open.opendocument.text", "odt",
+     "public.zip-archive public.data public.item public.composite-content public.content", "OpenDocument Text"},
+    {"com.apple.iwork.numbers.sffnumbers", "numbers", "public.zip-archive public.data public.item public.content", "Numbers Spreadsheet"},
+    {"com.apple.iwork.pages.sffpages", "pages", "public.zip-archive public.data public.item public.content", "Pages Document"},
+    {"com.apple.iwork.keynote.sffkey", "key", "public.zip-archive public.data public.item public.content", "Keynote Presentation"},
+    {"public.png", "png", "public.image public.data public.item public.content", "PNG image"},
+    {"public.jpeg", "jpg jpeg jpe", "public.image public.data public.item public.content", "JPEG image"},
+    {"public.tiff", "tif tiff", "public.image public.data public.item public.content", "TIFF image"},
+    {"com.apple.property-list", "plist", "public.data public.item", "Property List"},
+    {"public.zip-archive", "zip", "public.data public.item public.content", "ZIP archive"},
+    {"public.folder", "", "public.directory public.item", "Folder"},
+    {"public.data", "", "public.item", "Document"},
+};
+
+std::vector<std::string> split(const char* s) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (const char* p = s; *p; ++p) {
+    if (*p == ' ') {
+      if (!cur.empty()) out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += *p;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
+}
+
+TypeInfo fromRow(const Row& r) {
+  TypeInfo t{r.uti, {r.uti}, r.kind};
+  for (auto& p : split(r.parents)) t.tree.push_back(p);
+  return t;
+}
+
+const Row* rowForUti(std::string_view uti) {
+  for (const auto& r : kTypes)
+    if (uti == r.uti) return &r;
+  return nullptr;
+}
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
+}
+
+bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// Whether `head` could be the start of a file of type `uti`: used to catch
+// files whose extension lies (a PDF named .txt).
+bool contentContradicts(const std::string& uti, std::string_view head) {
+  const std::string sniffed = sniffUti(head);
+  if (sniffed.empty()) return false;
+  if (sniffed == uti) return false;
+  // A zip is the container of several document types.
+  if (sniffed == "public.zip-archive") {
+    for (const char* z : {"org.openxmlformats.wordprocessingml.document", "org.oasis-open.opendocument.text",
+                          "com.apple.iwork.numbers.sffnumbers", "com.apple.iwork.pages.sffpages",
+                          "com.apple.iwork.keynote.sffkey"})
+      if (uti == z) return false;
+  }
+  // Text formats that sniffing can mistake for each other.
+  if (uti == "public.plain-text" || uti == "public.html" || uti == "com.apple.property-list") {
+    return sniffed == "com.adobe.pdf" || sniffed == "public.png" || sniffed == "public.jpeg" ||
+           sniffed == "public.zip-archive" || sniffed == "public.tiff";
+  }
+  return true;
+}
+
+}  // namespace
+
+TypeInfo typeForUti(std::string_view uti) {
+  if (const Row* r = rowForUti(uti)) return fromRow(*r);
+  return TypeInfo{std::string(uti), {std::string(uti), "public.data", "public.item"}, "Document"};
+}
+
+TypeInfo typeForExtension(std::string_view ext) {
+  const std::string e = lower(ext);
+  if (!e.empty()) {
+    for (const auto& r : kTypes)
+      for (auto& x : split(r.extensions))
+        if (x == e) return fromRow(r);
+  }
+  return typeForUti("public.data");
+}
+
+std::string sniffUti(std::string_view head) {
+  if (startsWith(head, "%PDF-")) return "com.adobe.pdf";
+  if (startsWith(head, "\x89PNG\r\n\x1a\n")) return "public.png";
+  if (startsWith(head, "\xFF\xD8\xFF")) return "public.jpeg";
+  if (startsWith(head, "II*\0") || startsWith(head, std::string_view("MM\0*", 4))) return "public.tiff";
+  if (startsWith(head, "{\\rtf")) return "public.rtf";
+  if (startsWith(head, "bplist0")) return "com.apple.property-list";
+  if (startsWith(head, "PK\x03\x04")) {
+    if (head.find("word/") != std::string_view::npos) return "org.openxmlformats.wordprocessingml.document";
+    if (head.find("application/vnd.oasis.opendocument.text") != std::string_view::npos)
+      return "org.oasis-open.opendocument.text";
+    return "public.zip-archive";
+  }
+  // Text-like: skip a BOM and leading white space.
+  std::string_view t = head;
+  if (startsWith(t, "\xEF\xBB\xBF")) t.remove_prefix(3);
+  while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.remove_prefix(1);
+  const std::string l = lower(t.substr(0, 64));
+  if (startsWith(l, "<?xml") && t.find("<!DOCTYPE plist") != std::string_view::npos) return "com.apple.property-list";
+  if (startsWith(l, "<!doctype html") || startsWith(l, "<html")) return "public.html";
+  return "";
+}
+
+TypeInfo typeOfFile(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return typeForUti("public.folder");
+  const auto slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto dot = name.find_last_of('.');
+  const std::string ext = (dot == std::string::npos || dot == 0) ? "" : name.substr(dot + 1);
+  TypeInfo byExt = typeForExtension(ext);
+
+  // Only regular files are read; FIFOs and devices must never block the caller.
+  std::string head;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd >= 0) {
+      head.resize(4096);
+      const ssize_t n = ::read(fd, head.data(), head.size());
+      head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      ::close(fd);
+    }
+  }
+  if (byExt.uti != "public.data") {
+    if (!contentContradicts(byExt.uti, head)) return byExt;
+  }
+  const std::string sniffed = sniffUti(head);
+  if (!sniffed.empty()) return typeForUti(sniffed);
+  return byExt;
+}
+
+}  // namespace mdindex

@@ -1,0 +1,51 @@
+// Importing one file end to end: type detection, file-system attributes, the
+// format importer, the keywords extended attribute. `importFileGuarded` runs
+// the format importer in a child process with time and memory limits so that
+// a hostile file costs one failed item and never the caller.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "mdindex/core/import_status.h"
+#include "mdindex/core/value.h"
+
+namespace mdindex {
+
+struct ImportLimits {
+  double cpuSeconds = 20;                    // child CPU time limit
+  double wallSeconds = 30;                   // child wall-clock limit (then SIGKILL)
+  uint64_t memoryBytes = 1024ull << 20;      // child address-space limit
+  uint64_t maxTextBytes = 10ull << 20;       // text kept per file
+  uint64_t maxFileBytes = 512ull << 20;      // larger files: FS attributes only, TooLarge
+};
+
+struct ImportResult {
+  ImportStatus status = ImportStatus::Unsupported;
+  std::string uti;         // kMDItemContentType
+  std::string importer;    // importer name, empty when none ran
+  Attributes attributes;   // file-system attributes + importer attributes + keywords
+  std::string text;        // kMDItemTextContent (unfolded UTF-8, capped)
+  // Change-detection stamp of the file as it was imported.
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  uint64_t inode = 0;
+  bool isDirectory = false;
+};
+
+// File-system attributes of `path` (lstat; never follows a final link):
+// kMDItemPath, FSName, DisplayName, FSSize, FSCreationDate,
+// FSContentChangeDate, ContentCreationDate, ContentModificationDate,
+// FSOwnerUserID, FSOwnerGroupID, ContentType, ContentTypeTree, Kind.
+// Returns false when the path cannot be stat'ed.
+bool fileSystemAttributes(const std::string& path, ImportResult& out);
+
+// In-process import. For tests and `mdimport -t`; trusts the importer.
+ImportResult importFile(const std::string& path, const ImportLimits& limits = {});
+
+// The same, with the format importer in a forked child under `limits`.
+// A crash, a hang or an exhausted limit gives status Crashed or TimedOut
+// with the file-system attributes still filled in. Thread-safe.
+ImportResult importFileGuarded(const std::string& path, const ImportLimits& limits = {});
+
+}  // namespace mdindex

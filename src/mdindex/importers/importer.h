@@ -1,0 +1,49 @@
+// The importer interface. An importer reads one file format and hands what it
+// finds to a Sink; it never touches the store. The registry (registry.cpp) is
+// the one table that maps UTIs to importers.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mdindex/core/import_status.h"
+#include "mdindex/core/value.h"
+
+namespace mdindex {
+
+// Receives what an importer extracts. Text is UTF-8; the sink caps the total
+// it keeps (see ImportLimits) and ignores what comes after the cap.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Appends body text (kMDItemTextContent). Callers separate paragraphs
+  // themselves; the sink adds nothing between calls.
+  virtual void addText(std::string_view utf8) = 0;
+  // Sets (replaces) one attribute.
+  virtual void setAttribute(const std::string& name, Value value) = 0;
+  // Adds keywords to kMDItemKeywords, skipping ones already present.
+  virtual void addKeywords(const std::vector<std::string>& keywords) = 0;
+  // True once the text cap is reached: importers may stop reading early.
+  virtual bool full() const = 0;
+};
+
+class Importer {
+ public:
+  virtual ~Importer() = default;
+  // Short name, shown by `mdimport -t` as the plug-in ("PDF.mdimporter").
+  virtual std::string name() const = 0;
+  // The UTIs this importer takes.
+  virtual std::vector<std::string> utis() const = 0;
+  // Imports `path`. Must not throw; must not crash on hostile input (it runs
+  // in a guarded child process all the same).
+  virtual ImportStatus import(const std::string& path, Sink& sink) const = 0;
+};
+
+// The importer for `uti`, or nullptr (file-system attributes only).
+const Importer* importerForUti(std::string_view uti);
+
+// Every registered importer, in registry order (for `mdimport -L`).
+std::vector<const Importer*> allImporters();
+
+}  // namespace mdindex

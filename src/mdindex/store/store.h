@@ -1,0 +1,113 @@
+// The index store: one SQLite database (WAL) in the index folder. All SQL of
+// the project lives in this folder. Items are keyed by absolute path and hold
+// typed attributes and the folded text that queries match against.
+//
+// Threads: a Store object is used by one thread at a time; open one per
+// thread. Several processes may open the same store: readers never block on
+// the writer (WAL), writers wait on each other through the busy timeout.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mdindex/core/import_status.h"
+#include "mdindex/core/value.h"
+
+namespace mdindex {
+
+namespace query {
+struct Node;
+}
+
+// What the store keeps of one file or folder.
+struct ItemRecord {
+  std::string path;        // absolute, no trailing slash
+  Attributes attributes;   // everything mdls lists (not kMDItemTextContent)
+  std::string text;        // kMDItemTextContent, unfolded UTF-8
+  ImportStatus status = ImportStatus::Unsupported;
+  std::string importer;    // importer name or ""
+  int64_t size = 0;        // change-detection stamp
+  int64_t mtimeNs = 0;
+  uint64_t inode = 0;
+  bool isDirectory = false;
+};
+
+// The stamp of a stored item, for reconciling the store with the disk.
+struct ItemStamp {
+  std::string path;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  uint64_t inode = 0;
+  bool isDirectory = false;
+};
+
+struct StoreStatus {
+  int64_t items = 0;
+  int64_t failedImports = 0;
+  std::optional<double> lastUpdate;  // seconds since epoch of the newest write
+};
+
+class Store {
+ public:
+  enum class Mode {
+    ReadOnly,   // never creates or migrates; fails when there is no store
+    ReadWrite,  // creates the folder (0700) and database (0600) as needed;
+                // moves aside and rebuilds a corrupt or other-version store
+  };
+
+  // Opens the store in `dir` (normally indexDir()). Null with `*error` set on
+  // failure. Never throws.
+  static std::unique_ptr<Store> open(const std::string& dir, Mode mode, std::string* error = nullptr);
+  ~Store();
+
+  // Batches writes: everything between begin() and commit() is one
+  // transaction (readers see all of it or none). Writes outside a batch are
+  // each their own transaction.
+  bool begin();
+  bool commit();
+  void rollback();
+
+  // Inserts or replaces the item at record.path.
+  bool put(const ItemRecord& record);
+  // Removes the item at `path` and every item under it.
+  bool removeTree(const std::string& path);
+  // Renames the item at `from` and every item under it to lie under `to`.
+  bool moveTree(const std::string& from, const std::string& to);
+  // Removes everything.
+  bool clear();
+
+  // The stored item, with its text when `withText`.
+  std::optional<ItemRecord> get(const std::string& path, bool withText = false);
+  // Stamps of the items at or under `folder` (for reconciliation).
+  std::vector<ItemStamp> stampsUnder(const std::string& folder);
+
+  // Paths of the items matching `query` that lie in one of `scopes` (all
+  // items when `scopes` is empty), in no particular order. Empty optional
+  // with `*error` set when the store cannot answer.
+  std::optional<std::vector<std::string>> search(const query::Node& query,
+                                                  const std::vector<std::string>& scopes,
+                                                  std::string* error = nullptr);
+
+  StoreStatus status();
+
+  // Small key/value settings kept with the index (e.g. "indexing" = "off").
+  std::optional<std::string> meta(const std::string& key);
+  bool setMeta(const std::string& key, const std::string& value);
+
+  // Integrity checks for tests and `mdutil`: PRAGMA integrity_check and the
+  // FTS5 integrity-check. Empty string when both pass, else the complaint.
+  std::string checkIntegrity();
+
+  // Absolute path of the database file.
+  std::string databasePath() const;
+
+ private:
+  struct Impl;
+  explicit Store(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace mdindex

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "mdindex/core/fold.h"
+#include "mdindex/core/keywords.h"
+#include "mdindex/core/paths.h"
+#include "mdindex/core/uti.h"
+
+using namespace mdindex;
+
+namespace {
+
+std::string hex(const std::string& s) {
+  static const char* d = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : s) {
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(Keywords, BinaryValueIsTheDocumented62Bytes) {
+  const auto bytes = encodeKeywordsValue("one, cattle, three");
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->size(), 62u);
+  EXPECT_EQ(hex(*bytes),
+            "62706c69737430305f10126f6e652c20636174746c652c20746872656508000000000000010100000000000000010000000000"
+            "000000000000000000001d");
+  const auto fromXml = binaryPlistFromXmlString(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n<string>one, cattle, "
+      "three</string>\n</plist>\n");
+  ASSERT_TRUE(fromXml);
+  EXPECT_EQ(*fromXml, *bytes);
+}
+
+TEST(Keywords, DecodesStringsArraysAndNonAscii) {
+  EXPECT_EQ(decodeKeywordsValue(*encodeKeywordsValue("one, cattle, three")),
+            std::vector<std::string>{"one, cattle, three"});
+  const auto utf16 = encodeKeywordsValue("Rinder\xC3\xA9");  // stored as UTF-16BE
+  ASSERT_TRUE(utf16);
+  EXPECT_EQ(static_cast<unsigned char>((*utf16)[8]) >> 4, 0x6);  // UTF-16 string marker
+  EXPECT_EQ(decodeKeywordsValue(*utf16), std::vector<std::string>{"Rinder\xC3\xA9"});
+  const std::string xmlArray =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a</string><integer>3</integer>"
+      "<string>b c</string></array></plist>";
+  EXPECT_EQ(decodeKeywordsValue(xmlArray), (std::vector<std::string>{"a", "b c"}));
+  EXPECT_FALSE(decodeKeywordsValue("not a plist"));
+  EXPECT_FALSE(decodeKeywordsValue(""));
+}
+
+TEST(Fold, CaseDiacriticsAndCompatibilityForms) {
+  EXPECT_EQ(foldText("Caf\xC3\xA9 CATTLE"), "cafe cattle");
+  EXPECT_EQ(foldText("Cafe\xCC\x81"), "cafe");  // decomposed accent
+  EXPECT_EQ(foldText("\xEF\xAC\x81le"), "file");  // fi ligature
+  EXPECT_EQ(foldText("Stra\xC3\x9F" "e"), "strasse");
+  EXPECT_EQ(foldText("Caf\xC3\xA9", FoldCase), "caf\xC3\xA9");
+  EXPECT_EQ(foldText("ab\xFF" "c"), "ab\xEF\xBF\xBD" "c");
+}
+
+TEST(Fold, Utf8Validation) {
+  EXPECT_TRUE(isValidUtf8("plain \xC3\xA9 \xF0\x9F\x90\x84"));
+  EXPECT_FALSE(isValidUtf8("\xFF"));
+  EXPECT_FALSE(isValidUtf8("\x80"));              // lone continuation byte
+  EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong '/'
+  EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
+  EXPECT_FALSE(isValidUtf8("ok\xE2\x82"));        // truncated at the end
+  EXPECT_TRUE(isValidUtf8(std::string("a\0b", 3)));
+}
+
+TEST(Paths, ScopeContainment) {
+  EXPECT_TRUE(isInScope("/a/b", "/a/b"));
+  EXPECT_TRUE(isInScope("/a/b/c", "/a/b"));
+  EXPECT_TRUE(isInScope("/a/b/c", "/a/b/"));
+  EXPECT_FALSE(isInScope("/a/bc", "/a/b"));
+  EXPECT_FALSE(isInScope("/a", "/a/b"));
+  EXPECT_TRUE(isInScope("/x", "/"));
+  EXPECT_EQ(baseName("/a/b.txt"), "b.txt");
+  EXPECT_EQ(parentPath("/a/b.txt"), "/a");
+  EXPECT_EQ(parentPath("/a"), "/");
+}
+
+TEST(Uti, ExtensionsTreesAndSniffing) {
+  EXPECT_EQ(typeForExtension("TXT").uti, "public.plain-text");
+  EXPECT_EQ(typeForExtension("pdf").tree,
+            (std::vector<std::string>{"com.adobe.pdf", "public.data", "public.item", "public.composite-content",
+                                      "public.content"}));
+  EXPECT_EQ(typeForExtension("docx").tree.at(1), "org.openxmlformats.openxml");
+  EXPECT_EQ(typeForExtension("weird").uti, "public.data");
+  EXPECT_EQ(sniffUti("%PDF-1.4"), "com.adobe.pdf");
+  EXPECT_EQ(sniffUti("\x89PNG\r\n\x1a\nxxxx"), "public.png");
+  EXPECT_EQ(sniffUti("hello"), "");
+}
