@@ -1,0 +1,25 @@
+// The two query languages, parsed into one tree (ast.h).
+#pragma once
+
+#include <string_view>
+#include <variant>
+
+#include "mdindex/query/ast.h"
+
+namespace mdindex::query {
+
+// The mdfind query syntax: `attr == "v*"cdw`, `==[cd]`, `!=`, `<` … `>=`,
+// `InRange(attr,a,b)`, `*` / `**`, `&&`, `||`, `!`, parentheses, single or
+// double quotes with backslash escapes, `$time.today(-1)`-style dates.
+// Input that is not an expression is read as plain words: each word a
+// case- and diacritic-insensitive word-prefix match on name, metadata or
+// content, words ANDed, a double-quoted phrase kept together.
+std::variant<Node, ParseError> parseMdfindQuery(std::string_view text);
+
+// The predicate format: `(kMDItemTextContent CONTAINS[cdw] "cattle") OR …`
+// with CONTAINS, BEGINSWITH, ENDSWITH, LIKE, ==, !=, <, >, <=, >=, options
+// [c] [d] [w], AND/OR/NOT (any case) and &&, ||, !, parentheses, quoted
+// strings with backslash escapes, numbers.
+std::variant<Node, ParseError> parsePredicate(std::string_view text);
+
+}  // namespace mdindex::query
