@@ -1,0 +1,42 @@
+// Runs one command-line tool and collects its standard output as text.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace findlark {
+
+// How long runTool waits for a tool by default before killing it.
+inline constexpr int kDefaultToolTimeoutMs = 120'000;
+
+// Starts the executable at `program` (an absolute path) with `arguments`,
+// each passed as one argument (no shell, no quoting or expansion). The child
+// inherits the environment, working folder, standard input and standard
+// error; only standard output is collected, to end of file, then the child is
+// waited for. Returns the output decoded as strict UTF-8 (empty output gives
+// an empty string), or nothing when the bytes are not valid UTF-8, when the
+// tool cannot be started, or when it is still running after `timeoutMs`
+// (it is then killed). Blocks the calling thread; safe on any thread.
+std::optional<QString> runTool(const QString& program, const QStringList& arguments,
+                               int timeoutMs = kDefaultToolTimeoutMs);
+
+// Absolute path of one of our tools ("mdfind", "mdimport", "mdls", "mdutil",
+// "mdindexd"): in $FINDLARK_TOOL_DIR when set, else in the folder of the
+// running executable.
+QString toolPath(const QString& name);
+
+// Absolute path of a bundled resource by name ("FindlarkA.txt",
+// "FindlarkHelp.pdf"): <exe dir>/../share/findlark/<name>, or under
+// $FINDLARK_SHARE_DIR when set. The file need not exist.
+QString resourcePath(const QString& name);
+
+// The resource folder (<exe dir>/../share/findlark or $FINDLARK_SHARE_DIR);
+// empty when it does not exist.
+QString resourceFolder();
+
+// Home folder: $HOME, else the passwd entry, without a trailing "/".
+QString homeFolder();
+
+}  // namespace findlark
