@@ -8,18 +8,21 @@
 // assignment changes the value.
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QThreadPool>
 
+#include <functional>
 #include <optional>
 
-namespace findlark {
+#include "app/engine/metadata_query.h"
 
-class MetadataQuery;
+namespace findlark {
 
 class Tester : public QObject {
   Q_OBJECT
@@ -60,11 +63,30 @@ class Tester : public QObject {
   // The Tester takes ownership of `q`.
   void setQuery(MetadataQuery* q);
 
+  // Writes one extended attribute (`name`, `value`) on the file at `path`,
+  // following a final symbolic link; false on failure.
+  using XattrWriter = std::function<bool(const QString& path, const char* name, const QByteArray& value)>;
+  // Replaces the writer createTestFiles uses for the keywords attribute
+  // (tests make it fail). An empty function restores setxattr(2).
+  void setXattrWriter(XattrWriter writer);
+
+  // The predicate text of a metadata-query search: the text-content clause,
+  // then the keywords and maker clauses when asked for. An empty term stands
+  // for "cattle"; a '"' or '\' in the term is escaped with a backslash so
+  // the term searches for itself.
+  static QString queryPredicate(const QString& term, bool keywords, bool exif);
+
   // Operations (main thread).
   void createTestFiles();
   void removeTestFiles();
   void runQuerySearch(const QString& scope, const QString& term, bool keywords, bool exif);
+  // Handles the end of gathering of the query this Tester started; a finish
+  // of any other query changes nothing. Connected by runQuerySearch.
+  void queryDidFinish(findlark::MetadataQuery* q);
   void runMdfindSearch(const QString& scope, const QString& term);
+  // Runs mdfind for `term` within `scope` and returns the sorted,
+  // tab-indented listing, or the no-files text. Blocks until mdfind exits.
+  QString runMdfind(const QString& term, const QString& scope) const;
   // Runs on any thread; reads only the file system; returns the report.
   QString checkImporters() const;
   // What the "Check importers" toolbar item does: one operation on the
@@ -85,6 +107,9 @@ class Tester : public QObject {
   void setSpotStart(const QDateTime& v);
   void setSpotEnd(const QDateTime& v);
   void appendResult(const QString& text);
+  void setKeywordsAttribute(const QString& path);
+  // Seconds from the last spotStart to the last spotEnd, on a monotonic clock.
+  double elapsedSeconds() const;
 
   QString testVolume_ = QStringLiteral("/");
   QDateTime spotStart_;
@@ -93,7 +118,11 @@ class Tester : public QObject {
   QString testResultString_;
   bool isSearching_ = false;
   QPointer<MetadataQuery> query_;
-  QThreadPool processingQueue_;
+  QElapsedTimer clock_;     // monotonic reference for elapsed times
+  qint64 startNs_ = 0;      // clock_ reading when spotStart was set
+  qint64 endNs_ = 0;        // clock_ reading when spotEnd was set
+  XattrWriter xattrWriter_;
+  QThreadPool processingQueue_;  // last member: waited for before the rest goes
 };
 
 }  // namespace findlark
