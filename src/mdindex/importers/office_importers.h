@@ -1,0 +1,75 @@
+// Importers for zipped office documents: Word (DOCX), OpenDocument Text (ODT)
+// and Apple iWork (Pages, Numbers, Keynote; the current IWA layout and the
+// older XML layout, as a single file or a package folder).
+//
+// What each gives the sink:
+// - text: the body, paragraphs separated by "\n" (no trailing newline, empty
+//   paragraphs dropped), runs of one paragraph joined with nothing added, so
+//   a word split across runs comes out whole. DOCX and ODT add tables, text
+//   boxes, headers, footers, footnotes and endnotes after the body, each
+//   paragraph on its own line. iWork gives every text storage and table
+//   cell string (U+FFFC attachment marks dropped).
+// - attributes (DOCX docProps/core.xml, ODT meta.xml): kMDItemTitle,
+//   kMDItemAuthors (array), kMDItemSubject, kMDItemDescription, and keywords
+//   (split on commas and semicolons, trimmed) through Sink::addKeywords.
+//
+// Status: Imported; Unreadable for a damaged zip, missing or malformed main
+// part; Encrypted for password-protected documents (encrypted zip members,
+// an OLE-wrapped encrypted OOXML file, ODT manifest encryption, iWork
+// passwords); TooLarge for a zip that would inflate beyond ArchiveLimits.
+// The importers are stateless and safe to call from several threads.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mdindex/importers/importer.h"
+
+namespace mdindex {
+
+const Importer& docxImporter();
+const Importer& odtImporter();
+const Importer& iworkImporter();
+
+// Splits a keywords field on ',' and ';', trimming white space and dropping
+// empty and repeated entries (first occurrence kept).
+std::vector<std::string> splitKeywords(std::string_view field);
+
+// Building blocks shared by the importers above.
+namespace office {
+
+// Collects text paragraph by paragraph: append() extends the open paragraph,
+// endParagraph() closes it (a paragraph of only white space is dropped) and
+// puts "\n" between it and the previous one.
+class ParagraphText {
+ public:
+  void append(std::string_view s) { current_.append(s); }
+  void endParagraph();
+  // True when the open paragraph is empty or ends in a space (for
+  // collapsing white space across element boundaries).
+  bool atSpace() const { return current_.empty() || current_.back() == ' '; }
+  // All paragraphs so far (the open one closed first).
+  std::string take();
+
+ private:
+  std::string text_;
+  std::string current_;
+};
+
+// Parses XML bytes, keeping white-space-only text (it is content in a
+// <w:t xml:space="preserve"> </w:t>). No DTDs or external entities are
+// loaded. False for malformed XML.
+bool parseXml(std::string_view bytes, pugi::xml_document& doc, bool keepWhitespace = true);
+
+// "w:t" -> "t": the name without its namespace prefix.
+std::string_view localName(const char* qualified);
+
+// Every text node under `node`, concatenated, trimmed at both ends.
+std::string nodeText(const pugi::xml_node& node);
+
+}  // namespace office
+
+}  // namespace mdindex

@@ -1,0 +1,153 @@
+// OpenDocument Text: content.xml (body), the master pages of styles.xml
+// (headers and footers), meta.xml (properties).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "mdindex/importers/office_importers.h"
+#include "mdindex/importers/zip_archive.h"
+
+namespace mdindex {
+namespace {
+
+using office::localName;
+using office::ParagraphText;
+
+constexpr int kMaxDepth = 256;
+constexpr long kMaxSpaces = 1000;
+
+// White space in paragraph content collapses to one space, also across
+// element boundaries; <text:s/> and <text:tab/> are the literal forms.
+void appendCollapsed(std::string_view s, ParagraphText& out) {
+  std::string buf;
+  bool space = out.atSpace();
+  for (char c : s) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      if (!space) buf += ' ';
+      space = true;
+    } else {
+      buf += c;
+      space = false;
+    }
+  }
+  out.append(buf);
+}
+
+void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int depth) {
+  if (depth > kMaxDepth) return;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+      if (inParagraph) appendCollapsed(child.value(), out);
+      continue;
+    }
+    if (child.type() != pugi::node_element) continue;
+    std::string_view name = localName(child.name());
+    if (name == "p" || name == "h") {
+      walk(child, out, true, depth + 1);
+      out.endParagraph();
+    } else if (name == "s") {
+      long n = std::strtol(child.attribute("text:c").as_string("1"), nullptr, 10);
+      out.append(std::string(static_cast<size_t>(std::clamp(n, 1L, kMaxSpaces)), ' '));
+    } else if (name == "tab") {
+      out.append("\t");
+    } else if (name == "line-break") {
+      out.append("\n");
+    } else if (name == "note-citation" || name == "tracked-changes" || name == "annotation" ||
+               name == "annotation-end") {
+      // Footnote numbers, deleted text and comments are not body text.
+    } else {
+      walk(child, out, inParagraph, depth + 1);
+    }
+  }
+}
+
+// True when the manifest lists encryption data for content.xml.
+bool contentEncrypted(const Archive& zip) {
+  std::string bytes;
+  pugi::xml_document doc;
+  if (zip.read("META-INF/manifest.xml", bytes) != ArchiveStatus::Ok || !office::parseXml(bytes, doc, false))
+    return false;
+  for (pugi::xml_node e : doc.document_element().children()) {
+    if (localName(e.name()) != "file-entry") continue;
+    if (std::strcmp(e.attribute("manifest:full-path").value(), "content.xml") != 0) continue;
+    for (pugi::xml_node c : e.children())
+      if (localName(c.name()) == "encryption-data") return true;
+  }
+  return false;
+}
+
+pugi::xml_node childByLocalName(const pugi::xml_node& node, std::string_view name) {
+  for (pugi::xml_node c : node.children())
+    if (localName(c.name()) == name) return c;
+  return {};
+}
+
+void importMeta(const Archive& zip, Sink& sink) {
+  std::string bytes;
+  pugi::xml_document doc;
+  if (zip.read("meta.xml", bytes) != ArchiveStatus::Ok || !office::parseXml(bytes, doc)) return;
+  pugi::xml_node meta = childByLocalName(doc.document_element(), "meta");
+  std::string initialCreator, creator;
+  std::vector<std::string> keywords;
+  for (pugi::xml_node p : meta.children()) {
+    std::string_view name = localName(p.name());
+    std::string value = office::nodeText(p);
+    if (value.empty()) continue;
+    if (name == "title") {
+      sink.setAttribute(attr::Title, value);
+    } else if (name == "subject") {
+      sink.setAttribute("kMDItemSubject", value);
+    } else if (name == "description") {
+      sink.setAttribute("kMDItemDescription", value);
+    } else if (name == "initial-creator") {
+      initialCreator = value;
+    } else if (name == "creator") {
+      creator = value;
+    } else if (name == "keyword") {
+      for (std::string& k : splitKeywords(value)) keywords.push_back(std::move(k));
+    }
+  }
+  // The author is who created the document; dc:creator is its last editor.
+  std::string author = !initialCreator.empty() ? initialCreator : creator;
+  if (!author.empty()) sink.setAttribute(attr::Authors, std::vector<std::string>{author});
+  if (!keywords.empty()) sink.addKeywords(keywords);
+}
+
+class OdtImporter final : public Importer {
+ public:
+  std::string name() const override { return "OpenDocument.mdimporter"; }
+  std::vector<std::string> utis() const override { return {"org.oasis-open.opendocument.text"}; }
+
+  ImportStatus import(const std::string& path, Sink& sink) const override {
+    ArchiveStatus st;
+    std::unique_ptr<Archive> zip = openArchive(path, st);
+    if (!zip) return toImportStatus(st);
+    if (contentEncrypted(*zip)) return ImportStatus::Encrypted;
+    std::string bytes;
+    st = zip->read("content.xml", bytes);
+    if (st != ArchiveStatus::Ok) return toImportStatus(st);
+    ParagraphText text;
+    {
+      pugi::xml_document doc;
+      if (!office::parseXml(bytes, doc)) return ImportStatus::Unreadable;
+      pugi::xml_node body = childByLocalName(doc.document_element(), "body");
+      walk(body, text, false, 0);
+    }
+    pugi::xml_document styles;
+    if (zip->read("styles.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, styles))
+      walk(childByLocalName(styles.document_element(), "master-styles"), text, false, 0);
+    sink.addText(text.take());
+    importMeta(*zip, sink);
+    return ImportStatus::Imported;
+  }
+};
+
+}  // namespace
+
+const Importer& odtImporter() {
+  static const OdtImporter importer;
+  return importer;
+}
+
+}  // namespace mdindex
