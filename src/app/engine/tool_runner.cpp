@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,7 +71,8 @@ void killAndReap(pid_t pid) {
 // Waits for `pid` to exit until `deadline`. True when it exited (and is
 // reaped), false when the deadline passed first.
 bool waitUntil(pid_t pid, Clock::time_point deadline) {
-  Fd pidfd(::pidfd_open(pid, 0));
+  // The raw system call: glibc's header for it lacks C++ linkage.
+  Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (pidfd.get() >= 0) {
     pollfd p{pidfd.get(), POLLIN, 0};
     for (;;) {
