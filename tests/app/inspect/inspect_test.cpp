@@ -1,0 +1,386 @@
+// Dropped-file inspection: record texts, keyed encoding, the file list, and
+// drop intake against fake tools (shell scripts in a temporary tool folder)
+// and, when built, the real tools on the sample documents.
+#include "app/engine/tool_runner.h"
+#include "app/inspect/drop_intake.h"
+#include "app/inspect/file_detail.h"
+#include "app/inspect/file_info.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <type_traits>
+
+using namespace findlark::inspect;
+
+namespace {
+
+// Fake tools. Each prints its arguments as "[arg]" pieces unless its FAKE_*
+// variable asks for empty output, invalid UTF-8 or a failing exit, and logs
+// every run to $FAKE_LOG so tests can tell which files were inspected.
+const char* kFakeTool = R"SH(#!/bin/sh
+printf '%s %s\n' "$(basename "$0")" "$*" >> "$FAKE_LOG"
+mode=$FAKE_MDIMPORT
+[ "$(basename "$0")" = mdls ] && mode=$FAKE_MDLS
+case "$mode" in
+  empty) exit 0 ;;
+  invalid) printf 'ok\377\376\n'; exit 0 ;;
+  fail) printf 'partial report\n'; echo 'on stderr' >&2; exit 3 ;;
+esac
+for a in "$@"; do printf '[%s]' "$a"; done
+printf '\n'
+)SH";
+
+void writeExecutable(const QString& path, const QByteArray& body) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(body);
+  f.close();
+  QVERIFY(f.setPermissions(f.permissions() | QFile::ExeOwner));
+}
+
+QMimeData* mimeWith(const QList<QUrl>& urls, const QString& text = {}) {
+  auto* mime = new QMimeData;
+  if (!urls.isEmpty()) mime->setUrls(urls);
+  if (!text.isEmpty()) mime->setText(text);
+  return mime;
+}
+
+}  // namespace
+
+class InspectTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir scratch_;
+  QString toolDir_, realToolDir_, filesDir_, log_;
+
+  QUrl makeFile(const QString& name) {
+    const QString path = filesDir_ + QLatin1Char('/') + name;
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("content\n");
+    return QUrl::fromLocalFile(path);
+  }
+  QStringList loggedRuns() {
+    QFile f(log_);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+  void clearLog() { QFile::remove(log_); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(scratch_.isValid());
+    const QString root = scratch_.path();
+    QDir(root).mkpath(QStringLiteral("home"));
+    QDir(root).mkpath(QStringLiteral("index"));
+    QDir(root).mkpath(QStringLiteral("volumes"));
+    QDir(root).mkpath(QStringLiteral("tools"));
+    QDir(root).mkpath(QStringLiteral("files"));
+    qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());
+    qputenv("FINDLARK_INDEX_DIR", (root + QStringLiteral("/index")).toUtf8());
+    qputenv("FINDLARK_VOLUMES_ROOT", (root + QStringLiteral("/volumes")).toUtf8());
+    realToolDir_ = qEnvironmentVariable("FINDLARK_TOOL_DIR", QStringLiteral(FINDLARK_BIN_DIR));
+    toolDir_ = root + QStringLiteral("/tools");
+    filesDir_ = root + QStringLiteral("/files");
+    log_ = root + QStringLiteral("/runs.log");
+    writeExecutable(toolDir_ + QStringLiteral("/mdimport"), kFakeTool);
+    writeExecutable(toolDir_ + QStringLiteral("/mdls"), kFakeTool);
+    qputenv("FINDLARK_TOOL_DIR", toolDir_.toUtf8());
+    qputenv("FAKE_LOG", log_.toUtf8());
+  }
+
+  void init() {
+    qunsetenv("FAKE_MDIMPORT");
+    qunsetenv("FAKE_MDLS");
+    qputenv("FINDLARK_TOOL_DIR", toolDir_.toUtf8());
+    clearLog();
+  }
+
+  void exportText_data() {
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("all empty") << QStringList{"", "", "", ""}
+                               << QStringLiteral("\n\n\n\nmdimport:\n\n\nmdls:\n");
+    QTest::newRow("reports keep their own line ends")
+        << QStringList{"a b.txt", "/h/a b.txt", "Imported '/h/a b.txt'\nAttributes: {\n}\n",
+                       "/h/a b.txt\n\nkMDItemFSSize = 8\n"}
+        << QStringLiteral(
+               "a b.txt\n\n/h/a b.txt\n\nmdimport:\nImported '/h/a b.txt'\nAttributes: {\n}\n"
+               "\n\nmdls:\n/h/a b.txt\n\nkMDItemFSSize = 8\n");
+    QTest::newRow("empty mdls report ends with path and blank line")
+        << QStringList{"x", "/x", "[mdimport failed]", "/x\n\n"}
+        << QStringLiteral("x\n\n/x\n\nmdimport:\n[mdimport failed]\n\nmdls:\n/x\n\n");
+  }
+  void exportText() {
+    QFETCH(QStringList, fields);
+    QFETCH(QString, expected);
+    const FileDetail d(fields[0], fields[1], fields[2], fields[3]);
+    QCOMPARE(d.exportText(), expected);
+  }
+
+  void recordsGetFreshIdsAndCopiesAreIndependent() {
+    const FileDetail a(QStringLiteral("n"), QStringLiteral("/n"), {}, {});
+    const FileDetail b(QStringLiteral("n"), QStringLiteral("/n"), {}, {});
+    QVERIFY(!a.id.isNull());
+    QCOMPARE(a.id.version(), QUuid::Random);
+    QVERIFY(a.id != b.id);
+    FileDetail c = a;
+    c.name = QStringLiteral("changed");
+    QCOMPARE(a.name, QStringLiteral("n"));
+    QCOMPARE(c.id, a.id);
+  }
+
+  void codingKeys_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("position");  // -1: no key
+    QTest::newRow("id") << "id" << 0;
+    QTest::newRow("name") << "name" << 1;
+    QTest::newRow("path") << "path" << 2;
+    QTest::newRow("mdimportStr") << "mdimportStr" << 3;
+    QTest::newRow("mdlsStr") << "mdlsStr" << 4;
+    QTest::newRow("case differs") << "MdimportStr" << -1;
+    QTest::newRow("upper id") << "ID" << -1;
+    QTest::newRow("integer text") << "3" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("padded") << " id" << -1;
+  }
+  void codingKeys() {
+    QFETCH(QString, text);
+    QFETCH(int, position);
+    const std::optional<CodingKey> key = CodingKey::fromText(text);
+    QCOMPARE(key.has_value(), position >= 0);
+    if (key) {
+      QCOMPARE(key->position(), position);
+      QCOMPARE(key->text(), text);
+    }
+    static_assert(!std::is_constructible_v<CodingKey, int>, "keys have no integer form");
+    static_assert(!std::is_convertible_v<CodingKey, int>, "keys have no integer form");
+  }
+
+  void roundTripKeepsId() {
+    const FileDetail d(QStringLiteral("ünï.txt"), QStringLiteral("/h/ünï.txt"),
+                       QStringLiteral("line1\nline2\n"), QStringLiteral("/h/ünï.txt\n\n"));
+    const QJsonObject o = encode(d);
+    QCOMPARE(o.keys(), (QStringList{"id", "mdimportStr", "mdlsStr", "name", "path"}));
+    QCOMPARE(o.value("id").toString(), d.id.toString(QUuid::WithoutBraces));
+    const auto decoded = decode(o);
+    QVERIFY(std::holds_alternative<FileDetail>(decoded));
+    const FileDetail& r = std::get<FileDetail>(decoded);
+    QCOMPARE(r.id, d.id);
+    QCOMPARE(r.exportText(), d.exportText());
+  }
+
+  void decodeErrors_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QJsonValue>("value");  // Undefined: remove the key
+    QTest::addColumn<QString>("renameTo");  // non-empty: move the value there
+    QTest::addColumn<int>("error");
+    QTest::addColumn<int>("failedKey");
+    const int missing = int(DecodeError::MissingKey), wrong = int(DecodeError::WrongType);
+    QTest::newRow("no mdlsStr") << "mdlsStr" << QJsonValue(QJsonValue::Undefined) << "" << missing << 4;
+    QTest::newRow("no id") << "id" << QJsonValue(QJsonValue::Undefined) << "" << missing << 0;
+    QTest::newRow("key in other case") << "path" << QJsonValue("/x") << "Path" << missing << 2;
+    QTest::newRow("number name") << "name" << QJsonValue(7) << "" << wrong << 1;
+    QTest::newRow("null mdimportStr") << "mdimportStr" << QJsonValue(QJsonValue::Null) << "" << wrong << 3;
+    QTest::newRow("array path") << "path" << QJsonValue(QJsonArray{"/x"}) << "" << wrong << 2;
+    QTest::newRow("id not a uuid") << "id" << QJsonValue("not-a-uuid") << "" << int(DecodeError::CorruptValue) << 0;
+    QTest::newRow("first failure wins") << "id" << QJsonValue(1) << "" << wrong << 0;
+  }
+  void decodeErrors() {
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, value);
+    QFETCH(QString, renameTo);
+    QFETCH(int, error);
+    QFETCH(int, failedKey);
+    QJsonObject o = encode(FileDetail(QStringLiteral("n"), QStringLiteral("/n"), QStringLiteral("i"),
+                                      QStringLiteral("/n\n\n")));
+    o.remove(key);
+    if (!renameTo.isEmpty()) o.insert(renameTo, value);
+    else if (!value.isUndefined()) o.insert(key, value);
+    if (QTest::currentDataTag() == QByteArray("first failure wins")) o.remove(QStringLiteral("mdlsStr"));
+    const auto decoded = decode(o);
+    QVERIFY(std::holds_alternative<DecodeFailure>(decoded));
+    QCOMPARE(int(std::get<DecodeFailure>(decoded).error), error);
+    QCOMPARE(std::get<DecodeFailure>(decoded).key.position(), failedKey);
+  }
+
+  void copyTextFollowsListOrder() {
+    const QList<FileDetail> list{FileDetail("a", "/a", "A", "/a\n\n"), FileDetail("b", "/b", "B", "/b\n\n"),
+                                 FileDetail("c", "/c", "C", "/c\n\n")};
+    // Selected third first: the copy still follows the list.
+    QCOMPARE(copyText(list, {list[2].id, list[0].id}),
+             list[0].exportText() + QLatin1Char('\n') + list[2].exportText());
+    QCOMPARE(copyText(list, {}), QString());
+    QCOMPARE(copyText(list, {QUuid::createUuid()}), QString());
+  }
+
+  void appendKeepsListsInStepAndAnnouncesEachAppend() {
+    FileInfo info;
+    QStringList events;
+    connect(&info, &FileInfo::fileAboutToBeAppended, this, [&](int r) {
+      events << QStringLiteral("file? %1 size %2").arg(r).arg(info.fileList().size());
+    });
+    connect(&info, &FileInfo::fileAppended, this, [&](int r) {
+      events << QStringLiteral("file! %1 size %2").arg(r).arg(info.fileList().size());
+    });
+    connect(&info, &FileInfo::urlAppended, this, [&](int r) {
+      events << QStringLiteral("url! %1 size %2").arg(r).arg(info.urList().size());
+    });
+    for (int i = 0; i < 3; ++i) {
+      info.append(FileDetail(QString::number(i), {}, {}, {}), QUrl::fromLocalFile(QStringLiteral("/f%1").arg(i)));
+    }
+    QCOMPARE(info.fileList().size(), 3);
+    QCOMPARE(info.urList().size(), 3);
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(info.urList()[i].toLocalFile(), QStringLiteral("/f") + info.fileList()[i].name);
+    }
+    QCOMPARE(events.mid(0, 3), (QStringList{"file? 0 size 0", "file! 0 size 1", "url! 0 size 1"}));
+  }
+
+  // One file per fake-tool behaviour, with an awkward path every time.
+  void inspectionWithFakeTools_data() {
+    QTest::addColumn<QString>("mdimportMode");
+    QTest::addColumn<QString>("mdlsMode");
+    QTest::addColumn<QString>("mdimportStr");
+    QTest::addColumn<QString>("mdlsReport");  // after "path\n\n"; %P = path
+    QTest::newRow("reports") << "" << "" << "[-t][-d2][%P]\n" << "[%P]\n";
+    QTest::newRow("empty output") << "empty" << "empty" << "[mdimport failed]" << "";
+    QTest::newRow("invalid UTF-8") << "invalid" << "invalid" << "[none]" << "[none]";
+    QTest::newRow("failing exit") << "fail" << "fail" << "partial report\n" << "partial report\n";
+  }
+  void inspectionWithFakeTools() {
+    QFETCH(QString, mdimportMode);
+    QFETCH(QString, mdlsMode);
+    QFETCH(QString, mdimportStr);
+    QFETCH(QString, mdlsReport);
+    qputenv("FAKE_MDIMPORT", mdimportMode.toUtf8());
+    qputenv("FAKE_MDLS", mdlsMode.toUtf8());
+    const QUrl url = makeFile(QStringLiteral("two words é 100%.txt"));
+    const QString path = url.toLocalFile();
+    QVERIFY(path.endsWith(QStringLiteral("/two words é 100%.txt")));
+
+    FileInfoSlot slot;
+    std::unique_ptr<QMimeData> mime(mimeWith({url}));
+    QVERIFY(performDrop(mime.get(), slot));
+    FileInfo* info = slot.current();
+    QCOMPARE(info->fileList().size(), 0);  // queued, not yet run
+    QTRY_COMPARE(info->fileList().size(), 1);
+    const FileDetail& d = info->fileList()[0];
+    QCOMPARE(d.name, QStringLiteral("two words é 100%.txt"));
+    QCOMPARE(d.path, path);
+    QCOMPARE(d.mdimportStr, QString(mdimportStr).replace(QLatin1String("%P"), path));
+    QCOMPARE(d.mdlsStr, path + QStringLiteral("\n\n") + QString(mdlsReport).replace(QLatin1String("%P"), path));
+    QCOMPARE(info->urList(), QList<QUrl>{url});
+  }
+
+  void toolThatCannotStartGivesNone() {
+    qputenv("FINDLARK_TOOL_DIR", (scratch_.path() + QStringLiteral("/no-tools-here")).toUtf8());
+    const QUrl url = makeFile(QStringLiteral("plain.txt"));
+    QCOMPARE(runMdimport(url), QStringLiteral("[none]"));
+    QCOMPARE(runMdls(url), url.toLocalFile() + QStringLiteral("\n\n[none]"));
+  }
+
+  void refusedDropKeepsList() {
+    FileInfoSlot slot;
+    slot.current()->append(FileDetail("kept", "/kept", "", "/kept\n\n"), QUrl::fromLocalFile("/kept"));
+    FileInfo* before = slot.current();
+    QSignalSpy replaced(&slot, &FileInfoSlot::replaced);
+    std::unique_ptr<QMimeData> textOnly(mimeWith({}, QStringLiteral("just text")));
+    std::unique_ptr<QMimeData> remoteOnly(mimeWith({QUrl(QStringLiteral("https://example.org/a.txt"))}));
+    for (QMimeData* mime : {textOnly.get(), remoteOnly.get()}) {
+      QVERIFY(!acceptsDrop(mime));
+      QVERIFY(!performDrop(mime, slot));
+    }
+    QVERIFY(!acceptsDrop(nullptr));
+    QCOMPARE(slot.current(), before);
+    QCOMPARE(slot.current()->fileList().size(), 1);
+    QCOMPARE(replaced.count(), 0);
+  }
+
+  void mixedDropInspectsOnlyFiles() {
+    FileInfoSlot slot;
+    const QUrl file = makeFile(QStringLiteral("mixed.txt"));
+    std::unique_ptr<QMimeData> mime(
+        mimeWith({QUrl(QStringLiteral("https://example.org/x")), file}, QStringLiteral("text too")));
+    QVERIFY(acceptsDrop(mime.get()));
+    QVERIFY(performDrop(mime.get(), slot));
+    QTRY_COMPARE(slot.current()->fileList().size(), 1);
+    QCOMPARE(slot.current()->fileList()[0].path, file.toLocalFile());
+    QCOMPARE(loggedRuns().size(), 2);  // one mdimport, one mdls
+  }
+
+  void sameFileTwiceGivesTwoRows() {
+    FileInfoSlot slot;
+    const QUrl file = makeFile(QStringLiteral("twice.txt"));
+    std::unique_ptr<QMimeData> mime(mimeWith({file, file}));
+    QVERIFY(performDrop(mime.get(), slot));
+    QTRY_COMPARE(slot.current()->fileList().size(), 2);
+    const auto& list = slot.current()->fileList();
+    QVERIFY(list[0].id != list[1].id);
+    QCOMPARE(list[0].path, list[1].path);
+    QCOMPARE(slot.current()->urList(), (QList<QUrl>{file, file}));
+  }
+
+  // A second drop before the first was inspected: the first drop's files are
+  // never inspected, and only the second drop's rows are listed.
+  void secondDropReplacesFirst() {
+    FileInfoSlot slot;
+    const QList<QUrl> first{makeFile("first-1.txt"), makeFile("first-2.txt"), makeFile("first-3.txt")};
+    const QUrl second = makeFile(QStringLiteral("second.txt"));
+    QSignalSpy replaced(&slot, &FileInfoSlot::replaced);
+    std::unique_ptr<QMimeData> a(mimeWith(first)), b(mimeWith({second}));
+    QVERIFY(performDrop(a.get(), slot));
+    QPointer<FileInfo> firstInfo = slot.current();
+    QVERIFY(performDrop(b.get(), slot));
+    QVERIFY(firstInfo.isNull());  // the replaced list is gone at once
+    QCOMPARE(replaced.count(), 2);
+    QCOMPARE(replaced.last().at(0).value<FileInfo*>(), slot.current());
+    QTRY_COMPARE(slot.current()->fileList().size(), 1);
+    QCoreApplication::processEvents();
+    QCOMPARE(slot.current()->fileList().size(), 1);
+    QCOMPARE(slot.current()->fileList()[0].name, QStringLiteral("second.txt"));
+    const QStringList runs = loggedRuns();
+    QCOMPARE(runs.size(), 2);
+    QVERIFY(runs.filter(QStringLiteral("first-")).isEmpty());
+
+    // A drop after the first completed also starts from an empty list.
+    QVERIFY(performDrop(b.get(), slot));
+    QCOMPARE(slot.current()->fileList().size(), 0);
+    QTRY_COMPARE(slot.current()->fileList().size(), 1);
+  }
+
+  void realToolsOnSamples() {
+    const QString mdimport = realToolDir_ + QStringLiteral("/mdimport");
+    const QString mdls = realToolDir_ + QStringLiteral("/mdls");
+    const QDir samples(qEnvironmentVariable("FINDLARK_SHARE_DIR", QStringLiteral(FINDLARK_SHARE_DIR)));
+    const QStringList names = samples.entryList({"Findlark*"}, QDir::Files, QDir::Name);
+    if (!QFile::exists(mdimport) || !QFile::exists(mdls) || names.isEmpty()) {
+      QSKIP("the tools or the sample documents are not built");
+    }
+    qputenv("FINDLARK_TOOL_DIR", realToolDir_.toUtf8());
+    QList<QUrl> urls;
+    for (const QString& n : names) urls.append(QUrl::fromLocalFile(samples.filePath(n)));
+    FileInfoSlot slot;
+    std::unique_ptr<QMimeData> mime(mimeWith(urls));
+    QVERIFY(performDrop(mime.get(), slot));
+    QTRY_COMPARE_WITH_TIMEOUT(slot.current()->fileList().size(), urls.size(), 60000);
+    const auto& list = slot.current()->fileList();
+    for (int i = 0; i < list.size(); ++i) {
+      QCOMPARE(list[i].path, urls[i].toLocalFile());
+      QCOMPARE(list[i].name, names[i]);
+      QVERIFY2(list[i].mdlsStr.startsWith(list[i].path + QStringLiteral("\n\n")), qPrintable(list[i].mdlsStr));
+      QVERIFY2(list[i].mdimportStr.contains(QStringLiteral("Imported '") + list[i].path + QLatin1Char('\'')),
+               qPrintable(list[i].mdimportStr));
+    }
+  }
+};
+
+QTEST_GUILESS_MAIN(InspectTest)
+#include "inspect_test.moc"
