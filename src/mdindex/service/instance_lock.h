@@ -1,0 +1,40 @@
+// One service per user: an flock on <runtimeDir()>/mdindexd.lock, held for the
+// service's life. The file holds the holder's pid so that `mdutil` can name it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace mdindex::service {
+
+// The lock file's path.
+std::string lockFilePath();
+
+class InstanceLock {
+ public:
+  enum class Result {
+    Acquired,  // we hold the lock
+    Held,      // another live process holds it
+    Failed,    // the file could not be created or locked
+  };
+
+  // Tries to take the lock at `path` without waiting. The folder is created
+  // (0700) when missing.
+  Result acquire(const std::string& path, std::string* error = nullptr);
+  // Writes our pid into the file (after a fork, from the process that stays).
+  void writePid();
+  ~InstanceLock();
+
+  // The fd stays open across fork(): the lock belongs to the open file, so a
+  // detached child keeps it once the parent exits.
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The pid of the running service, or empty when none holds the lock.
+std::optional<pid_t> runningServicePid(const std::string& path = lockFilePath());
+
+}  // namespace mdindex::service

@@ -1,0 +1,232 @@
+#include "mdindex/service/pipeline.h"
+
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace mdindex::service {
+
+namespace {
+
+constexpr size_t kBatch = 256;  // ops per transaction at most
+
+int64_t mtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// The file still is what was imported. Folders change size and mtime with
+// their entries, so only their identity counts.
+bool stillCurrent(const ItemRecord& r) {
+  struct stat st {};
+  if (lstat(r.path.c_str(), &st) != 0) return false;
+  if (static_cast<uint64_t>(st.st_ino) != r.inode) return false;
+  if (r.isDirectory) return S_ISDIR(st.st_mode);
+  return S_ISREG(st.st_mode) && st.st_size == r.size && mtimeNs(st) == r.mtimeNs;
+}
+
+}  // namespace
+
+// ---- StoreWriter ----------------------------------------------------------
+
+StoreWriter::StoreWriter(std::unique_ptr<Store> store, size_t capacity)
+    : store_(std::move(store)), capacity_(capacity), thread_([this] { run(); }) {}
+
+StoreWriter::~StoreWriter() { stop(); }
+
+void StoreWriter::enqueue(Op op) {
+  std::unique_lock lock(mu_);
+  changed_.wait(lock, [&] { return queue_.size() < capacity_ || stopping_; });
+  if (stopping_) return;
+  queue_.push_back(std::move(op));
+  ++enqueued_;
+  changed_.notify_all();
+}
+
+void StoreWriter::put(ItemRecord record) { enqueue({Op::Kind::Put, std::move(record), {}, {}}); }
+void StoreWriter::remove(const std::string& path) { enqueue({Op::Kind::Remove, {}, path, {}}); }
+void StoreWriter::move(const std::string& from, const std::string& to) {
+  enqueue({Op::Kind::Move, {}, from, to});
+}
+void StoreWriter::setMeta(const std::string& key, const std::string& value) {
+  enqueue({Op::Kind::Meta, {}, key, value});
+}
+
+void StoreWriter::sync() {
+  std::unique_lock lock(mu_);
+  const uint64_t target = enqueued_;
+  changed_.wait(lock, [&] { return committed_ >= target || !thread_.joinable(); });
+}
+
+void StoreWriter::stop() {
+  {
+    std::lock_guard lock(mu_);
+    if (stopping_) return;
+    stopping_ = true;
+    changed_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+uint64_t StoreWriter::failedWrites() const {
+  std::lock_guard lock(mu_);
+  return failed_;
+}
+
+bool StoreWriter::apply(Op& op) {
+  switch (op.kind) {
+    case Op::Kind::Put:
+      return !stillCurrent(op.record) || store_->put(op.record);
+    case Op::Kind::Remove:
+      return store_->removeTree(op.a);
+    case Op::Kind::Move:
+      return store_->moveTree(op.a, op.b);
+    case Op::Kind::Meta:
+      return store_->setMeta(op.a, op.b);
+  }
+  return false;
+}
+
+void StoreWriter::run() {
+  std::vector<Op> batch;
+  for (;;) {
+    {
+      std::unique_lock lock(mu_);
+      changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
+      if (queue_.empty()) break;  // stopping with nothing left
+      while (!queue_.empty() && batch.size() < kBatch) {
+        batch.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+      }
+      changed_.notify_all();  // room for waiting producers
+    }
+    uint64_t failed = 0;
+    const bool inTransaction = store_->begin();
+    for (Op& op : batch)
+      if (!apply(op)) ++failed;
+    if (inTransaction && !store_->commit()) {
+      store_->rollback();
+      failed = batch.size();
+    }
+    std::lock_guard lock(mu_);
+    committed_ += batch.size();
+    failed_ += failed;
+    batch.clear();
+    changed_.notify_all();
+  }
+  std::lock_guard lock(mu_);
+  committed_ = enqueued_;
+  changed_.notify_all();
+}
+
+// ---- ImportPool -----------------------------------------------------------
+
+ImportPool::ImportPool(StoreWriter& writer, int threads, int wakeFd, ImportLimits limits)
+    : writer_(writer), wakeFd_(wakeFd), limits_(limits) {
+  for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+}
+
+ImportPool::~ImportPool() { stop(); }
+
+void ImportPool::submit(const std::string& path, bool urgent) {
+  std::lock_guard lock(mu_);
+  if (stopping_) return;
+  if (!queued_.insert(path).second) return;
+  (urgent ? urgent_ : bulk_).push_back(path);
+  cv_.notify_one();
+}
+
+void ImportPool::dropQueued() {
+  std::lock_guard lock(mu_);
+  for (auto& p : bulk_) queued_.erase(p);
+  bulk_.clear();
+}
+
+bool ImportPool::wantsMore() const {
+  std::lock_guard lock(mu_);
+  return urgent_.size() + bulk_.size() < kLowWater;
+}
+
+bool ImportPool::idle() const {
+  std::lock_guard lock(mu_);
+  return urgent_.empty() && bulk_.empty() && running_ == 0;
+}
+
+bool ImportPool::stop(int graceMs) {
+  std::unique_lock lock(mu_);
+  if (!stopping_) {
+    stopping_ = true;
+    urgent_.clear();
+    bulk_.clear();
+    queued_.clear();
+    cv_.notify_all();
+  }
+  const bool done =
+      doneCv_.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return running_ == 0; });
+  lock.unlock();
+  for (auto& t : threads_) {
+    if (!t.joinable()) continue;
+    if (done) t.join();
+    else t.detach();
+  }
+  return done;
+}
+
+ItemRecord ImportPool::recordFor(const std::string& path, const ImportLimits& limits) {
+  ItemRecord rec;
+  rec.path = path;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) return rec;  // gone: stillCurrent() drops it
+  ImportResult res;
+  if (S_ISDIR(st.st_mode)) {
+    // No content to import: the file-system attributes need no child process.
+    fileSystemAttributes(path, res);
+    res.status = ImportStatus::Unsupported;
+  } else {
+    res = importFileGuarded(path, limits);
+  }
+  rec.attributes = std::move(res.attributes);
+  rec.text = std::move(res.text);
+  rec.status = res.status;
+  rec.importer = std::move(res.importer);
+  // The stamp of the file as it was before the import: a change during the
+  // import makes the record stale, and the writer drops it.
+  rec.size = st.st_size;
+  rec.mtimeNs = mtimeNs(st);
+  rec.inode = st.st_ino;
+  rec.isDirectory = S_ISDIR(st.st_mode);
+  return rec;
+}
+
+void ImportPool::run() {
+  for (;;) {
+    std::string path;
+    {
+      std::unique_lock lock(mu_);
+      cv_.wait(lock, [&] { return stopping_ || !urgent_.empty() || !bulk_.empty(); });
+      if (stopping_) return;
+      auto& q = urgent_.empty() ? bulk_ : urgent_;
+      path = std::move(q.front());
+      q.pop_front();
+      queued_.erase(path);
+      ++running_;
+    }
+    ItemRecord rec = recordFor(path, limits_);
+    bool wake = false;
+    if (!rec.attributes.empty()) writer_.put(std::move(rec));
+    {
+      std::lock_guard lock(mu_);
+      --running_;
+      wake = urgent_.size() + bulk_.size() < kLowWater;
+      doneCv_.notify_all();
+    }
+    if (wake && wakeFd_ >= 0) {
+      const uint64_t one = 1;
+      (void)!write(wakeFd_, &one, sizeof one);
+    }
+  }
+}
+
+}  // namespace mdindex::service

@@ -1,0 +1,108 @@
+// The service's work pipeline: a small pool of import threads feeding one
+// writer thread that owns the read-write store connection and applies
+// changes in batched transactions.
+//
+// Memory stays bounded: the writer's queue has a fixed capacity (importers
+// wait when it is full) and the crawler only adds bulk work while the pool's
+// backlog is below its low-water mark (see ImportPool::wantsMore).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "mdindex/importers/import.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::service {
+
+class StoreWriter {
+ public:
+  // Takes ownership of a read-write store. Starts its thread.
+  explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = 64);
+  ~StoreWriter();  // finishes what is queued, then stops
+
+  // Queue a change; waits while the queue is full. Thread-safe.
+  //
+  // put() is applied only when the file still has the stamp it was imported
+  // with: an import that lost a race with a later change or deletion is
+  // dropped (the later event brings its own import or removal).
+  void put(ItemRecord record);
+  void remove(const std::string& path);
+  void move(const std::string& from, const std::string& to);
+  void setMeta(const std::string& key, const std::string& value);
+  // Returns once everything queued before the call is committed.
+  void sync();
+  // Commits what is queued and ends the thread. Idempotent.
+  void stop();
+
+  // Writes that failed (SQLite errors), for the log.
+  uint64_t failedWrites() const;
+
+ private:
+  struct Op {
+    enum class Kind { Put, Remove, Move, Meta } kind;
+    ItemRecord record;  // Put
+    std::string a, b;   // Remove: a; Move: a -> b; Meta: a = b
+  };
+  void enqueue(Op op);
+  void run();
+  bool apply(Op& op);
+
+  std::unique_ptr<Store> store_;
+  size_t capacity_;
+  mutable std::mutex mu_;
+  std::condition_variable changed_;
+  std::deque<Op> queue_;
+  uint64_t enqueued_ = 0, committed_ = 0, failed_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+class ImportPool {
+ public:
+  // `wakeFd`: an eventfd the pool writes to when its backlog drops below the
+  // low-water mark, so the event loop can feed it more.
+  ImportPool(StoreWriter& writer, int threads, int wakeFd, ImportLimits limits = {});
+  ~ImportPool();  // stop()
+
+  // Queues `path` for import (a folder gets its file-system attributes only).
+  // Urgent work (live changes) goes before bulk work (crawls). A path
+  // already queued is not queued twice. Thread: the event loop.
+  void submit(const std::string& path, bool urgent);
+  // Drops queued bulk work (indexing turned off).
+  void dropQueued();
+  // Backlog below the low-water mark: the crawler may add more.
+  bool wantsMore() const;
+  // Nothing queued or running.
+  bool idle() const;
+  // Stops taking work and waits for running imports, at most `graceMs`.
+  // Returns false when some import is still running (its thread is left
+  // detached; the child it waits for has its own time limit).
+  bool stop(int graceMs = 700);
+
+  static constexpr size_t kLowWater = 64;
+
+ private:
+  void run();
+  static ItemRecord recordFor(const std::string& path, const ImportLimits& limits);
+
+  StoreWriter& writer_;
+  int wakeFd_;
+  ImportLimits limits_;
+  mutable std::mutex mu_;
+  std::condition_variable cv_, doneCv_;
+  std::deque<std::string> urgent_, bulk_;
+  std::unordered_set<std::string> queued_;
+  int running_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace mdindex::service

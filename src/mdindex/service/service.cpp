@@ -1,0 +1,498 @@
+#include "mdindex/service/service.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "mdindex/core/paths.h"
+#include "mdindex/service/debounce.h"
+#include "mdindex/service/exclusions.h"
+#include "mdindex/service/pipeline.h"
+#include "mdindex/service/status.h"
+#include "mdindex/service/subtree.h"
+#include "mdindex/service/watcher.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::service {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kMetaCheckPeriod = std::chrono::seconds(1);
+constexpr size_t kDebounceCapacity = 4096;
+constexpr size_t kEntriesPerTurn = 2000;  // crawl budget between two polls
+
+void logLine(const char* fmt, const std::string& a = {}, const std::string& b = {}) {
+  char when[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
+  std::fprintf(stderr, "%s mdindexd: ", when);
+  std::fprintf(stderr, fmt, a.c_str(), b.c_str());
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+int64_t mtimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// One pass over a folder tree, comparing the disk with the store's stamps.
+struct CrawlTask {
+  std::string folder;
+  bool full = true;       // descend into folders already watched
+  bool started = false;
+  std::map<std::string, ItemStamp> stamps;  // stored items not yet seen
+  std::vector<std::string> stack;           // folders still to read
+};
+
+class Loop {
+ public:
+  Loop(const ServiceOptions& opt, Exclusions excl) : opt_(opt), excl_(std::move(excl)) {}
+  ServiceExit run();
+
+ private:
+  bool setUp();
+  void handleSignals();
+  void handleEvents(const std::vector<WatchEvent>& events);
+  void handleMove(const WatchEvent& ev);
+  void check(const std::string& path);
+  void forget(const std::string& path);
+  void crawlStep();
+  void readFolder(CrawlTask& task, const std::string& dir, size_t& budget);
+  void finishCrawl(CrawlTask& task);
+  void queueCrawl(const std::string& folder, bool full);
+  void queueRootCrawls();
+  void checkMeta();
+  void rescanFallback();
+  void setIndexing(bool on);
+  void publishState();
+  WatchResult watch(const std::string& folder);
+  bool isRoot(const std::string& p) const;
+  int pollTimeoutMs(Clock::time_point now) const;
+
+  const ServiceOptions& opt_;
+  Exclusions excl_;
+  std::unique_ptr<Store> reader_;
+  std::unique_ptr<StoreWriter> writer_;
+  std::unique_ptr<ImportPool> pool_;
+  std::unique_ptr<Watcher> watcher_;
+  DebounceQueue debounce_{std::chrono::milliseconds(30), std::chrono::milliseconds(300), kDebounceCapacity};
+  std::deque<CrawlTask> crawls_;
+  std::set<std::string> fallback_;  // folders we could not watch
+  int sigFd_ = -1, wakeFd_ = -1;
+  bool stop_ = false;
+  bool indexing_ = true;
+  std::optional<meta::State> published_;
+  size_t publishedFallback_ = static_cast<size_t>(-1);
+  Clock::time_point nextMetaCheck_{}, nextFallbackScan_{};
+};
+
+bool Loop::isRoot(const std::string& p) const {
+  for (auto& r : excl_.roots())
+    if (r == p) return true;
+  return false;
+}
+
+bool Loop::setUp() {
+  std::string error;
+  auto rw = Store::open(opt_.indexFolder, Store::Mode::ReadWrite, &error);
+  if (!rw) {
+    logLine("cannot open the index in %s: %s", opt_.indexFolder, error);
+    return false;
+  }
+  reader_ = Store::open(opt_.indexFolder, Store::Mode::ReadOnly, &error);
+  if (!reader_) {
+    logLine("cannot read the index in %s: %s", opt_.indexFolder, error);
+    return false;
+  }
+  watcher_ = Watcher::create(opt_.maxWatches, &error);
+  if (!watcher_) {
+    logLine("%s", error);
+    return false;
+  }
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+  sigFd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (sigFd_ < 0 || wakeFd_ < 0) {
+    logLine("cannot create signalfd/eventfd: %s", std::strerror(errno));
+    return false;
+  }
+  debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
+  writer_ = std::make_unique<StoreWriter>(std::move(rw));
+  pool_ = std::make_unique<ImportPool>(*writer_, opt_.importThreads, wakeFd_);
+  writer_->setMeta(meta::kPid, std::to_string(getpid()));
+  writer_->setMeta(meta::kFallbackInterval, std::to_string(opt_.fallbackInterval.count()));
+  return true;
+}
+
+ServiceExit Loop::run() {
+  if (!setUp()) return ServiceExit::Failed;
+  logLine("indexing %s (index in %s)", excl_.roots().empty() ? "" : excl_.roots().front(), opt_.indexFolder);
+  checkMeta();  // starts the first crawl unless indexing is off
+  std::vector<WatchEvent> events;
+  while (!stop_) {
+    const auto now = Clock::now();
+    pollfd fds[3] = {{sigFd_, POLLIN, 0}, {watcher_->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const int n = poll(fds, 3, pollTimeoutMs(now));
+    if (n < 0 && errno != EINTR) {
+      logLine("poll: %s", std::strerror(errno));
+      break;
+    }
+    if (fds[0].revents & POLLIN) handleSignals();
+    if (stop_) break;
+    if (fds[2].revents & POLLIN) {
+      uint64_t v;
+      (void)!read(wakeFd_, &v, sizeof v);
+    }
+    const auto t = Clock::now();
+    events.clear();
+    if (fds[1].revents & POLLIN) watcher_->read(t, events);
+    watcher_->expireMoves(t, events);
+    if (indexing_) handleEvents(events);
+    if (indexing_ && pool_->wantsMore())
+      for (const auto& path : debounce_.takeDue(t)) check(path);
+    if (t >= nextMetaCheck_) checkMeta();
+    if (indexing_ && !fallback_.empty() && t >= nextFallbackScan_) rescanFallback();
+    if (indexing_) crawlStep();
+    publishState();
+  }
+  logLine("stopping");
+  const bool joined = pool_->stop();
+  writer_->setMeta(meta::kState, meta::stateName(meta::State::Stopped));
+  writer_->stop();
+  reader_.reset();
+  return joined ? ServiceExit::Clean : ServiceExit::CleanDetached;
+}
+
+int Loop::pollTimeoutMs(Clock::time_point now) const {
+  if (indexing_ && !crawls_.empty() && pool_->wantsMore()) return 0;
+  auto next = nextMetaCheck_;
+  if (indexing_) {
+    if (auto d = debounce_.nextDue(); d && pool_->wantsMore()) next = std::min(next, *d);
+    if (auto m = watcher_->nextMoveDeadline()) next = std::min(next, *m);
+    if (!fallback_.empty()) next = std::min(next, nextFallbackScan_);
+  }
+  if (next <= now) return 0;
+  // Round up so we do not wake a hair early and spin.
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(next - now).count());
+}
+
+void Loop::handleSignals() {
+  signalfd_siginfo si;
+  while (read(sigFd_, &si, sizeof si) == sizeof si) {
+    if (si.ssi_signo == SIGTERM || si.ssi_signo == SIGINT) stop_ = true;
+    else checkMeta();  // SIGHUP, SIGUSR1: settings changed
+  }
+}
+
+void Loop::handleEvents(const std::vector<WatchEvent>& events) {
+  const auto now = Clock::now();
+  for (const auto& ev : events) {
+    switch (ev.kind) {
+      case WatchEvent::Kind::Overflow:
+        logLine("inotify queue overflowed: rescanning");
+        queueRootCrawls();
+        break;
+      case WatchEvent::Kind::Moved:
+        handleMove(ev);
+        break;
+      case WatchEvent::Kind::Changed:
+      case WatchEvent::Kind::Removed:
+        debounce_.push(ev.path, now);
+        break;
+    }
+  }
+}
+
+void Loop::handleMove(const WatchEvent& ev) {
+  const bool fromIndexed = !Exclusions::isHiddenName(baseName(ev.path));
+  struct stat st {};
+  const bool toIndexable = lstat(ev.to.c_str(), &st) == 0 &&
+                           excl_.classify(ev.to, st.st_mode) != EntryKind::Skipped &&
+                           !(S_ISDIR(st.st_mode) && Exclusions::hasNeverIndexMarker(ev.to));
+  if (!fromIndexed) {  // e.g. a download renamed from ".part": a new file
+    debounce_.push(ev.to, Clock::now());
+    return;
+  }
+  if (!toIndexable) {
+    forget(ev.path);
+    return;
+  }
+  watcher_->moveTree(ev.path, ev.to);
+  std::vector<std::string> movedFallback;
+  for (auto it : subtreeOf(fallback_, ev.path)) movedFallback.push_back(ev.to + it->substr(ev.path.size()));
+  eraseSubtree(fallback_, ev.path);
+  fallback_.insert(movedFallback.begin(), movedFallback.end());
+  writer_->move(ev.path, ev.to);
+  // Path attributes change with the name: re-import the item itself; a
+  // folder's content keeps its stamps and is only checked.
+  pool_->submit(ev.to, true);
+  if (S_ISDIR(st.st_mode)) queueCrawl(ev.to, true);
+}
+
+// Drops `path` and everything under it from the index and the watches.
+void Loop::forget(const std::string& path) {
+  watcher_->removeTree(path);
+  eraseSubtree(fallback_, path);
+  writer_->remove(path);
+}
+
+void Loop::check(const std::string& path) {
+  const std::string name = baseName(path);
+  const std::string parent = parentPath(path);
+  if (name == kNeverIndexMarker) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) {
+      logLine("%s holds %s: dropped from the index", parent, kNeverIndexMarker);
+      forget(parent);
+    } else if (excl_.isIndexable(parent)) {
+      queueCrawl(parent, true);
+    }
+    return;
+  }
+  if (Exclusions::isHiddenName(name)) return;
+  if (!watcher_->isWatched(parent) && !fallback_.count(parent)) return;  // a folder we dropped
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) {
+    forget(path);
+    return;
+  }
+  EntryKind kind = excl_.classify(path, st.st_mode);
+  if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
+  switch (kind) {
+    case EntryKind::Skipped:
+      forget(path);  // it may have been something we indexed before
+      break;
+    case EntryKind::File:
+      pool_->submit(path, true);
+      break;
+    case EntryKind::Directory:
+      if (watcher_->isWatched(path)) pool_->submit(path, true);
+      else queueCrawl(path, true);
+      break;
+  }
+}
+
+WatchResult Loop::watch(const std::string& folder) {
+  const WatchResult r = watcher_->add(folder);
+  if (r == WatchResult::LimitReached) {
+    if (fallback_.insert(folder).second && fallback_.size() == 1)
+      logLine("inotify watch limit reached at %s: rescanning unwatched folders every %s s", folder,
+              std::to_string(opt_.fallbackInterval.count()));
+  } else {
+    fallback_.erase(folder);
+  }
+  return r;
+}
+
+void Loop::queueCrawl(const std::string& folder, bool full) {
+  for (auto& t : crawls_)
+    if (isInScope(folder, t.folder) && (t.full || !full) && !t.started) return;  // already covered
+  CrawlTask task;
+  task.folder = folder;
+  task.full = full;
+  crawls_.push_back(std::move(task));
+}
+
+void Loop::queueRootCrawls() {
+  crawls_.clear();
+  for (auto& r : opt_.roots) queueCrawl(r, true);
+}
+
+void Loop::crawlStep() {
+  size_t budget = kEntriesPerTurn;
+  while (!crawls_.empty() && budget > 0 && pool_->wantsMore()) {
+    CrawlTask& task = crawls_.front();
+    if (!task.started) {
+      task.started = true;
+      struct stat st {};
+      if (lstat(task.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        crawls_.pop_front();
+        continue;
+      }
+      // Pending moves and removals must reach the store before its stamps
+      // are read, or moved items would look new.
+      writer_->sync();
+      for (auto& s : reader_->stampsUnder(task.folder)) {
+        std::string p = s.path;
+        task.stamps.emplace(std::move(p), std::move(s));
+      }
+      task.stamps.erase(task.folder);
+      if (!isRoot(task.folder)) pool_->submit(task.folder, false);
+      watch(task.folder);
+      task.stack.push_back(task.folder);
+    }
+    if (task.stack.empty()) {
+      finishCrawl(task);
+      crawls_.pop_front();
+      continue;
+    }
+    const std::string dir = std::move(task.stack.back());
+    task.stack.pop_back();
+    readFolder(task, dir, budget);
+  }
+}
+
+void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  DIR* d = fd >= 0 ? fdopendir(fd) : nullptr;
+  if (!d) {
+    if (fd >= 0) close(fd);
+    // Unreadable (or gone): keep what the store has below it; a later event
+    // or rescan settles it.
+    for (auto it : subtreeOf(task.stamps, dir))
+      if (it->first != dir) task.stamps.erase(it);
+    return;
+  }
+  const std::string prefix = dir == "/" ? "/" : dir + "/";
+  while (dirent* e = readdir(d)) {
+    const std::string_view name = e->d_name;
+    if (Exclusions::isHiddenName(name)) continue;
+    --budget;
+    struct stat st {};
+    if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    std::string path = prefix + e->d_name;
+    EntryKind kind = excl_.classify(path, st.st_mode);
+    if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
+    if (kind == EntryKind::Skipped) continue;  // stays a leftover: removed if stored
+    auto s = task.stamps.find(path);
+    const bool same = s != task.stamps.end() && s->second.inode == static_cast<uint64_t>(st.st_ino) &&
+                      s->second.isDirectory == (kind == EntryKind::Directory) &&
+                      (kind == EntryKind::Directory ||
+                       (s->second.size == st.st_size && s->second.mtimeNs == mtimeNs(st)));
+    if (s != task.stamps.end()) task.stamps.erase(s);
+    if (!same) pool_->submit(path, false);
+    if (kind == EntryKind::Directory) {
+      const bool known = watcher_->isWatched(path) || fallback_.count(path);
+      watch(path);
+      if (task.full || !known) task.stack.push_back(std::move(path));
+      else
+        for (auto it : subtreeOf(task.stamps, path)) task.stamps.erase(it);
+    }
+  }
+  closedir(d);
+}
+
+void Loop::finishCrawl(CrawlTask& task) {
+  // What the store holds but the crawl did not see: removed unless it is
+  // back on disk and indexable (created since the stamps were read).
+  std::string removed;
+  for (auto& [path, stamp] : task.stamps) {
+    if (!removed.empty() && isInScope(path, removed)) continue;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && excl_.isIndexable(path)) continue;
+    writer_->remove(path);
+    removed = path;
+  }
+  task.stamps.clear();
+}
+
+void Loop::checkMeta() {
+  nextMetaCheck_ = Clock::now() + kMetaCheckPeriod;
+  const auto indexing = reader_->meta(meta::kIndexing);
+  const bool on = !indexing || *indexing != "off";
+  if (on != indexing_ || !published_) setIndexing(on);
+  const auto rebuild = reader_->meta(meta::kRebuild);
+  if (rebuild && *rebuild == "1") {
+    writer_->setMeta(meta::kRebuild, "0");
+    writer_->sync();
+    if (indexing_) {
+      logLine("rebuilding the index");
+      pool_->dropQueued();
+      queueRootCrawls();
+    }
+  }
+}
+
+void Loop::setIndexing(bool on) {
+  indexing_ = on;
+  if (on) {
+    logLine("indexing on");
+    queueRootCrawls();
+  } else {
+    logLine("indexing off");
+    watcher_->clear();
+    fallback_.clear();
+    crawls_.clear();
+    debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
+    pool_->dropQueued();
+  }
+}
+
+void Loop::rescanFallback() {
+  nextFallbackScan_ = Clock::now() + opt_.fallbackInterval;
+  const std::vector<std::string> folders(fallback_.begin(), fallback_.end());
+  for (const auto& f : folders) {
+    struct stat st {};
+    if (lstat(f.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      forget(f);
+      continue;
+    }
+    queueCrawl(f, false);  // also retries the watch
+  }
+}
+
+void Loop::publishState() {
+  meta::State s = !indexing_ ? meta::State::Off
+                  : (!crawls_.empty() || !pool_->idle() || !debounce_.empty()) ? meta::State::Crawling
+                                                                               : meta::State::Idle;
+  if (published_ != s) {
+    published_ = s;
+    writer_->setMeta(meta::kState, meta::stateName(s));
+  }
+  if (fallback_.empty()) nextFallbackScan_ = Clock::now() + opt_.fallbackInterval;
+  if (publishedFallback_ != fallback_.size()) {
+    publishedFallback_ = fallback_.size();
+    writer_->setMeta(meta::kFallbackFolders, std::to_string(fallback_.size()));
+  }
+}
+
+}  // namespace
+
+void blockServiceSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&set, s);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+ServiceExit runService(const ServiceOptions& options) {
+  ServiceOptions opt = options;
+  if (opt.roots.empty()) opt.roots = {homeDir(), volumesRoot()};
+  if (opt.indexFolder.empty()) opt.indexFolder = indexDir();
+  std::vector<std::string> roots;
+  for (auto& r : opt.roots)
+    if (!r.empty()) roots.push_back(trimTrailingSlashes(r));
+  // A root inside another is crawled with it.
+  std::vector<std::string> top;
+  for (auto& r : roots) {
+    bool inside = false;
+    for (auto& o : roots)
+      if (o != r && isInScope(r, o)) inside = true;
+    if (!inside && std::find(top.begin(), top.end(), r) == top.end()) top.push_back(r);
+  }
+  opt.roots = top;
+  Loop loop(opt, Exclusions(roots, opt.indexFolder));
+  return loop.run();
+}
+
+}  // namespace mdindex::service

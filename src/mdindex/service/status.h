@@ -1,0 +1,32 @@
+// The service's state as kept in the store's meta table, written by mdindexd
+// and read by mdutil. Keys and values are shared through this header only.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace mdindex::service::meta {
+
+// "on" (or absent) / "off": whether the service may index at all.
+inline constexpr const char* kIndexing = "indexing";
+// Set to "1" by `mdutil -E` after erasing: the service rebuilds and clears it.
+inline constexpr const char* kRebuild = "service.rebuild";
+// Service state: one of the State names below.
+inline constexpr const char* kState = "service.state";
+inline constexpr const char* kPid = "service.pid";
+// Folders without an inotify watch (rescanned periodically), as a number.
+inline constexpr const char* kFallbackFolders = "service.fallbackFolders";
+// Seconds between rescans of those folders.
+inline constexpr const char* kFallbackInterval = "service.fallbackInterval";
+
+enum class State {
+  Crawling,  // reading the disk or importing a backlog
+  Idle,      // up to date, waiting for changes
+  Off,       // indexing turned off: no watches, no imports
+  Stopped,   // ended cleanly
+};
+
+const char* stateName(State s);
+std::optional<State> parseState(const std::string& name);
+
+}  // namespace mdindex::service::meta

@@ -1,0 +1,240 @@
+// The service's building blocks, without a store: exclusion rules, the
+// debounce queue, the inotify watcher's event translation, the instance lock.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "mdindex/service/debounce.h"
+#include "mdindex/service/exclusions.h"
+#include "mdindex/service/instance_lock.h"
+#include "mdindex/service/subtree.h"
+#include "mdindex/service/watcher.h"
+
+using namespace mdindex::service;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "svc-unit-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data());
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+void touch(const std::string& p, const std::string& content = "x") { std::ofstream(p) << content; }
+
+}  // namespace
+
+TEST(Exclusions, ClassifiesByNameAndType) {
+  TempDir t;
+  const std::string root = t.path();
+  fs::create_directories(root + "/a.noindex");
+  fs::create_directories(root + "/index");
+  fs::create_directories(root + "/plain");
+  touch(root + "/f.txt");
+  fs::create_symlink(root + "/plain", root + "/link");
+  mkfifo((root + "/fifo").c_str(), 0600);
+
+  const Exclusions ex({root}, root + "/index");
+  auto kind = [&](const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(lstat((root + "/" + name).c_str(), &st), 0) << name;
+    return ex.classify(root + "/" + name, st.st_mode);
+  };
+  EXPECT_EQ(kind("f.txt"), EntryKind::File);
+  EXPECT_EQ(kind("plain"), EntryKind::Directory);
+  EXPECT_EQ(kind("a.noindex"), EntryKind::Skipped);
+  EXPECT_EQ(kind("index"), EntryKind::Skipped);
+  EXPECT_EQ(kind("link"), EntryKind::Skipped);  // never followed, not even to a folder
+  EXPECT_EQ(kind("fifo"), EntryKind::Skipped);
+  EXPECT_TRUE(Exclusions::isHiddenName(".cache"));
+  EXPECT_FALSE(Exclusions::isHiddenName("a.b"));
+}
+
+TEST(Exclusions, IndexableLooksAtEveryComponentBelowTheRoot) {
+  TempDir t;
+  // A root may itself sit under a hidden folder (tests, ~/.local volumes):
+  // only components below the root count.
+  const std::string root = t.path() + "/.home";
+  fs::create_directories(root + "/docs/deep");
+  fs::create_directories(root + "/.hidden/x");
+  fs::create_directories(root + "/old.noindex/x");
+  fs::create_directories(root + "/private/sub");
+  touch(root + "/private/.metadata_never_index", "");
+  fs::create_symlink(root + "/docs", root + "/docslink");
+  const Exclusions ex({root, t.path() + "/vol"}, root + "/docs/idx");
+
+  EXPECT_TRUE(ex.isIndexable(root + "/docs/deep/f.txt"));
+  EXPECT_TRUE(ex.isIndexable(root + "/docs/not-yet-created.txt"));
+  EXPECT_FALSE(ex.isIndexable(root + "/.hidden/x/f.txt"));
+  EXPECT_FALSE(ex.isIndexable(root + "/old.noindex/x/f.txt"));
+  EXPECT_FALSE(ex.isIndexable(root + "/private/sub/f.txt"));
+  EXPECT_FALSE(ex.isIndexable(root + "/private"));
+  EXPECT_FALSE(ex.isIndexable(root + "/docs/idx/store.db"));
+  EXPECT_FALSE(ex.isIndexable(root + "/docslink/deep/f.txt"));  // through a link
+  EXPECT_FALSE(ex.isIndexable(t.path() + "/elsewhere/f.txt"));
+  EXPECT_FALSE(ex.isIndexable(root + "x/f.txt"));  // shares the prefix, not the folder
+  EXPECT_EQ(ex.rootOf(t.path() + "/vol/disk/a"), t.path() + "/vol");
+}
+
+TEST(Subtree, SiblingsSharingThePrefixStayOut) {
+  std::map<std::string, int> m{{"/a/b", 1}, {"/a/b-x", 2}, {"/a/b.y", 3}, {"/a/b/c", 4}, {"/a/b/c/d", 5}, {"/a/c", 6}};
+  eraseSubtree(m, "/a/b");
+  EXPECT_EQ(m, (std::map<std::string, int>{{"/a/b-x", 2}, {"/a/b.y", 3}, {"/a/c", 6}}));
+}
+
+TEST(Debounce, BurstsCoalesceAndReleaseAfterQuiet) {
+  using TP = DebounceQueue::TimePoint;
+  const TP t0{};
+  DebounceQueue q(30ms, 300ms, 100);
+  q.push("/a", t0);
+  q.push("/b", t0 + 5ms);
+  q.push("/a", t0 + 20ms);  // still writing /a
+  EXPECT_TRUE(q.takeDue(t0 + 34ms).empty());
+  EXPECT_EQ(q.nextDue(), t0 + 35ms);
+  EXPECT_EQ(q.takeDue(t0 + 35ms), std::vector<std::string>{"/b"});
+  EXPECT_EQ(q.takeDue(t0 + 50ms), std::vector<std::string>{"/a"});
+  EXPECT_TRUE(q.empty());
+  EXPECT_FALSE(q.nextDue());
+}
+
+TEST(Debounce, AFileWrittenWithoutPauseIsReleasedByTheMaximumDelay) {
+  using TP = DebounceQueue::TimePoint;
+  const TP t0{};
+  DebounceQueue q(30ms, 300ms, 100);
+  std::vector<std::string> got;
+  for (auto t = 0ms; t <= 600ms && got.empty(); t += 10ms) {
+    q.push("/log", t0 + t);
+    got = q.takeDue(t0 + t);
+    if (!got.empty()) EXPECT_EQ(t, 300ms);
+  }
+  EXPECT_EQ(got, std::vector<std::string>{"/log"});
+}
+
+TEST(Debounce, AFullQueueReleasesItsOldestInsteadOfGrowing) {
+  using TP = DebounceQueue::TimePoint;
+  const TP t0{};
+  DebounceQueue q(30ms, 300ms, 3);
+  for (int i = 0; i < 5; ++i) q.push("/f" + std::to_string(i), t0);
+  EXPECT_EQ(q.takeDue(t0), (std::vector<std::string>{"/f0", "/f1"}));
+  EXPECT_EQ(q.size(), 3u);
+  EXPECT_EQ(q.takeDue(t0 + 30ms).size(), 3u);
+}
+
+namespace {
+
+// Collects watcher events until `done` says so or two seconds pass.
+template <class Pred>
+std::vector<WatchEvent> collect(Watcher& w, Pred done) {
+  std::vector<WatchEvent> all;
+  const auto deadline = std::chrono::steady_clock::now() + 2s;
+  while (std::chrono::steady_clock::now() < deadline && !done(all)) {
+    const auto now = std::chrono::steady_clock::now();
+    w.read(now, all);
+    w.expireMoves(now, all);
+    std::this_thread::sleep_for(2ms);
+  }
+  return all;
+}
+
+bool has(const std::vector<WatchEvent>& evs, WatchEvent::Kind k, const std::string& path,
+         const std::string& to = {}) {
+  for (auto& e : evs)
+    if (e.kind == k && e.path == path && e.to == to) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(Watcher, PairsMovesAndTurnsMoveOutIntoRemoval) {
+  TempDir t;
+  const std::string a = t.path() + "/a", b = t.path() + "/b", out = t.path() + "/out";
+  fs::create_directories(a + "/sub");
+  fs::create_directories(b);
+  fs::create_directories(out);
+  auto w = Watcher::create(0);
+  ASSERT_TRUE(w);
+  for (auto& d : {a, a + "/sub", b}) ASSERT_EQ(w->add(d), WatchResult::Added);
+
+  touch(a + "/f.txt");
+  auto evs = collect(*w, [&](auto& e) { return has(e, WatchEvent::Kind::Changed, a + "/f.txt"); });
+  EXPECT_TRUE(has(evs, WatchEvent::Kind::Changed, a + "/f.txt"));
+
+  fs::rename(a + "/f.txt", b + "/g.txt");
+  evs = collect(*w, [&](auto& e) { return !e.empty(); });
+  EXPECT_TRUE(has(evs, WatchEvent::Kind::Moved, a + "/f.txt", b + "/g.txt"));
+
+  fs::rename(b + "/g.txt", out + "/g.txt");  // out is not watched
+  evs = collect(*w, [&](auto& e) { return !e.empty(); });
+  EXPECT_TRUE(has(evs, WatchEvent::Kind::Removed, b + "/g.txt"));
+
+  // A folder renamed: its watch follows under the new name.
+  fs::rename(a + "/sub", b + "/sub2");
+  evs = collect(*w, [&](auto& e) { return !e.empty(); });
+  ASSERT_TRUE(has(evs, WatchEvent::Kind::Moved, a + "/sub", b + "/sub2"));
+  EXPECT_TRUE(evs.front().isDir);
+  w->moveTree(a + "/sub", b + "/sub2");
+  touch(b + "/sub2/h.txt");
+  evs = collect(*w, [&](auto& e) { return has(e, WatchEvent::Kind::Changed, b + "/sub2/h.txt"); });
+  EXPECT_TRUE(has(evs, WatchEvent::Kind::Changed, b + "/sub2/h.txt"));
+
+  fs::remove_all(b + "/sub2");
+  evs = collect(*w, [&](auto& e) { return has(e, WatchEvent::Kind::Removed, b + "/sub2"); });
+  EXPECT_TRUE(has(evs, WatchEvent::Kind::Removed, b + "/sub2"));
+  EXPECT_FALSE(w->isWatched(b + "/sub2"));  // the kernel dropped the watch and so did we
+}
+
+TEST(Watcher, OwnCapReportsTheLimit) {
+  TempDir t;
+  fs::create_directories(t.path() + "/x");
+  fs::create_directories(t.path() + "/y");
+  auto w = Watcher::create(1);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->add(t.path() + "/x"), WatchResult::Added);
+  EXPECT_EQ(w->add(t.path() + "/x"), WatchResult::Added);  // already watched: no second watch
+  EXPECT_EQ(w->add(t.path() + "/y"), WatchResult::LimitReached);
+  EXPECT_EQ(w->add(t.path() + "/missing"), WatchResult::Failed);
+  w->removeTree(t.path());
+  EXPECT_EQ(w->count(), 0u);
+  EXPECT_EQ(w->add(t.path() + "/y"), WatchResult::Added);
+}
+
+TEST(InstanceLock, SecondHolderIsRefusedAndTheFirstIsNamed) {
+  TempDir t;
+  const std::string path = t.path() + "/run/mdindexd.lock";
+  EXPECT_FALSE(runningServicePid(path));
+  InstanceLock first;
+  ASSERT_EQ(first.acquire(path), InstanceLock::Result::Acquired);
+  first.writePid();
+  // flock conflicts between open files, also inside one process; a child
+  // process shows the real case.
+  const pid_t child = fork();
+  if (child == 0) {
+    InstanceLock second;
+    const bool held = second.acquire(path) == InstanceLock::Result::Held;
+    const auto pid = runningServicePid(path);
+    _exit(held && pid && *pid == getppid() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(runningServicePid(path), getpid());
+}
