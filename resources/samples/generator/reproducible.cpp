@@ -80,7 +80,7 @@ std::optional<QByteArray> renderHtmlPdf(const QString& html, const PdfInfo& info
     font.setPointSizeF(info.fontPoints);
     document.setDefaultFont(font);
     document.setDefaultStyleSheet(QStringLiteral(
-        "code, pre, tt { font-family: 'DejaVu Sans Mono'; }"
+        "code, pre, tt { font-family: 'DejaVu Sans Mono'; font-size: 9pt; }"
         "th { font-weight: bold; text-align: left; background-color: #e8ecef; }"
         "h1 { font-size: 18pt; } h2 { font-size: 14pt; margin-top: 14px; }"
         "h3 { font-size: 11.5pt; margin-top: 10px; }"));
