@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mdindex/core/import_status.h"
 #include "mdindex/core/value.h"
@@ -31,6 +32,7 @@ struct ImportResult {
   int64_t mtimeNs = 0;
   uint64_t inode = 0;
   bool isDirectory = false;
+  bool isRegularFile = false;  // only regular files are ever opened
 };
 
 // File-system attributes of `path` (lstat; never follows a final link):
@@ -43,9 +45,27 @@ bool fileSystemAttributes(const std::string& path, ImportResult& out);
 // In-process import. For tests and `mdimport -t`; trusts the importer.
 ImportResult importFile(const std::string& path, const ImportLimits& limits = {});
 
-// The same, with the format importer in a forked child under `limits`.
+// The same, with the format importer in a child process under `limits`.
+// The child is the import helper `mdimport --import-child` found in
+// $FINDLARK_TOOL_DIR, else beside the running executable; it is started with
+// posix_spawn (no fork of the caller), sets its own CPU, address-space and
+// core-size limits, and returns its result over a pipe. The caller kills it
+// after `limits.wallSeconds`.
 // A crash, a hang or an exhausted limit gives status Crashed or TimedOut
-// with the file-system attributes still filled in. Thread-safe.
+// with the file-system attributes (and the keywords attribute) still filled
+// in; a missing helper gives Crashed too. Folders, FIFOs, sockets, devices,
+// files without an importer and files over maxFileBytes never start a child.
+// Thread-safe: any number of threads may call it at once (each call owns its
+// pipe and child; descriptors are close-on-exec).
 ImportResult importFileGuarded(const std::string& path, const ImportLimits& limits = {});
+
+// Path of the import helper that importFileGuarded starts.
+std::string importHelperPath();
+
+// The import helper's entry point: `mdimport --import-child CPU WALL MEM TEXT
+// FILEMAX PATH` writes the format result of PATH to file descriptor 3 and
+// exits 0. `args` are the words after "--import-child".
+inline constexpr const char* kImportChildFlag = "--import-child";
+int runImportChild(const std::vector<std::string>& args);
 
 }  // namespace mdindex

@@ -1,0 +1,172 @@
+#include "mdindex/importers/html_importer.h"
+
+#include <libxml/HTMLparser.h>
+#include <libxml/tree.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string_view>
+
+#include "mdindex/core/fold.h"
+#include "mdindex/importers/text_codec.h"
+
+namespace mdindex {
+
+namespace {
+
+struct DocFree {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+constexpr const char* kBlockElements[] = {
+    "p",  "div", "br", "li", "ul", "ol", "h1", "h2", "h3", "h4", "h5", "h6", "tr", "table", "section", "article",
+    "header", "footer", "blockquote", "pre", "dt", "dd", "hr", "address", "nav", "aside", "figure", "figcaption",
+};
+constexpr const char* kHiddenElements[] = {"script", "style", "template", "title"};
+
+bool nameIn(const xmlNode* n, const char* const* list, size_t count) {
+  const char* name = reinterpret_cast<const char*>(n->name);
+  for (size_t i = 0; i < count; ++i)
+    if (std::strcmp(name, list[i]) == 0) return true;
+  return false;
+}
+template <size_t N>
+bool nameIn(const xmlNode* n, const char* const (&list)[N]) {
+  return nameIn(n, list, N);
+}
+
+std::string attribute(const xmlNode* n, const char* name) {
+  xmlChar* v = xmlGetProp(n, reinterpret_cast<const xmlChar*>(name));
+  if (!v) return {};
+  std::string out(reinterpret_cast<const char*>(v));
+  xmlFree(v);
+  return out;
+}
+
+std::string nodeText(xmlNode* n) {
+  xmlChar* v = xmlNodeGetContent(n);
+  if (!v) return {};
+  std::string out(reinterpret_cast<const char*>(v));
+  xmlFree(v);
+  return out;
+}
+
+// Collapses white space the way a browser shows it, with a line break at
+// block boundaries.
+class TextBuilder {
+ public:
+  void text(std::string_view s) {
+    for (char c : s) {
+      if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+        pendingSpace_ = true;
+      } else {
+        if (pendingSpace_ && !out_.empty() && out_.back() != '\n') out_ += ' ';
+        pendingSpace_ = false;
+        out_ += c;
+      }
+    }
+  }
+  void lineBreak() {
+    pendingSpace_ = false;
+    if (!out_.empty() && out_.back() != '\n') out_ += '\n';
+  }
+  std::string take() {
+    while (!out_.empty() && out_.back() == '\n') out_.pop_back();
+    return std::move(out_);
+  }
+
+ private:
+  std::string out_;
+  bool pendingSpace_ = false;
+};
+
+class HtmlImporter final : public Importer {
+ public:
+  std::string name() const override { return "HTML.mdimporter"; }
+  std::vector<std::string> utis() const override { return {"public.html"}; }
+
+  ImportStatus import(const std::string& path, Sink& sink) const override {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return ImportStatus::Unreadable;
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return ImportStatus::Unreadable;
+    if (data.size() > static_cast<size_t>(INT32_MAX)) return ImportStatus::TooLarge;
+
+    const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;
+    DocPtr doc(htmlReadMemory(data.data(), static_cast<int>(data.size()), nullptr, nullptr, options));
+    // An unknown declared charset makes libxml2 give up early: read the bytes
+    // as UTF-8 when they are, else as Windows-1252.
+    if (!doc || !xmlDocGetRootElement(doc.get())) {
+      const char* fallback = isValidUtf8(data) ? "UTF-8" : "windows-1252";
+      doc.reset(htmlReadMemory(data.data(), static_cast<int>(data.size()), nullptr, fallback, options));
+    }
+    if (!doc) return data.empty() ? ImportStatus::Imported : ImportStatus::Unreadable;
+    walk(xmlDocGetRootElement(doc.get()), sink);
+    return ImportStatus::Imported;
+  }
+
+ private:
+  // Iterative walk: libxml2 bounds the tree depth, but the importer does not
+  // rely on it.
+  static void walk(xmlNode* root, Sink& sink) {
+    TextBuilder text;
+    std::string title;
+    xmlNode* n = root;
+    while (n) {
+      bool descend = true;
+      if (n->type == XML_ELEMENT_NODE) {
+        const char* name = reinterpret_cast<const char*>(n->name);
+        if (std::strcmp(name, "title") == 0 && title.empty()) {
+          title = std::string(trimAscii(nodeText(n)));
+        } else if (std::strcmp(name, "meta") == 0) {
+          meta(n, sink);
+        }
+        if (nameIn(n, kHiddenElements)) descend = false;
+        if (nameIn(n, kBlockElements)) text.lineBreak();
+      } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
+        if (n->content) text.text(reinterpret_cast<const char*>(n->content));
+      }
+      // Next node in document order.
+      if (descend && n->children) {
+        n = n->children;
+        continue;
+      }
+      while (n && !n->next) {
+        n = n->parent;
+        if (n && n->type == XML_ELEMENT_NODE && nameIn(n, kBlockElements)) text.lineBreak();
+        if (n == root) n = nullptr;
+      }
+      if (n) {
+        if (n->type == XML_ELEMENT_NODE && nameIn(n, kBlockElements)) text.lineBreak();
+        n = n == root ? nullptr : n->next;
+      }
+    }
+    if (!title.empty()) sink.setAttribute(attr::Title, sanitizeUtf8(title));
+    const std::string body = sanitizeUtf8(text.take());
+    if (!body.empty()) sink.addText(body);
+  }
+
+  static void meta(xmlNode* n, Sink& sink) {
+    std::string name = attribute(n, "name");
+    for (auto& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string content = sanitizeUtf8(trimAscii(attribute(n, "content")));
+    if (content.empty()) return;
+    if (name == "keywords") {
+      sink.addKeywords(keywordsFromField(content));
+    } else if (name == "author") {
+      sink.setAttribute(attr::Authors, std::vector<std::string>{content});
+    }
+  }
+};
+
+}  // namespace
+
+const Importer& htmlImporter() {
+  static const HtmlImporter instance;
+  return instance;
+}
+
+}  // namespace mdindex

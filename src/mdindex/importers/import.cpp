@@ -1,0 +1,172 @@
+#include "mdindex/importers/import.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "mdindex/core/keywords.h"
+#include "mdindex/core/paths.h"
+#include "mdindex/core/uti.h"
+#include "mdindex/importers/import_internal.h"
+#include "mdindex/importers/importer.h"
+
+namespace mdindex {
+
+namespace {
+
+Date toDate(const struct statx_timestamp& t) {
+  return Date{static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9};
+}
+
+}  // namespace
+
+CollectingSink::CollectingSink(uint64_t maxTextBytes) : maxText_(maxTextBytes) {}
+
+void CollectingSink::addText(std::string_view utf8) {
+  if (full()) return;
+  const uint64_t room = maxText_ - text_.size();
+  if (utf8.size() <= room) {
+    text_.append(utf8);
+    return;
+  }
+  // Cut at a character boundary so the kept text stays valid UTF-8.
+  size_t cut = static_cast<size_t>(room);
+  while (cut > 0 && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80) --cut;
+  text_.append(utf8.substr(0, cut));
+  capped_ = true;
+}
+
+void CollectingSink::setAttribute(const std::string& name, Value value) {
+  if (name == attr::Keywords) {
+    if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+      attributes_.erase(name);
+      addKeywords(*list);
+      return;
+    }
+  }
+  attributes_[name] = std::move(value);
+}
+
+void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
+  mergeKeywords(attributes_, keywords);
+}
+
+bool CollectingSink::full() const { return capped_ || text_.size() >= maxText_; }
+
+void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywords) {
+  if (keywords.empty()) return;
+  auto it = attributes.find(attr::Keywords);
+  if (it == attributes.end() || !std::holds_alternative<std::vector<std::string>>(it->second))
+    it = attributes.insert_or_assign(attr::Keywords, std::vector<std::string>{}).first;
+  auto& list = std::get<std::vector<std::string>>(it->second);
+  for (const auto& k : keywords)
+    if (!k.empty() && std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
+  if (list.empty()) attributes.erase(it);
+}
+
+bool fileSystemAttributes(const std::string& path, ImportResult& out) {
+  struct statx st {};
+  if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return false;
+  const TypeInfo type = typeOfFile(path);
+  const bool isDir = S_ISDIR(st.stx_mode);
+  const Date mtime = toDate(st.stx_mtime);
+  const Date created = (st.stx_mask & STATX_BTIME) ? toDate(st.stx_btime) : mtime;
+  const std::string name = baseName(trimTrailingSlashes(path));
+
+  Attributes& a = out.attributes;
+  a[attr::Path] = trimTrailingSlashes(path);
+  a[attr::FSName] = name;
+  a[attr::DisplayName] = name;
+  a[attr::FSSize] = static_cast<double>(st.stx_size);
+  a[attr::FSCreationDate] = created;
+  a[attr::ContentCreationDate] = created;
+  a[attr::FSContentChangeDate] = mtime;
+  a[attr::ContentModificationDate] = mtime;
+  a[attr::FSOwnerUserID] = static_cast<double>(st.stx_uid);
+  a[attr::FSOwnerGroupID] = static_cast<double>(st.stx_gid);
+  a[attr::ContentType] = type.uti;
+  a[attr::ContentTypeTree] = type.tree;
+  a[attr::Kind] = type.kind;
+
+  out.uti = type.uti;
+  out.size = static_cast<int64_t>(st.stx_size);
+  out.mtimeNs = static_cast<int64_t>(st.stx_mtime.tv_sec) * 1000000000 + st.stx_mtime.tv_nsec;
+  out.inode = st.stx_ino;
+  out.isDirectory = isDir;
+  out.isRegularFile = S_ISREG(st.stx_mode);
+  return true;
+}
+
+PreparedImport prepareImport(const std::string& path, const ImportLimits& limits) {
+  PreparedImport p;
+  if (!fileSystemAttributes(path, p.result)) {
+    p.result.status = ImportStatus::Unreadable;
+    return p;
+  }
+  // Only regular files are ever opened: folders, FIFOs, sockets and devices
+  // are described by their file-system attributes alone.
+  if (!p.result.isRegularFile) {
+    p.result.status = ImportStatus::Unsupported;
+    return p;
+  }
+  p.importer = importerForUti(p.result.uti);
+  if (!p.importer) {
+    p.result.status = ImportStatus::Unsupported;
+    return p;
+  }
+  p.result.importer = p.importer->name();
+  if (static_cast<uint64_t>(p.result.size) > limits.maxFileBytes) {
+    p.result.status = ImportStatus::TooLarge;
+    return p;
+  }
+  p.runImporter = true;
+  return p;
+}
+
+void finishImport(const std::string& path, ImportResult& result) {
+  mergeKeywords(result.attributes, readKeywordsXattr(path));
+}
+
+FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {
+  CollectingSink sink(limits.maxTextBytes);
+  FormatResult r;
+  try {
+    r.status = importer.import(path, sink);
+  } catch (const std::bad_alloc&) {
+    throw;  // the guarded child reports this as an exhausted memory limit
+  } catch (...) {
+    r.status = ImportStatus::Unreadable;
+  }
+  r.attributes = sink.takeAttributes();
+  r.text = sink.takeText();
+  return r;
+}
+
+void applyFormatResult(FormatResult&& format, ImportResult& result) {
+  result.status = format.status;
+  for (auto& [name, value] : format.attributes) {
+    if (name == attr::Keywords) {
+      if (const auto* list = std::get_if<std::vector<std::string>>(&value)) mergeKeywords(result.attributes, *list);
+      continue;
+    }
+    result.attributes[name] = std::move(value);
+  }
+  result.text = std::move(format.text);
+}
+
+ImportResult importFile(const std::string& path, const ImportLimits& limits) {
+  PreparedImport p = prepareImport(path, limits);
+  if (p.runImporter) {
+    try {
+      applyFormatResult(runFormatImporter(*p.importer, path, limits), p.result);
+    } catch (const std::bad_alloc&) {
+      p.result.status = ImportStatus::Unreadable;
+    }
+  }
+  if (!p.result.attributes.empty()) finishImport(path, p.result);
+  return std::move(p.result);
+}
+
+}  // namespace mdindex

@@ -1,0 +1,67 @@
+// Pieces of the import pipeline shared by the in-process import, the guarded
+// import and its child helper. Not for use outside this folder and its tests.
+#pragma once
+
+#include <string>
+
+#include "mdindex/importers/import.h"
+#include "mdindex/importers/importer.h"
+
+namespace mdindex {
+
+// The sink every import uses: keeps attributes, keywords (deduplicated, in
+// order) and text up to `maxTextBytes`, cut at a UTF-8 character boundary.
+class CollectingSink final : public Sink {
+ public:
+  explicit CollectingSink(uint64_t maxTextBytes);
+  void addText(std::string_view utf8) override;
+  void setAttribute(const std::string& name, Value value) override;
+  void addKeywords(const std::vector<std::string>& keywords) override;
+  bool full() const override;
+
+  Attributes takeAttributes() { return std::move(attributes_); }
+  std::string takeText() { return std::move(text_); }
+
+ private:
+  uint64_t maxText_;
+  bool capped_ = false;
+  Attributes attributes_;
+  std::string text_;
+};
+
+// Appends `keywords` to attributes[kMDItemKeywords], skipping duplicates and
+// empty strings.
+void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywords);
+
+// What the format importer hands back.
+struct FormatResult {
+  ImportStatus status = ImportStatus::Unreadable;
+  Attributes attributes;
+  std::string text;
+};
+
+// The file-system stage: attributes, type, whether a format importer runs.
+struct PreparedImport {
+  ImportResult result;
+  const Importer* importer = nullptr;
+  bool runImporter = false;
+};
+
+PreparedImport prepareImport(const std::string& path, const ImportLimits& limits);
+
+// Runs `importer` in this process. Library exceptions become Unreadable;
+// std::bad_alloc is rethrown so that a memory limit is told from bad input.
+FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits);
+
+// Merges a format result into `result` (keywords appended, not replaced).
+void applyFormatResult(FormatResult&& format, ImportResult& result);
+
+// The last stage for every file: the keywords extended attribute.
+void finishImport(const std::string& path, ImportResult& result);
+
+// Wire form of a FormatResult, sent by the import child over its pipe.
+std::string encodeFormatResult(const FormatResult& r);
+// Parses the wire form; false for anything malformed or truncated.
+bool decodeFormatResult(std::string_view bytes, FormatResult& out);
+
+}  // namespace mdindex

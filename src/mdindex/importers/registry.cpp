@@ -1,0 +1,49 @@
+// The one importer table. Each row is one importer; the UTIs it takes come
+// from the importer itself, so a type is declared in exactly one place.
+#include <array>
+
+#include "mdindex/importers/html_importer.h"
+#include "mdindex/importers/image_importer.h"
+#include "mdindex/importers/importer.h"
+#include "mdindex/importers/office_importers.h"
+#include "mdindex/importers/pdf_importer.h"
+#include "mdindex/importers/plist_importer.h"
+#include "mdindex/importers/rtf_importer.h"
+#include "mdindex/importers/text_importer.h"
+
+namespace mdindex {
+
+namespace {
+
+using ImporterFn = const Importer& (*)();
+
+constexpr ImporterFn kRegistry[] = {
+    plainTextImporter,
+    rtfImporter,
+    htmlImporter,
+    pdfImporter,
+    imageImporter,
+    plistImporter,
+    docxImporter,
+    odtImporter,
+    iworkImporter,
+};
+
+}  // namespace
+
+std::vector<const Importer*> allImporters() {
+  std::vector<const Importer*> out;
+  for (auto fn : kRegistry) out.push_back(&fn());
+  return out;
+}
+
+const Importer* importerForUti(std::string_view uti) {
+  for (auto fn : kRegistry) {
+    const Importer& imp = fn();
+    for (const auto& u : imp.utis())
+      if (u == uti) return &imp;
+  }
+  return nullptr;
+}
+
+}  // namespace mdindex

@@ -1,0 +1,73 @@
+#include "mdindex/importers/text_importer.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "mdindex/core/fold.h"
+#include "mdindex/importers/text_codec.h"
+
+namespace mdindex {
+
+namespace {
+
+// Text files are read up to this many bytes; the sink's own cap is smaller,
+// so nothing a user could find is lost, and memory stays bounded.
+constexpr size_t kReadCap = 64u << 20;
+
+bool looksBinary(std::string_view head) {
+  size_t control = 0;
+  for (unsigned char c : head) {
+    if (c == 0) return true;
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1B) ++control;
+  }
+  return control * 10 > head.size();
+}
+
+class PlainTextImporter final : public Importer {
+ public:
+  std::string name() const override { return "PlainText.mdimporter"; }
+  std::vector<std::string> utis() const override { return {"public.plain-text"}; }
+
+  ImportStatus import(const std::string& path, Sink& sink) const override {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return ImportStatus::Unreadable;
+    in.seekg(0, std::ios::end);
+    const auto size = static_cast<long long>(in.tellg());
+    in.seekg(0);
+    if (size < 0) return ImportStatus::Unreadable;
+    std::string data(std::min<size_t>(static_cast<size_t>(size), kReadCap), '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    if (in.bad()) return ImportStatus::Unreadable;
+    data.resize(static_cast<size_t>(in.gcount()));
+
+    std::string_view bytes = data;
+    if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
+      const bool be = bytes[0] == '\xFE';
+      sink.addText(utf16ToUtf8(bytes.substr(2), be));
+      return ImportStatus::Imported;
+    }
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    if (looksBinary(bytes.substr(0, 64 * 1024))) return ImportStatus::Unreadable;
+    // A read cut short by the cap may split a UTF-8 sequence at the end.
+    std::string_view check = bytes;
+    if (bytes.size() == kReadCap) {
+      size_t cut = 0;
+      while (cut < 4 && cut < check.size() && (static_cast<unsigned char>(check[check.size() - 1 - cut]) & 0xC0) == 0x80) ++cut;
+      if (cut < check.size()) check.remove_suffix(cut + 1);
+    }
+    if (isValidUtf8(check))
+      sink.addText(check);
+    else
+      sink.addText(windows1252ToUtf8(bytes));
+    return ImportStatus::Imported;
+  }
+};
+
+}  // namespace
+
+const Importer& plainTextImporter() {
+  static const PlainTextImporter instance;
+  return instance;
+}
+
+}  // namespace mdindex
