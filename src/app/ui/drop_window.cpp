@@ -1,0 +1,158 @@
+#include "app/ui/drop_window.h"
+
+#include "app/inspect/drop_intake.h"
+#include "app/ui/icons.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMimeData>
+#include <QTableView>
+
+namespace findlark::ui {
+
+FileListModel::FileListModel(inspect::FileInfoSlot& slot, QObject* parent)
+    : QAbstractTableModel(parent), slot_(slot) {
+  follow(slot_.current());
+  connect(&slot_, &inspect::FileInfoSlot::replaced, this, [this](inspect::FileInfo* info) {
+    beginResetModel();
+    follow(info);
+    endResetModel();
+  });
+}
+
+void FileListModel::follow(inspect::FileInfo* info) {
+  connect(info, &inspect::FileInfo::fileAboutToBeAppended, this, [this](int row) { beginInsertRows({}, row, row); });
+  connect(info, &inspect::FileInfo::fileAppended, this, [this] { endInsertRows(); });
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : int(slot_.current()->fileList().size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 2; }
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+  const auto& list = slot_.current()->fileList();
+  if (!index.isValid() || index.row() >= list.size()) return {};
+  const inspect::FileDetail& detail = list[index.row()];
+  switch (role) {
+    case Qt::DisplayRole:
+      return index.column() == 0 ? detail.mdimportStr : detail.mdlsStr;
+    case Qt::AccessibleTextRole:
+      return (index.column() == 0 ? QStringLiteral("mdimport report for ") : QStringLiteral("mdls report for ")) +
+             detail.name;
+    case Qt::TextAlignmentRole:
+      return int(Qt::AlignLeft | Qt::AlignVCenter);
+    case IdRole:
+      return detail.id;
+    default:
+      return {};
+  }
+}
+
+DropWindow::DropWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("Drop Window"));
+  setAccessibleName(QStringLiteral("Drop Window"));
+  setWindowIcon(applicationIcon());
+  setAcceptDrops(true);
+  buildList();
+  buildHint();
+  buildCopyCommand();
+  updateHint();
+}
+
+void DropWindow::buildList() {
+  model_ = new FileListModel(slot_, this);
+  list_ = new QTableView(this);
+  list_->setObjectName(QStringLiteral("dropList"));
+  list_->setAccessibleName(QStringLiteral("Dropped files"));
+  list_->setModel(model_);
+  list_->setMinimumSize(600, 200);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setWordWrap(false);
+  list_->setTextElideMode(Qt::ElideNone);
+  list_->setShowGrid(false);
+  list_->setAlternatingRowColors(true);
+  list_->horizontalHeader()->hide();
+  list_->verticalHeader()->hide();
+  // Full reports: each column as wide and each row as tall as its text.
+  list_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+  auto* grid = new QGridLayout(this);
+  grid->addWidget(list_, 0, 0);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &DropWindow::updateHint);
+  connect(model_, &QAbstractItemModel::modelReset, this, &DropWindow::updateHint);
+}
+
+void DropWindow::buildHint() {
+  hint_ = new QLabel(this);
+  hint_->setObjectName(QStringLiteral("dropHint"));
+  hint_->setAccessibleName(QStringLiteral("Drop files here"));
+  hint_->setFixedSize(150, 150);
+  hint_->setPixmap(symbolIcon(QStringLiteral("doc.badge.plus")).pixmap(150, 150));
+  hint_->setScaledContents(true);
+  hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+  static_cast<QGridLayout*>(layout())->addWidget(hint_, 0, 0, Qt::AlignCenter);
+}
+
+void DropWindow::buildCopyCommand() {
+  auto* copy = new QAction(QStringLiteral("Copy"), this);
+  copy->setObjectName(QStringLiteral("copy"));
+  copy->setShortcut(QKeySequence::Copy);
+  copy->setShortcutContext(Qt::WindowShortcut);
+  connect(copy, &QAction::triggered, this, &DropWindow::copySelection);
+  addAction(copy);
+  list_->addAction(copy);
+  list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void DropWindow::updateHint() {
+  const bool empty = model_->rowCount() == 0;
+  hint_->setVisible(empty);
+  if (empty) hint_->raise();
+}
+
+bool DropWindow::hintVisible() const { return !hint_->isHidden(); }
+
+QSet<QUuid> DropWindow::selection() const {
+  QSet<QUuid> ids;
+  for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+    ids.insert(index.data(FileListModel::IdRole).toUuid());
+  }
+  return ids;
+}
+
+void DropWindow::copySelection() {
+  const QString text = inspect::copyText(slot_.current()->fileList(), selection());
+  // Every record's export text holds its separators, so empty means that no
+  // selected id names a row of the current list: there is nothing to copy.
+  if (text.isEmpty()) return;
+  QGuiApplication::clipboard()->setText(text);
+}
+
+void DropWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (inspect::acceptsDrop(event->mimeData())) event->acceptProposedAction();
+}
+
+void DropWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (inspect::acceptsDrop(event->mimeData())) event->acceptProposedAction();
+}
+
+void DropWindow::dropEvent(QDropEvent* event) {
+  if (inspect::performDrop(event->mimeData(), slot_)) event->acceptProposedAction();
+}
+
+}  // namespace findlark::ui

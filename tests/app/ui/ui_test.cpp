@@ -1,0 +1,424 @@
+// The windows, driven as a user would: settings, scope refresh, each toolbar
+// item (against fake tools in a temporary tool folder), the result area,
+// toolbar customisation, drops, copy, and the help window with and without
+// its document. Everything runs in a temporary home, config and volumes root.
+#include "app/ui/application.h"
+#include "app/ui/drop_window.h"
+#include "app/ui/help_window.h"
+#include "app/ui/main_window.h"
+#include "app/ui/toolbar_layout.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPdfView>
+#include <QPdfWriter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <memory>
+
+using namespace findlark;
+using namespace findlark::ui;
+
+namespace {
+
+// mdfind lists two paths out of order; mdimport reports one import line;
+// mdls reports one attribute. Every tool logs its arguments.
+const char* kFakeMdfind = "#!/bin/sh\nprintf '/zeta/two.txt\\n/alpha/one.txt\\n'\n";
+const char* kFakeMdimport = R"SH(#!/bin/sh
+for last; do :; done
+printf "Imported '%s' of type 'public.plain-text' with plugIn fake.\n" "$last"
+)SH";
+const char* kFakeMdls = "#!/bin/sh\nprintf 'kMDItemFSName = \"%s\"\\n' \"$(basename \"$1\")\"\n";
+
+void writeFile(const QString& path, const QByteArray& body, bool executable = false) {
+  QFile f(path);
+  QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
+  f.write(body);
+  f.close();
+  if (executable) QVERIFY(f.setPermissions(f.permissions() | QFile::ExeOwner));
+}
+
+QSettings appSettings() { return QSettings(QStringLiteral("Findlark"), QStringLiteral("Findlark")); }
+
+QString resultText(MainWindow* w) {
+  auto* stack = w->findChild<QStackedWidget*>();
+  return stack->currentIndex() == 0 ? QString() : w->findChild<QPlainTextEdit*>(QStringLiteral("resultText"))->toPlainText();
+}
+
+bool noticeShown(MainWindow* w) {
+  auto* notice = w->findChild<QWidget*>(QStringLiteral("emptyNotice"));
+  return w->findChild<QStackedWidget*>()->currentWidget() == notice;
+}
+
+void sendDrop(QWidget* target, QMimeData* mime, bool* enterAccepted, bool* dropAccepted) {
+  const QPoint at(target->width() / 2, target->height() / 2);
+  QDragEnterEvent enter(at, Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  *enterAccepted = enter.isAccepted();
+  if (!enter.isAccepted()) return;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  *dropAccepted = drop.isAccepted();
+}
+
+}  // namespace
+
+class UiTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir scratch_;
+  QString root_, volumes_, share_, files_;
+  std::unique_ptr<Application> app_;
+
+  QString dir(const QString& name) {
+    QDir(root_).mkpath(name);
+    return root_ + QLatin1Char('/') + name;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(scratch_.isValid());
+    root_ = scratch_.path();
+    qputenv("HOME", dir("home").toUtf8());
+    qputenv("XDG_CONFIG_HOME", dir("config").toUtf8());
+    qputenv("FINDLARK_INDEX_DIR", dir("index").toUtf8());
+    qputenv("FINDLARK_NO_SERVICE_START", "1");
+    volumes_ = dir("volumes");
+    qputenv("FINDLARK_VOLUMES_ROOT", volumes_.toUtf8());
+    const QString tools = dir("tools");
+    writeFile(tools + "/mdfind", kFakeMdfind, true);
+    writeFile(tools + "/mdimport", kFakeMdimport, true);
+    writeFile(tools + "/mdls", kFakeMdls, true);
+    qputenv("FINDLARK_TOOL_DIR", tools.toUtf8());
+    // A resource folder with stand-ins for the thirteen sample documents.
+    share_ = dir("share");
+    qputenv("FINDLARK_SHARE_DIR", share_.toUtf8());
+    for (const QString& name : Tester::theFiles()) writeFile(share_ + '/' + name, "sample " + name.toUtf8() + '\n');
+    files_ = dir("files");
+    setUpApplication(*qApp);
+  }
+
+  void init() {
+    appSettings().clear();
+    app_ = std::make_unique<Application>();
+  }
+  void cleanup() { app_.reset(); }
+
+  void initialStateWithoutSettings() {
+    MainWindow* w = app_->newMainWindow();
+    QCOMPARE(w->findChild<QLineEdit*>()->text(), QStringLiteral("cattle"));
+    for (QCheckBox* box : w->findChildren<QCheckBox*>()) QVERIFY(!box->isChecked());
+    QCOMPARE(w->volList(), QStringList{"[Home]"});
+    auto* scope = w->findChild<QComboBox*>();
+    QCOMPARE(scope->count(), 1);
+    QCOMPARE(scope->currentText(), QStringLiteral("[Home]"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Spotlight Test of [Home]"));
+    QVERIFY(noticeShown(w));
+    QCOMPARE(w->findChild<QWidget*>("emptyNotice")->height(), 250);
+    QVERIFY(w->centralWidget()->minimumWidth() >= 900);
+    QVERIFY(w->centralWidget()->minimumHeight() >= 300);
+
+    // The toolbar as shipped: six items, titles, help tags, icons, Ctrl+G.
+    const QList<QStringList> expected = {
+        {"createtests", "Create Tests", "Create test folder in Home folder"},
+        {"runtests", "Run NSMetadata test", "Run NSMetadata tests"},
+        {"runmdfind", "Run mdfind test", "Run mdfind tests"},
+        {"runimps", "Check importers", "Check importers"},
+        {"deletetests", "Remove Tests", "Delete test folder from Home folder"},
+        {"droptest", "Open Drop Window", "Open Drop Test Window"}};
+    const QList<QAction*> shown = w->toolbar()->actions();
+    QCOMPARE(shown.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+      QCOMPARE(shown[i]->objectName(), expected[i][0]);
+      QCOMPARE(shown[i]->text(), expected[i][1]);
+      QCOMPARE(shown[i]->toolTip(), expected[i][2]);
+      QVERIFY2(!shown[i]->icon().isNull(), qPrintable(expected[i][0]));
+      QCOMPARE(shown[i]->shortcut(), i == 1 ? QKeySequence(Qt::CTRL | Qt::Key_G) : QKeySequence());
+    }
+    // Every control can be named by assistive technology.
+    for (QWidget* child : w->findChildren<QWidget*>()) {
+      if (!child->isVisibleTo(w)) continue;
+      if (!qobject_cast<QAbstractButton*>(child) && !qobject_cast<QLineEdit*>(child) &&
+          !qobject_cast<QComboBox*>(child) && !qobject_cast<QPlainTextEdit*>(child)) continue;
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(child);
+      QVERIFY2(a && !a->text(QAccessible::Name).isEmpty(), child->metaObject()->className());
+    }
+  }
+
+  void storedSettingsAreReadOnceAndNeverWritten() {
+    {
+      QSettings s = appSettings();
+      s.setValue("searchTerm", QString());
+      s.setValue("searchKeywords", true);
+      s.setValue("searchEXIF", "true");
+    }
+    MainWindow* first = app_->newMainWindow();
+    QCOMPARE(first->findChild<QLineEdit*>()->text(), QString());
+    const QList<QCheckBox*> boxes = first->findChildren<QCheckBox*>();
+    QCOMPARE(boxes.size(), 2);
+    for (QCheckBox* box : boxes) QVERIFY(box->isChecked());
+
+    // Controls changed in one window do not reach the settings or the next window.
+    QTest::keyClicks(first->findChild<QLineEdit*>(), "herd");
+    boxes[0]->click();
+    MainWindow* second = app_->newMainWindow();
+    QCOMPARE(second->findChild<QLineEdit*>()->text(), QString());
+    for (QCheckBox* box : second->findChildren<QCheckBox*>()) QVERIFY(box->isChecked());
+    QSettings s = appSettings();
+    QCOMPARE(s.value("searchTerm").toString(), QString());
+    QVERIFY(s.value("searchKeywords").toBool());
+  }
+
+  void refreshFiltersSortsAndSelectsFirst() {
+    for (const char* name : {"Archive", ".hidden", "com.apple.TimeMachine.localsnapshots", "backup",
+                             "Backups of com.apple.TimeMachine", "com.apple.timemachine"}) {
+      QDir(volumes_).mkpath(QLatin1String(name));
+    }
+    MainWindow* w = app_->newMainWindow();
+    QCOMPARE(w->volList(), QStringList{"[Home]"});  // nothing read before the first press
+    w->findChild<QAbstractButton*>("refreshVolumes")->click();
+    QCOMPARE(w->volList(), (QStringList{"Archive", "[Home]", "backup", "com.apple.timemachine"}));
+    QCOMPARE(w->volSelection(), QStringLiteral("Archive"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Spotlight Test of Archive"));
+    auto* scope = w->findChild<QComboBox*>();
+    QCOMPARE(scope->count(), 4);
+    QCOMPARE(scope->currentText(), QStringLiteral("Archive"));
+
+    // Choosing in the picker retitles; a refresh jumps back to the first entry.
+    scope->setCurrentIndex(2);
+    emit scope->activated(2);
+    QCOMPARE(w->windowTitle(), QStringLiteral("Spotlight Test of backup"));
+    w->refreshVolList();
+    QCOMPARE(w->volSelection(), QStringLiteral("Archive"));
+
+    // An unreadable root: "[Home]" alone, selection kept.
+    qputenv("FINDLARK_VOLUMES_ROOT", (root_ + "/no-such-root").toUtf8());
+    w->refreshVolList();
+    QCOMPARE(w->volList(), QStringList{"[Home]"});
+    QCOMPARE(w->volSelection(), QStringLiteral("Archive"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Spotlight Test of Archive"));
+
+    // A root with only filtered names: "[Home]" alone and selected.
+    qputenv("FINDLARK_VOLUMES_ROOT", dir("volumes-hidden").toUtf8());
+    QDir(root_ + "/volumes-hidden").mkpath(".only-hidden");
+    w->refreshVolList();
+    QCOMPARE(w->volList(), QStringList{"[Home]"});
+    QCOMPARE(w->volSelection(), QStringLiteral("[Home]"));
+    qputenv("FINDLARK_VOLUMES_ROOT", volumes_.toUtf8());
+  }
+
+  void toolbarItemsRunTheirOperations() {
+    MainWindow* w = app_->newMainWindow();
+    const QString folder = QDir::homePath() + "/0_FindlarkFiles";
+
+    w->toolbarAction("createtests")->trigger();
+    QVERIFY(resultText(w).startsWith("\nCreated Spotlight test files.\n"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 13);
+
+    w->toolbarAction("runmdfind")->trigger();
+    QVERIFY2(resultText(w).startsWith("Spotlight search for \"cattle\" on [Home] by mdfind:\n"), qPrintable(resultText(w)));
+    QVERIFY(resultText(w).indexOf("/alpha/one.txt") < resultText(w).indexOf("/zeta/two.txt"));
+
+    w->toolbarAction("runimps")->trigger();  // queued: the window stays responsive
+    QTRY_VERIFY2(resultText(w).startsWith("\nImported '" + folder + "/FindlarkA.txt'"), qPrintable(resultText(w)));
+
+    auto* busy = w->findChild<QProgressBar*>();
+    QSignalSpy searching(&w->tester(), &Tester::isSearchingChanged);
+    w->toolbarAction("runtests")->trigger();
+    QTRY_VERIFY2(resultText(w).startsWith("Spotlight query \"cattle\""), qPrintable(resultText(w)));
+    QVERIFY(!w->tester().isSearching());
+    QVERIFY(busy->isHidden());
+    QVERIFY(searching.count() >= 2);  // on while gathering, off after
+
+    w->toolbarAction("deletetests")->trigger();
+    QVERIFY(resultText(w).endsWith("\nDeleted Spotlight test files.\n"));
+    QVERIFY(!QFileInfo::exists(folder));
+
+    w->toolbarAction("droptest")->trigger();
+    QPointer<DropWindow> drop = app_->dropWindow();
+    QVERIFY(drop && drop->isVisible());
+    QCOMPARE(drop->windowTitle(), QStringLiteral("Drop Window"));
+    w->toolbarAction("droptest")->trigger();
+    QCOMPARE(app_->dropWindow(), drop.data());
+    int dropWindows = 0;
+    for (QWidget* top : QApplication::topLevelWidgets()) dropWindows += qobject_cast<DropWindow*>(top) && top->isVisible();
+    QCOMPARE(dropWindows, 1);
+  }
+
+  void ctrlGRunsTheQueryWithTheWindowsFields() {
+    MainWindow* w = app_->newMainWindow();
+    QApplication::setActiveWindow(w);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    w->findChild<QLineEdit*>()->setText(QString());
+    QTest::keyClicks(w->findChild<QLineEdit*>(), "herd");
+    // Hidden from the toolbar, the item keeps its shortcut.
+    w->applyToolbarLayout({{"createtests"}, ToolbarStyle::IconAndText});
+    QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
+    QTRY_VERIFY2(resultText(w).startsWith("Spotlight query \"herd\""), qPrintable(resultText(w)));
+  }
+
+  void noticeAndTextTakeTurns() {
+    MainWindow* w = app_->newMainWindow();
+    QVERIFY(noticeShown(w));
+    w->tester().setTestResultString("line one\nline two");
+    QVERIFY(!noticeShown(w));
+    QCOMPARE(resultText(w), QStringLiteral("line one\nline two"));
+    QVERIFY(w->findChild<QPlainTextEdit*>("resultText")->isReadOnly());
+    w->tester().setTestResultString(QString());
+    QVERIFY(noticeShown(w));
+  }
+
+  void toolbarArrangementIsStoredAndSharedByEveryWindow() {
+    MainWindow* first = app_->newMainWindow();
+    ToolbarLayout{{"droptest", "runtests"}, ToolbarStyle::IconOnly}.save();
+    MainWindow* second = app_->newMainWindow();
+    for (MainWindow* w : {first, second}) {
+      QCOMPARE(w->toolbar()->actions(), (QList<QAction*>{w->toolbarAction("droptest"), w->toolbarAction("runtests")}));
+      QCOMPARE(w->toolbar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    }
+    // Nothing shown is an arrangement too; junk identifiers are dropped.
+    {
+      QSettings s = appSettings();
+      s.setValue("ContentView.toolbar/items", "bogus,runmdfind,runmdfind");
+      s.setValue("ContentView.toolbar/style", "sideways");
+    }
+    const ToolbarLayout loaded = ToolbarLayout::load(MainWindow::toolbarItemIds());
+    QCOMPARE(loaded.items, QStringList{"runmdfind"});
+    QCOMPARE(loaded.style, ToolbarStyle::IconAndText);
+    ToolbarLayout{{}, ToolbarStyle::TextOnly}.save();
+    QVERIFY(first->toolbar()->actions().isEmpty());
+    QVERIFY(ToolbarLayout::load(MainWindow::toolbarItemIds()).items.isEmpty());
+
+    // The dialog shows the arrangement and reports what the user checks.
+    QList<QAction*> all;
+    for (const QString& id : MainWindow::toolbarItemIds()) all.append(first->toolbarAction(id));
+    CustomizeToolbarDialog dialog(all, ToolbarLayout{{"runimps", "createtests"}, ToolbarStyle::TextOnly});
+    QCOMPARE(dialog.layout(), (ToolbarLayout{{"runimps", "createtests"}, ToolbarStyle::TextOnly}));
+  }
+
+  void closingTheLastMainWindowEnds() {
+    QSignalSpy ended(app_.get(), &Application::lastMainWindowClosed);
+    MainWindow* a = app_->newMainWindow();
+    MainWindow* b = app_->newMainWindow();
+    app_->openDropWindow();
+    a->close();
+    QTRY_COMPARE(app_->mainWindows().size(), 1);
+    QCOMPARE(ended.count(), 0);
+    b->close();
+    QTRY_COMPARE(ended.count(), 1);
+    QTRY_VERIFY(!app_->dropWindow());
+  }
+
+  void dropShowsRowsAndCopiesSelection() {
+    app_->openDropWindow();
+    DropWindow* drop = app_->dropWindow();
+    QVERIFY(drop->hintVisible());
+    QVERIFY(drop->list()->minimumWidth() >= 600 && drop->list()->minimumHeight() >= 200);
+
+    QStringList paths;
+    for (const char* name : {"one.txt", "two words.txt", "drei ä.txt"}) {
+      paths.append(files_ + '/' + QLatin1String(name));
+      writeFile(paths.last(), "text\n");
+    }
+    QMimeData text;
+    text.setText("not a file");
+    bool entered = false, dropped = false;
+    sendDrop(drop, &text, &entered, &dropped);
+    QVERIFY(!entered);
+
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1]), QUrl::fromLocalFile(paths[2])});
+    sendDrop(drop, &files, &entered, &dropped);
+    QVERIFY(entered && dropped);
+    QTRY_COMPARE(drop->list()->model()->rowCount(), 3);
+    QVERIFY(!drop->hintVisible());
+    const QAbstractItemModel* model = drop->list()->model();
+    QCOMPARE(model->index(1, 0).data().toString(),
+             "Imported '" + paths[1] + "' of type 'public.plain-text' with plugIn fake.\n");
+    QCOMPARE(model->index(1, 1).data().toString(), paths[1] + "\n\nkMDItemFSName = \"two words.txt\"\n");
+
+    // Rows 1 and 3, the third selected first: copied in list order.
+    auto* sel = drop->list()->selectionModel();
+    sel->select(model->index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    sel->select(model->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QGuiApplication::clipboard()->setText("before");
+    drop->findChild<QAction*>("copy")->trigger();
+    const auto& list = drop->fileInfoSlot().current()->fileList();
+    QCOMPARE(QGuiApplication::clipboard()->text(), list[0].exportText() + '\n' + list[2].exportText());
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith("one.txt\n\n" + paths[0] + "\n\nmdimport:\n"));
+
+    // A new drop empties the list; Copy before a new selection copies nothing.
+    QGuiApplication::clipboard()->setText("before");
+    QMimeData one;
+    one.setUrls({QUrl::fromLocalFile(paths[1])});
+    sendDrop(drop, &one, &entered, &dropped);
+    QCOMPARE(model->rowCount(), 0);
+    QVERIFY(drop->hintVisible());
+    drop->copySelection();
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+    QTRY_COMPARE(model->rowCount(), 1);
+  }
+
+  void helpWindowWithAndWithoutTheDocument() {
+    // No document in the resources: a message, no crash.
+    MainWindow* w = app_->newMainWindow();
+    w->findChild<QAction*>("findlarkHelp")->trigger();
+    QPointer<HelpWindow> help = app_->helpWindow();
+    QVERIFY(help && help->isVisible());
+    QCOMPARE(help->windowTitle(), QStringLiteral("Help Window"));
+    QVERIFY(!help->documentShown());
+    QVERIFY(help->message().contains("FindlarkHelp.pdf"));
+    w->findChild<QAction*>("findlarkHelp")->trigger();
+    QCOMPARE(app_->helpWindow(), help.data());
+    help->close();
+    QTRY_VERIFY(help.isNull());
+
+    // Not a PDF: the same message.
+    writeFile(share_ + "/FindlarkHelp.pdf", "this is not a PDF");
+    app_->openHelpWindow();
+    QVERIFY(!app_->helpWindow()->documentShown());
+    app_->helpWindow()->close();
+    QTRY_VERIFY(!app_->helpWindow());
+
+    // A real two-page PDF: shown one page at a time, fitted to the window.
+    {
+      QPdfWriter writer(share_ + "/FindlarkHelp.pdf");
+      QPainter painter(&writer);
+      painter.drawText(100, 100, "Findlark Help page one");
+      writer.newPage();
+      painter.drawText(100, 100, "page two");
+    }
+    app_->openHelpWindow();
+    HelpWindow* shown = app_->helpWindow();
+    QVERIFY(shown->documentShown());
+    QCOMPARE(shown->pdfView()->pageMode(), QPdfView::PageMode::SinglePage);
+    QCOMPARE(shown->pdfView()->zoomMode(), QPdfView::ZoomMode::FitInView);
+    QCOMPARE(shown->message(), QString());
+    QFile::remove(share_ + "/FindlarkHelp.pdf");
+  }
+};
+
+QTEST_MAIN(UiTest)
+#include "ui_test.moc"
