@@ -1,0 +1,979 @@
+#include "mdindex/store/store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <utf8proc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <unordered_map>
+#include <variant>
+
+#include "mdindex/core/fold.h"
+#include "mdindex/core/paths.h"
+#include "mdindex/query/ast.h"
+#include "mdindex/store/text_match.h"
+
+namespace mdindex {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr int kBusyTimeoutMs = 5000;
+constexpr const char* kDatabaseName = "index.sqlite";
+
+// Row kinds in `attrs`: one row per scalar or per array element; an empty
+// array keeps one marker row so that it survives a round trip.
+enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
+
+// Names the store treats as identity or type rather than searchable
+// metadata: left out of the text index and of the `*` / `**` attributes.
+constexpr const char* kNotSearchedByWildcard[] = {attr::Path, attr::ContentType, attr::ContentTypeTree,
+                                                  attr::Kind};
+
+bool searchedByWildcard(const std::string& name) {
+  for (const char* n : kNotSearchedByWildcard)
+    if (name == n) return false;
+  return true;
+}
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE items(
+  id INTEGER PRIMARY KEY,
+  path TEXT NOT NULL UNIQUE,
+  status INTEGER NOT NULL,
+  importer TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  mtime_ns INTEGER NOT NULL,
+  inode INTEGER NOT NULL,
+  is_dir INTEGER NOT NULL,
+  updated REAL NOT NULL);
+CREATE TABLE attrs(
+  item INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  idx INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  str TEXT,
+  num REAL,
+  PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
+CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
+CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
+CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
+CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
+  tokenize = "unicode61 remove_diacritics 0 categories 'L* N*'", detail = column, prefix = '2 3');
+CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
+  DELETE FROM attrs WHERE item = old.id;
+  DELETE FROM texts WHERE id = old.id;
+  DELETE FROM fts WHERE rowid = old.id;
+END;
+)sql";
+
+double nowSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+// md_match(value, pattern, code): the exact string test behind every string
+// comparison. `code` packs the operator and the c/d/w options. The compiled
+// matcher is kept as auxiliary data of the pattern argument, so it is built
+// once per statement, not once per row.
+constexpr int kCaseBit = 1 << 8, kDiacriticsBit = 1 << 9, kWordsBit = 1 << 10;
+
+int matchCode(query::Op op, const query::Options& o) {
+  return static_cast<int>(op) | (o.ignoreCase ? kCaseBit : 0) | (o.ignoreDiacritics ? kDiacriticsBit : 0) |
+         (o.words ? kWordsBit : 0);
+}
+
+void mdMatchFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+    sqlite3_result_int(ctx, 0);
+    return;
+  }
+  auto* matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
+  if (!matcher) {
+    const int code = sqlite3_value_int(argv[2]);
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
+    const std::string pattern(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(argv[1])));
+    query::Options o;
+    o.ignoreCase = code & kCaseBit;
+    o.ignoreDiacritics = code & kDiacriticsBit;
+    o.words = code & kWordsBit;
+    matcher = new textmatch::Matcher(static_cast<query::Op>(code & 0xff), pattern, o);
+    sqlite3_set_auxdata(ctx, 1, matcher, [](void* m) { delete static_cast<textmatch::Matcher*>(m); });
+    matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
+    if (!matcher) {  // SQLite may drop auxdata at once (out of memory): answer without caching
+      textmatch::Matcher once(static_cast<query::Op>(code & 0xff), pattern, o);
+      const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+      sqlite3_result_int(ctx, once.matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
+      return;
+    }
+  }
+  const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+  sqlite3_result_int(ctx, matcher->matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
+}
+
+std::string columnText(sqlite3_stmt* s, int i) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
+}
+
+// Scope of a path as SQL bounds: the folder itself, and the half-open range
+// [folder + "/", folder + "0") that holds exactly the paths under it ('0'
+// follows '/' in byte order), so "/a/b" never takes in "/a/bc".
+struct PathRange {
+  std::string self, low, high;
+  bool all = false;
+};
+
+PathRange rangeOf(const std::string& folder) {
+  PathRange r;
+  r.self = trimTrailingSlashes(folder);
+  if (r.self == "/") {
+    r.all = true;
+    return r;
+  }
+  r.low = r.self + "/";
+  r.high = r.self + "0";
+  return r;
+}
+
+using Bindable = std::variant<std::string, double, int64_t>;
+
+bool bindAll(sqlite3_stmt* s, const std::vector<Bindable>& binds) {
+  for (size_t i = 0; i < binds.size(); ++i) {
+    const int at = static_cast<int>(i + 1);
+    int rc;
+    if (auto* t = std::get_if<std::string>(&binds[i]))
+      rc = sqlite3_bind_text(s, at, t->data(), static_cast<int>(t->size()), SQLITE_TRANSIENT);
+    else if (auto* d = std::get_if<double>(&binds[i]))
+      rc = sqlite3_bind_double(s, at, *d);
+    else
+      rc = sqlite3_bind_int64(s, at, std::get<int64_t>(binds[i]));
+    if (rc != SQLITE_OK) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Query compilation. Every value becomes a bound parameter; the text index
+// sees only double-quoted tokens. String comparisons are narrowed with the
+// text index where that is sound and verified with md_match unless the index
+// alone is exact.
+
+enum class Target { Named, AnyMetadata, AnyAttribute, Text };
+
+// The full-text narrowing of one string comparison.
+struct Narrowing {
+  std::string match;  // FTS5 MATCH text; empty when the index cannot narrow
+  bool exact = false; // the index alone decides the comparison
+};
+
+bool isWordCodepoint(utf8proc_int32_t cp);
+
+Narrowing narrowingFor(Target target, const std::string& name, query::Op op, const std::string& pattern,
+                       const query::Options& o) {
+  Narrowing n;
+  if (target == Target::Named && !searchedByWildcard(name)) return n;  // not in the text index
+  const bool glob = (op == query::Op::Equal || op == query::Op::Like) && textmatch::hasWildcard(pattern);
+  bool anchoredStart = false;
+  switch (op) {
+    case query::Op::Equal:
+    case query::Op::Like:
+    case query::Op::BeginsWith:
+      anchoredStart = true;
+      break;
+    case query::Op::Contains:
+    case query::Op::EndsWith:
+      anchoredStart = o.words;
+      break;
+    default:
+      return n;  // negations and orderings cannot be narrowed by words
+  }
+
+  // Split the fully folded pattern into tokens as the index's tokenizer
+  // does; keep those that must begin a token (or a camel-case part) of any
+  // matching value. Each becomes a prefix query: a superset, never less.
+  const std::string folded = foldText(pattern, FoldAll);
+  std::vector<std::string> tokens;
+  std::string current;
+  bool currentAnchored = false, afterSeparator = anchoredStart;
+  auto endToken = [&]() {
+    if (!current.empty() && currentAnchored) tokens.push_back(current);
+    current.clear();
+  };
+  size_t pos = 0, tokenCount = 0;
+  while (pos < folded.size()) {
+    utf8proc_int32_t cp;
+    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(folded.data() + pos),
+                                static_cast<utf8proc_ssize_t>(folded.size() - pos), &cp);
+    if (len <= 0) len = 1, cp = 0xFFFD;
+    const bool wildcard = glob && (cp == '*' || cp == '?');
+    if (isWordCodepoint(cp)) {
+      if (current.empty()) {
+        currentAnchored = afterSeparator;
+        ++tokenCount;
+      }
+      current.append(folded, pos, static_cast<size_t>(len));
+    } else {
+      endToken();
+      afterSeparator = !wildcard;
+    }
+    pos += static_cast<size_t>(len);
+  }
+  endToken();
+  if (tokens.empty()) return n;
+
+  std::string expr;
+  for (const auto& t : tokens) {
+    if (!expr.empty()) expr += " AND ";
+    expr += '"';
+    for (char ch : t) expr += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    expr += "\"*";
+  }
+  switch (target) {
+    case Target::Named:
+    case Target::AnyMetadata:
+      n.match = "{meta meta_x} : (" + expr + ")";
+      break;
+    case Target::Text:
+      n.match = "{body body_x} : (" + expr + ")";
+      break;
+    case Target::AnyAttribute:
+      n.match = expr;
+      break;
+  }
+
+  // Exact when the index's own folding and word starts are the comparison's:
+  // c, d and w set, one token, and a word-prefix test over whole columns.
+  const bool wholeColumns = target != Target::Named;
+  const bool singleToken = tokenCount == 1 && tokens.size() == 1;
+  const bool prefixTest =
+      (op == query::Op::Contains && !glob && folded == tokens[0]) ||
+      (glob && (op == query::Op::Equal || op == query::Op::Like) && folded == tokens[0] + "*");
+  n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
+  return n;
+}
+
+bool isWordCodepoint(utf8proc_int32_t cp) {
+  switch (utf8proc_category(cp)) {
+    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL: case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+class Compiler {
+ public:
+  std::vector<Bindable> binds;
+
+  std::string node(const query::Node& n) {
+    switch (n.kind) {
+      case query::Node::Kind::True:
+        return "1";
+      case query::Node::Kind::False:
+        return "0";
+      case query::Node::Kind::Not:
+        return n.children.empty() ? "1" : "NOT (" + node(n.children[0]) + ")";
+      case query::Node::Kind::And:
+      case query::Node::Kind::Or: {
+        if (n.children.empty()) return n.kind == query::Node::Kind::And ? "1" : "0";
+        std::string out = "(";
+        for (size_t i = 0; i < n.children.size(); ++i) {
+          if (i) out += n.kind == query::Node::Kind::And ? " AND " : " OR ";
+          out += node(n.children[i]);
+        }
+        return out + ")";
+      }
+      case query::Node::Kind::Compare:
+        return compare(n.comparison);
+    }
+    return "0";
+  }
+
+ private:
+  static Target targetOf(const std::string& a) {
+    if (a == query::kAnyMetadata) return Target::AnyMetadata;
+    if (a == query::kAnyAttribute) return Target::AnyAttribute;
+    if (a == attr::TextContent) return Target::Text;
+    return Target::Named;
+  }
+
+  static std::optional<double> numberOf(const Value& v) {
+    if (auto* d = std::get_if<double>(&v)) return *d;
+    if (auto* t = std::get_if<Date>(&v)) return t->seconds;
+    return std::nullopt;
+  }
+
+  static std::string textOf(const Value& v) {
+    if (auto* s = std::get_if<std::string>(&v)) return *s;
+    if (auto* d = std::get_if<double>(&v)) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.15g", *d);
+      return buf;
+    }
+    return {};
+  }
+
+  std::string nameFilter(Target t, const std::string& name) {
+    if (t == Target::Named) {
+      binds.emplace_back(name);
+      return "name = ?";
+    }
+    std::string out = "name NOT IN (";
+    for (size_t i = 0; i < std::size(kNotSearchedByWildcard); ++i) {
+      out += i ? ",?" : "?";
+      binds.emplace_back(std::string(kNotSearchedByWildcard[i]));
+    }
+    return out + ")";
+  }
+
+  std::string compare(const query::Comparison& c) {
+    const Target target = targetOf(c.attribute);
+    // A list of values matches when any one of them does.
+    if (auto* list = std::get_if<std::vector<std::string>>(&c.value)) {
+      if (list->empty()) return "0";
+      std::string out = "(";
+      for (size_t i = 0; i < list->size(); ++i) {
+        query::Comparison one = c;
+        one.value = (*list)[i];
+        out += (i ? " OR " : "") + compare(one);
+      }
+      return out + ")";
+    }
+    const auto number = numberOf(c.value);
+    const bool numericOp = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Less ||
+                           c.op == query::Op::LessEqual || c.op == query::Op::Greater ||
+                           c.op == query::Op::GreaterEqual || c.op == query::Op::InRange;
+    if (number && numericOp) return numeric(target, c, *number);
+    return string(target, c);
+  }
+
+  std::string numeric(Target target, const query::Comparison& c, double value) {
+    if (target == Target::Text) return "0";  // the text content holds no numbers
+    std::string sql = "i.id IN (SELECT item FROM attrs WHERE ";
+    if (target == Target::Named) {
+      binds.emplace_back(c.attribute);
+      sql += "name = ? AND ";
+    }
+    if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
+    static const std::unordered_map<int, const char*> ops = {
+        {int(query::Op::Equal), "="},     {int(query::Op::NotEqual), "!="},   {int(query::Op::Less), "<"},
+        {int(query::Op::LessEqual), "<="}, {int(query::Op::Greater), ">"}, {int(query::Op::GreaterEqual), ">="}};
+    if (c.op == query::Op::InRange) {
+      const auto high = c.high ? numberOf(*c.high) : std::nullopt;
+      if (!high) return "0";
+      sql += "num BETWEEN ? AND ?)";
+      binds.emplace_back(value);
+      binds.emplace_back(*high);
+      return sql;
+    }
+    sql += std::string("num ") + ops.at(int(c.op)) + " ?)";
+    binds.emplace_back(value);
+    return sql;
+  }
+
+  // One md_match test (or two for a string InRange) on column `col`.
+  std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col) {
+    if (c.op == query::Op::InRange) {
+      const std::string high = c.high ? textOf(*c.high) : std::string();
+      binds.emplace_back(pattern);
+      binds.emplace_back(int64_t(matchCode(query::Op::GreaterEqual, c.options)));
+      binds.emplace_back(high);
+      binds.emplace_back(int64_t(matchCode(query::Op::LessEqual, c.options)));
+      return std::string("md_match(") + col + ", ?, ?) AND md_match(" + col + ", ?, ?)";
+    }
+    binds.emplace_back(pattern);
+    binds.emplace_back(int64_t(matchCode(c.op, c.options)));
+    return std::string("md_match(") + col + ", ?, ?)";
+  }
+
+  std::string string(Target target, const query::Comparison& c) {
+    const std::string pattern = textOf(c.value);
+    const Narrowing narrow = narrowingFor(target, c.attribute, c.op, pattern, c.options);
+    if (narrow.exact) {
+      binds.emplace_back(narrow.match);
+      return "i.id IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
+    }
+    std::vector<std::string> parts;
+    if (target != Target::Text) {
+      std::string sql = "i.id IN (SELECT item FROM attrs WHERE ";
+      if (!narrow.match.empty()) {
+        sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
+        binds.emplace_back(narrow.match);
+      }
+      sql += nameFilter(target, c.attribute);
+      sql += " AND kind IN (" + std::to_string(int(RowKind::String)) + "," +
+             std::to_string(int(RowKind::ArrayElement)) + ") AND ";
+      sql += matchTests(c, pattern, "str") + ")";
+      parts.push_back(sql);
+    }
+    if (target == Target::Text || target == Target::AnyAttribute) {
+      std::string sql = "i.id IN (SELECT id FROM texts WHERE ";
+      if (!narrow.match.empty()) {
+        sql += "id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
+        binds.emplace_back(narrow.match);
+      }
+      sql += matchTests(c, pattern, "body") + ")";
+      parts.push_back(sql);
+    }
+    if (parts.size() == 1) return parts[0];
+    return "(" + parts[0] + " OR " + parts[1] + ")";
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The connection and its cached statements.
+struct Connection {
+  sqlite3* db = nullptr;
+  std::string dir;
+  std::string dbPath;
+  Store::Mode mode = Store::Mode::ReadOnly;
+  bool inBatch = false;
+  std::unordered_map<std::string, sqlite3_stmt*> cache;
+
+  ~Connection() {
+    for (auto& [sql, s] : cache) sqlite3_finalize(s);
+    if (db) sqlite3_close_v2(db);
+  }
+
+  std::string lastError() const { return db ? sqlite3_errmsg(db) : "no database"; }
+
+  bool exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+  // A cached statement, reset and unbound; null on a prepare error.
+  sqlite3_stmt* stmt(const std::string& sql) {
+    auto it = cache.find(sql);
+    if (it != cache.end()) {
+      sqlite3_reset(it->second);
+      sqlite3_clear_bindings(it->second);
+      return it->second;
+    }
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(s);
+      return nullptr;
+    }
+    cache.emplace(sql, s);
+    return s;
+  }
+
+  // Runs a cached statement with `binds` to completion.
+  bool run(const std::string& sql, const std::vector<Bindable>& binds) {
+    sqlite3_stmt* s = stmt(sql);
+    if (!s || !bindAll(s, binds)) return false;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    }
+    sqlite3_reset(s);
+    return rc == SQLITE_DONE;
+  }
+};
+
+// One write transaction, unless a batch already holds one. BEGIN IMMEDIATE
+// takes the write lock up front, so the busy timeout applies to waiting
+// writers instead of a deadlock error on upgrade.
+class WriteScope {
+ public:
+  explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
+    ok_ = !own_ || s_.exec("BEGIN IMMEDIATE");
+  }
+  ~WriteScope() {
+    if (own_ && ok_ && !done_) s_.exec("ROLLBACK");
+  }
+  bool ok() const { return ok_; }
+  bool commit() {
+    done_ = true;
+    if (!own_) return true;
+    if (s_.exec("COMMIT")) return true;
+    s_.exec("ROLLBACK");
+    return false;
+  }
+
+ private:
+  Connection& s_;
+  bool own_;
+  bool ok_ = false;
+  bool done_ = false;
+};
+
+bool makeDirs(const std::string& dir) {
+  std::string partial;
+  size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = dir.find('/', pos + 1);
+    partial = dir.substr(0, pos);
+    if (partial.empty()) continue;
+    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool fileExists(const std::string& p) {
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0;
+}
+
+// Renames the database and its WAL files aside with a unique suffix.
+void moveAside(const std::string& dbPath, const char* why) {
+  const std::string base = dbPath + "." + why + "-" + std::to_string(static_cast<long long>(nowSeconds()));
+  std::string target = base;
+  for (int i = 1; fileExists(target); ++i) target = base + "-" + std::to_string(i);
+  std::rename(dbPath.c_str(), target.c_str());
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string from = dbPath + suffix;
+    if (fileExists(from)) std::rename(from.c_str(), (target + suffix).c_str());
+  }
+}
+
+enum class OpenResult {
+  Ready,        // usable store of our version
+  Empty,        // a database without our schema yet
+  Unreadable,   // not a database, or damaged
+  OtherVersion, // a store written by another version
+};
+
+OpenResult inspect(sqlite3* db, int* version) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(s);
+    return OpenResult::Unreadable;
+  }
+  const int rc = sqlite3_step(s);
+  *version = rc == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
+  sqlite3_finalize(s);
+  if (rc != SQLITE_ROW) return OpenResult::Unreadable;
+  if (*version == kSchemaVersion) {
+    // The schema must also be readable; a damaged first page shows here.
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
+        sqlite3_step(s) != SQLITE_ROW) {
+      sqlite3_finalize(s);
+      return OpenResult::Unreadable;
+    }
+    sqlite3_finalize(s);
+    return OpenResult::Ready;
+  }
+  if (*version != 0) return OpenResult::OtherVersion;
+  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
+      sqlite3_step(s) != SQLITE_ROW) {
+    sqlite3_finalize(s);
+    return OpenResult::Unreadable;
+  }
+  const int tables = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  return tables == 0 ? OpenResult::Empty : OpenResult::OtherVersion;
+}
+
+}  // namespace
+
+struct Store::Impl : Connection {};
+
+Store::Store(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Store::~Store() = default;
+
+std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::string* error) {
+  auto fail = [&](const std::string& why) -> std::unique_ptr<Store> {
+    if (error) *error = why;
+    return nullptr;
+  };
+  const std::string dir = trimTrailingSlashes(dirIn);
+  if (dir.empty()) return fail("no index folder given");
+  const std::string dbPath = dir + "/" + kDatabaseName;
+
+  if (mode == Mode::ReadWrite) {
+    if (!makeDirs(dir)) return fail("cannot create the index folder " + dir + ": " + std::strerror(errno));
+    chmod(dir.c_str(), 0700);
+  } else if (!fileExists(dbPath)) {
+    return fail("there is no index at " + dir);
+  }
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto impl = std::make_unique<Impl>();
+    impl->dir = dir;
+    impl->dbPath = dbPath;
+    impl->mode = mode;
+    if (mode == Mode::ReadWrite && !fileExists(dbPath)) {
+      // Created here with 0600 so the database never exists with wider
+      // rights; SQLite gives the -wal and -shm files the same mode.
+      const int fd = ::open(dbPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd < 0) return fail("cannot create " + dbPath + ": " + std::strerror(errno));
+      ::close(fd);
+    }
+    if (mode == Mode::ReadWrite) chmod(dbPath.c_str(), 0600);
+    const int flags = (mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                      SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(dbPath.c_str(), &impl->db, flags, nullptr) != SQLITE_OK)
+      return fail("cannot open " + dbPath + ": " + impl->lastError());
+    sqlite3_busy_timeout(impl->db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(impl->db, 1);
+
+    int version = 0;
+    const OpenResult state = inspect(impl->db, &version);
+    if (mode == Mode::ReadOnly) {
+      if (state == OpenResult::Unreadable) return fail("the index at " + dir + " is damaged or not an index");
+      if (state == OpenResult::Empty) return fail("the index at " + dir + " is not initialised yet");
+      if (state == OpenResult::OtherVersion)
+        return fail("the index at " + dir + " has format " + std::to_string(version) + ", expected " +
+                    std::to_string(kSchemaVersion));
+    } else {
+      if (state == OpenResult::Unreadable || state == OpenResult::OtherVersion) {
+        sqlite3_close_v2(impl->db);
+        impl->db = nullptr;
+        moveAside(dbPath, state == OpenResult::Unreadable ? "damaged" : "old");
+        continue;
+      }
+      if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
+        return fail("cannot set up " + dbPath + ": " + impl->lastError());
+      if (state == OpenResult::Empty) {
+        const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema + "PRAGMA user_version=" +
+                                   std::to_string(kSchemaVersion) + ";COMMIT;";
+        if (!impl->exec(create.c_str())) {
+          // Another process may have created it in the meantime.
+          const std::string why = impl->lastError();
+          impl->exec("ROLLBACK");
+          if (inspect(impl->db, &version) != OpenResult::Ready) return fail("cannot create the index: " + why);
+        }
+      }
+    }
+    if (sqlite3_create_function_v2(impl->db, "md_match", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                   mdMatchFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+      return fail("cannot register the match function: " + impl->lastError());
+    return std::unique_ptr<Store>(new Store(std::move(impl)));
+  }
+  return fail("cannot rebuild the index at " + dir);
+}
+
+bool Store::begin() {
+  if (impl_->inBatch) return false;
+  if (!impl_->exec("BEGIN IMMEDIATE")) return false;
+  impl_->inBatch = true;
+  return true;
+}
+
+bool Store::commit() {
+  if (!impl_->inBatch) return false;
+  impl_->inBatch = false;
+  if (impl_->exec("COMMIT")) return true;
+  impl_->exec("ROLLBACK");
+  return false;
+}
+
+void Store::rollback() {
+  if (!impl_->inBatch) return;
+  impl_->inBatch = false;
+  impl_->exec("ROLLBACK");
+}
+
+namespace {
+
+// The folded text-index columns of an item's metadata.
+struct MetaText {
+  std::string meta, metaX;
+  void add(const std::string& s) {
+    const std::string parts = textmatch::camelParts(s);
+    meta += foldText(s, FoldAll);
+    meta += '\n';
+    if (!parts.empty()) {
+      metaX += parts;
+      metaX += '\n';
+    }
+  }
+};
+
+MetaText metaTextOf(const Attributes& attributes) {
+  MetaText t;
+  for (const auto& [name, value] : attributes) {
+    if (!searchedByWildcard(name)) continue;
+    if (auto* s = std::get_if<std::string>(&value)) t.add(*s);
+    if (auto* list = std::get_if<std::vector<std::string>>(&value))
+      for (const auto& s : *list) t.add(s);
+  }
+  return t;
+}
+
+}  // namespace
+
+bool Store::put(const ItemRecord& r) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  const std::string path = trimTrailingSlashes(r.path);
+  if (!s.run("DELETE FROM items WHERE path = ?", {path})) return false;
+  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, inode, is_dir, updated) "
+             "VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+             {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.inode),
+              int64_t(r.isDirectory), nowSeconds()}))
+    return false;
+  const int64_t id = sqlite3_last_insert_rowid(s.db);
+  const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
+  auto putRow = [&](const std::string& name, int64_t idx, RowKind kind, const std::string* str,
+                    const double* num) {
+    sqlite3_stmt* st = s.stmt(insertAttr);
+    if (!st) return false;
+    sqlite3_bind_int64(st, 1, id);
+    sqlite3_bind_text(st, 2, name.data(), int(name.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 3, idx);
+    sqlite3_bind_int(st, 4, int(kind));
+    if (str) sqlite3_bind_text(st, 5, str->data(), int(str->size()), SQLITE_STATIC);
+    if (num) sqlite3_bind_double(st, 6, *num);
+    const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    sqlite3_reset(st);
+    return ok;
+  };
+  for (const auto& [name, value] : r.attributes) {
+    bool ok = true;
+    if (auto* str = std::get_if<std::string>(&value)) {
+      ok = putRow(name, 0, RowKind::String, str, nullptr);
+    } else if (auto* list = std::get_if<std::vector<std::string>>(&value)) {
+      if (list->empty()) ok = putRow(name, 0, RowKind::EmptyArray, nullptr, nullptr);
+      for (size_t i = 0; ok && i < list->size(); ++i)
+        ok = putRow(name, int64_t(i), RowKind::ArrayElement, &(*list)[i], nullptr);
+    } else if (auto* num = std::get_if<double>(&value)) {
+      ok = putRow(name, 0, RowKind::Number, nullptr, num);
+    } else if (auto* date = std::get_if<Date>(&value)) {
+      ok = putRow(name, 0, RowKind::Date, nullptr, &date->seconds);
+    }
+    if (!ok) return false;
+  }
+  if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
+  const MetaText mt = metaTextOf(r.attributes);
+  if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
+             {id, mt.meta, foldText(r.text, FoldAll), mt.metaX, textmatch::camelParts(r.text)}))
+    return false;
+  return tx.commit();
+}
+
+bool Store::removeTree(const std::string& pathIn) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  const PathRange r = rangeOf(pathIn);
+  const bool ok = r.all ? s.run("DELETE FROM items", {})
+                        : s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {r.self, r.low, r.high});
+  return ok && tx.commit();
+}
+
+bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
+  Impl& s = *impl_;
+  const std::string from = trimTrailingSlashes(fromIn), to = trimTrailingSlashes(toIn);
+  if (from == to) return true;
+  // A folder cannot move into itself or onto one of its ancestors.
+  if (isInScope(to, from) || isInScope(from, to) || from.empty() || to.empty()) return false;
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  const PathRange src = rangeOf(from), dst = rangeOf(to);
+  const int64_t cut = int64_t(from.size()) + 1;
+  if (!s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {dst.self, dst.low, dst.high}) ||
+      !s.run("UPDATE items SET path = ? || substr(path, ?) WHERE path = ? OR (path > ? AND path < ?)",
+             {to, cut, src.self, src.low, src.high}) ||
+      !s.run("UPDATE attrs SET str = ? || substr(str, ?) WHERE name = ? AND item IN "
+             "(SELECT id FROM items WHERE path = ? OR (path > ? AND path < ?)) AND (str = ? OR substr(str, 1, ?) = ?)",
+             {to, cut, std::string(attr::Path), dst.self, dst.low, dst.high, from, cut, from + "/"}))
+    return false;
+
+  // The moved item itself has a new name: update it and its text-index row.
+  sqlite3_stmt* q = s.stmt("SELECT id FROM items WHERE path = ?");
+  if (!q || !bindAll(q, {to})) return false;
+  if (sqlite3_step(q) == SQLITE_ROW) {
+    const int64_t id = sqlite3_column_int64(q, 0);
+    sqlite3_reset(q);
+    const std::string oldName = baseName(from), newName = baseName(to);
+    if (!s.run("UPDATE attrs SET str = ? WHERE item = ? AND idx = 0 AND kind = 0 AND "
+               "(name = ? OR (name = ? AND str = ?))",
+               {newName, id, std::string(attr::FSName), std::string(attr::DisplayName), oldName}))
+      return false;
+    auto item = get(to);
+    if (!item) return false;
+    const MetaText mt = metaTextOf(item->attributes);
+    if (!s.run("UPDATE fts SET meta = ?, meta_x = ? WHERE rowid = ?", {mt.meta, mt.metaX, id})) return false;
+  } else {
+    sqlite3_reset(q);
+  }
+  return tx.commit();
+}
+
+bool Store::clear() {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) &&
+                  s.run("DELETE FROM fts", {}) && s.run("DELETE FROM items", {});
+  return ok && tx.commit();
+}
+
+std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
+  Impl& s = *impl_;
+  const std::string path = trimTrailingSlashes(pathIn);
+  sqlite3_stmt* q =
+      s.stmt("SELECT id, status, importer, size, mtime_ns, inode, is_dir FROM items WHERE path = ?");
+  if (!q || !bindAll(q, {path}) || sqlite3_step(q) != SQLITE_ROW) {
+    if (q) sqlite3_reset(q);
+    return std::nullopt;
+  }
+  ItemRecord r;
+  r.path = path;
+  const int64_t id = sqlite3_column_int64(q, 0);
+  r.status = static_cast<ImportStatus>(sqlite3_column_int(q, 1));
+  r.importer = columnText(q, 2);
+  r.size = sqlite3_column_int64(q, 3);
+  r.mtimeNs = sqlite3_column_int64(q, 4);
+  r.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 5));
+  r.isDirectory = sqlite3_column_int(q, 6) != 0;
+  sqlite3_reset(q);
+
+  sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
+  if (!a || !bindAll(a, {id})) return std::nullopt;
+  while (sqlite3_step(a) == SQLITE_ROW) {
+    const std::string name = columnText(a, 0);
+    switch (static_cast<RowKind>(sqlite3_column_int(a, 1))) {
+      case RowKind::String:
+        r.attributes[name] = columnText(a, 2);
+        break;
+      case RowKind::ArrayElement: {
+        Value& v = r.attributes[name];
+        if (!std::holds_alternative<std::vector<std::string>>(v)) v = std::vector<std::string>{};
+        std::get<std::vector<std::string>>(v).push_back(columnText(a, 2));
+        break;
+      }
+      case RowKind::Number:
+        r.attributes[name] = sqlite3_column_double(a, 3);
+        break;
+      case RowKind::Date:
+        r.attributes[name] = Date{sqlite3_column_double(a, 3)};
+        break;
+      case RowKind::EmptyArray:
+        r.attributes[name] = std::vector<std::string>{};
+        break;
+    }
+  }
+  sqlite3_reset(a);
+  if (withText) {
+    sqlite3_stmt* t = s.stmt("SELECT body FROM texts WHERE id = ?");
+    if (t && bindAll(t, {id}) && sqlite3_step(t) == SQLITE_ROW) r.text = columnText(t, 0);
+    if (t) sqlite3_reset(t);
+  }
+  return r;
+}
+
+std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
+  Impl& s = *impl_;
+  const PathRange r = rangeOf(folder);
+  std::vector<ItemStamp> out;
+  sqlite3_stmt* q =
+      r.all ? s.stmt("SELECT path, size, mtime_ns, inode, is_dir FROM items")
+            : s.stmt("SELECT path, size, mtime_ns, inode, is_dir FROM items WHERE path = ? OR (path > ? AND path < ?)");
+  if (!q || (!r.all && !bindAll(q, {r.self, r.low, r.high}))) return out;
+  while (sqlite3_step(q) == SQLITE_ROW) {
+    ItemStamp st;
+    st.path = columnText(q, 0);
+    st.size = sqlite3_column_int64(q, 1);
+    st.mtimeNs = sqlite3_column_int64(q, 2);
+    st.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 3));
+    st.isDirectory = sqlite3_column_int(q, 4) != 0;
+    out.push_back(std::move(st));
+  }
+  sqlite3_reset(q);
+  return out;
+}
+
+std::optional<std::vector<std::string>> Store::search(const query::Node& query,
+                                                      const std::vector<std::string>& scopes, std::string* error) {
+  Impl& s = *impl_;
+  Compiler c;
+  std::string sql = "SELECT i.path FROM items i WHERE " + c.node(query);
+  bool everywhere = scopes.empty();
+  std::string scopeSql;
+  for (const auto& folder : scopes) {
+    const PathRange r = rangeOf(folder);
+    if (r.all) everywhere = true;
+    if (everywhere) break;
+    scopeSql += scopeSql.empty() ? "" : " OR ";
+    scopeSql += "i.path = ? OR (i.path > ? AND i.path < ?)";
+    c.binds.emplace_back(r.self);
+    c.binds.emplace_back(r.low);
+    c.binds.emplace_back(r.high);
+  }
+  if (!everywhere) sql += " AND (" + scopeSql + ")";
+
+  sqlite3_stmt* q = nullptr;
+  auto fail = [&](const std::string& why) -> std::optional<std::vector<std::string>> {
+    if (error) *error = why;
+    sqlite3_finalize(q);
+    return std::nullopt;
+  };
+  if (sqlite3_prepare_v2(s.db, sql.c_str(), -1, &q, nullptr) != SQLITE_OK) return fail(s.lastError());
+  if (!bindAll(q, c.binds)) return fail(s.lastError());
+  std::vector<std::string> paths;
+  int rc;
+  while ((rc = sqlite3_step(q)) == SQLITE_ROW) paths.push_back(columnText(q, 0));
+  if (rc != SQLITE_DONE) return fail(s.lastError());
+  sqlite3_finalize(q);
+  return paths;
+}
+
+StoreStatus Store::status() {
+  Impl& s = *impl_;
+  StoreStatus st;
+  sqlite3_stmt* q = s.stmt("SELECT count(*), coalesce(sum(status NOT IN (?, ?)), 0), max(updated) FROM items");
+  if (!q || !bindAll(q, {int64_t(ImportStatus::Imported), int64_t(ImportStatus::Unsupported)})) return st;
+  if (sqlite3_step(q) == SQLITE_ROW) {
+    st.items = sqlite3_column_int64(q, 0);
+    st.failedImports = sqlite3_column_int64(q, 1);
+    if (sqlite3_column_type(q, 2) != SQLITE_NULL) st.lastUpdate = sqlite3_column_double(q, 2);
+  }
+  sqlite3_reset(q);
+  return st;
+}
+
+std::optional<std::string> Store::meta(const std::string& key) {
+  Impl& s = *impl_;
+  sqlite3_stmt* q = s.stmt("SELECT value FROM settings WHERE key = ?");
+  if (!q || !bindAll(q, {key})) return std::nullopt;
+  std::optional<std::string> out;
+  if (sqlite3_step(q) == SQLITE_ROW) out = columnText(q, 0);
+  sqlite3_reset(q);
+  return out;
+}
+
+bool Store::setMeta(const std::string& key, const std::string& value) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  return tx.ok() && s.run("INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)", {key, value}) && tx.commit();
+}
+
+std::string Store::checkIntegrity() {
+  Impl& s = *impl_;
+  std::string complaint;
+  sqlite3_stmt* q = nullptr;
+  if (sqlite3_prepare_v2(s.db, "PRAGMA integrity_check", -1, &q, nullptr) != SQLITE_OK) {
+    complaint = s.lastError();
+  } else {
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      const std::string line = columnText(q, 0);
+      if (line != "ok") complaint += line + "\n";
+    }
+  }
+  sqlite3_finalize(q);
+  if (!complaint.empty()) return complaint;
+  // The FTS5 check is written as an insert, but only reads.
+  if (sqlite3_exec(s.db, "INSERT INTO fts(fts, rank) VALUES('integrity-check', 1)", nullptr, nullptr, nullptr) !=
+      SQLITE_OK)
+    return "text index: " + s.lastError();
+  return {};
+}
+
+std::string Store::databasePath() const { return impl_->dbPath; }
+
+}  // namespace mdindex

@@ -1,0 +1,221 @@
+#include "mdindex/store/text_match.h"
+
+#include <utf8proc.h>
+
+#include "mdindex/core/fold.h"
+
+namespace mdindex::textmatch {
+
+namespace {
+
+bool isWordCategory(utf8proc_category_t c) {
+  switch (c) {
+    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL: case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool isMarkCategory(utf8proc_category_t c) {
+  return c == UTF8PROC_CATEGORY_MN || c == UTF8PROC_CATEGORY_MC || c == UTF8PROC_CATEGORY_ME;
+}
+
+// Walks the code points of `text` and says, for each, where it starts and
+// whether it is a word character and a word start. Invalid bytes read as
+// U+FFFD, one byte at a time.
+class WordWalker {
+ public:
+  struct Step {
+    utf8proc_int32_t cp;
+    size_t offset;
+    size_t length;
+    bool wordChar;
+    bool wordStart;
+    bool camelStart;  // a word start inside a token (lower-to-upper change)
+  };
+
+  explicit WordWalker(std::string_view text) : text_(text) {}
+
+  bool next(Step* s) {
+    if (pos_ >= text_.size()) return false;
+    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + pos_);
+    utf8proc_int32_t cp;
+    auto n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
+    if (n < 0) {
+      cp = 0xFFFD;
+      n = 1;
+    }
+    const auto cat = utf8proc_category(cp);
+    const bool mark = isMarkCategory(cat);
+    const bool word = isWordCategory(cat);
+    s->cp = cp;
+    s->offset = pos_;
+    s->length = static_cast<size_t>(n);
+    s->wordChar = word || (mark && prevWord_);
+    s->camelStart = word && prevWord_ && prevCat_ == UTF8PROC_CATEGORY_LL &&
+                    (cat == UTF8PROC_CATEGORY_LU || cat == UTF8PROC_CATEGORY_LT);
+    s->wordStart = word && (!prevWord_ || s->camelStart);
+    if (!mark) {
+      prevWord_ = word;
+      prevCat_ = cat;
+    }
+    pos_ += static_cast<size_t>(n);
+    return true;
+  }
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+  bool prevWord_ = false;
+  utf8proc_category_t prevCat_ = UTF8PROC_CATEGORY_CN;
+};
+
+}  // namespace
+
+bool Folded::wordEndAt(size_t i) const {
+  return i >= chars.size() || !wordChar[i] || wordStart[i];
+}
+
+Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
+  int options = UTF8PROC_DECOMPOSE | UTF8PROC_COMPAT;
+  if (ignoreCase) options |= UTF8PROC_CASEFOLD;
+  if (ignoreDiacritics) options |= UTF8PROC_STRIPMARK;
+  Folded out;
+  out.chars.reserve(utf8.size());
+  out.wordStart.reserve(utf8.size());
+  out.wordChar.reserve(utf8.size());
+  WordWalker walker(utf8);
+  WordWalker::Step s{};
+  utf8proc_int32_t buf[64];
+  while (walker.next(&s)) {
+    int boundclass = 0;
+    auto n = utf8proc_decompose_char(s.cp, buf, 64, static_cast<utf8proc_option_t>(options), &boundclass);
+    if (n < 0 || n > 64) {  // no decomposition is that long; keep the character as it is
+      buf[0] = s.cp;
+      n = 1;
+    }
+    for (utf8proc_ssize_t j = 0; j < n; ++j) {
+      out.chars.push_back(static_cast<char32_t>(buf[j]));
+      out.wordStart.push_back(j == 0 && s.wordStart);
+      out.wordChar.push_back(s.wordChar);
+    }
+  }
+  return out;
+}
+
+bool hasWildcard(std::string_view pattern) {
+  return pattern.find_first_of("*?") != std::string_view::npos;
+}
+
+Matcher::Matcher(query::Op op, std::string_view pattern, query::Options options)
+    : op_(op), options_(options) {
+  glob_ = (op == query::Op::Equal || op == query::Op::NotEqual || op == query::Op::Like) &&
+          hasWildcard(pattern);
+  pattern_ = fold(pattern, options.ignoreCase, options.ignoreDiacritics);
+}
+
+// Glob match of the pattern against v from `start`, ending at the end of
+// the value or, with `toWordEnd`, at any word end. The usual backtracking to
+// the last '*' suffices: earlier stars never need to swallow more.
+bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
+  const std::u32string& p = pattern_.chars;
+  const size_t n = v.chars.size(), m = p.size();
+  size_t i = start, k = 0, starK = std::u32string::npos, starI = 0;
+  for (;;) {
+    if (k < m && p[k] == U'*') {
+      starK = k++;
+      starI = i;
+      continue;
+    }
+    if (k == m) {
+      if (toWordEnd ? v.wordEndAt(i) : i == n) return true;
+    } else if (i < n && (p[k] == U'?' || p[k] == v.chars[i])) {
+      ++k;
+      ++i;
+      continue;
+    }
+    if (starK == std::u32string::npos || starI >= n) return false;
+    k = starK + 1;
+    i = ++starI;
+  }
+}
+
+bool Matcher::matches(std::string_view value) const {
+  const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
+  const std::u32string_view hay(v.chars);
+  const std::u32string_view needle(pattern_.chars);
+  const bool w = options_.words;
+  // With w a match must begin where a word begins (or at a non-word
+  // character, when the pattern itself begins with one).
+  auto startOk = [&](size_t i) { return !w || i >= hay.size() || v.wordStart[i] || !v.wordChar[i]; };
+
+  auto equal = [&]() {
+    if (glob_) {
+      if (!w) return globFrom(v, 0, false);
+      for (size_t s = 0; s <= hay.size(); ++s) {
+        if (s < hay.size() && !startOk(s)) continue;
+        if (globFrom(v, s, true)) return true;
+        if (!needle.empty() && needle.front() == U'*') return false;  // the first start covered all later ones
+      }
+      return false;
+    }
+    if (!w) return hay == needle;
+    for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+      if (startOk(s) && v.wordEndAt(s + needle.size())) return true;
+    return false;
+  };
+
+  switch (op_) {
+    case query::Op::Equal:
+    case query::Op::Like:
+      return equal();
+    case query::Op::NotEqual:
+      return !equal();
+    case query::Op::Contains:
+      for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+        if (startOk(s)) return true;
+      return false;
+    case query::Op::BeginsWith:
+      return hay.substr(0, needle.size()) == needle;
+    case query::Op::EndsWith:
+      return hay.size() >= needle.size() && hay.substr(hay.size() - needle.size()) == needle &&
+             startOk(hay.size() - needle.size());
+    case query::Op::Less:
+      return hay < needle;
+    case query::Op::LessEqual:
+      return hay <= needle;
+    case query::Op::Greater:
+      return hay > needle;
+    case query::Op::GreaterEqual:
+      return hay >= needle;
+    case query::Op::InRange:
+      return false;
+  }
+  return false;
+}
+
+std::string camelParts(std::string_view utf8) {
+  std::string out;
+  WordWalker walker(utf8);
+  WordWalker::Step s{};
+  std::vector<size_t> starts;  // camel starts inside the current token
+  auto flush = [&](size_t tokenEnd) {
+    for (size_t st : starts) {
+      out += foldText(utf8.substr(st, tokenEnd - st), FoldAll);
+      out += ' ';
+    }
+    starts.clear();
+  };
+  while (walker.next(&s)) {
+    if (!s.wordChar) flush(s.offset);
+    else if (s.camelStart) starts.push_back(s.offset);
+  }
+  flush(utf8.size());
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+
+}  // namespace mdindex::textmatch
