@@ -115,7 +115,8 @@ void collectFallback(std::string_view message, IwaText& text, int depth) {
   }
 }
 
-// Parts that hold styles, view state and bookkeeping, never document text.
+// Parts that hold styles (with their sample text), view state and
+// bookkeeping, never what the user wrote: not read at all.
 bool isBookkeeping(std::string_view name) {
   std::string_view base = baseName(name);
   for (const char* prefix : {"DocumentStylesheet", "ThemeStylesheet", "ViewState", "Metadata", "DocumentMetadata",
@@ -127,7 +128,7 @@ bool isBookkeeping(std::string_view name) {
 ImportStatus importIwa(const Archive& pkg, Sink& sink) {
   std::vector<std::string> parts;
   for (const std::string& n : pkg.names())
-    if (n.rfind("Index/", 0) == 0 && endsWith(n, ".iwa")) parts.push_back(n);
+    if (n.rfind("Index/", 0) == 0 && endsWith(n, ".iwa") && !isBookkeeping(n)) parts.push_back(n);
   // Document.iwa holds the body: it comes first, the rest in name order.
   std::stable_sort(parts.begin(), parts.end(), [](const std::string& a, const std::string& b) {
     return (a == "Index/Document.iwa") > (b == "Index/Document.iwa");
@@ -147,11 +148,11 @@ ImportStatus importIwa(const Archive& pkg, Sink& sink) {
                                : iwork::IwaStatus::Malformed;
     if (ist == iwork::IwaStatus::TooLarge) return ImportStatus::TooLarge;
     inflatedTotal += data.size();
-    bool bookkeeping = isBookkeeping(part);
     bool ok = ist == iwork::IwaStatus::Ok &&
               iwork::forEachMessage(data, [&](uint32_t type, std::string_view payload) {
                 collectKnown(type, payload, text);
-                if (!bookkeeping) collectFallback(payload, text, 0);
+                // The fallback only matters while no known text has turned up.
+                if (!text.anyKnown) collectFallback(payload, text, 0);
               });
     if (!ok) ++damaged;
     if (ok && part == "Index/Document.iwa") rootDamaged = false;
@@ -181,8 +182,10 @@ void walkXml(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, i
     if (child.type() != pugi::node_element) continue;
     std::string_view name = localName(child.name());
     if (name == "p") {
+      std::string outer = out.suspend();
       walkXml(child, out, true, depth + 1);
       out.endParagraph();
+      out.resume(std::move(outer));
     } else if (name == "br" || name == "lnbr" || name == "pgbr" || name == "crbr" || name == "sectbr") {
       out.append("\n");
     } else if (name == "tab") {

@@ -53,8 +53,10 @@ void walk(const pugi::xml_node& node, ParagraphText& out, int depth) {
       }
       if (pick) walk(pick, out, depth + 1);
     } else if (name == "p") {
+      std::string outer = out.suspend();
       walk(child, out, depth + 1);
       out.endParagraph();
+      out.resume(std::move(outer));
     } else {
       walk(child, out, depth + 1);
     }

@@ -24,6 +24,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mdindex/importers/importer.h"
@@ -51,6 +52,11 @@ class ParagraphText {
   // True when the open paragraph is empty or ends in a space (for
   // collapsing white space across element boundaries).
   bool atSpace() const { return current_.empty() || current_.back() == ' '; }
+  // For a paragraph nested in another (a text box or note inside a
+  // paragraph): suspend() takes the open paragraph's text away, resume()
+  // gives it back once the nested one has ended, so the two never mix.
+  std::string suspend() { return std::exchange(current_, {}); }
+  void resume(std::string outer) { current_ = std::move(outer) + current_; }
   // All paragraphs so far (the open one closed first).
   std::string take();
 

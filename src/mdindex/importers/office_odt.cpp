@@ -44,8 +44,10 @@ void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int 
     if (child.type() != pugi::node_element) continue;
     std::string_view name = localName(child.name());
     if (name == "p" || name == "h") {
+      std::string outer = out.suspend();
       walk(child, out, true, depth + 1);
       out.endParagraph();
+      out.resume(std::move(outer));
     } else if (name == "s") {
       long n = std::strtol(child.attribute("text:c").as_string("1"), nullptr, 10);
       out.append(std::string(static_cast<size_t>(std::clamp(n, 1L, kMaxSpaces)), ' '));

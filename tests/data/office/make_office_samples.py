@@ -1,0 +1,392 @@
+#!/usr/bin/env python3
+"""Writes the office and iWork test inputs beside this script.
+
+Run it again after changing a sample; the output is byte-for-byte
+reproducible (fixed timestamps, fixed encryption header). Zips are written by
+hand rather than with zipfile so that the hostile ones (lying sizes, a
+private compression method, ZipCrypto members) can be made too. IWA data
+uses literal-only snappy, which every snappy decoder accepts.
+"""
+import os
+import shutil
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOS_TIME, DOS_DATE = 0, (2020 - 1980) << 9 | 1 << 5 | 1
+
+
+# ---------------------------------------------------------------- zip writer
+
+def deflate(data):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+
+
+class ZipCrypto:
+    """Traditional PKWARE encryption (what `zip -e` writes)."""
+
+    def __init__(self, password):
+        self.k = [0x12345678, 0x23456789, 0x34567890]
+        for c in password:
+            self._update(c)
+
+    @staticmethod
+    def _crc(k, b):
+        return zlib.crc32(bytes([b]), k ^ 0xFFFFFFFF) ^ 0xFFFFFFFF
+
+    def _update(self, b):
+        self.k[0] = self._crc(self.k[0], b)
+        self.k[1] = ((self.k[1] + (self.k[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+        self.k[2] = self._crc(self.k[2], self.k[1] >> 24)
+
+    def encrypt(self, data):
+        out = bytearray()
+        for b in data:
+            t = (self.k[2] | 2) & 0xFFFF
+            out.append(b ^ (((t * (t ^ 1)) >> 8) & 0xFF))
+            self._update(b)
+        return bytes(out)
+
+
+def write_zip(path, entries):
+    """entries: list of dicts with name, data and optional method (0/8, or a
+    raw number written as is), password, declared_size, extra."""
+    body = bytearray()
+    central = bytearray()
+    for e in entries:
+        name = e["name"].encode()
+        data = e["data"] if isinstance(e["data"], bytes) else e["data"].encode()
+        method = e.get("method", 8)
+        payload = deflate(data) if method == 8 else data
+        crc = zlib.crc32(data)
+        flags = 0
+        if "password" in e:
+            flags |= 1
+            header = bytes(range(1, 12)) + bytes([crc >> 24])
+            payload = ZipCrypto(e["password"].encode()).encrypt(header + payload)
+        usize = e.get("declared_size", len(data))
+        extra = e.get("extra", b"")
+        offset = len(body)
+        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, DOS_TIME, DOS_DATE,
+                            crc, len(payload), usize, len(name), len(extra)) + name + extra + payload
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, flags, method, DOS_TIME,
+                               DOS_DATE, crc, len(payload), usize, len(name), len(extra), 0, 0, 0,
+                               0, offset) + name + extra
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
+                      len(body), 0)
+    with open(os.path.join(HERE, path), "wb") as f:
+        f.write(body + central + end)
+
+
+def entries(parts, **common):
+    return [dict(name=n, data=d, **common) for n, d in parts]
+
+
+# ---------------------------------------------------------------- DOCX
+
+W = ('xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main" '
+     'xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006" '
+     'xmlns:wps="http://schemas.microsoft.com/office/word/2010/wordprocessingShape" '
+     'xmlns:v="urn:schemas-microsoft-com:vml"')
+
+CONTENT_TYPES = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
+<Default Extension="xml" ContentType="application/xml"/>
+<Override PartName="/%s" ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>
+</Types>"""
+
+DOCUMENT = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<w:document %s><w:body>
+<w:p><w:pPr><w:tabs><w:tab w:val="left" w:pos="720"/></w:tabs></w:pPr><w:r><w:t>A big herd of cat</w:t></w:r><w:r><w:rPr><w:b/></w:rPr><w:t>tle</w:t></w:r><w:r><w:t xml:space="preserve"> grazing</w:t></w:r></w:p>
+<w:p><w:r><w:t>Name</w:t></w:r><w:r><w:tab/><w:t>Value</w:t></w:r><w:r><w:br/><w:t>after break</w:t></w:r></w:p>
+<w:p></w:p>
+<w:p><w:r><w:t>Kept</w:t></w:r><w:del><w:r><w:delText>Removed</w:delText></w:r></w:del><w:ins><w:r><w:t xml:space="preserve"> inserted</w:t></w:r></w:ins></w:p>
+<w:p><w:r><w:fldChar w:fldCharType="begin"/></w:r><w:r><w:instrText> HYPERLINK "http://example.org" </w:instrText></w:r><w:r><w:fldChar w:fldCharType="separate"/></w:r><w:r><w:t>link text</w:t></w:r><w:r><w:fldChar w:fldCharType="end"/></w:r></w:p>
+<w:tbl><w:tblPr/><w:tr><w:tc><w:tcPr/><w:p><w:r><w:t>Cell A1</w:t></w:r></w:p></w:tc><w:tc><w:p><w:r><w:t>Cell B1</w:t></w:r></w:p></w:tc></w:tr></w:tbl>
+<w:p><w:r><w:t xml:space="preserve">Lead-in </w:t></w:r><w:r><mc:AlternateContent><mc:Choice Requires="wps"><w:drawing><wps:txbx><w:txbxContent><w:p><w:r><w:t>Boxed words</w:t></w:r></w:p></w:txbxContent></wps:txbx></w:drawing></mc:Choice><mc:Fallback><w:pict><v:textbox><w:txbxContent><w:p><w:r><w:t>Boxed words</w:t></w:r></w:p></w:txbxContent></v:textbox></w:pict></mc:Fallback></mc:AlternateContent></w:r><w:r><w:t>Ünïcödé ゾルゲ</w:t></w:r><w:r><w:footnoteReference w:id="1"/></w:r></w:p>
+<w:sectPr/>
+</w:body></w:document>""" % W
+
+
+def part(root, text):
+    return ('<?xml version="1.0" encoding="UTF-8"?><w:%s %s><w:p><w:r><w:t>%s</w:t></w:r></w:p></w:%s>'
+            % (root, W, text, root))
+
+
+FOOTNOTES = ('<?xml version="1.0" encoding="UTF-8"?><w:footnotes %s>'
+             '<w:footnote w:type="separator" w:id="-1"><w:p><w:r><w:separator/></w:r></w:p></w:footnote>'
+             '<w:footnote w:id="1"><w:p><w:r><w:footnoteRef/></w:r><w:r><w:t xml:space="preserve"> Footnote words</w:t></w:r></w:p></w:footnote>'
+             '</w:footnotes>' % W)
+
+CORE = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<cp:coreProperties xmlns:cp="http://schemas.openxmlformats.org/package/2006/metadata/core-properties" xmlns:dc="http://purl.org/dc/elements/1.1/">
+<dc:title>Cattle Report</dc:title><dc:creator>Ann Author; Bob Writer</dc:creator>
+<cp:keywords>one, cattle; three,one, </cp:keywords><dc:subject>Herds</dc:subject>
+<dc:description>About herds</dc:description><cp:lastModifiedBy>Someone Else</cp:lastModifiedBy>
+</cp:coreProperties>"""
+
+
+def docx():
+    write_zip("basic.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/document.xml"),
+        ("word/document.xml", DOCUMENT),
+        ("word/footer1.xml", part("ftr", "Footer words")),
+        ("word/header1.xml", part("hdr", "Header words")),
+        ("word/footnotes.xml", FOOTNOTES),
+        ("docProps/core.xml", CORE),
+    ]))
+    # The main part found through [Content_Types].xml, not by its usual name.
+    write_zip("renamed_main.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/main.xml"),
+        ("word/main.xml", part("document", "Found through the content types")),
+    ]))
+    write_zip("malformed.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/document.xml"),
+        ("word/document.xml", '<w:document %s><w:body><w:p><w:r><w:t>unclosed</w:r></w:body>' % W),
+    ]))
+    # 16 MiB of one letter deflates to ~16 KiB: a ratio of about 1000.
+    write_zip("bomb.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/document.xml"),
+        ("word/document.xml", b"a" * (16 << 20)),
+    ]))
+    # Declares 200 bytes but inflates to 4 MiB.
+    write_zip("lying_size.docx", [
+        dict(name="[Content_Types].xml", data=CONTENT_TYPES % "word/document.xml"),
+        dict(name="word/document.xml", data=b"<" * (4 << 20), declared_size=200),
+    ])
+    write_zip("encrypted_zip.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/document.xml"),
+        ("word/document.xml", DOCUMENT),
+    ], password="secret"))
+    # What Word writes for a password-protected document: an OLE compound
+    # file with EncryptionInfo and EncryptedPackage streams (header and the
+    # directory names only; enough to tell it from a damaged zip).
+    ole = bytearray(b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + bytes(504))
+    for name in ("EncryptionInfo", "EncryptedPackage"):
+        ole += name.encode("utf-16-le") + bytes(128 - 2 * len(name))
+    with open(os.path.join(HERE, "ole_encrypted.docx"), "wb") as f:
+        f.write(ole)
+    with open(os.path.join(HERE, "not_a_zip.docx"), "wb") as f:
+        f.write(b"PK\x03\x04 this is not a zip archive at all")
+
+
+# ---------------------------------------------------------------- ODT
+
+ODF = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
+       'xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0" '
+       'xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0" '
+       'xmlns:draw="urn:oasis:names:tc:opendocument:xmlns:drawing:1.0" '
+       'xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0" '
+       'xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0" '
+       'xmlns:dc="http://purl.org/dc/elements/1.1/"')
+
+ODT_CONTENT = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-content %s><office:automatic-styles/><office:body><office:text>
+<text:sequence-decls><text:sequence-decl text:name="Figure"/></text:sequence-decls>
+<text:tracked-changes><text:changed-region><text:deletion><text:p>Deleted words</text:p></text:deletion></text:changed-region></text:tracked-changes>
+<text:h text:outline-level="1">Heading words</text:h>
+<text:p>A big herd of cat<text:span text:style-name="b">tle</text:span>
+      grazing</text:p>
+<text:p>Name<text:tab/>Value<text:line-break/>after<text:s text:c="3"/>spaces</text:p>
+<text:p>Lead-in <draw:frame><draw:text-box><text:p>Boxed words</text:p></draw:text-box></draw:frame>after box<text:note text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>Footnote words</text:p></text:note-body></text:note><office:annotation><dc:creator>Reviewer</dc:creator><text:p>Comment words</text:p></office:annotation></text:p>
+<table:table><table:table-row><table:table-cell><text:p>Cell A1</text:p></table:table-cell><table:table-cell><text:p>Cell B1</text:p></table:table-cell></table:table-row></table:table>
+<text:list><text:list-item><text:p>Item one</text:p></text:list-item></text:list>
+</office:text></office:body></office:document-content>""" % ODF
+
+ODT_STYLES = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-styles %s><office:styles><style:style style:name="x"/></office:styles>
+<office:master-styles><style:master-page style:name="Standard"><style:header><text:p>Header words</text:p></style:header></style:master-page></office:master-styles>
+</office:document-styles>""" % ODF
+
+ODT_META = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-meta %s><office:meta>
+<dc:title>Cattle Report</dc:title><meta:initial-creator>Ann Author</meta:initial-creator><dc:creator>Last Editor</dc:creator>
+<meta:keyword>one, cattle</meta:keyword><meta:keyword>three</meta:keyword>
+<dc:subject>Herds</dc:subject><dc:description>About herds</dc:description>
+</office:meta></office:document-meta>""" % ODF
+
+MANIFEST = """<?xml version="1.0" encoding="UTF-8"?>
+<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0">
+<manifest:file-entry manifest:full-path="/" manifest:media-type="application/vnd.oasis.opendocument.text"/>
+<manifest:file-entry manifest:full-path="content.xml" manifest:media-type="text/xml">%s</manifest:file-entry>
+</manifest:manifest>"""
+
+ENCRYPTION_DATA = ('<manifest:encryption-data manifest:checksum-type="SHA1/1K" manifest:checksum="x">'
+                   '<manifest:algorithm manifest:algorithm-name="Blowfish CFB" manifest:initialisation-vector="x"/>'
+                   '</manifest:encryption-data>')
+
+
+def odt():
+    mimetype = dict(name="mimetype", data="application/vnd.oasis.opendocument.text", method=0)
+    write_zip("basic.odt", [mimetype] + entries([
+        ("content.xml", ODT_CONTENT),
+        ("styles.xml", ODT_STYLES),
+        ("meta.xml", ODT_META),
+        ("META-INF/manifest.xml", MANIFEST % ""),
+    ]))
+    write_zip("encrypted.odt", [mimetype] + entries([
+        ("content.xml", bytes(range(256)) * 4),
+        ("META-INF/manifest.xml", MANIFEST % ENCRYPTION_DATA),
+    ]))
+
+
+# ---------------------------------------------------------------- iWork
+
+def varint(n):
+    out = bytearray()
+    while True:
+        b = n & 0x7F
+        n >>= 7
+        out.append(b | (0x80 if n else 0))
+        if not n:
+            return bytes(out)
+
+
+def fv(num, value):
+    return varint(num << 3) + varint(value)
+
+
+def fb(num, data):
+    data = data.encode() if isinstance(data, str) else data
+    return varint(num << 3 | 2) + varint(len(data)) + data
+
+
+def archive(identifier, messages):
+    """One IWA archive: varint length, ArchiveInfo, then the payloads."""
+    info = fv(1, identifier)
+    for mtype, payload in messages:
+        info += fb(2, fv(1, mtype) + fb(2, varint(1)) + fv(3, len(payload)))
+    return varint(len(info)) + info + b"".join(p for _, p in messages)
+
+
+def snappy_literal(data):
+    out = bytearray(varint(len(data)))
+    for i in range(0, len(data), 65536):
+        piece = data[i:i + 65536]
+        n = len(piece) - 1
+        if n < 60:
+            out.append(n << 2)
+        elif n < 256:
+            out += bytes([60 << 2, n])
+        else:
+            out += bytes([61 << 2]) + n.to_bytes(2, "little")
+        out += piece
+    return bytes(out)
+
+
+def iwa(data, chunk_size=1 << 16):
+    out = bytearray()
+    for i in range(0, len(data), chunk_size):
+        c = snappy_literal(data[i:i + chunk_size])
+        out += b"\x00" + len(c).to_bytes(3, "little") + c
+    return bytes(out)
+
+
+LONG = ("Words worth finding in a long paragraph, long enough that its snappy literal needs a "
+        "two-byte length, and split across two chunks of the file. " * 3).strip()
+
+
+def storage(*texts):
+    return fv(1, 0) + b"".join(fb(3, t) for t in texts) + fb(5, fb(1, fv(1, 7)))
+
+
+def data_list(list_type, strings):
+    entries_ = b""
+    for key, s in enumerate(strings, 1):
+        entry = fv(1, key) + fv(2, 1) + (fb(3, s) if s is not None else fv(4, 42))
+        entries_ += fb(3, entry)
+    return fv(1, list_type) + fv(2, len(strings) + 1) + entries_
+
+
+def pages_document():
+    return (archive(1, [(10000, fb(1, "StyleNameNotText") + fv(2, 5))]) +
+            archive(2, [(2001, storage("Big herd of cattle\u2029Second paragraph \ufffcwith attachment\nThird line"))]) +
+            archive(3, [(2001, storage(LONG))]) +
+            archive(4, [(2005, storage("Text box words"))]))
+
+
+def iwork():
+    doc = pages_document()
+    tables = archive(10, [(6005, data_list(1, ["Lion", None, "Leopard"]))]) + \
+        archive(11, [(6201, data_list(1, ["Tabby"]))])
+    # Chunks of 300 bytes: archives straddle chunk boundaries and a chunk's
+    # single literal needs snappy's two-byte length form.
+    write_zip("iwa.pages", entries([
+        ("Index/Document.iwa", iwa(doc, 300)),
+        ("Index/Tables/DataList-1.iwa", iwa(tables)),
+        ("Index/DocumentStylesheet.iwa", iwa(archive(1, [(2001, storage("Stylesheet storage text"))]))),
+        ("Metadata/Properties.plist", "<plist/>"),
+    ], method=0))
+
+    # No known text type: the printable strings of nested fields stand in.
+    slide = fb(1, fb(2, "Slide title words") + fv(3, 9) + fb(4, b"\x01\x02\xff\xfe"))
+    write_zip("fallback.key", entries([
+        ("Index/Document.iwa", iwa(archive(1, [(3, slide)]))),
+        ("Index/DocumentStylesheet.iwa", iwa(archive(1, [(4, fb(1, "Helvetica Neue"))]))),
+    ], method=0))
+
+    full = iwa(doc)
+    write_zip("truncated.numbers", entries([
+        ("Index/Document.iwa", full[:len(full) // 2]),
+        ("Index/Tables/DataList-1.iwa", iwa(tables)),
+    ], method=0))
+
+    # A chunk that declares 1 GiB of snappy output.
+    bomb = varint(1 << 30) + bytes([0 << 2]) + b"x"
+    write_zip("snappy_bomb.numbers", entries([
+        ("Index/Document.iwa", b"\x00" + len(bomb).to_bytes(3, "little") + bomb),
+    ], method=0))
+
+    write_zip("password.pages", entries([
+        ("Index/Document.iwa", bytes(range(64))),
+        (".iwpv2", bytes(range(16))),
+    ], method=0))
+
+    # iWork '09 password protection: a private compression method, with an
+    # "iwpv" extra field on the first member only.
+    extra = struct.pack("<HH", 0x636D, 12) + b"iwpv" + bytes(8)
+    write_zip("password09.pages", [
+        dict(name="buildVersionHistory.plist", data=bytes(range(40)), method=25451, extra=extra),
+        dict(name="index.xml", data=bytes(range(80)), method=25452),
+    ])
+
+    write_zip("xml09.pages", entries([("index.xml", PAGES09)]))
+
+    package = os.path.join(HERE, "package.pages")
+    shutil.rmtree(package, ignore_errors=True)
+    os.makedirs(os.path.join(package, "Index"))
+    os.makedirs(os.path.join(package, "Metadata"))
+    with open(os.path.join(package, "Index", "Document.iwa"), "wb") as f:
+        f.write(iwa(archive(1, [(2001, storage("Package folder words"))])))
+    with open(os.path.join(package, "Metadata", "DocumentIdentifier"), "w") as f:
+        f.write("0000")
+
+    folder09 = os.path.join(HERE, "xml09.numbers")
+    shutil.rmtree(folder09, ignore_errors=True)
+    os.makedirs(folder09)
+    with open(os.path.join(folder09, "index.xml"), "w") as f:
+        f.write(NUMBERS09)
+
+
+SF = ('xmlns:sl="http://developer.apple.com/namespaces/sl" '
+      'xmlns:sf="http://developer.apple.com/namespaces/sf" '
+      'xmlns:sfa="http://developer.apple.com/namespaces/sfa"')
+
+PAGES09 = """<?xml version="1.0"?>
+<sl:document %s><sl:metadata><sl:title><sl:string sfa:string="Old Pages Title"/></sl:title>
+<sl:authors><sl:string sfa:string="Ann Author"/></sl:authors><sl:keywords><sl:string sfa:string="herd, cattle"/></sl:keywords></sl:metadata>
+<sl:stylesheet><sf:p>Style sheet text</sf:p></sl:stylesheet>
+<sf:text-storage><sf:text-body><sf:p>Grazing cat<sf:span>tle</sf:span> field<sf:br/>next line</sf:p><sf:p>Tab<sf:tab/>bed</sf:p></sf:text-body></sf:text-storage>
+</sl:document>""" % SF
+
+NUMBERS09 = """<?xml version="1.0"?>
+<ls:document xmlns:ls="http://developer.apple.com/namespaces/ls" %s>
+<sf:tabular-model><sf:grid><sf:datasource><sf:t><sf:ct sfa:s="Lion cell"/></sf:t><sf:n sf:v="3"/><sf:t><sf:ct sfa:s="Tabby cell"/></sf:t></sf:datasource></sf:grid></sf:tabular-model>
+</ls:document>""" % SF
+
+
+if __name__ == "__main__":
+    docx()
+    odt()
+    iwork()

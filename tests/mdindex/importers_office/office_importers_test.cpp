@@ -1,0 +1,255 @@
+// The DOCX, ODT and iWork importers over the committed inputs in
+// tests/data/office (regenerate them with make_office_samples.py there),
+// plus the byte-level readers they rest on, fed damaged input.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "mdindex/importers/iwork_proto.h"
+#include "mdindex/importers/office_importers.h"
+#include "mdindex/importers/zip_archive.h"
+
+namespace mdindex {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kData = std::string(FINDLARK_TEST_DATA_DIR) + "/office/";
+
+class RecordingSink : public Sink {
+ public:
+  std::string text;
+  Attributes attributes;
+  size_t textCalls = 0;
+
+  void addText(std::string_view utf8) override {
+    text.append(utf8);
+    ++textCalls;
+  }
+  void setAttribute(const std::string& name, Value value) override { attributes[name] = std::move(value); }
+  void addKeywords(const std::vector<std::string>& keywords) override {
+    auto& v = attributes[attr::Keywords];
+    if (!std::holds_alternative<std::vector<std::string>>(v)) v = std::vector<std::string>{};
+    auto& list = std::get<std::vector<std::string>>(v);
+    for (const std::string& k : keywords)
+      if (std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
+  }
+  bool full() const override { return false; }
+};
+
+using Strings = std::vector<std::string>;
+
+struct Case {
+  const char* file;
+  const Importer& (*importer)();
+  ImportStatus status;
+  const char* text;
+  Attributes attributes;
+};
+
+std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.file; }
+
+const Attributes kDocProperties = {
+    {attr::Title, std::string("Cattle Report")},
+    {attr::Keywords, Strings{"one", "cattle", "three"}},
+    {"kMDItemSubject", std::string("Herds")},
+    {"kMDItemDescription", std::string("About herds")},
+};
+
+Attributes with(Attributes base, const std::string& name, Value v) {
+  base[name] = std::move(v);
+  return base;
+}
+
+const Case kCases[] = {
+    {"basic.docx", docxImporter, ImportStatus::Imported,
+     "A big herd of cattle grazing\n"
+     "Name\tValue\nafter break\n"
+     "Kept inserted\n"
+     "link text\n"
+     "Cell A1\nCell B1\n"
+     "Boxed words\n"
+     "Lead-in Ünïcödé ゾルゲ\n"
+     "Header words\nFooter words\nFootnote words",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
+    {"renamed_main.docx", docxImporter, ImportStatus::Imported, "Found through the content types", {}},
+    {"malformed.docx", docxImporter, ImportStatus::Unreadable, "", {}},
+    {"not_a_zip.docx", docxImporter, ImportStatus::Unreadable, "", {}},
+    {"bomb.docx", docxImporter, ImportStatus::TooLarge, "", {}},
+    {"lying_size.docx", docxImporter, ImportStatus::Unreadable, "", {}},
+    {"encrypted_zip.docx", docxImporter, ImportStatus::Encrypted, "", {}},
+    {"ole_encrypted.docx", docxImporter, ImportStatus::Encrypted, "", {}},
+
+    {"basic.odt", odtImporter, ImportStatus::Imported,
+     "Heading words\n"
+     "A big herd of cattle grazing\n"
+     "Name\tValue\nafter   spaces\n"
+     "Boxed words\nFootnote words\nLead-in after box\n"
+     "Cell A1\nCell B1\n"
+     "Item one\n"
+     "Header words",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
+    {"encrypted.odt", odtImporter, ImportStatus::Encrypted, "", {}},
+
+    {"iwa.pages", iworkImporter, ImportStatus::Imported,
+     "Big herd of cattle\nSecond paragraph with attachment\nThird line\n"
+     "Words worth finding in a long paragraph, long enough that its snappy literal needs a two-byte length, "
+     "and split across two chunks of the file. Words worth finding in a long paragraph, long enough that its "
+     "snappy literal needs a two-byte length, and split across two chunks of the file. Words worth finding in "
+     "a long paragraph, long enough that its snappy literal needs a two-byte length, and split across two "
+     "chunks of the file.\n"
+     "Text box words\nLion\nLeopard\nTabby",
+     {}},
+    {"package.pages", iworkImporter, ImportStatus::Imported, "Package folder words", {}},
+    {"fallback.key", iworkImporter, ImportStatus::Imported, "Slide title words", {}},
+    {"xml09.pages", iworkImporter, ImportStatus::Imported, "Grazing cattle field\nnext line\nTab\tbed",
+     {{attr::Title, std::string("Old Pages Title")},
+      {attr::Authors, Strings{"Ann Author"}},
+      {attr::Keywords, Strings{"herd", "cattle"}}}},
+    {"xml09.numbers", iworkImporter, ImportStatus::Imported, "Lion cell\nTabby cell", {}},
+    {"truncated.numbers", iworkImporter, ImportStatus::Unreadable, "", {}},
+    {"snappy_bomb.numbers", iworkImporter, ImportStatus::TooLarge, "", {}},
+    {"password.pages", iworkImporter, ImportStatus::Encrypted, "", {}},
+    {"password09.pages", iworkImporter, ImportStatus::Encrypted, "", {}},
+};
+
+class OfficeSamples : public testing::TestWithParam<Case> {};
+
+TEST_P(OfficeSamples, GiveExactTextAttributesAndStatus) {
+  const Case& c = GetParam();
+  RecordingSink sink;
+  EXPECT_EQ(c.importer().import(kData + c.file, sink), c.status);
+  EXPECT_EQ(sink.text, c.text);
+  EXPECT_EQ(sink.attributes, c.attributes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Office, OfficeSamples, testing::ValuesIn(kCases));
+
+TEST(OfficeImporters, MissingPathsAndWrongFormatsAreUnreadable) {
+  for (const Importer* imp : {&docxImporter(), &odtImporter(), &iworkImporter()}) {
+    RecordingSink sink;
+    EXPECT_EQ(imp->import(kData + "no_such_file.zip", sink), ImportStatus::Unreadable) << imp->name();
+    // A valid zip of another format: the main part is missing.
+    EXPECT_EQ(imp->import(kData + (imp == &odtImporter() ? "basic.docx" : "basic.odt"), sink),
+              ImportStatus::Unreadable)
+        << imp->name();
+    EXPECT_TRUE(sink.text.empty());
+  }
+}
+
+class ScratchDir : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = fs::temp_directory_path() / "office-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir_ = tmpl;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& bytes) {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  std::string dir_;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Every prefix of a document and every single-byte corruption must end in a
+// status, never a crash, a hang or an exception.
+TEST_F(ScratchDir, DamagedCopiesEndInACleanStatus) {
+  struct Target {
+    const char* file;
+    const Importer& (*importer)();
+  } targets[] = {{"basic.docx", docxImporter}, {"basic.odt", odtImporter}, {"iwa.pages", iworkImporter}};
+  for (const Target& t : targets) {
+    const std::string good = slurp(kData + t.file);
+    ASSERT_FALSE(good.empty());
+    for (size_t cut = 0; cut < good.size(); cut += 37) {
+      RecordingSink sink;
+      ImportStatus st = t.importer().import(write(t.file, good.substr(0, cut)), sink);
+      EXPECT_NE(st, ImportStatus::Imported) << t.file << " cut at " << cut;
+    }
+    for (size_t at = 0; at < good.size(); at += 11) {
+      std::string bad = good;
+      bad[at] = static_cast<char>(bad[at] ^ 0x5a);
+      RecordingSink sink;
+      ImportStatus st = t.importer().import(write(t.file, bad), sink);
+      // A flipped flag or size in the directory may well read as encrypted
+      // or oversized; what must never happen is "unsupported" or worse.
+      EXPECT_TRUE(st == ImportStatus::Imported || st == ImportStatus::Unreadable || st == ImportStatus::Encrypted ||
+                  st == ImportStatus::TooLarge)
+          << t.file << " byte " << at;
+    }
+  }
+}
+
+TEST_F(ScratchDir, PackageFolderNeverLeavesItsRoot) {
+  fs::create_directories(dir_ + "/doc.pages/Index");
+  std::string secret = write("secret.iwa", slurp(kData + "package.pages/Index/Document.iwa"));
+  fs::create_symlink(secret, dir_ + "/doc.pages/Index/Document.iwa");
+  ArchiveStatus st;
+  auto pkg = openArchive(dir_ + "/doc.pages", st);
+  ASSERT_TRUE(pkg);
+  EXPECT_TRUE(pkg->names().empty());
+  std::string out;
+  EXPECT_EQ(pkg->read("../secret.iwa", out), ArchiveStatus::Missing);
+  RecordingSink sink;
+  EXPECT_EQ(iworkImporter().import(dir_ + "/doc.pages", sink), ImportStatus::Unreadable);
+  EXPECT_TRUE(sink.text.empty());
+}
+
+TEST(IwaReader, RejectsOutOfBoundsLengths) {
+  using namespace iwork;
+  auto wellFormed = [](std::string bytes) { return isWellFormedMessage(bytes); };
+  EXPECT_TRUE(wellFormed(std::string("\x08\x96\x01\x12\x02hi", 7)));
+  EXPECT_FALSE(wellFormed(std::string("\x08\x96", 2)));         // varint cut short
+  EXPECT_FALSE(wellFormed(std::string("\x12\x05hi", 4)));       // length past the end
+  EXPECT_FALSE(wellFormed(std::string("\x12\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01", 11)));  // 2^64-1
+  EXPECT_FALSE(wellFormed(std::string("\x0b\x0c", 2)));         // group wire types
+  EXPECT_FALSE(wellFormed(std::string("\x0d\x01\x02", 3)));     // fixed32 cut short
+  EXPECT_FALSE(wellFormed(std::string(11, '\x80')));            // varint over 10 bytes
+  EXPECT_FALSE(wellFormed(std::string("\x00\x01", 2)));         // field number 0
+
+  std::string out;
+  EXPECT_EQ(decompressIwa(std::string("\x01\x02\x00\x00\x00\x00", 6), out, 1 << 20), IwaStatus::Malformed);
+  EXPECT_EQ(decompressIwa(std::string("\x00\x09\x00\x00\x02\x04x", 7), out, 1 << 20), IwaStatus::Malformed);
+  EXPECT_EQ(decompressIwa(std::string("\x00\x03\x00", 3), out, 1 << 20), IwaStatus::Malformed);
+  // "hello" as one literal, then a limit one byte too small.
+  const std::string chunk("\x00\x07\x00\x00\x05\x10hello", 11);
+  EXPECT_EQ(decompressIwa(chunk, out, 5), IwaStatus::Ok);
+  EXPECT_EQ(out, "hello");
+  out.clear();
+  EXPECT_EQ(decompressIwa(chunk + chunk, out, 9), IwaStatus::TooLarge);
+
+  // ArchiveInfo promising a 50-byte payload that is not there.
+  std::vector<uint32_t> seen;
+  const std::string archive("\x06\x08\x01\x12\x02\x18\x32" "abc", 10);
+  EXPECT_FALSE(forEachMessage(archive, [&](uint32_t t, std::string_view) { seen.push_back(t); }));
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST(IwaReader, PrintableTextTest) {
+  using iwork::isPrintableUtf8;
+  EXPECT_TRUE(isPrintableUtf8("Lion"));
+  EXPECT_TRUE(isPrintableUtf8("ゾルゲ 2"));
+  EXPECT_TRUE(isPrintableUtf8("line\nnext\ttab"));
+  EXPECT_FALSE(isPrintableUtf8(""));
+  EXPECT_FALSE(isPrintableUtf8(" - "));                       // no letter or digit
+  EXPECT_FALSE(isPrintableUtf8(std::string("ab\x01", 3)));    // control character
+  EXPECT_FALSE(isPrintableUtf8("ab\xc3"));                    // cut UTF-8 sequence
+  EXPECT_FALSE(isPrintableUtf8("\xed\xa0\x80x"));             // surrogate
+}
+
+}  // namespace
+}  // namespace mdindex
