@@ -72,7 +72,9 @@ bool fileSystemAttributes(const std::string& path, ImportResult& out) {
   const TypeInfo type = typeOfFile(path);
   const bool isDir = S_ISDIR(st.stx_mode);
   const Date mtime = toDate(st.stx_mtime);
-  const Date created = (st.stx_mask & STATX_BTIME) ? toDate(st.stx_btime) : mtime;
+  // Some file systems report a zero birth time rather than none.
+  const bool hasBirth = (st.stx_mask & STATX_BTIME) && st.stx_btime.tv_sec != 0;
+  const Date created = hasBirth ? toDate(st.stx_btime) : mtime;
   const std::string name = baseName(trimTrailingSlashes(path));
 
   Attributes& a = out.attributes;

@@ -48,6 +48,8 @@ class PdfImporter final : public Importer {
       std::unique_ptr<poppler::page> page(doc->create_page(i));
       if (!page) continue;
       std::string text = utf8(page->text());
+      // poppler ends each page with a form feed; pages are joined by "\n".
+      while (!text.empty() && (text.back() == '\f' || text.back() == '\n')) text.pop_back();
       if (text.empty()) continue;
       if (i > 0) sink.addText("\n");
       sink.addText(text);

@@ -118,7 +118,7 @@ std::string importedLine(std::string_view path, const ImportResult& r) {
 std::string attributeListing(const ImportResult& r, bool withText) {
   Attributes all = r.attributes;
   all.erase(attr::TextContent);
-  if (withText) all[attr::TextContent] = r.text;
+  if (withText && !r.text.empty()) all[attr::TextContent] = r.text;
   std::string out = "Attributes: {\n";
   for (const auto& [name, value] : all) {
     out += "    " + plistString(name) + " = ";

@@ -40,7 +40,7 @@ std::string importedLine(std::string_view path, const ImportResult& r);
 // per attribute in old-style property-list form, keys sorted. Keys and
 // strings are bare only when purely ASCII-alphanumeric. kMDItemDisplayName is
 // shown as its localised dictionary ({ "" = "name"; }). kMDItemTextContent is
-// added from `r.text` when `withText`. Ends with a newline.
+// added from `r.text` when `withText` and there is text. Ends with a newline.
 std::string attributeListing(const ImportResult& r, bool withText);
 
 }  // namespace mdindex

@@ -1,0 +1,243 @@
+#include "mdimport_cli.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <ostream>
+
+#include "mdindex/core/paths.h"
+#include "mdindex/importers/import.h"
+#include "mdindex/importers/importer.h"
+#include "mdindex/importers/report.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "usage: mdimport [-t] [-d1|-d2|-d3] [-L] path ...\n"
+    "import files into the metadata index, or test how they are imported\n"
+    "  -t    test the import only: nothing is written to the index\n"
+    "  -d1   print one line per item naming its type and importer (the default with -t)\n"
+    "  -d2   also print the attributes found, except kMDItemTextContent\n"
+    "  -d3   also print kMDItemTextContent\n"
+    "  -L    list the importers\n"
+    "Reports go to standard output, problems to standard error. Folders are imported\n"
+    "recursively; with -t a folder is reported as one item.\n"
+    "Exit status: 0 when every path was imported, 1 when any failed, 64 on bad usage.\n";
+
+struct Options {
+  bool test = false;
+  int debug = -1;  // -1: not given
+  bool list = false;
+  bool help = false;
+  std::vector<std::string> paths;
+};
+
+struct OptionRow {
+  const char* flag;
+  void (*apply)(Options&);
+};
+
+// The option table: one row per flag.
+constexpr OptionRow kOptions[] = {
+    {"-t", [](Options& o) { o.test = true; }},
+    {"-d1", [](Options& o) { o.debug = 1; }},
+    {"-d2", [](Options& o) { o.debug = 2; }},
+    {"-d3", [](Options& o) { o.debug = 3; }},
+    {"-L", [](Options& o) { o.list = true; }},
+    {"-h", [](Options& o) { o.help = true; }},
+    {"--help", [](Options& o) { o.help = true; }},
+};
+
+// Parses `args`; on a bad option writes the complaint to `err` and returns false.
+bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
+  bool optionsDone = false;
+  for (const auto& a : args) {
+    if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
+      o.paths.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsDone = true;
+      continue;
+    }
+    const OptionRow* row = nullptr;
+    for (const auto& r : kOptions)
+      if (a == r.flag) row = &r;
+    if (!row) {
+      err << "mdimport: unknown option " << mdindex::quoted(a, '\'') << "\n" << kUsage;
+      return false;
+    }
+    row->apply(o);
+  }
+  return true;
+}
+
+std::string absolutePath(const std::string& p) {
+  std::error_code ec;
+  fs::path abs = fs::absolute(fs::path(p), ec);
+  if (ec) abs = fs::path(p);
+  return trimTrailingSlashes(abs.lexically_normal().string());
+}
+
+class Run {
+ public:
+  Run(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
+    level_ = o.debug >= 0 ? o.debug : (o.test ? 1 : 0);
+  }
+
+  int listImporters() {
+    out_ << "Paths: id(" << getuid() << ") (\n";
+    const auto all = allImporters();
+    for (size_t i = 0; i < all.size(); ++i)
+      out_ << "    " << mdindex::quoted(importerPath(all[i]->name())) << (i + 1 < all.size() ? ",\n" : "\n");
+    out_ << ")\n";
+    return 0;
+  }
+
+  int test() {
+    for (const auto& p : o_.paths) {
+      const std::string path = absolutePath(p);
+      if (!exists(p, path)) continue;
+      report(path, importFile(path));
+    }
+    return failed_ ? 1 : 0;
+  }
+
+  int import() {
+    std::string error;
+    store_ = Store::open(indexDir(), Store::Mode::ReadWrite, &error);
+    if (!store_) {
+      err_ << "mdimport: cannot open the index at " << mdindex::quoted(indexDir(), '\'') << ": " << error << "\n";
+      return 1;
+    }
+    for (const auto& p : o_.paths) {
+      const std::string path = absolutePath(p);
+      if (!exists(p, path)) continue;
+      store_->begin();
+      importTree(path);
+      if (!store_->commit()) {
+        err_ << "mdimport: could not write to the index\n";
+        failed_ = true;
+      }
+    }
+    return failed_ ? 1 : 0;
+  }
+
+ private:
+  bool exists(const std::string& given, const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0) return true;
+    err_ << "mdimport: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(errno) << "\n";
+    failed_ = true;
+    return false;
+  }
+
+  void report(const std::string& path, const ImportResult& r) {
+    if (isFailure(r.status)) {
+      err_ << "mdimport: could not import " << mdindex::quoted(path, '\'') << ": " << importStatusName(r.status) << "\n";
+      failed_ = true;
+      return;
+    }
+    if (level_ >= 1) out_ << importedLine(path, r) << "\n";
+    if (level_ >= 2) out_ << attributeListing(r, level_ >= 3);
+  }
+
+  void importTree(const std::string& root) {
+    importOne(root);
+    struct stat st {};
+    if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) {
+      err_ << "mdimport: cannot read " << mdindex::quoted(root, '\'') << ": " << ec.message() << "\n";
+      failed_ = true;
+      return;
+    }
+    for (; it != end; it.increment(ec)) {
+      if (ec) {
+        err_ << "mdimport: cannot read " << mdindex::quoted(root, '\'') << ": " << ec.message() << "\n";
+        failed_ = true;
+        break;
+      }
+      const fs::path& p = it->path();
+      const std::string name = p.filename().string();
+      std::error_code sec;
+      const auto status = it->symlink_status(sec);
+      if (name.empty() || name[0] == '.' || sec || fs::is_symlink(status)) {
+        if (fs::is_directory(status)) it.disable_recursion_pending();
+        continue;
+      }
+      importOne(p.string());
+      // Commit now and then so a long run shows progress to readers.
+      if (++pendingWrites_ >= 256) {
+        store_->commit();
+        store_->begin();
+        pendingWrites_ = 0;
+      }
+    }
+  }
+
+  void importOne(const std::string& path) {
+    ImportResult r = importFileGuarded(path);
+    if (r.attributes.empty()) {
+      // Gone between listing and import: nothing to record.
+      err_ << "mdimport: cannot read " << mdindex::quoted(path, '\'') << ": " << std::strerror(ENOENT) << "\n";
+      failed_ = true;
+      return;
+    }
+    ItemRecord rec;
+    rec.path = path;
+    rec.attributes = r.attributes;
+    rec.text = r.text;
+    rec.status = r.status;
+    rec.importer = r.importer;
+    rec.size = r.size;
+    rec.mtimeNs = r.mtimeNs;
+    rec.inode = r.inode;
+    rec.isDirectory = r.isDirectory;
+    if (!store_->put(rec)) {
+      err_ << "mdimport: could not write " << mdindex::quoted(path, '\'') << " to the index\n";
+      failed_ = true;
+      return;
+    }
+    report(path, r);
+  }
+
+  const Options& o_;
+  std::ostream& out_;
+  std::ostream& err_;
+  int level_ = 0;
+  bool failed_ = false;
+  std::unique_ptr<Store> store_;
+  int pendingWrites_ = 0;
+};
+
+}  // namespace
+
+int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == kImportChildFlag)
+    return runImportChild(std::vector<std::string>(args.begin() + 1, args.end()));
+  Options o;
+  if (!parse(args, o, err)) return 64;
+  if (o.help) {
+    out << kUsage;
+    return 0;
+  }
+  Run run(o, out, err);
+  if (o.list) return run.listImporters();
+  if (o.paths.empty()) {
+    err << "mdimport: no path given\n" << kUsage;
+    return 64;
+  }
+  return o.test ? run.test() : run.import();
+}
+
+}  // namespace mdindex::tools

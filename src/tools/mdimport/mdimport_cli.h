@@ -1,0 +1,37 @@
+// The `mdimport` command, as a function that tests call directly.
+//
+//   mdimport [-t] [-d1|-d2|-d3] [-L] path ...
+//
+// Without -t every path is imported into the index store (indexDir(), opened
+// read-write); folders recursively, skipping names that begin with "." and
+// never following symbolic links. Each file goes through the guarded import.
+// With -t nothing is written: each path (a folder counts as one item) is
+// imported in this process and reported.
+//
+// Output (standard output): with -d1 (the default level with -t) one line per
+// item, "Imported '<path>' of type '<uti>' with plugIn <importer path>." or
+// "... with no plugIn."; -d2 adds the attribute listing (report.h), -d3 adds
+// kMDItemTextContent to it. Paths are absolute. -L prints
+// "Paths: id(<uid>) (" then one quoted importer path a line, then ")".
+//
+// Problems go to standard error, one line each, and do not stop the other
+// paths: "mdimport: cannot read '<path>': <reason>" for a path that cannot
+// be read, "mdimport: could not import '<path>': <status>" for a file whose
+// import failed (encrypted, unreadable, too large, crashed, timed out).
+// Exit status: 0 when all went well, 1 when any path failed, 64 on bad usage
+// (the message and the usage on standard error).
+//
+// The hidden form `mdimport --import-child ...` is the guarded import's
+// helper (import.h) and is handled before anything else.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace mdindex::tools {
+
+// `args` excludes the program name.
+int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace mdindex::tools
