@@ -202,14 +202,13 @@ void walkXml(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, i
   }
 }
 
-std::vector<std::string> metadataStrings(const pugi::xml_node& field) {
-  std::vector<std::string> out;
+void metadataStrings(const pugi::xml_node& field, std::vector<std::string>& out, int depth = 0) {
+  if (depth > kMaxDepth) return;
   for (pugi::xml_node s = field.first_child(); s; s = s.next_sibling()) {
     std::string v = s.attribute("sfa:string").value();
     if (!v.empty()) out.push_back(std::move(v));
-    for (std::string& nested : metadataStrings(s)) out.push_back(std::move(nested));
+    metadataStrings(s, out, depth + 1);
   }
-  return out;
 }
 
 void importXmlMetadata(const pugi::xml_node& root, Sink& sink) {
@@ -218,7 +217,8 @@ void importXmlMetadata(const pugi::xml_node& root, Sink& sink) {
     if (localName(c.name()) == "metadata") meta = c;
   for (pugi::xml_node field : meta.children()) {
     std::string_view name = localName(field.name());
-    std::vector<std::string> values = metadataStrings(field);
+    std::vector<std::string> values;
+    metadataStrings(field, values);
     if (values.empty()) continue;
     if (name == "title") {
       sink.setAttribute(attr::Title, values.front());

@@ -167,6 +167,14 @@ def docx():
         ole += name.encode("utf-16-le") + bytes(128 - 2 * len(name))
     with open(os.path.join(HERE, "ole_encrypted.docx"), "wb") as f:
         f.write(ole)
+    # Nesting far deeper than any document: the walk stops at a fixed depth
+    # (the words down there are lost) instead of running out of stack.
+    deep = 200000
+    write_zip("deep.docx", entries([
+        ("[Content_Types].xml", CONTENT_TYPES % "word/document.xml"),
+        ("word/document.xml", '<w:document %s><w:body><w:p><w:r><w:t>Shallow</w:t></w:r></w:p>%s<w:t>deep</w:t>%s'
+         '</w:body></w:document>' % (W, "<w:sdt>" * deep, "</w:sdt>" * deep)),
+    ]))
     with open(os.path.join(HERE, "not_a_zip.docx"), "wb") as f:
         f.write(b"PK\x03\x04 this is not a zip archive at all")
 
@@ -361,6 +369,14 @@ def iwork():
         f.write(iwa(archive(1, [(2001, storage("Package folder words"))])))
     with open(os.path.join(package, "Metadata", "DocumentIdentifier"), "w") as f:
         f.write("0000")
+
+    # Packages from 2013-2015 keep the Index folder zipped inside.
+    zipped = os.path.join(HERE, "zipped_index.key")
+    shutil.rmtree(zipped, ignore_errors=True)
+    os.makedirs(zipped)
+    write_zip(os.path.join(zipped, "Index.zip"), entries([
+        ("Index/Document.iwa", iwa(archive(1, [(2001, storage("Zipped index words"))]))),
+    ], method=0))
 
     folder09 = os.path.join(HERE, "xml09.numbers")
     shutil.rmtree(folder09, ignore_errors=True)
