@@ -967,11 +967,30 @@ std::string Store::checkIntegrity() {
   }
   sqlite3_finalize(q);
   if (!complaint.empty()) return complaint;
-  // The FTS5 check is written as an insert, but only reads.
-  if (sqlite3_exec(s.db, "INSERT INTO fts(fts, rank) VALUES('integrity-check', 1)", nullptr, nullptr, nullptr) !=
-      SQLITE_OK)
-    return "text index: " + s.lastError();
-  return {};
+  // The FTS5 check is written as an insert, though it only reads; a
+  // read-only connection cannot run it, so it borrows a writable one inside
+  // a transaction that is rolled back.
+  const char* check = "BEGIN; INSERT INTO fts(fts, rank) VALUES('integrity-check', 1)";
+  sqlite3* db = s.db;
+  sqlite3* borrowed = nullptr;
+  if (s.mode == Store::Mode::ReadOnly) {
+    if (sqlite3_open_v2(s.dbPath.c_str(), &borrowed, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+        SQLITE_OK) {
+      complaint = std::string("text index: cannot check: ") + sqlite3_errmsg(borrowed);
+      sqlite3_close_v2(borrowed);
+      return complaint;
+    }
+    sqlite3_busy_timeout(borrowed, kBusyTimeoutMs);
+    db = borrowed;
+  } else if (s.inBatch) {
+    check = "SAVEPOINT fts_check; INSERT INTO fts(fts, rank) VALUES('integrity-check', 1)";
+  }
+  if (sqlite3_exec(db, check, nullptr, nullptr, nullptr) != SQLITE_OK)
+    complaint = std::string("text index: ") + sqlite3_errmsg(db);
+  sqlite3_exec(db, s.inBatch && !borrowed ? "ROLLBACK TO fts_check; RELEASE fts_check" : "ROLLBACK", nullptr,
+               nullptr, nullptr);
+  if (borrowed) sqlite3_close_v2(borrowed);
+  return complaint;
 }
 
 std::string Store::databasePath() const { return impl_->dbPath; }

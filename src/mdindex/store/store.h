@@ -52,6 +52,8 @@ struct StoreStatus {
 
 class Store {
  public:
+  // The database is `<dir>/index.sqlite`; a store moved aside keeps its
+  // name with ".damaged-<time>" or ".old-<time>" appended.
   enum class Mode {
     ReadOnly,   // never creates or migrates; fails when there is no store
     ReadWrite,  // creates the folder (0700) and database (0600) as needed;
@@ -87,6 +89,18 @@ class Store {
   // Paths of the items matching `query` that lie in one of `scopes` (all
   // items when `scopes` is empty), in no particular order. Empty optional
   // with `*error` set when the store cannot answer.
+  //
+  // Meaning: an item is in a scope when its path is the folder or lies
+  // under it. String tests fold as the options ask (c case, d diacritics;
+  // compatibility forms always); `w` anchors a match at a word start (also
+  // a lower-to-upper case change). `==` without '*' or '?' matches the whole
+  // value, with them a glob (under `w`: from a word start to a word end).
+  // Each element of a string array is tested on its own; an item matches
+  // when any value of the attribute does (also for `!=`; items without the
+  // attribute never match). Numbers and dates compare numerically, a Date
+  // only with dates. `*` is every metadata string except the identity and
+  // type attributes (kMDItemPath, kMDItemContentType,
+  // kMDItemContentTypeTree, kMDItemKind); `**` adds kMDItemTextContent.
   std::optional<std::vector<std::string>> search(const query::Node& query,
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);
@@ -99,6 +113,8 @@ class Store {
 
   // Integrity checks for tests and `mdutil`: PRAGMA integrity_check and the
   // FTS5 integrity-check. Empty string when both pass, else the complaint.
+  // The FTS5 check needs a writable connection (it changes nothing): a
+  // ReadOnly store opens one for the moment, and reports when it cannot.
   std::string checkIntegrity();
 
   // Absolute path of the database file.

@@ -1,0 +1,269 @@
+#include "tools/mdfind/cli/mdfind.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <functional>
+
+#include "mdindex/core/paths.h"
+#include "mdindex/query/parse.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::tools {
+
+namespace {
+
+struct Settings {
+  bool nulSeparated = false;
+  bool count = false;
+  bool help = false;
+  std::vector<std::string> onlyIn;
+  std::string attribute;
+  std::optional<std::string> name;
+  std::vector<std::string> queryWords;
+};
+
+// The options, one row each: the name, whether it takes a value, and what
+// it sets.
+struct OptionRow {
+  const char* name;
+  bool takesValue;
+  std::function<void(Settings&, const std::string&)> apply;
+};
+
+const std::vector<OptionRow>& optionTable() {
+  static const std::vector<OptionRow> rows = {
+      {"-0", false, [](Settings& s, const std::string&) { s.nulSeparated = true; }},
+      {"-count", false, [](Settings& s, const std::string&) { s.count = true; }},
+      {"-onlyin", true, [](Settings& s, const std::string& v) { s.onlyIn.push_back(v); }},
+      {"-attr", true, [](Settings& s, const std::string& v) { s.attribute = v; }},
+      {"-name", true, [](Settings& s, const std::string& v) { s.name = v; }},
+      {"-h", false, [](Settings& s, const std::string&) { s.help = true; }},
+      {"--help", false, [](Settings& s, const std::string&) { s.help = true; }},
+  };
+  return rows;
+}
+
+// `dir` made absolute against the working folder, with "." and ".."
+// resolved by name (the folder need not exist).
+std::string absoluteFolder(const std::string& dir) {
+  std::string full = dir;
+  if (full.empty() || full[0] != '/') {
+    char buf[4096];
+    const std::string cwd = getcwd(buf, sizeof buf) ? buf : "/";
+    full = cwd + "/" + dir;
+  }
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= full.size()) {
+    const size_t j = std::min(full.find('/', i), full.size());
+    const std::string part = full.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const auto& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::string quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string formatValue(const Value& v) {
+  if (auto* s = std::get_if<std::string>(&v)) return quoted(*s);
+  if (auto* list = std::get_if<std::vector<std::string>>(&v)) {
+    std::string out = "(";
+    for (size_t i = 0; i < list->size(); ++i) out += (i ? ", " : "") + quoted((*list)[i]);
+    return out + ")";
+  }
+  if (auto* d = std::get_if<double>(&v)) {
+    char buf[64];
+    if (std::nearbyint(*d) == *d && std::fabs(*d) < 1e15)
+      std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(*d));
+    else
+      std::snprintf(buf, sizeof buf, "%.15g", *d);
+    return buf;
+  }
+  const time_t t = static_cast<time_t>(std::floor(std::get<Date>(v).seconds));
+  struct tm tm {};
+  gmtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
+  return buf;
+}
+
+// Reads the arguments into `s`; on a usage error returns false with the
+// message in `err`.
+bool readArguments(const std::vector<std::string>& args, Settings& s, std::string& err) {
+  bool optionsDone = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsDone || a.size() < 2 || a[0] != '-') {
+      s.queryWords.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsDone = true;
+      continue;
+    }
+    const auto& rows = optionTable();
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const OptionRow& r) { return a == r.name; });
+    if (row == rows.end()) {
+      err += "Unknown option " + a + "\n\n" + mdfindUsage();
+      return false;
+    }
+    std::string value;
+    if (row->takesValue) {
+      if (i + 1 >= args.size()) {
+        err += "mdfind: option " + a + " requires an argument.\n\n" + mdfindUsage();
+        return false;
+      }
+      value = args[++i];
+    }
+    row->apply(s, value);
+  }
+  return true;
+}
+
+std::optional<std::string> warningFor(Store* store, const std::string& openError) {
+  if (!store) {
+    if (openError.rfind("there is no index", 0) == 0)
+      return "mdfind: warning: there is no index yet (the index service mdindexd has not built one); "
+             "nothing can be found.";
+    return "mdfind: warning: " + openError + "; nothing can be found.";
+  }
+  if (store->meta("indexing") == std::optional<std::string>("off"))
+    return "mdfind: warning: indexing is disabled; results may be out of date.";
+  if (!indexServiceRunning())
+    return "mdfind: warning: the index service (mdindexd) is not running; results may be out of date.";
+  return std::nullopt;
+}
+
+}  // namespace
+
+const std::string& mdfindUsage() {
+  static const std::string usage =
+      "Usage: mdfind [-0] [-count] [-onlyin directory]... [-attr attribute] [-name fileName | query]\n"
+      "list the files matching the query\n"
+      "query can be an expression or a sequence of words\n"
+      "\n"
+      "\t-0                Use NUL (``\\0'') as a path separator, for use with xargs -0.\n"
+      "\t-attr <attr>      Fetches the value of the specified attribute\n"
+      "\t-count            Query only reports matching items count\n"
+      "\t-onlyin <dir>     Search only within given directory (may be given more than once)\n"
+      "\t-name <name>      Search on file name only\n"
+      "\t-h, --help        Show this help\n"
+      "\n"
+      "Exit status: 0 when the query ran (also when nothing matched); 1 for a malformed query,\n"
+      "an unknown option, a missing option value or an index that cannot be read.\n";
+  return usage;
+}
+
+bool indexServiceRunning() {
+  const std::string lockPath = runtimeDir() + "/mdindexd.lock";
+  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  // If we can take the lock, nobody holds it. A moment's exclusive hold is
+  // harmless: the service retries its own lock only at start.
+  const bool free = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (free) flock(fd, LOCK_UN);
+  ::close(fd);
+  return !free;
+}
+
+int runMdfind(const std::vector<std::string>& args, std::string& out, std::string& err) {
+  Settings s;
+  if (!readArguments(args, s, err)) return 1;
+  if (s.help) {
+    out += mdfindUsage();
+    return 0;
+  }
+  std::string queryText;
+  for (size_t i = 0; i < s.queryWords.size(); ++i) queryText += (i ? " " : "") + s.queryWords[i];
+  if (s.name && !s.queryWords.empty()) {
+    err += "mdfind: -name and a query cannot be combined.\n\n" + mdfindUsage();
+    return 1;
+  }
+  if (!s.name && s.queryWords.empty()) {
+    err += "mdfind: no query specified.\n" + mdfindUsage();
+    return 1;
+  }
+
+  query::Node node;
+  if (s.name) {
+    node.kind = query::Node::Kind::Compare;
+    node.comparison.attribute = attr::FSName;
+    node.comparison.op = query::Op::Contains;
+    node.comparison.value = *s.name;
+    node.comparison.options = {true, true, false};
+  } else {
+    auto parsed = query::parseMdfindQuery(queryText);
+    if (std::holds_alternative<query::ParseError>(parsed)) {
+      err += "Failed to create query for '" + queryText + "'.\n";
+      return 1;
+    }
+    node = std::move(std::get<query::Node>(parsed));
+  }
+
+  std::string openError;
+  auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &openError);
+  if (auto warning = warningFor(store.get(), openError)) err += *warning + "\n";
+
+  std::vector<std::string> paths;
+  if (store) {
+    std::vector<std::string> scopes;
+    for (const auto& d : s.onlyIn) scopes.push_back(absoluteFolder(d));
+    std::string searchError;
+    auto found = store->search(node, scopes, &searchError);
+    if (!found) {
+      err += "mdfind: the index could not answer: " + searchError + "\n";
+      return 1;
+    }
+    paths = std::move(*found);
+    // The index may lag a deletion by a moment; never list what is gone.
+    paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::string& p) { return !exists(p); }),
+                paths.end());
+    std::sort(paths.begin(), paths.end());
+  }
+
+  if (s.count) {
+    out += std::to_string(paths.size()) + "\n";
+    return 0;
+  }
+  const char end = s.nulSeparated ? '\0' : '\n';
+  for (const auto& p : paths) {
+    out += p;
+    if (!s.attribute.empty()) {
+      std::string value = "(null)";
+      if (auto item = store->get(p); item) {
+        const auto it = item->attributes.find(s.attribute);
+        if (it != item->attributes.end()) value = formatValue(it->second);
+      }
+      out += "   " + s.attribute + " = " + value;
+    }
+    out += end;
+  }
+  return 0;
+}
+
+}  // namespace mdindex::tools

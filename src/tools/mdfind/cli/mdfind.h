@@ -1,0 +1,37 @@
+// mdfind: lists the indexed files that match a query.
+//
+//   mdfind [-0] [-count] [-onlyin DIR]... [-attr ATTR] [-name NAME | QUERY...]
+//
+// QUERY is the mdfind expression syntax or plain words (several arguments
+// are joined with spaces). Output: one absolute path per line (NUL-ended
+// with -0), sorted by byte order; only items whose file still exists. With
+// -count only the number; with -attr each path is followed by three spaces
+// and "ATTR = value" (as mdls prints values, arrays on one line).
+//
+// Exit status: 0 when the query ran, also when nothing matched or an
+// -onlyin folder does not exist; 1 for a malformed query
+// ("Failed to create query for '<query>'."), an unknown option
+// ("Unknown option <opt>", a blank line, the usage), a missing option value
+// or no query ("mdfind: no query specified.", the usage), all on stderr;
+// also 1 when the index cannot answer. When there is no index yet, indexing
+// is disabled, or the index service is not running, one warning line goes
+// to stderr and the answer comes from what is indexed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mdindex::tools {
+
+// Runs mdfind with `args` (without the program name), appending what it
+// prints to `out` (stdout) and `err` (stderr). Returns the exit status.
+// Reads the index at indexDir(); never writes it.
+int runMdfind(const std::vector<std::string>& args, std::string& out, std::string& err);
+
+// The usage text (ends with a newline).
+const std::string& mdfindUsage();
+
+// True when the index service holds its lock file in runtimeDir().
+bool indexServiceRunning();
+
+}  // namespace mdindex::tools

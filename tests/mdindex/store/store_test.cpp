@@ -1,0 +1,221 @@
+// The store: round trips, exact tree operations, integrity after every kind
+// of mutation, recovery from damaged and foreign files, readers beside a
+// writer.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "mdindex/query/parse.h"
+#include "mdindex/store/store.h"
+
+using namespace mdindex;
+namespace fs = std::filesystem;
+
+namespace {
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/store-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    dir_ = root_ + "/index";
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::unique_ptr<Store> openRw() {
+    std::string error;
+    auto s = Store::open(dir_, Store::Mode::ReadWrite, &error);
+    EXPECT_TRUE(s) << error;
+    return s;
+  }
+
+  static ItemRecord item(const std::string& path, const std::string& text = "") {
+    ItemRecord r;
+    r.path = path;
+    r.text = text;
+    r.status = ImportStatus::Imported;
+    r.attributes[attr::FSName] = path.substr(path.rfind('/') + 1);
+    r.attributes[attr::Path] = path;
+    return r;
+  }
+
+  static std::vector<std::string> find(Store& s, const std::string& q, std::vector<std::string> scopes = {}) {
+    auto parsed = query::parseMdfindQuery(q);
+    EXPECT_TRUE(std::holds_alternative<query::Node>(parsed)) << q;
+    std::string error;
+    auto found = s.search(std::get<query::Node>(parsed), scopes, &error);
+    EXPECT_TRUE(found) << error;
+    auto out = found.value_or(std::vector<std::string>{});
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  std::vector<std::string> asideFiles() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string n = e.path().filename();
+      if (n.rfind("index.sqlite.", 0) == 0) out.push_back(n);
+    }
+    return out;
+  }
+
+  std::string root_, dir_;
+};
+
+using Paths = std::vector<std::string>;
+
+TEST_F(StoreTest, KeepsEveryValueKindAndCreatesPrivateFiles) {
+  auto s = openRw();
+  ItemRecord r = item("/h/a.txt", "Grüße aus Köln");
+  r.attributes[attr::Keywords] = std::vector<std::string>{"one", "Zwei"};
+  r.attributes[attr::Authors] = std::vector<std::string>{};
+  r.attributes[attr::PixelWidth] = 640.0;
+  r.attributes[attr::ContentCreationDate] = Date{1706695200.5};
+  r.attributes[attr::Title] = std::string("Café\nline two");
+  r.importer = "text";
+  r.size = 42;
+  r.mtimeNs = 1234567890123;
+  r.inode = 77;
+  ASSERT_TRUE(s->put(r));
+
+  auto back = s->get("/h/a.txt", true);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->attributes, r.attributes);
+  EXPECT_EQ(back->text, r.text);
+  EXPECT_EQ(back->importer, "text");
+  EXPECT_EQ(back->status, ImportStatus::Imported);
+  EXPECT_EQ(back->size, 42);
+  EXPECT_EQ(back->mtimeNs, 1234567890123);
+  EXPECT_EQ(back->inode, 77u);
+  EXPECT_TRUE(s->get("/h/a.txt", false)->text.empty());
+
+  struct stat st {};
+  ASSERT_EQ(stat(dir_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(s->databasePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  EXPECT_EQ(s->status().items, 1);
+  EXPECT_TRUE(s->status().lastUpdate);
+  EXPECT_FALSE(s->meta("indexing"));
+  ASSERT_TRUE(s->setMeta("indexing", "off"));
+  EXPECT_EQ(s->meta("indexing"), "off");
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
+  auto s = openRw();
+  ASSERT_TRUE(s->begin());
+  for (const char* p : {"/a/b", "/a/b/one.txt", "/a/b/sub/two.txt", "/a/bc", "/a/bc/three.txt", "/a/b.txt"})
+    ASSERT_TRUE(s->put(item(p, std::string("word ") + p)));
+  ASSERT_TRUE(s->commit());
+  EXPECT_EQ(s->checkIntegrity(), "");
+
+  // Replace: the old text and attributes are gone, the new ones found.
+  ItemRecord replaced = item("/a/b/one.txt", "pelican");
+  ASSERT_TRUE(s->put(replaced));
+  EXPECT_EQ(s->checkIntegrity(), "");
+  EXPECT_EQ(find(*s, "pelican"), Paths{"/a/b/one.txt"});
+  EXPECT_EQ(find(*s, "word", {"/a/b"}), (Paths{"/a/b", "/a/b/sub/two.txt"}));
+  EXPECT_EQ(s->stampsUnder("/a/b/").size(), 3u);
+
+  // Rename a folder: its items move with it, its neighbour "/a/bc" stays.
+  ASSERT_TRUE(s->moveTree("/a/b", "/a/renamed"));
+  EXPECT_EQ(s->checkIntegrity(), "");
+  EXPECT_FALSE(s->get("/a/b/one.txt"));
+  auto moved = s->get("/a/renamed/sub/two.txt");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(std::get<std::string>(moved->attributes[attr::Path]), "/a/renamed/sub/two.txt");
+  EXPECT_EQ(std::get<std::string>(s->get("/a/renamed")->attributes[attr::FSName]), "renamed");
+  EXPECT_EQ(find(*s, "renamed"), Paths{"/a/renamed"});
+  EXPECT_TRUE(find(*s, "kMDItemFSName == 'b'").empty());
+  EXPECT_TRUE(s->get("/a/bc/three.txt"));
+  EXPECT_TRUE(s->get("/a/b.txt"));
+  EXPECT_FALSE(s->moveTree("/a/renamed", "/a/renamed/inside"));
+
+  // Delete a tree: exact on the prefix.
+  ASSERT_TRUE(s->removeTree("/a/renamed"));
+  EXPECT_EQ(s->checkIntegrity(), "");
+  EXPECT_EQ(find(*s, "word"), (Paths{"/a/b.txt", "/a/bc", "/a/bc/three.txt"}));
+  EXPECT_TRUE(find(*s, "pelican").empty());
+
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(s->put(item("/a/rolled.txt", "word")));
+  s->rollback();
+  EXPECT_FALSE(s->get("/a/rolled.txt"));
+
+  ASSERT_TRUE(s->clear());
+  EXPECT_EQ(s->status().items, 0);
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, DamagedFileIsMovedAsideAndRebuilt) {
+  fs::create_directories(dir_);
+  {
+    std::ofstream f(dir_ + "/index.sqlite", std::ios::binary);
+    f << std::string(8192, '\x5a');
+  }
+  std::string error;
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadOnly, &error));
+  EXPECT_FALSE(error.empty());
+
+  auto s = openRw();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(asideFiles().size(), 1u);
+  ASSERT_TRUE(s->put(item("/x/new.txt", "fresh")));
+  EXPECT_EQ(find(*s, "fresh"), Paths{"/x/new.txt"});
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, OtherVersionIsMovedAsideAndRebuilt) {
+  fs::create_directories(dir_);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE items(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+
+  std::string error;
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadOnly, &error));
+  EXPECT_NE(error.find("format 99"), std::string::npos) << error;
+  auto s = openRw();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(asideFiles().size(), 1u);
+  EXPECT_EQ(s->status().items, 0);
+  // The rebuilt store opens read-only now.
+  EXPECT_TRUE(Store::open(dir_, Store::Mode::ReadOnly, &error)) << error;
+}
+
+TEST_F(StoreTest, ReadersWorkBesideAnOpenWriteBatch) {
+  auto writer = openRw();
+  ASSERT_TRUE(writer->put(item("/r/old.txt", "visible")));
+  std::string error;
+  auto reader = Store::open(dir_, Store::Mode::ReadOnly, &error);
+  ASSERT_TRUE(reader) << error;
+
+  ASSERT_TRUE(writer->begin());
+  ASSERT_TRUE(writer->put(item("/r/new.txt", "visible")));
+  ASSERT_TRUE(writer->removeTree("/r/old.txt"));
+  // Mid-batch the reader sees the last committed state, without waiting.
+  EXPECT_EQ(find(*reader, "visible"), Paths{"/r/old.txt"});
+  ASSERT_TRUE(writer->commit());
+  EXPECT_EQ(find(*reader, "visible"), Paths{"/r/new.txt"});
+
+  // A second writer can write once the first one has committed.
+  auto writer2 = openRw();
+  ASSERT_TRUE(writer2->put(item("/r/third.txt", "visible")));
+  EXPECT_EQ(find(*reader, "visible"), (Paths{"/r/new.txt", "/r/third.txt"}));
+  EXPECT_EQ(reader->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, ReadOnlyOpenNeverCreates) {
+  std::string error;
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadOnly, &error));
+  EXPECT_FALSE(fs::exists(dir_));
+}
+
+}  // namespace
