@@ -1,5 +1,5 @@
 // A scratch world for engine tests: a temporary home, resource folder, tool
-// folder, index folder and volumes root on a real disk (user extended
+// folder, index folder, volumes root and runtime folder on a real disk (user extended
 // attributes need one), all reached through the environment.
 #pragma once
 
@@ -12,12 +12,13 @@
 class EngineWorld {
  public:
   EngineWorld() : root_(QStringLiteral("/var/tmp/findlark-engine-XXXXXX")) {
-    for (const char* sub : {"home", "share", "bin", "index", "volumes"}) QDir(root_.path()).mkdir(sub);
+    for (const char* sub : {"home", "share", "bin", "index", "volumes", "run"}) QDir(root_.path()).mkdir(sub);
     qputenv("HOME", QFile::encodeName(path("home")));
     qputenv("FINDLARK_SHARE_DIR", QFile::encodeName(path("share")));
     qputenv("FINDLARK_TOOL_DIR", QFile::encodeName(path("bin")));
     qputenv("FINDLARK_INDEX_DIR", QFile::encodeName(path("index")));
     qputenv("FINDLARK_VOLUMES_ROOT", QFile::encodeName(path("volumes")));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path("run")));
     qputenv("FINDLARK_NO_SERVICE_START", "1");
   }
 

@@ -3,12 +3,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <memory>
 
+#include "app/engine/index_service.h"
 #include "app/engine/metadata_query.h"
 #include "app/engine/tester.h"
 #include "engine_fixture.h"
@@ -223,6 +226,33 @@ class TesterTest : public QObject {
     QCOMPARE(t.testResultString(), kDeleteError);
     QCOMPARE(EngineWorld::read(elsewhere + "/precious.txt"), QByteArray("keep"));
     QVERIFY(QFileInfo(world_->testFolder()).isSymLink());
+  }
+
+  void indexServiceStartsOnlyWhenNotRunning() {
+    using findlark::ServiceStart;
+    using findlark::ensureIndexService;
+    const QString marker = world_->path("started");
+    world_->tool("mdindexd", "echo started >> '" + marker.toUtf8() + "'");
+    QCOMPARE(ensureIndexService(), ServiceStart::Disabled);
+    qputenv("FINDLARK_NO_SERVICE_START", "0");
+
+    // A lock file that someone holds: a service runs, nothing is started.
+    const QByteArray lockPath = QFile::encodeName(world_->path("run/mdindexd.lock"));
+    const int held = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(held >= 0);
+    QVERIFY(::flock(held, LOCK_EX | LOCK_NB) == 0);
+    QCOMPARE(ensureIndexService(), ServiceStart::AlreadyRunning);
+    ::close(held);
+
+    // The same file, no longer held: the service is started.
+    QCOMPARE(ensureIndexService(), ServiceStart::Started);
+    QTRY_COMPARE(EngineWorld::read(marker), QByteArray("started\n"));
+
+    // No lock file means no service; with the tool missing the start fails.
+    QVERIFY(QFile::remove(world_->path("run/mdindexd.lock")));
+    QVERIFY(QFile::remove(world_->path("bin/mdindexd")));
+    QCOMPARE(ensureIndexService(), ServiceStart::Failed);
+    qputenv("FINDLARK_NO_SERVICE_START", "1");
   }
 };
 
