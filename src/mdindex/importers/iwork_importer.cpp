@@ -115,12 +115,12 @@ void collectFallback(std::string_view message, IwaText& text, int depth) {
   }
 }
 
-// Parts that hold styles (with their sample text), view state and
-// bookkeeping, never what the user wrote: not read at all.
+// Parts that hold styles and master slides (with their placeholder text),
+// view state and bookkeeping, never what the user wrote: not read at all.
 bool isBookkeeping(std::string_view name) {
   std::string_view base = baseName(name);
-  for (const char* prefix : {"DocumentStylesheet", "ThemeStylesheet", "ViewState", "Metadata", "DocumentMetadata",
-                             "CalculationEngine", "AnnotationAuthorStorage"})
+  for (const char* prefix : {"DocumentStylesheet", "ThemeStylesheet", "MasterSlide", "ViewState", "Metadata",
+                             "DocumentMetadata", "CalculationEngine", "AnnotationAuthorStorage"})
     if (base.rfind(prefix, 0) == 0) return true;
   return false;
 }

@@ -6,6 +6,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
