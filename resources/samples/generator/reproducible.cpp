@@ -78,6 +78,10 @@ std::optional<QByteArray> renderHtmlPdf(const QString& html, const PdfInfo& info
     QTextDocument document;
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setPointSizeF(info.fontPoints);
+    // Any letter spacing other than 100% makes Qt shape without ligatures, so
+    // "fi" stays two letters in the text layer and "file" or "mdfind" can be
+    // found in it. (A tiny absolute spacing rounds to none and keeps them.)
+    font.setLetterSpacing(QFont::PercentageSpacing, 100.01);
     document.setDefaultFont(font);
     document.setDefaultStyleSheet(QStringLiteral(
         "code, pre, tt { font-family: 'DejaVu Sans Mono'; font-size: 9pt; }"
