@@ -133,8 +133,12 @@ bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
     if (k == m) {
       if (toWordEnd ? v.wordEndAt(i) : i == n) return true;
     } else if (i < n && (p[k] == U'?' || p[k] == v.chars[i])) {
-      ++k;
-      ++i;
+      // '?' is one character: a base with the marks that follow it.
+      if (p[k++] == U'?')
+        while (++i < n && isMarkCategory(utf8proc_category(static_cast<utf8proc_int32_t>(v.chars[i])))) {
+        }
+      else
+        ++i;
       continue;
     }
     if (starK == std::u32string::npos || starI >= n) return false;
