@@ -124,7 +124,9 @@ TEST(Debounce, AFileWrittenWithoutPauseIsReleasedByTheMaximumDelay) {
   for (auto t = 0ms; t <= 600ms && got.empty(); t += 10ms) {
     q.push("/log", t0 + t);
     got = q.takeDue(t0 + t);
-    if (!got.empty()) EXPECT_EQ(t, 300ms);
+    if (!got.empty()) {
+      EXPECT_EQ(t, 300ms);
+    }
   }
   EXPECT_EQ(got, std::vector<std::string>{"/log"});
 }

@@ -1,0 +1,177 @@
+// A real mdindexd in a temporary home: folders on a real disk (xattrs), the
+// environment pointed at them, the service started and stopped by pid, and
+// conditions awaited with a deadline.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "mdindex/store/store.h"
+
+extern char** environ;
+
+namespace live {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+struct ToolResult {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` (no shell) with the current environment; waits for it.
+inline ToolResult runTool(const std::vector<std::string>& argv, const std::string& scratch) {
+  ToolResult r;
+  const std::string outPath = scratch + "/tool.out", errPath = scratch + "/tool.err";
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  std::ifstream o(outPath), e(errPath);
+  r.out.assign(std::istreambuf_iterator<char>(o), {});
+  r.err.assign(std::istreambuf_iterator<char>(e), {});
+  return r;
+}
+
+// Polls `cond` until it holds or `limit` passes. The limit only keeps a
+// broken build from hanging; passing never depends on how fast it is.
+inline bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 20s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return cond();
+}
+
+class LiveHome : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = "/var/tmp/findlark-live-XXXXXX";
+    ASSERT_TRUE(mkdtemp(tmpl.data()));
+    root = tmpl;
+    home = root + "/home";
+    index = root + "/index";
+    volumes = root + "/volumes";
+    runtime = root + "/run";
+    outside = root + "/outside";
+    for (auto& d : {home, volumes, runtime, outside}) fs::create_directories(d);
+    setenv("HOME", home.c_str(), 1);
+    setenv("FINDLARK_INDEX_DIR", index.c_str(), 1);
+    setenv("FINDLARK_VOLUMES_ROOT", volumes.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
+  }
+
+  void TearDown() override {
+    if (pid > 0) stopService();
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+
+  // Starts `mdindexd --foreground` plus `extra` arguments; its stderr goes to
+  // root/service.log.
+  void startService(const std::vector<std::string>& extra = {}) {
+    const std::string bin = std::string(FINDLARK_BIN_DIR) + "/mdindexd";
+    std::vector<std::string> argv{bin, "--foreground"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 2, (root + "/service.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), &fa, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ASSERT_TRUE(waitFor([&] { return meta("service.pid") == std::to_string(pid); })) << log();
+  }
+
+  // SIGTERM (or `sig`), then waits for the exit. Returns the wait status.
+  int stopService(int sig = SIGTERM) {
+    int st = 0;
+    if (pid <= 0) return st;
+    kill(pid, sig);
+    const bool ended = waitFor([&] { return waitpid(pid, &st, WNOHANG) == pid; }, 30s);
+    if (!ended) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &st, 0);
+      ADD_FAILURE() << "mdindexd did not end on signal " << sig;
+    }
+    pid = -1;
+    return st;
+  }
+
+  bool serviceAlive() const { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0; }
+
+  std::string log() const {
+    std::ifstream in(root + "/service.log");
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // A fresh read-only connection per question, as the tools do.
+  std::unique_ptr<mdindex::Store> store() const {
+    return mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly);
+  }
+  std::optional<std::string> meta(const std::string& key) const {
+    auto s = store();
+    return s ? s->meta(key) : std::nullopt;
+  }
+  // Integrity through a read-write connection (FTS5's check writes).
+  std::string integrity() const {
+    auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite);
+    return s ? s->checkIntegrity() : "cannot open the store";
+  }
+  bool indexed(const std::string& path) const {
+    auto s = store();
+    return s && s->get(path).has_value();
+  }
+  std::optional<mdindex::ItemRecord> item(const std::string& path, bool withText = false) const {
+    auto s = store();
+    return s ? s->get(path, withText) : std::nullopt;
+  }
+  bool idle() const { return meta("service.state") == "idle"; }
+
+  ToolResult tool(const std::string& name, const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{std::string(FINDLARK_BIN_DIR) + "/" + name};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runTool(argv, root);
+  }
+
+  std::string root, home, index, volumes, runtime, outside;
+  pid_t pid = -1;
+};
+
+}  // namespace live

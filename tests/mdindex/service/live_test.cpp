@@ -1,0 +1,271 @@
+// mdindexd end to end: a real service in a temporary home, changed under its
+// feet, checked through the store and the tools.
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <set>
+
+#include "live_harness.h"
+#include "mdindex/core/keywords.h"
+
+using namespace live;
+
+namespace {
+
+std::vector<std::string> keywordsOf(const mdindex::ItemRecord& r) {
+  auto it = r.attributes.find(mdindex::attr::Keywords);
+  if (it == r.attributes.end()) return {};
+  if (auto* list = std::get_if<std::vector<std::string>>(&it->second)) return *list;
+  if (auto* one = std::get_if<std::string>(&it->second)) return {*one};
+  return {};
+}
+
+bool setKeywords(const std::string& path, const std::string& value) {
+  const auto bytes = mdindex::encodeKeywordsValue(value);
+  return bytes && setxattr(path.c_str(), mdindex::kKeywordsXattr, bytes->data(), bytes->size(), 0) == 0;
+}
+
+// Paths of the indexable files and folders under `root`, as the store should hold them.
+std::set<std::string> diskItems(const std::string& root) {
+  std::set<std::string> out;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
+    out.insert(it->path().string());
+  return out;
+}
+
+std::set<std::string> storeItems(mdindex::Store& s, const std::string& root) {
+  std::set<std::string> out;
+  for (auto& st : s.stampsUnder(root))
+    if (st.path != root) out.insert(st.path);
+  return out;
+}
+
+}  // namespace
+
+class ServiceLive : public LiveHome {};
+
+TEST_F(ServiceLive, FollowsFilesFoldersMovesAndKeywords) {
+  fs::create_directories(home + "/docs");
+  writeFile(home + "/docs/before.txt", "written before the service started");
+  writeFile(home + "/.hidden.txt", "never indexed");
+  fs::create_directories(home + "/skip.noindex");
+  writeFile(home + "/skip.noindex/inner.txt", "never indexed");
+  fs::create_symlink(outside, home + "/link-out");
+  writeFile(outside + "/beyond.txt", "never indexed");
+  fs::create_directories(volumes + "/USB");
+  writeFile(volumes + "/USB/stick.txt", "on a volume");
+  startService();
+
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/docs/before.txt"); })) << log();
+  EXPECT_TRUE(indexed(volumes + "/USB/stick.txt"));
+  EXPECT_TRUE(indexed(home + "/docs"));
+  EXPECT_FALSE(indexed(home + "/.hidden.txt"));
+  EXPECT_FALSE(indexed(home + "/skip.noindex/inner.txt"));
+  EXPECT_FALSE(indexed(home + "/link-out"));
+  EXPECT_FALSE(indexed(home + "/link-out/beyond.txt"));
+  EXPECT_FALSE(indexed(outside + "/beyond.txt"));
+
+  // A new file, then new content in it.
+  const std::string note = home + "/docs/note.txt";
+  writeFile(note, "first heron");
+  ASSERT_TRUE(waitFor([&] { return indexed(note); })) << log();
+  writeFile(note, "second kingfisher, longer");
+  ASSERT_TRUE(waitFor([&] {
+    auto r = item(note, true);
+    return r && r->text.find("kingfisher") != std::string::npos;
+  })) << log();
+
+  // Keywords set, then changed, on a file that is otherwise untouched.
+  ASSERT_TRUE(setKeywords(note, "one, cattle, three"));
+  ASSERT_TRUE(waitFor([&] {
+    auto r = item(note);
+    return r && keywordsOf(*r) == std::vector<std::string>{"one, cattle, three"};
+  })) << log();
+  ASSERT_TRUE(setKeywords(note, "changed"));
+  ASSERT_TRUE(waitFor([&] {
+    auto r = item(note);
+    return r && keywordsOf(*r) == std::vector<std::string>{"changed"};
+  })) << log();
+
+  // Rename within, then move out of the indexed tree, then back in.
+  const std::string renamed = home + "/docs/renamed.txt";
+  fs::rename(note, renamed);
+  ASSERT_TRUE(waitFor([&] { return indexed(renamed) && !indexed(note); })) << log();
+  auto r = item(renamed);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(std::get<std::string>(r->attributes.at(mdindex::attr::FSName)), "renamed.txt");
+  EXPECT_EQ(keywordsOf(*r), std::vector<std::string>{"changed"});
+  fs::rename(renamed, outside + "/renamed.txt");
+  ASSERT_TRUE(waitFor([&] { return !indexed(renamed); })) << log();
+  fs::rename(outside + "/renamed.txt", home + "/back.txt");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/back.txt"); })) << log();
+
+  // Renamed to a hidden name: it leaves the index.
+  fs::rename(home + "/back.txt", home + "/.back.txt");
+  ASSERT_TRUE(waitFor([&] { return !indexed(home + "/back.txt"); })) << log();
+
+  // A new folder tree written in one go, renamed, then a folder moved in from outside.
+  fs::create_directories(home + "/proj/a/b");
+  writeFile(home + "/proj/a/b/deep.txt", "deep");
+  writeFile(home + "/proj/top.txt", "top");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/proj/a/b/deep.txt") && indexed(home + "/proj/top.txt"); }))
+      << log();
+  fs::rename(home + "/proj", home + "/project");
+  ASSERT_TRUE(waitFor([&] {
+    return indexed(home + "/project/a/b/deep.txt") && !indexed(home + "/proj/a/b/deep.txt") &&
+           !indexed(home + "/proj");
+  })) << log();
+  // The moved folder is still watched under its new name.
+  writeFile(home + "/project/a/b/later.txt", "later");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/project/a/b/later.txt"); })) << log();
+  fs::create_directories(outside + "/bundle/inner");
+  writeFile(outside + "/bundle/inner/x.txt", "x");
+  fs::rename(outside + "/bundle", home + "/bundle");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/bundle/inner/x.txt"); })) << log();
+
+  // A folder deleted, and one moved out: their items go with them.
+  fs::remove_all(home + "/project");
+  fs::rename(home + "/bundle", outside + "/bundle2");
+  ASSERT_TRUE(waitFor([&] {
+    return !indexed(home + "/project/a/b/deep.txt") && !indexed(home + "/project") &&
+           !indexed(home + "/bundle/inner/x.txt");
+  })) << log();
+
+  // A never-index marker drops its folder.
+  writeFile(home + "/docs/.metadata_never_index", "");
+  ASSERT_TRUE(waitFor([&] { return !indexed(home + "/docs/before.txt") && !indexed(home + "/docs"); })) << log();
+
+  // Through the tools too.
+  writeFile(home + "/found.txt", "a pelican here");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/found.txt"); })) << log();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  const auto found = tool("mdfind", {"pelican"});
+  EXPECT_EQ(found.out, home + "/found.txt\n") << found.err;
+
+  EXPECT_TRUE(serviceAlive());
+  auto s = store();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(integrity(), "");
+  EXPECT_EQ(storeItems(*s, home),
+            (std::set<std::string>{home + "/found.txt"}));
+}
+
+TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
+  writeFile(home + "/keep.txt", "alpha original");
+  writeFile(home + "/edit.txt", "beta original");
+  writeFile(home + "/gone.txt", "gamma");
+  writeFile(home + "/same-stamp.txt", "delta original");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/same-stamp.txt"); })) << log();
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+  EXPECT_EQ(meta("service.state"), "stopped");
+
+  // While it is down: a change, a deletion, a new file, and a rewrite that
+  // keeps size, mtime and inode (so it must not be re-imported).
+  writeFile(home + "/edit.txt", "beta rewritten at length");
+  fs::remove(home + "/gone.txt");
+  writeFile(home + "/new.txt", "epsilon");
+  struct stat before {};
+  ASSERT_EQ(stat((home + "/same-stamp.txt").c_str(), &before), 0);
+  writeFile(home + "/same-stamp.txt", "DELTA ORIGINAL");
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (home + "/same-stamp.txt").c_str(), times, 0), 0);
+
+  startService();
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/new.txt") && !indexed(home + "/gone.txt") && idle(); }))
+      << log();
+  auto edit = item(home + "/edit.txt", true);
+  ASSERT_TRUE(edit);
+  EXPECT_NE(edit->text.find("rewritten"), std::string::npos);
+  auto same = item(home + "/same-stamp.txt", true);
+  ASSERT_TRUE(same);
+  EXPECT_NE(same->text.find("delta original"), std::string::npos) << "an unchanged stamp was re-imported";
+}
+
+TEST_F(ServiceLive, SecondInstanceSaysSoAndLeavesTheFirstAlone) {
+  startService();
+  const auto second = tool("mdindexd", {"--foreground"});
+  EXPECT_EQ(second.status, 0);
+  EXPECT_NE(second.out.find("already running (pid " + std::to_string(pid) + ")"), std::string::npos) << second.out;
+  EXPECT_TRUE(serviceAlive());
+  EXPECT_EQ(meta("service.pid"), std::to_string(pid));
+}
+
+TEST_F(ServiceLive, KilledInTheMiddleOfALargeImportRecovers) {
+  for (int d = 0; d < 20; ++d) {
+    const std::string dir = home + "/bulk" + std::to_string(d);
+    fs::create_directories(dir);
+    for (int f = 0; f < 150; ++f)
+      writeFile(dir + "/f" + std::to_string(f) + ".txt", "bulk file " + std::to_string(d * 1000 + f));
+  }
+  startService();
+  ASSERT_TRUE(waitFor([&] {
+    auto s = store();
+    return s && s->status().items > 200;
+  })) << log();
+  const int st = stopService(SIGKILL);
+  EXPECT_TRUE(WIFSIGNALED(st));
+  EXPECT_EQ(integrity(), "");
+  // Changed while it was dead.
+  fs::remove_all(home + "/bulk0");
+  writeFile(home + "/bulk1/f0.txt", "bulk file rewritten");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); }, 120s)) << log();
+  auto s = store();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(integrity(), "");
+  EXPECT_EQ(storeItems(*s, home), diskItems(home));
+  auto rewritten = s->get(home + "/bulk1/f0.txt", true);
+  ASSERT_TRUE(rewritten);
+  EXPECT_NE(rewritten->text.find("rewritten"), std::string::npos);
+}
+
+TEST_F(ServiceLive, AHostileFileCostsOneItemNotTheService) {
+  // An import helper that crashes on one file and does the real work for the others.
+  const std::string tools = root + "/tools";
+  fs::create_directories(tools);
+  writeFile(tools + "/mdimport",
+            "#!/bin/sh\n"
+            "for a in \"$@\"; do case \"$a\" in *hostile*) kill -SEGV $$;; esac; done\n"
+            "exec '" FINDLARK_BIN_DIR "/mdimport' \"$@\"\n");
+  fs::permissions(tools + "/mdimport", fs::perms::owner_all);
+  setenv("FINDLARK_TOOL_DIR", tools.c_str(), 1);
+  writeFile(home + "/hostile.txt", "this one kills its importer");
+  writeFile(home + "/truncated.pdf", "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R");
+  writeFile(home + "/fine.txt", "an ordinary osprey");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/fine.txt"); })) << log();
+  EXPECT_TRUE(serviceAlive());
+  auto hostile = item(home + "/hostile.txt");
+  ASSERT_TRUE(hostile) << "a failed import still leaves the item findable by name";
+  EXPECT_EQ(hostile->status, mdindex::ImportStatus::Crashed);
+  EXPECT_TRUE(indexed(home + "/truncated.pdf"));
+  auto fine = item(home + "/fine.txt", true);
+  ASSERT_TRUE(fine);
+  EXPECT_NE(fine->text.find("osprey"), std::string::npos);
+  // Still serving after the crash.
+  writeFile(home + "/after.txt", "after");
+  EXPECT_TRUE(waitFor([&] { return indexed(home + "/after.txt"); })) << log();
+  auto s = store();
+  ASSERT_TRUE(s);
+  EXPECT_GE(s->status().failedImports, 1);
+}
+
+TEST_F(ServiceLive, UnwatchedFoldersFallBackToPeriodicRescan) {
+  for (auto d : {"a", "b", "c", "d"}) fs::create_directories(home + "/" + d);
+  startService({"--max-watches", "2", "--fallback-interval", "1"});
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  EXPECT_EQ(meta("service.fallbackFolders"), "4");  // the two roots watched, no watch left
+  const auto status = tool("mdutil", {"-s"});
+  EXPECT_NE(status.out.find("\tWatch fallback: 4 folders without an inotify watch, rescanned every 1 s.\n"),
+            std::string::npos)
+      << status.out;
+  for (auto d : {"a", "b", "c", "d"}) writeFile(home + "/" + d + "/f.txt", d);
+  EXPECT_TRUE(waitFor([&] {
+    for (auto d : {"a", "b", "c", "d"})
+      if (!indexed(home + "/" + d + "/f.txt")) return false;
+    return true;
+  })) << log();
+  fs::remove(home + "/c/f.txt");
+  EXPECT_TRUE(waitFor([&] { return !indexed(home + "/c/f.txt"); })) << log();
+}
