@@ -120,7 +120,9 @@ class HtmlImporter final : public Importer {
       if (n->type == XML_ELEMENT_NODE) {
         const char* name = reinterpret_cast<const char*>(n->name);
         if (std::strcmp(name, "title") == 0 && title.empty()) {
-          title = std::string(trimAscii(nodeText(n)));
+          TextBuilder t;
+          t.text(nodeText(n));
+          title = std::string(trimAscii(t.take()));
         } else if (std::strcmp(name, "meta") == 0) {
           meta(n, sink);
         }

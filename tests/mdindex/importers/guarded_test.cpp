@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <future>
+#include <thread>
+
+#include "mdindex/importers/import.h"
+#include "scratch.h"
+
+using namespace mdindex;
+
+namespace {
+
+const std::string kData = FINDLARK_TEST_DATA_DIR "/importers/";
+
+// Sets an environment variable for one test; the child inherits it.
+class EnvGuard {
+ public:
+  EnvGuard(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~EnvGuard() {
+    if (old_)
+      setenv(name_, old_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// The helper honours FINDLARK_IMPORT_CHILD_FAULT to misbehave on purpose.
+ImportResult importWithFault(const std::string& fault, const std::string& path, const ImportLimits& limits = {}) {
+  EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", fault);
+  return importFileGuarded(path, limits);
+}
+
+}  // namespace
+
+TEST(GuardedImport, GivesTheSameResultAsAnInProcessImport) {
+  ASSERT_NE(getenv("FINDLARK_TOOL_DIR"), nullptr) << "run through ctest, which points at the built tools";
+  for (const char* f : {"doc.pdf", "camera.png", "rich.rtf", "xml.plist", "encrypted.pdf", "text_binary.txt"}) {
+    SCOPED_TRACE(f);
+    const ImportResult inProcess = importFile(kData + f);
+    const ImportResult guarded = importFileGuarded(kData + f);
+    EXPECT_EQ(guarded.status, inProcess.status);
+    EXPECT_EQ(guarded.importer, inProcess.importer);
+    EXPECT_EQ(guarded.text, inProcess.text);
+    EXPECT_EQ(guarded.attributes, inProcess.attributes);
+  }
+}
+
+// Each way a child can fail ends in a failed status, with the file still
+// described by its file-system attributes so it stays findable by name.
+TEST(GuardedImport, AChildThatFailsCostsOneItemOnly) {
+  struct FaultCase {
+    const char* fault;
+    ImportStatus expected;
+  };
+  ImportLimits limits;
+  limits.wallSeconds = 2;
+  limits.cpuSeconds = 1;
+  limits.memoryBytes = 512ull << 20;
+  for (const FaultCase& c : {FaultCase{"crash", ImportStatus::Crashed}, FaultCase{"hang", ImportStatus::TimedOut},
+                             FaultCase{"spin", ImportStatus::TimedOut}, FaultCase{"memory", ImportStatus::Crashed},
+                             FaultCase{"garbage", ImportStatus::Crashed}}) {
+    SCOPED_TRACE(c.fault);
+    const ImportResult r = importWithFault(c.fault, kData + "doc.pdf", limits);
+    EXPECT_EQ(r.status, c.expected) << importStatusName(r.status);
+    EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string("doc.pdf")));
+    EXPECT_EQ(r.attributes.at(attr::ContentType), Value(std::string("com.adobe.pdf")));
+    EXPECT_EQ(r.importer, "PDF.mdimporter");
+    EXPECT_TRUE(r.text.empty());
+  }
+}
+
+TEST(GuardedImport, AMissingHelperIsAFailureNotASuccess) {
+  Scratch empty;
+  EnvGuard env("FINDLARK_TOOL_DIR", empty.dir());
+  const ImportResult r = importFileGuarded(kData + "text_utf8.txt");
+  EXPECT_EQ(r.status, ImportStatus::Crashed);
+  EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string("text_utf8.txt")));
+}
+
+TEST(GuardedImport, ManyThreadsImportAtOnce) {
+  const std::vector<std::string> files = {"doc.pdf", "camera.jpg", "page.html", "text_utf16le.txt", "rich.rtf"};
+  std::vector<ImportResult> expected;
+  for (const auto& f : files) expected.push_back(importFile(kData + f));
+  std::vector<std::future<bool>> runs;
+  for (int t = 0; t < 6; ++t) {
+    runs.push_back(std::async(std::launch::async, [&, t] {
+      bool ok = true;
+      for (int i = 0; i < 10; ++i) {
+        const size_t k = (t + i) % files.size();
+        const ImportResult r = importFileGuarded(kData + files[k]);
+        ok = ok && r.status == expected[k].status && r.text == expected[k].text &&
+             r.attributes == expected[k].attributes;
+      }
+      return ok;
+    }));
+  }
+  for (auto& r : runs) EXPECT_TRUE(r.get());
+}

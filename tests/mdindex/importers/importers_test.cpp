@@ -1,0 +1,319 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "mdindex/core/fold.h"
+#include "mdindex/core/keywords.h"
+#include "mdindex/core/uti.h"
+#include "mdindex/importers/import.h"
+#include "mdindex/importers/importer.h"
+#include "scratch.h"
+
+using namespace mdindex;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+const std::string kData = FINDLARK_TEST_DATA_DIR "/importers/";
+const std::string kSamples = FINDLARK_SOURCE_DIR "/resources/samples/";
+
+// Names every import sets whatever the format; the rest come from importers.
+const std::set<std::string> kFileSystemNames = {
+    attr::Path,          attr::FSName,         attr::DisplayName,         attr::FSSize,
+    attr::FSCreationDate, attr::FSContentChangeDate, attr::ContentCreationDate, attr::ContentModificationDate,
+    attr::FSOwnerUserID, attr::FSOwnerGroupID, attr::ContentType,         attr::ContentTypeTree,
+    attr::Kind};
+
+Attributes importerAttributes(const ImportResult& r) {
+  Attributes out;
+  for (const auto& [k, v] : r.attributes)
+    if (!kFileSystemNames.count(k)) out[k] = v;
+  return out;
+}
+
+struct Case {
+  const char* file;
+  ImportStatus status;
+  const char* importer;
+  const char* text;
+  Attributes attributes;  // exactly what the importer adds
+};
+
+// Each committed input with everything its import must give.
+const std::vector<Case>& cases() {
+  static const std::vector<Case> table = {
+      {"text_utf8.txt", ImportStatus::Imported, "PlainText.mdimporter", "Grüße aus Köln\nzweite Zeile: naïve café\n", {}},
+      {"text_utf16le.txt", ImportStatus::Imported, "PlainText.mdimporter", "Snowman ☃ and 😀 face\n", {}},
+      {"text_utf16be.txt", ImportStatus::Imported, "PlainText.mdimporter", "Big-endian Ärger\n", {}},
+      {"text_cp1252.txt", ImportStatus::Imported, "PlainText.mdimporter", "café “quoted” €5\n", {}},
+      {"text_binary.txt", ImportStatus::Unreadable, "PlainText.mdimporter", "", {}},
+      {"rich.rtf", ImportStatus::Imported, "RichText.mdimporter",
+       "Café on the range.\nEuro € sign, snowman ☃!\nField: linked text\nTab\tend\nnext\n",
+       {{attr::Title, std::string("Herd Report")},
+        {attr::Authors, Strings{"Ann Drover"}},
+        {attr::Keywords, Strings{"cattle", "grazing", "fences", "cattle, grazing; fences"}}}},
+      {"cyrillic.rtf", ImportStatus::Imported, "RichText.mdimporter", "Привет мир\n", {}},
+      {"nested.rtf", ImportStatus::Imported, "RichText.mdimporter", "deep done", {}},
+      {"page.html", ImportStatus::Imported, "HTML.mdimporter", "Spring grazing\nGrass is green in März.\none\ntwo",
+       {{attr::Title, std::string("Pasture Notes")},
+        {attr::Authors, Strings{"Bo Herder"}},
+        {attr::Keywords, Strings{"cattle", "hay", "cattle, hay"}}}},
+      {"latin1.html", ImportStatus::Imported, "HTML.mdimporter", "brûlée", {{attr::Title, std::string("Crème")}}},
+      {"wrong_charset.html", ImportStatus::Imported, "HTML.mdimporter", "Façade and naïve",
+       {{attr::Title, std::string("Wrong")}}},
+      {"unknown_charset.html", ImportStatus::Imported, "HTML.mdimporter", "still readable",
+       {{attr::Title, std::string("Odd")}}},
+      {"doc.pdf", ImportStatus::Imported, "PDF.mdimporter", "First page about cows\nSecond page about hay",
+       {{attr::Title, std::string("Grazing Guide")},
+        {attr::Authors, Strings{"Cy Rancher"}},
+        {attr::Keywords, Strings{"cattle", "pasture", "hay", "cattle, pasture; hay"}},
+        {attr::NumberOfPages, 2.0}}},
+      {"encrypted.pdf", ImportStatus::Encrypted, "PDF.mdimporter", "", {}},
+      {"truncated.pdf", ImportStatus::Unreadable, "PDF.mdimporter", "", {}},
+      {"camera.png", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::AcquisitionMake, std::string("Pixel Farm")},
+        {attr::AcquisitionModel, std::string("PF 2")},
+        {attr::PixelWidth, 7.0},
+        {attr::PixelHeight, 5.0},
+        {attr::Keywords, Strings{"meadow", "dairy cow"}}}},
+      {"camera.jpg", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::AcquisitionMake, std::string("Acme Optics")},
+        {attr::AcquisitionModel, std::string("Moo-200")},
+        {attr::PixelWidth, 640.0},
+        {attr::PixelHeight, 480.0},
+        {attr::Keywords, Strings{"meadow", "dairy cow"}}}},
+      {"camera.tiff", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::AcquisitionMake, std::string("Tiff Works")},
+        {attr::AcquisitionModel, std::string("T1")},
+        {attr::PixelWidth, 33.0},
+        {attr::PixelHeight, 22.0}}},
+      {"truncated.jpg", ImportStatus::Unreadable, "Image.mdimporter", "", {}},
+      {"xml.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
+      {"binary.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
+      {"malformed.plist", ImportStatus::Unreadable, "PropertyList.mdimporter", "", {}},
+  };
+  return table;
+}
+
+bool containsFolded(const std::string& haystack, const std::string& needle) {
+  return foldText(haystack).find(foldText(needle)) != std::string::npos;
+}
+
+bool anyContainsFolded(const ImportResult& r, const char* name, const std::string& needle) {
+  const auto it = r.attributes.find(name);
+  if (it == r.attributes.end()) return false;
+  if (const auto* s = std::get_if<std::string>(&it->second)) return containsFolded(*s, needle);
+  if (const auto* l = std::get_if<Strings>(&it->second))
+    for (const auto& s : *l)
+      if (containsFolded(s, needle)) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(Importers, EachCommittedInputGivesExactlyItsTextAndAttributes) {
+  for (const auto& c : cases()) {
+    SCOPED_TRACE(c.file);
+    const ImportResult r = importFile(kData + c.file);
+    EXPECT_EQ(r.status, c.status) << importStatusName(r.status);
+    EXPECT_EQ(r.importer, c.importer);
+    EXPECT_EQ(r.text, c.text);
+    EXPECT_EQ(importerAttributes(r), c.attributes);
+    // Whatever the outcome, the item stays findable by name.
+    EXPECT_EQ(std::get<std::string>(r.attributes.at(attr::FSName)), c.file);
+  }
+}
+
+// The sample documents the app writes: each hides "cattle" where the
+// expectations table says, and nowhere else.
+TEST(Importers, SampleDocumentsHoldTheTermWhereExpected) {
+  std::ifstream tsv(kSamples + "expectations.tsv");
+  if (!tsv) GTEST_SKIP() << "no sample documents";
+  std::string line;
+  bool header = true;
+  int rows = 0;
+  while (std::getline(tsv, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> col;
+    std::stringstream ss(line);
+    for (std::string f; std::getline(ss, f, '\t');) col.push_back(f);
+    ASSERT_GE(col.size(), 6u) << line;
+    SCOPED_TRACE(col[0]);
+    const ImportResult r = importFile(kSamples + col[0]);
+    EXPECT_EQ(r.status, ImportStatus::Imported);
+    EXPECT_FALSE(r.importer.empty());
+    EXPECT_EQ(containsFolded(r.text, "cattle"), col[2] == "yes");
+    // The keywords of FindlarkM come from the attribute the app writes.
+    if (col[0] != "FindlarkM.txt") {
+      EXPECT_EQ(anyContainsFolded(r, attr::Keywords, "cattle"), col[3] == "yes");
+    }
+    EXPECT_EQ(anyContainsFolded(r, attr::AcquisitionMake, "cattle"), col[4] == "yes");
+    ++rows;
+  }
+  EXPECT_EQ(rows, 13);
+}
+
+// Every importer in the registry is exercised by some committed input, and
+// every sample document has an importer.
+TEST(Importers, RegistryAndTestInputsCoverEachOther) {
+  std::set<std::string> exercised;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(FINDLARK_TEST_DATA_DIR)) {
+    if (!entry.is_regular_file()) continue;
+    if (const Importer* imp = importerForUti(typeOfFile(entry.path().string()).uti)) exercised.insert(imp->name());
+  }
+  if (std::filesystem::exists(kSamples)) {
+    for (const auto& entry : std::filesystem::directory_iterator(kSamples)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("Findlark", 0) != 0) continue;
+      const Importer* imp = importerForUti(typeOfFile(entry.path().string()).uti);
+      EXPECT_TRUE(imp) << name << " has no importer";
+      if (imp) exercised.insert(imp->name());
+    }
+  }
+  for (const Importer* imp : allImporters()) {
+    EXPECT_TRUE(exercised.count(imp->name())) << imp->name() << " has no test input";
+    for (const auto& uti : imp->utis()) EXPECT_EQ(importerForUti(uti), imp) << uti << " claimed twice";
+  }
+}
+
+TEST(Importers, KeywordsAttributeIsMergedWithTheDocumentsOwn) {
+  Scratch s;
+  const std::string html = s.copy(kData + "page.html", "page.html");
+  const std::string xmlArray =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><array><string>hay</string>"
+      "<string>barn</string></array></plist>";
+  ASSERT_EQ(setxattr(html.c_str(), kKeywordsXattr, xmlArray.data(), xmlArray.size(), 0), 0);
+  EXPECT_EQ(importFile(html).attributes.at(attr::Keywords), Value(Strings{"cattle", "hay", "cattle, hay", "barn"}));
+
+  // A file no importer takes still gets the keywords (the app's binary form).
+  const std::string data = s.write("blob.bin", "\x01\x02");
+  const auto value = *encodeKeywordsValue("one, cattle, three");
+  ASSERT_EQ(setxattr(data.c_str(), kKeywordsXattr, value.data(), value.size(), 0), 0);
+  const ImportResult r = importFile(data);
+  EXPECT_EQ(r.status, ImportStatus::Unsupported);
+  EXPECT_EQ(r.attributes.at(attr::Keywords), Value(Strings{"one, cattle, three"}));
+
+  // Garbage in the attribute is ignored, not fatal.
+  const std::string txt = s.write("notes.txt", "hello");
+  ASSERT_EQ(setxattr(txt.c_str(), kKeywordsXattr, "junk", 4, 0), 0);
+  const ImportResult t = importFile(txt);
+  EXPECT_EQ(t.status, ImportStatus::Imported);
+  EXPECT_FALSE(t.attributes.count(attr::Keywords));
+}
+
+TEST(Importers, FileSystemAttributesDescribeFilesFoldersAndSpecialFiles) {
+  Scratch s;
+  const std::string txt = s.write("a b.txt", "12345");
+  ImportResult r = importFile(txt);
+  EXPECT_EQ(r.attributes.at(attr::Path), Value(txt));
+  EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string("a b.txt")));
+  EXPECT_EQ(r.attributes.at(attr::FSSize), Value(5.0));
+  EXPECT_EQ(r.attributes.at(attr::FSOwnerUserID), Value(static_cast<double>(getuid())));
+  EXPECT_EQ(r.attributes.at(attr::ContentTypeTree),
+            Value(Strings{"public.plain-text", "public.text", "public.data", "public.item", "public.content"}));
+  EXPECT_EQ(kindOf(r.attributes.at(attr::ContentModificationDate)), ValueKind::Date);
+  EXPECT_EQ(r.size, 5);
+  EXPECT_GT(r.inode, 0u);
+
+  r = importFile(s.dir());
+  EXPECT_EQ(r.status, ImportStatus::Unsupported);
+  EXPECT_EQ(r.uti, "public.folder");
+  EXPECT_TRUE(r.isDirectory);
+
+  // A FIFO named .txt is described without being opened (opening would block).
+  const std::string fifo = s.path("pipe.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const ImportResult& f : {importFile(fifo), importFileGuarded(fifo)}) {
+    EXPECT_EQ(f.status, ImportStatus::Unsupported);
+    EXPECT_EQ(f.attributes.at(attr::FSName), Value(std::string("pipe.txt")));
+    EXPECT_TRUE(f.text.empty());
+  }
+
+  const ImportResult gone = importFile(s.path("missing.txt"));
+  EXPECT_EQ(gone.status, ImportStatus::Unreadable);
+  EXPECT_TRUE(gone.attributes.empty());
+}
+
+TEST(Importers, OversizedFilesAreRefusedWithoutBeingRead) {
+  Scratch s;
+  // 2 GB, sparse: costs no disk, and would cost 2 GB of memory if read.
+  const std::string big = s.path("huge.txt");
+  {
+    std::ofstream(big) << "x";
+  }
+  ASSERT_EQ(truncate(big.c_str(), 2ll << 30), 0);
+  for (const ImportResult& r : {importFile(big), importFileGuarded(big)}) {
+    EXPECT_EQ(r.status, ImportStatus::TooLarge);
+    EXPECT_EQ(r.attributes.at(attr::FSSize), Value(static_cast<double>(2ll << 30)));
+    EXPECT_TRUE(r.text.empty());
+  }
+}
+
+TEST(Importers, TextIsCappedAtACharacterBoundary) {
+  Scratch s;
+  const std::string f = s.write("umlaut.txt", "Grüße");  // ü is two bytes, at offsets 2..3
+  ImportLimits limits;
+  limits.maxTextBytes = 3;
+  EXPECT_EQ(importFile(f, limits).text, "Gr");
+  limits.maxTextBytes = 4;
+  EXPECT_EQ(importFile(f, limits).text, "Grü");
+}
+
+// A file that disappears under an importer (deleted mid-import) must give a
+// clean failure from every importer, never an exception or a crash.
+TEST(Importers, EveryImporterRefusesAVanishedFileCleanly) {
+  class NullSink : public Sink {
+   public:
+    void addText(std::string_view) override {}
+    void setAttribute(const std::string&, Value) override {}
+    void addKeywords(const std::vector<std::string>&) override {}
+    bool full() const override { return false; }
+  } sink;
+  for (const Importer* imp : allImporters()) {
+    SCOPED_TRACE(imp->name());
+    EXPECT_TRUE(isFailure(imp->import("/nonexistent/findlark/gone.file", sink)));
+  }
+}
+
+TEST(Importers, RtfParserKeepsDestinationsAndEscapesApart) {
+  Scratch s;
+  struct RtfCase {
+    const char* rtf;
+    const char* text;
+  };
+  const RtfCase rtfCases[] = {
+      // \uN with the default one fallback character, and with \uc0.
+      {R"({\rtf1 a\u233?b\uc0\u233 c})", "aébéc"},
+      // Surrogate pairs given as two \u values.
+      {R"({\rtf1 \u-10179?\u-8704?})", "😀"},
+      // Escaped braces and backslash are text; \* groups are not.
+      {R"({\rtf1 \{x\}\\ {\*\unknown hidden}shown})", "{x}\\ shown"},
+      // \bin data is skipped even when it holds braces.
+      {"{\\rtf1 a\\bin3 }{}b}", "ab"},
+      // Unbalanced closing braces do not underflow the group stack.
+      {R"({\rtf1 x}}}} y)", "x y"},
+      // Not RTF at all.
+      {"plain words", nullptr},
+  };
+  for (const auto& c : rtfCases) {
+    SCOPED_TRACE(c.rtf);
+    const ImportResult r = importFile(s.write("t.rtf", c.rtf));
+    if (!c.text) {
+      EXPECT_EQ(r.status, ImportStatus::Unreadable);
+      continue;
+    }
+    EXPECT_EQ(r.status, ImportStatus::Imported);
+    EXPECT_EQ(r.text, c.text);
+  }
+}
