@@ -1,0 +1,182 @@
+// The built mdfind binary over a temporary index: output layout, options,
+// exit statuses, and the warning when the index or its service is missing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "mdindex/store/store.h"
+#include "tools/mdfind/cli/mdfind.h"
+
+using namespace mdindex;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+class MdfindTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/mdfind-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    files_ = root_ + "/home/files";
+    for (const char* d : {"/home/files/sub", "/home/files/subx", "/run", "/volumes"}) fs::create_directories(root_ + d);
+  }
+  void TearDown() override {
+    if (lockFd_ >= 0) close(lockFd_);
+    fs::remove_all(root_);
+  }
+
+  // Writes the files and indexes them (and one that is gone from disk).
+  void buildIndex(bool holdServiceLock = true) {
+    std::string error;
+    auto store = Store::open(root_ + "/index", Store::Mode::ReadWrite, &error);
+    ASSERT_TRUE(store) << error;
+    const std::pair<std::string, std::string> items[] = {
+        {"/a.txt", "cattle drive"},  {"/b c.txt", "Cattle and more"}, {"/sub/d.txt", "cattle in sub"},
+        {"/subx/e.txt", "cattle in subx"}, {"/other.txt", "horses"}, {"/gone.txt", "cattle gone"}};
+    for (const auto& [rel, text] : items) {
+      const std::string path = files_ + rel;
+      if (rel != "/gone.txt") std::ofstream(path) << text;
+      ItemRecord r;
+      r.path = path;
+      r.text = text;
+      r.attributes[attr::FSName] = fs::path(path).filename().string();
+      r.attributes[attr::FSSize] = static_cast<double>(text.size());
+      ASSERT_TRUE(store->put(r));
+    }
+    if (holdServiceLock) {
+      lockFd_ = open((root_ + "/run/mdindexd.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      ASSERT_GE(lockFd_, 0);
+      ASSERT_EQ(flock(lockFd_, LOCK_EX | LOCK_NB), 0);
+    }
+  }
+
+  ToolRun mdfind(const std::vector<std::string>& args) {
+    const std::string bin = std::string(FINDLARK_BIN_DIR) + "/mdfind";
+    std::vector<std::string> env = {"HOME=" + root_ + "/home", "FINDLARK_INDEX_DIR=" + root_ + "/index",
+                                    "FINDLARK_VOLUMES_ROOT=" + root_ + "/volumes", "XDG_RUNTIME_DIR=" + root_ + "/run",
+                                    "FINDLARK_TOOL_DIR=" + std::string(FINDLARK_BIN_DIR), "PATH=/usr/bin:/bin"};
+    std::vector<char*> argv{const_cast<char*>(bin.c_str())}, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string outPath = root_ + "/out", errPath = root_ + "/err";
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid;
+    ToolRun r;
+    EXPECT_EQ(posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
+  }
+
+  std::string root_, files_;
+  int lockFd_ = -1;
+};
+
+TEST_F(MdfindTool, PrintsSortedExistingPathsInEachLayout) {
+  buildIndex();
+  const std::string f = files_;
+  ToolRun r = mdfind({"cattle"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, f + "/a.txt\n" + f + "/b c.txt\n" + f + "/sub/d.txt\n" + f + "/subx/e.txt\n");
+
+  EXPECT_EQ(mdfind({"-0", "(** == 'cattle*'cdw)", "-onlyin", f + "/sub"}).out, f + "/sub/d.txt" + std::string(1, '\0'));
+  EXPECT_EQ(mdfind({"-count", "cattle"}).out, "4\n");
+  EXPECT_EQ(mdfind({"-onlyin", f + "/sub/", "-onlyin", f + "/subx", "cattle"}).out,
+            f + "/sub/d.txt\n" + f + "/subx/e.txt\n");
+  EXPECT_EQ(mdfind({"-onlyin", f + "/sub/../subx/.", "cattle"}).out, f + "/subx/e.txt\n");
+  EXPECT_EQ(mdfind({"-name", "B C"}).out, f + "/b c.txt\n");
+  EXPECT_EQ(mdfind({"-attr", "kMDItemFSSize", "-name", "a.txt"}).out, f + "/a.txt   kMDItemFSSize = 12\n");
+  EXPECT_EQ(mdfind({"-attr", "kMDItemTitle", "drive"}).out, f + "/a.txt   kMDItemTitle = (null)\n");
+  EXPECT_EQ(mdfind({"cattle", "SUBX"}).out, f + "/subx/e.txt\n");  // words ANDed, each a prefix
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"nothing-matches-this"}, {"-onlyin", root_ + "/missing", "cattle"}, {"gone"}}) {
+    r = mdfind(args);
+    EXPECT_EQ(r.status, 0) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(r.err, "") << args[0];
+  }
+}
+
+TEST_F(MdfindTool, UsageErrorsAndHelp) {
+  buildIndex();
+  const std::string& usage = tools::mdfindUsage();
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"kMDItemFSName =="}, 1, "", "Failed to create query for 'kMDItemFSName =='.\n"},
+      {{"a == 'x' &&", "b"}, 1, "", "Failed to create query for 'a == 'x' && b'.\n"},
+      {{"-live", "cattle"}, 1, "", "Unknown option -live\n\n" + usage},
+      {{}, 1, "", "mdfind: no query specified.\n" + usage},
+      {{"-count"}, 1, "", "mdfind: no query specified.\n" + usage},
+      {{"-onlyin"}, 1, "", "mdfind: option -onlyin requires an argument.\n\n" + usage},
+      {{"-h"}, 0, usage, ""},
+      {{"--help"}, 0, usage, ""},
+  };
+  for (const auto& c : cases) {
+    const ToolRun r = mdfind(c.args);
+    const std::string label = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(r.status, c.status) << label;
+    EXPECT_EQ(r.out, c.out) << label;
+    EXPECT_EQ(r.err, c.err) << label;
+  }
+  EXPECT_NE(usage.find("\t-onlyin <dir>"), std::string::npos);
+  EXPECT_NE(usage.find("Exit status"), std::string::npos);
+}
+
+TEST_F(MdfindTool, WarnsOnceWhenTheIndexMayBeStaleAndStillAnswers) {
+  ToolRun r = mdfind({"cattle"});  // no index at all
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("mdfind: warning: there is no index yet"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+
+  buildIndex(/*holdServiceLock=*/false);
+  r = mdfind({"drive"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, files_ + "/a.txt\n");
+  EXPECT_EQ(r.err, "mdfind: warning: the index service (mdindexd) is not running; results may be out of date.\n");
+
+  {
+    std::string error;
+    auto store = Store::open(root_ + "/index", Store::Mode::ReadWrite, &error);
+    ASSERT_TRUE(store && store->setMeta("indexing", "off")) << error;
+  }
+  r = mdfind({"drive"});
+  EXPECT_EQ(r.out, files_ + "/a.txt\n");
+  EXPECT_EQ(r.err, "mdfind: warning: indexing is disabled; results may be out of date.\n");
+}
+
+}  // namespace
