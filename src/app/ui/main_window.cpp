@@ -127,6 +127,12 @@ void MainWindow::buildControls() {
   refresh->setObjectName(QStringLiteral("refreshVolumes"));
   refresh->setAccessibleName(QStringLiteral("Refresh volumes"));
   refresh->setToolTip(QStringLiteral("Refresh volumes"));
+  QFont emojiFont = refresh->font();
+  emojiFont.setPointSizeF(emojiFont.pointSizeF() * 1.3);
+  refresh->setFont(emojiFont);
+  refresh->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  refresh->setMinimumWidth(0);
+  refresh->setFixedWidth(refresh->sizeHint().height() + 16);
   refreshMargin->addWidget(refresh);
   connect(refresh, &QPushButton::clicked, this, &MainWindow::refreshVolList);
 
@@ -137,6 +143,7 @@ void MainWindow::buildControls() {
   exifBox_->setChecked(searchEXIF_);
   connect(exifBox_, &QCheckBox::toggled, this, [this](bool on) { searchEXIF_ = on; });
 
+  layout->addStretch();
   layout->addWidget(termLabel);
   layout->addWidget(termField_);
   layout->addWidget(scopeLabel);
@@ -144,6 +151,7 @@ void MainWindow::buildControls() {
   layout->addWidget(refreshHolder);
   layout->addWidget(keywordsBox_);
   layout->addWidget(exifBox_);
+  layout->addStretch();
   centralWidget()->layout()->addWidget(row);
 }
 

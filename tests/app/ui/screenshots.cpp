@@ -1,0 +1,140 @@
+// Renders the windows offscreen into PNGs for review: the main window before
+// and after each toolbar item, the drop window holding three files, and the
+// help window. Runs in a temporary home with its own index; starts mdindexd
+// there when it is built and stops it by its pid at the end.
+//
+// Usage: ui_screenshots OUTPUT_FOLDER   (tools and resources from the build)
+#include "app/engine/tool_runner.h"
+#include "app/ui/application.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QAbstractButton>
+#include <QDeadlineTimer>
+#include <QDropEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QProcess>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <functional>
+
+using namespace findlark;
+using namespace findlark::ui;
+
+namespace {
+
+QTextStream out(stdout);
+
+// Runs the event loop until `done` holds or `ms` pass; says which.
+bool waitFor(const std::function<bool()>& done, int ms) {
+  QDeadlineTimer deadline(ms);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  QCoreApplication::processEvents();
+  return true;
+}
+
+void shoot(QWidget* w, const QString& folder, const QString& name) {
+  waitFor([] { return false; }, 150);  // let layouts and icons settle
+  const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
+  const QPixmap pixmap = w->grab();
+  pixmap.save(path);
+  out << path << "  " << pixmap.width() << "x" << pixmap.height() << Qt::endl;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc < 2) {
+    QTextStream(stderr) << "usage: ui_screenshots OUTPUT_FOLDER\n";
+    return 2;
+  }
+  const QString outDir = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+  QDir().mkpath(outDir);
+
+  QTemporaryDir scratch;
+  const QString root = scratch.path();
+  for (const char* d : {"home", "config", "index", "volumes/Archive", "volumes/Backup Disk"}) QDir(root).mkpath(d);
+  qputenv("HOME", (root + "/home").toUtf8());
+  qputenv("XDG_CONFIG_HOME", (root + "/config").toUtf8());
+  qputenv("XDG_RUNTIME_DIR", (root + "/index").toUtf8());
+  qputenv("FINDLARK_INDEX_DIR", (root + "/index").toUtf8());
+  qputenv("FINDLARK_VOLUMES_ROOT", (root + "/volumes").toUtf8());
+  qputenv("FINDLARK_NO_SERVICE_START", "1");
+  if (qEnvironmentVariableIsEmpty("FINDLARK_TOOL_DIR")) qputenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR);
+  if (qEnvironmentVariableIsEmpty("FINDLARK_SHARE_DIR")) qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
+
+  QProcess service;
+  if (QFileInfo::exists(toolPath("mdindexd"))) {
+    service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service.start(toolPath("mdindexd"), {"--foreground"});
+    service.waitForStarted();
+  }
+
+  setUpApplication(app);
+  Application windows;
+  MainWindow* w = windows.newMainWindow();
+  w->resize(1100, 640);
+  shoot(w, outDir, "01-main-initial");
+  w->findChild<QAbstractButton*>("refreshVolumes")->click();
+  shoot(w, outDir, "02-main-after-refresh");
+  w->setVolSelection("[Home]");
+
+  w->toolbarAction("createtests")->trigger();
+  shoot(w, outDir, "03-main-after-create-tests");
+  // Give the service a bounded time to index the new folder.
+  const QString folder = Tester::testFolderPath();
+  waitFor([&] {
+    const auto found = runTool(toolPath("mdfind"), {"-onlyin", folder, "cattle"}, 5000);
+    return found && !found->isEmpty();
+  }, 15000);
+
+  w->toolbarAction("runtests")->trigger();
+  waitFor([&] { return !w->tester().isSearching() && !w->tester().testResultString().isEmpty(); }, 15000);
+  shoot(w, outDir, "04-main-after-run-nsmetadata-test");
+
+  w->toolbarAction("runmdfind")->trigger();
+  shoot(w, outDir, "05-main-after-run-mdfind-test");
+
+  const QString before = w->tester().testResultString();
+  w->toolbarAction("runimps")->trigger();
+  waitFor([&] { return w->tester().testResultString() != before; }, 60000);
+  shoot(w, outDir, "06-main-after-check-importers");
+
+  w->toolbarAction("deletetests")->trigger();
+  shoot(w, outDir, "07-main-after-remove-tests");
+
+  w->toolbarAction("droptest")->trigger();
+  shoot(w, outDir, "08-main-after-open-drop-window");
+  DropWindow* drop = windows.dropWindow();
+  drop->resize(1400, 760);
+  shoot(drop, outDir, "09-drop-window-empty");
+  QMimeData mime;
+  const QString share = resourceFolder();
+  mime.setUrls({QUrl::fromLocalFile(share + "/FindlarkA.txt"), QUrl::fromLocalFile(share + "/FindlarkC.pdf"),
+                QUrl::fromLocalFile(share + "/FindlarkH.png")});
+  // A drop is delivered only to the widget that accepted the drag's entry.
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(drop, &enter);
+  QDropEvent event(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(drop, &event);
+  waitFor([&] { return drop->list()->model()->rowCount() == 3; }, 60000);
+  shoot(drop, outDir, "10-drop-window-three-files");
+
+  windows.openHelpWindow();
+  shoot(windows.helpWindow(), outDir, "11-help-window");
+
+  if (service.state() != QProcess::NotRunning) {
+    service.terminate();  // SIGTERM to the pid we started
+    if (!service.waitForFinished(10000)) service.kill();
+  }
+  return 0;
+}
