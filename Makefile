@@ -15,7 +15,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
 	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev \
 	libgtest-dev libgmock-dev \
-	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core \
+	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
 	xvfb xauth attr
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
