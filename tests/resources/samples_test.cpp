@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -106,7 +107,7 @@ struct Zip {
   zip_t* archive = nullptr;
 };
 
-// --- protobuf / IWA (an independent reader, to check the generator) ----------
+// --- IWA: an independent reader, to check what the generator writes ---------
 
 bool readVarint(const std::string& s, size_t& at, uint64_t& value) {
   value = 0;
@@ -118,114 +119,70 @@ bool readVarint(const std::string& s, size_t& at, uint64_t& value) {
   return false;
 }
 
-struct Field {
-  uint32_t number = 0;
-  uint64_t varint = 0;
-  std::string bytes;
-  bool isBytes = false;
-};
-
-// Splits one message into its fields; nothing when it is not well formed
-// (only varint and length-delimited fields are expected here).
-std::optional<std::vector<Field>> fields(const std::string& message) {
-  std::vector<Field> out;
-  size_t at = 0;
-  while (at < message.size()) {
-    uint64_t key = 0;
-    if (!readVarint(message, at, key)) return std::nullopt;
-    Field f;
-    f.number = static_cast<uint32_t>(key >> 3);
-    if ((key & 7) == 0) {
-      if (!readVarint(message, at, f.varint)) return std::nullopt;
-    } else if ((key & 7) == 2) {
-      uint64_t length = 0;
-      if (!readVarint(message, at, length) || length > message.size() - at) return std::nullopt;
-      f.bytes = message.substr(at, length);
-      f.isBytes = true;
-      at += length;
-    } else {
+// The fields of one protobuf message as (number, varint value or length,
+// bytes); nothing when it is not well formed. Only varint and
+// length-delimited fields occur in the samples.
+using Fields = std::vector<std::tuple<uint64_t, uint64_t, std::string>>;
+std::optional<Fields> fields(const std::string& message) {
+  Fields out;
+  for (size_t at = 0; at < message.size();) {
+    uint64_t key = 0, value = 0;
+    if (!readVarint(message, at, key) || (key & 7) > 2 || (key & 7) == 1 ||
+        !readVarint(message, at, value))
       return std::nullopt;
+    std::string bytes;
+    if ((key & 7) == 2) {
+      if (value > message.size() - at) return std::nullopt;
+      bytes = message.substr(at, value);
+      at += value;
     }
-    out.push_back(std::move(f));
+    out.emplace_back(key >> 3, value, std::move(bytes));
   }
   return out;
 }
 
-// Decompresses the chunks of an .iwa file; nothing on a bad header or bad
-// snappy data.
-std::optional<std::string> iwaStream(const std::string& file) {
+// The texts an iWork reader keeps from one .iwa file: storage text (type
+// 2001, field 3) and table strings (type 6005, entries field 3 -> field 3).
+// Nothing when a chunk header, the snappy data or an archive length is wrong.
+std::optional<std::vector<std::string>> iwaStrings(const std::string& file) {
   std::string stream;
-  size_t at = 0;
-  while (at < file.size()) {
+  for (size_t at = 0; at < file.size();) {
     if (file.size() - at < 4 || file[at] != '\0') return std::nullopt;
     const size_t length = static_cast<uint8_t>(file[at + 1]) | static_cast<uint8_t>(file[at + 2]) << 8 |
                           static_cast<uint8_t>(file[at + 3]) << 16;
     at += 4;
-    if (length > file.size() - at) return std::nullopt;
     std::string chunk;
-    if (!snappy::Uncompress(file.data() + at, length, &chunk)) return std::nullopt;
+    if (length > file.size() - at || !snappy::Uncompress(file.data() + at, length, &chunk))
+      return std::nullopt;
     stream += chunk;
     at += length;
   }
-  return stream;
-}
-
-struct IwaMessage {
-  uint64_t object;
-  uint32_t type;
-  std::string payload;
-};
-
-// Every message of an archive stream, checking that the lengths each
-// ArchiveInfo announces use up the stream exactly.
-std::optional<std::vector<IwaMessage>> iwaMessages(const std::string& stream) {
-  std::vector<IwaMessage> out;
-  size_t at = 0;
-  while (at < stream.size()) {
+  std::vector<std::string> out;
+  for (size_t at = 0; at < stream.size();) {
     uint64_t infoLength = 0;
     if (!readVarint(stream, at, infoLength) || infoLength > stream.size() - at) return std::nullopt;
     const auto info = fields(stream.substr(at, infoLength));
     at += infoLength;
     if (!info) return std::nullopt;
-    uint64_t identifier = 0;
-    for (const Field& f : *info) {
-      if (f.number == 1) identifier = f.varint;
-      if (f.number != 2) continue;
-      const auto messageInfo = fields(f.bytes);
-      if (!messageInfo) return std::nullopt;
-      uint32_t type = 0;
-      uint64_t length = 0;
-      for (const Field& m : *messageInfo) {
-        if (m.number == 1) type = static_cast<uint32_t>(m.varint);
-        if (m.number == 3) length = m.varint;
+    for (const auto& [number, unused, messageInfo] : *info) {
+      if (number != 2) continue;  // a MessageInfo: type (1) and length (3)
+      const auto meta = fields(messageInfo);
+      if (!meta) return std::nullopt;
+      uint64_t type = 0, length = 0;
+      for (const auto& [n, v, b] : *meta) {
+        if (n == 1) type = v;
+        if (n == 3) length = v;
       }
       if (length > stream.size() - at) return std::nullopt;
-      out.push_back({identifier, type, stream.substr(at, length)});
+      const auto payload = fields(stream.substr(at, length));
       at += length;
-    }
-  }
-  return out;
-}
-
-// The document text an iWork reader keeps: TSWP storage text (type 2001,
-// field 3) and table strings (type 6005, entries field 3 -> string field 3).
-std::optional<std::vector<std::string>> iworkStrings(const Zip& zip) {
-  std::vector<std::string> out;
-  for (const QString& name : zip.names()) {
-    if (!name.endsWith(QLatin1String(".iwa"))) continue;
-    const auto file = zip.read(name.toUtf8().constData());
-    const auto stream = file ? iwaStream(*file) : std::nullopt;
-    const auto messages = stream ? iwaMessages(*stream) : std::nullopt;
-    if (!messages) return std::nullopt;
-    for (const IwaMessage& m : *messages) {
-      const auto top = fields(m.payload);
-      if (!top) return std::nullopt;
-      for (const Field& f : *top) {
-        if (m.type == 2001 && f.number == 3) out.push_back(f.bytes);
-        if (m.type == 6005 && f.number == 3)
-          if (const auto entry = fields(f.bytes))
-            for (const Field& e : *entry)
-              if (e.number == 3) out.push_back(e.bytes);
+      if (!payload) return std::nullopt;
+      for (const auto& [n, v, bytes] : *payload) {
+        if (type == 2001 && n == 3) out.push_back(bytes);
+        if (type == 6005 && n == 3)
+          if (const auto entry = fields(bytes))
+            for (const auto& [en, ev, string] : *entry)
+              if (en == 3) out.push_back(string);
       }
     }
   }
@@ -365,17 +322,16 @@ void SamplesTest::textSamples() {
 void SamplesTest::rtfSample() {
   const QByteArray rtf = readSample("FindlarkB.rtf");
   QVERIFY(rtf.startsWith("{\\rtf1"));
-  int depth = 0;
+  int depth = 0;  // groups balance, and the outer one closes the file
   for (qsizetype i = 0; i < rtf.size(); ++i) {
-    if (rtf[i] == '\\') ++i;  // escaped brace or control word start
+    if (rtf[i] == '\\') ++i;
     else if (rtf[i] == '{') ++depth;
     else if (rtf[i] == '}' && --depth == 0) QCOMPARE(rtf.mid(i + 1).trimmed(), QByteArray());
-    QVERIFY(depth >= 0);
   }
   QCOMPARE(depth, 0);
-  QVERIFY(rtf.contains("caf\\'e9"));
-  QVERIFY(rtf.contains("\\b ") && rtf.contains("\\i "));
-  QVERIFY(rtf.contains(" cattle"));
+  QVERIFY(rtf.contains("caf\\'e9") && rtf.contains("{\\b ") && rtf.contains("{\\i "));
+  // RTF readers drop source line breaks: the term needs real spaces around it.
+  QVERIFY(rtf.contains(" cattle "));
 }
 
 void SamplesTest::pdfSamples() {
@@ -479,10 +435,14 @@ void SamplesTest::iworkSamples() {
   QVERIFY(plist_dict_get_item(root, "documentUUID"));
   plist_free(root);
 
-  const auto strings = iworkStrings(zip);
-  QVERIFY2(strings, "an .iwa member is not a valid chunk and archive stream");
   int withTerm = 0;
-  for (const std::string& s : *strings) withTerm += hasCattle(s);
+  for (const QString& member : names) {
+    if (!member.endsWith(".iwa")) continue;
+    const auto file = zip.read(member.toUtf8().constData());
+    const auto strings = file ? iwaStrings(*file) : std::nullopt;
+    QVERIFY2(strings, qPrintable(member + " is not a valid chunk and archive stream"));
+    for (const std::string& text : *strings) withTerm += hasCattle(text);
+  }
   QCOMPARE(withTerm, 1);
 }
 
@@ -534,26 +494,14 @@ void SamplesTest::plistSample() {
   plist_t root = nullptr;
   plist_from_xml(xml.constData(), static_cast<uint32_t>(xml.size()), &root);
   QVERIFY(root && plist_get_node_type(root) == PLIST_DICT);
-  int withTerm = 0;
-  plist_dict_iter it = nullptr;
-  plist_dict_new_iter(root, &it);
-  for (;;) {
-    char* key = nullptr;
-    plist_t value = nullptr;
-    plist_dict_next_item(root, it, &key, &value);
-    if (!key) break;
-    QVERIFY(!hasCattle(key));
-    if (plist_get_node_type(value) == PLIST_STRING) {
-      char* s = nullptr;
-      plist_get_string_val(value, &s);
-      withTerm += hasCattle(s);
-      free(s);
-    }
-    free(key);
-  }
-  free(it);
+  plist_t herd = plist_dict_get_item(root, "Herd");
+  char* value = nullptr;
+  if (herd && plist_get_node_type(herd) == PLIST_STRING) plist_get_string_val(herd, &value);
+  const bool found = value && hasCattle(value);
+  free(value);
   plist_free(root);
-  QCOMPARE(withTerm, 1);
+  QVERIFY(found);
+  QCOMPARE(xml.count("cattle"), 1);  // in that value only
 }
 
 void SamplesTest::generatorReproducesCommittedSamples() {

@@ -46,7 +46,8 @@ bool writeA(const QString& path) {
 
 bool writeB(const QString& path) {
   // Formatting groups, a colour table and an escaped non-ASCII word (caf\'e9
-  // in Windows-1252), as word processors write them.
+  // in Windows-1252), as word processors write them. RTF readers ignore line
+  // breaks in the source, so every break inside a paragraph follows a space.
   return writeFile(path, utf8(
       "{\\rtf1\\ansi\\ansicpg1252\\deff0\\uc1\n"
       "{\\fonttbl{\\f0\\fswiss\\fcharset0 Helvetica;}{\\f1\\fmodern\\fcharset0 Courier;}}\n"
@@ -54,12 +55,12 @@ bool writeB(const QString& path) {
       "{\\info{\\title Findlark sample B: rich text}{\\author Findlark}}\n"
       "\\paperw11900\\paperh16840\\margl1440\\margr1440\\margt1440\\margb1440\n"
       "\\pard\\sa200\\f0\\fs32\\b Findlark sample B\\b0\\fs24\\par\n"
-      "\\pard\\sa200 This document tests the RTF importer. Its body has {\\b bold}, {\\i italic},\n"
-      "{\\cf2 coloured} and {\\f1 monospaced} runs, and an accented word written as an\n"
+      "\\pard\\sa200 This document tests the RTF importer. Its body has {\\b bold}, {\\i italic}, \n"
+      "{\\cf2 coloured} and {\\f1 monospaced} runs, and an accented word written as an \n"
       "escape: caf\\'e9.\\par\n"
-      "\\pard\\sa200 The search term is in the body text: after the storm the cattle\n"
+      "\\pard\\sa200 The search term is in the body text: after the storm the cattle \n"
       "sheltered behind the barn.\\par\n"
-      "\\pard\\sa200 If a content search does not list FindlarkB.rtf, the index does not\n"
+      "\\pard\\sa200 If a content search does not list FindlarkB.rtf, the index does not \n"
       "read the text of RTF documents.\\par\n"
       "}\n"));
 }
