@@ -149,7 +149,10 @@ int status(const std::string& path) {
     return kOk;
   }
   const StoreStatus st = store->status();
-  std::printf("\tItems indexed: %zu.\n", store->stampsUnder(path).size());
+  size_t items = 0;
+  for (const auto& stamp : store->stampsUnder(path))
+    if (stamp.path != path) ++items;  // what PATH holds, not PATH itself
+  std::printf("\tItems indexed: %zu.\n", items);
   std::printf("\tFailed imports: %lld.\n", static_cast<long long>(st.failedImports));
   std::printf("\tLast update: %s.\n", st.lastUpdate ? formatDate(*st.lastUpdate).c_str() : "never");
   const long fallback = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());

@@ -192,16 +192,16 @@ TEST_F(ServiceLive, SecondInstanceSaysSoAndLeavesTheFirstAlone) {
 }
 
 TEST_F(ServiceLive, KilledInTheMiddleOfALargeImportRecovers) {
-  for (int d = 0; d < 20; ++d) {
+  for (int d = 0; d < 10; ++d) {
     const std::string dir = home + "/bulk" + std::to_string(d);
     fs::create_directories(dir);
-    for (int f = 0; f < 150; ++f)
+    for (int f = 0; f < 100; ++f)
       writeFile(dir + "/f" + std::to_string(f) + ".txt", "bulk file " + std::to_string(d * 1000 + f));
   }
   startService();
   ASSERT_TRUE(waitFor([&] {
     auto s = store();
-    return s && s->status().items > 200;
+    return s && s->status().items > 100;
   })) << log();
   const int st = stopService(SIGKILL);
   EXPECT_TRUE(WIFSIGNALED(st));

@@ -1,0 +1,107 @@
+// mdutil against a real store and a real mdindexd in a temporary home.
+#include <regex>
+
+#include "../../mdindex/service/live_harness.h"
+
+using namespace live;
+
+class Mdutil : public LiveHome {};
+
+TEST_F(Mdutil, StatusWithoutServiceOrIndex) {
+  const auto r = tool("mdutil", {"-s"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, home + ":\n\tIndexing enabled. \n"
+                   "\tService: not running; start mdindexd to keep the index up to date.\n"
+                   "\tItems indexed: 0 (no index yet).\n");
+}
+
+TEST_F(Mdutil, StatusOfARunningServiceAndOfPaths) {
+  fs::create_directories(home + "/docs");
+  writeFile(home + "/docs/a.txt", "a");
+  writeFile(home + "/b.txt", "b");
+  fs::create_directories(home + "/.config");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+
+  const auto r = tool("mdutil", {"-s"});
+  EXPECT_EQ(r.status, 0);
+  const std::regex expected(std::regex_replace(home, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+                            ":\n\tIndexing enabled. \n"
+                            "\tService: running \\(pid " + std::to_string(pid) + ", idle\\)\\.\n"
+                            "\tItems indexed: 3\\.\n"
+                            "\tFailed imports: 0\\.\n"
+                            "\tLast update: \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\+0000\\.\n"
+                            "\tWatch fallback: none\\.\n");
+  EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
+
+  // A folder below home counts its own items; a relative PATH is resolved.
+  const auto docs = tool("mdutil", {"-s", home + "/docs/"});
+  EXPECT_EQ(docs.out.substr(0, docs.out.find('\n')), home + "/docs:");
+  EXPECT_NE(docs.out.find("\tItems indexed: 1.\n"), std::string::npos) << docs.out;
+
+  const auto hidden = tool("mdutil", {"-s", home + "/.config"});
+  EXPECT_EQ(hidden.out.substr(0, hidden.out.find("\tService")),
+            home + "/.config:\n\tIndexing disabled.\n\tNot in an indexed folder.\n");
+}
+
+TEST_F(Mdutil, OffStopsWatchingAndOnCatchesUp) {
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  auto off = tool("mdutil", {"-i", "off"});
+  EXPECT_EQ(off.status, 0) << off.err;
+  EXPECT_EQ(off.out, home + ":\n\tIndexing disabled.\n");
+  ASSERT_TRUE(waitFor([&] { return meta("service.state") == "off"; })) << log();
+  EXPECT_EQ(tool("mdutil", {"-s"}).out.substr(0, home.size() + 22), home + ":\n\tIndexing disabled.\n");
+
+  writeFile(home + "/while-off.txt", "written while indexing was off");
+  auto on = tool("mdutil", {"-i", "on"});
+  EXPECT_EQ(on.out, home + ":\n\tIndexing enabled. \n");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/while-off.txt") && idle(); })) << log();
+  writeFile(home + "/after-on.txt", "watched again");
+  EXPECT_TRUE(waitFor([&] { return indexed(home + "/after-on.txt"); })) << log();
+}
+
+TEST_F(Mdutil, EraseHasTheRunningServiceRebuild) {
+  writeFile(home + "/one.txt", "one");
+  writeFile(home + "/two.txt", "two");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/two.txt"); })) << log();
+  const auto r = tool("mdutil", {"-E"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, home + ":\n\tIndexing enabled. \n");
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/one.txt") && indexed(home + "/two.txt") && idle(); }))
+      << log();
+  EXPECT_EQ(meta("service.rebuild"), "0");
+  EXPECT_EQ(integrity(), "");
+}
+
+TEST_F(Mdutil, EraseWithoutServiceSaysWhenTheRebuildHappens) {
+  const auto r = tool("mdutil", {"-E"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, home + ":\n\tIndexing enabled. \n"
+                   "\tService not running: the index is rebuilt when mdindexd starts.\n");
+}
+
+TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string errStart;
+  };
+  const std::vector<Case> cases{
+      {{}, 64, "Usage: mdutil -s [PATH]\n"},
+      {{"-x"}, 64, "mdutil: unknown option -x\nUsage:"},
+      {{"-i"}, 64, "mdutil: -i needs on or off\n"},
+      {{"-i", "maybe"}, 64, "mdutil: -i takes on or off, not maybe\n"},
+      {{"-s", "-E"}, 64, "mdutil: only one of -s, -E, -i\n"},
+      {{"-s", "/a", "/b"}, 64, "mdutil: one PATH at most\n"},
+      {{"-s", "/no/such/folder"}, 1, "mdutil: /no/such/folder: No such file or directory\n"},
+      {{"--help"}, 0, "Usage: mdutil -s [PATH]\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = tool("mdutil", c.args);
+    EXPECT_EQ(r.status, c.status) << c.errStart;
+    EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+    EXPECT_EQ(r.out, "");
+  }
+}
