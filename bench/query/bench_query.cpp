@@ -1,0 +1,265 @@
+// bench_query [ITEMS] [RUNS]: generates ITEMS text files (default 100,000)
+// with synthetic text (common words, a rare word, a prefix family), indexes
+// them into a temporary store through the Store API, and times whole
+// `mdfind` processes: median and 95th percentile of RUNS runs (default 30)
+// for a rare word, a common word, a prefix, an attribute comparison and
+// -onlyin. Where recollindex/recollq are installed, indexes the same files
+// with Recoll (temporary config folder) and times the same searches.
+// Everything lives in a temporary folder that is removed at the end.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "mdindex/core/paths.h"
+#include "mdindex/store/store.h"
+
+extern char** environ;
+
+using namespace mdindex;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Rng {
+  uint64_t s = 0x9E3779B97F4A7C15ull;
+  uint64_t next() {
+    s ^= s << 13;
+    s ^= s >> 7;
+    s ^= s << 17;
+    return s;
+  }
+  double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
+};
+
+std::vector<std::string> vocabulary(size_t n, Rng& rng) {
+  static const char* syllables[] = {"ka", "lo", "mi", "nu", "pe", "ra", "so", "ti", "va", "ze",
+                                    "bri", "dor", "fen", "gul", "hox", "jin", "kel", "mor", "nax", "pil"};
+  std::vector<std::string> words;
+  while (words.size() < n) {
+    std::string w;
+    const int parts = 2 + static_cast<int>(rng.next() % 3);
+    for (int i = 0; i < parts; ++i) w += syllables[rng.next() % 20];
+    words.push_back(w);
+  }
+  return words;
+}
+
+// Wall time of one process with stdout/stderr to /dev/null, in ms.
+double timeProcess(const std::vector<std::string>& args, char** envp) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  const auto start = Clock::now();
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp) != 0) return -1;
+  int st = 0;
+  waitpid(pid, &st, 0);
+  posix_spawn_file_actions_destroy(&fa);
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// The first line a process prints (for result counts).
+std::string firstLine(const std::vector<std::string>& args, char** envp, const std::string& scratch) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp) == 0) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+  }
+  posix_spawn_file_actions_destroy(&fa);
+  std::ifstream f(scratch);
+  std::string line;
+  std::getline(f, line);
+  return line;
+}
+
+size_t countLines(const std::vector<std::string>& args, char** envp, const std::string& scratch) {
+  firstLine(args, envp, scratch);
+  std::ifstream f(scratch);
+  size_t n = 0;
+  std::string line;
+  while (std::getline(f, line)) ++n;
+  return n;
+}
+
+struct Figures {
+  double median = 0, p95 = 0;
+};
+
+Figures measure(const std::vector<std::string>& args, char** envp, int runs) {
+  timeProcess(args, envp);  // warm the page cache
+  std::vector<double> t;
+  for (int i = 0; i < runs; ++i) t.push_back(timeProcess(args, envp));
+  std::sort(t.begin(), t.end());
+  Figures f;
+  f.median = t[t.size() / 2];
+  f.p95 = t[std::min(t.size() - 1, static_cast<size_t>(t.size() * 0.95))];
+  return f;
+}
+
+bool onPath(const char* tool) {
+  const char* path = std::getenv("PATH");
+  std::string p = path ? path : "/usr/bin:/bin";
+  size_t i = 0;
+  while (i <= p.size()) {
+    const size_t j = std::min(p.find(':', i), p.size());
+    if (access((p.substr(i, j - i) + "/" + tool).c_str(), X_OK) == 0) return true;
+    i = j + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t items = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+  const int runs = argc > 2 ? std::atoi(argv[2]) : 30;
+  char tmpl[] = "/tmp/bench-query-XXXXXX";
+  if (!mkdtemp(tmpl)) return 1;
+  const std::string root = tmpl, corpus = root + "/corpus", indexDir = root + "/index", runDir = root + "/run";
+  fs::create_directories(runDir);
+
+  // The corpus: 200 folders; each text ~60 words drawn with a skew from
+  // 20,000 words; "harvest" in a fifth of the files, "harvester" and
+  // "harvesting" sprinkled in, "zanzibarite" in five.
+  Rng rng;
+  const auto words = vocabulary(20000, rng);
+  std::printf("Generating %zu items in %s ...\n", items, root.c_str());
+  auto t0 = Clock::now();
+  std::string error;
+  auto store = Store::open(indexDir, Store::Mode::ReadWrite, &error);
+  if (!store) {
+    std::fprintf(stderr, "bench_query: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<int64_t> sizes;
+  store->begin();
+  for (size_t i = 0; i < items; ++i) {
+    const std::string dir = corpus + "/d" + std::to_string(i % 200);
+    if (i < 200) fs::create_directories(dir);
+    std::string text;
+    const int n = 30 + static_cast<int>(rng.next() % 60);
+    for (int k = 0; k < n; ++k) {
+      const double u = rng.unit();
+      text += words[static_cast<size_t>(u * u * u * words.size())] + " ";
+    }
+    if (i % 5 == 0) text += "harvest ";
+    if (i % 37 == 0) text += "harvester ";
+    if (i % 91 == 0) text += "Harvesting ";
+    if (i % (items / 5 + 1) == 3) text += "zanzibarite ";
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    const std::string path = dir + "/" + name;
+    std::ofstream(path) << text;
+    ItemRecord r;
+    r.path = path;
+    r.text = text;
+    r.status = ImportStatus::Imported;
+    r.importer = "text";
+    r.size = static_cast<int64_t>(text.size());
+    r.attributes[attr::FSName] = name;
+    r.attributes[attr::DisplayName] = name;
+    r.attributes[attr::Path] = path;
+    r.attributes[attr::FSSize] = static_cast<double>(text.size());
+    r.attributes[attr::ContentType] = std::string("public.plain-text");
+    r.attributes[attr::ContentModificationDate] = Date{1.7e9 + static_cast<double>(i)};
+    store->put(r);
+    sizes.push_back(r.size);
+    if (i % 10000 == 9999) {
+      store->commit();
+      store->begin();
+    }
+  }
+  store->commit();
+  store.reset();
+  std::sort(sizes.begin(), sizes.end());
+  const int64_t bigSize = sizes[sizes.size() * 99 / 100];
+  const double genSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  std::uintmax_t storeBytes = 0;
+  for (const auto& e : fs::directory_iterator(indexDir)) storeBytes += e.file_size();
+  std::printf("Indexed %zu items through the Store API in %.1f s (%.0f items/s); store %.1f MB\n", items,
+              genSeconds, items / genSeconds, storeBytes / 1e6);
+
+  // The service's lock is held as a running service would hold it, so
+  // mdfind takes its normal path (no warning).
+  const int lockFd = open((runDir + "/mdindexd.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lockFd >= 0) flock(lockFd, LOCK_EX | LOCK_NB);
+  std::vector<std::string> envStrings = {"FINDLARK_INDEX_DIR=" + indexDir, "XDG_RUNTIME_DIR=" + runDir,
+                                         "HOME=" + root, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+  std::vector<char*> envp;
+  for (auto& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const std::string mdfind = std::string(FINDLARK_BIN_DIR) + "/mdfind";
+  const std::string onlyDir = corpus + "/d10";
+  const std::string sizeQuery = "kMDItemFSSize > " + std::to_string(bigSize);
+  struct Search {
+    const char* label;
+    std::vector<std::string> ours;
+    std::vector<std::string> recoll;  // arguments after "recollq -c CONF -b -n 0"
+  };
+  const Search searches[] = {
+      {"rare word", {mdfind, "zanzibarite"}, {"zanzibarite"}},
+      {"common word", {mdfind, "harvest"}, {"harvest"}},
+      {"prefix", {mdfind, "harves"}, {"harves*"}},
+      {"attribute", {mdfind, sizeQuery}, {"size>" + std::to_string(bigSize)}},
+      {"-onlyin", {mdfind, "-onlyin", onlyDir, "harvest"}, {"harvest dir:" + onlyDir}},
+  };
+
+  const bool haveRecoll = onPath("recollindex") && onPath("recollq");
+  const std::string recollConf = root + "/recoll";
+  if (haveRecoll) {
+    fs::create_directories(recollConf);
+    std::ofstream(recollConf + "/recoll.conf") << "topdirs = " << corpus << "\nloglevel = 1\nidxflushmb = 50\n";
+    std::printf("Indexing the same files with recollindex ...\n");
+    std::vector<std::string> indexArgs = {"recollindex", "-c", recollConf};
+    std::vector<std::string> recollEnv = envStrings;
+    std::vector<char*> renvp;
+    for (auto& e : recollEnv) renvp.push_back(e.data());
+    renvp.push_back(nullptr);
+    const double ms = timeProcess(indexArgs, renvp.data());
+    std::printf("recollindex: %.1f s (%.0f files/s)\n", ms / 1000, items / (ms / 1000));
+  } else {
+    std::printf("recollq not installed: mdfind figures only\n");
+  }
+
+  std::printf("\nWhole-process wall time, %d runs each (ms)\n", runs);
+  std::printf("%-12s %8s %8s %8s   %8s %8s %8s\n", "search", "mdfind", "p95", "hits", "recollq", "p95", "hits");
+  const std::string scratch = root + "/scratch";
+  for (const auto& s : searches) {
+    const Figures ours = measure(s.ours, envp.data(), runs);
+    const size_t ourHits = countLines(s.ours, envp.data(), scratch);
+    std::printf("%-12s %8.2f %8.2f %8zu", s.label, ours.median, ours.p95, ourHits);
+    if (haveRecoll) {
+      std::vector<std::string> args = {"recollq", "-c", recollConf, "-b", "-n", "0"};
+      args.insert(args.end(), s.recoll.begin(), s.recoll.end());
+      const Figures theirs = measure(args, envp.data(), runs);
+      const size_t theirHits = countLines(args, envp.data(), scratch);
+      std::printf("   %8.2f %8.2f %8zu", theirs.median, theirs.p95, theirHits);
+    }
+    std::printf("\n");
+  }
+  if (lockFd >= 0) close(lockFd);
+  fs::remove_all(root);
+  return 0;
+}
