@@ -1,0 +1,183 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "../golden.h"
+#include "../../mdindex/importers/scratch.h"
+#include "mdimport_cli.h"
+#include "mdindex/importers/report.h"
+#include "mdindex/store/store.h"
+
+using namespace mdindex;
+
+extern char** environ;
+
+namespace {
+
+const std::string kDataDir = FINDLARK_TEST_DATA_DIR "/importers/";
+
+struct Output {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Output run(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = tools::runMdimport(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+// The committed inputs, in name order (the generator script is not one).
+std::vector<std::string> dataFiles() {
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(kDataDir))
+    if (e.is_regular_file() && e.path().extension() != ".py") files.push_back(e.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A fresh HOME and index for each test.
+class MdimportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("HOME", home_.dir().c_str(), 1);
+    setenv("FINDLARK_INDEX_DIR", home_.path("index").c_str(), 1);
+  }
+  Scratch home_;
+};
+
+}  // namespace
+
+TEST_F(MdimportTest, TestReportsMatchTheGoldenFiles) {
+  for (const char* level : {"-d1", "-d2", "-d3"}) {
+    SCOPED_TRACE(level);
+    std::vector<std::string> args = {"-t", level};
+    for (const auto& f : dataFiles()) args.push_back(f);
+    const Output o = run(args);
+    EXPECT_EQ(o.code, 1);  // the hostile inputs fail
+    expectGolden(maskOutput(o.out + "--- stderr ---\n" + o.err, kDataDir),
+                 kDataDir + "golden/mdimport" + level + ".txt");
+  }
+  // Nothing was written: -t never opens the store.
+  EXPECT_FALSE(std::filesystem::exists(home_.path("index")));
+}
+
+TEST_F(MdimportTest, AwkwardNamesStayOnOneEscapedLine) {
+  const std::string name = "it's a \"q\"\nnew\xff.txt";
+  home_.write(name, "text");
+  const Output o = run({"-t", "-d1", home_.path(name)});
+  EXPECT_EQ(o.code, 0) << o.err;
+  EXPECT_EQ(o.out, "Imported '" + home_.dir() + "/it\\'s a \"q\"\\nnew\\377.txt' of type 'public.plain-text'" +
+                       " with plugIn /usr/lib/findlark/importers/PlainText.mdimporter.\n");
+  EXPECT_EQ(quoted("a\\b\t\x01", '"'), "\"a\\\\b\\t\\001\"");
+}
+
+TEST_F(MdimportTest, BadUsageMissingPathsAndListing) {
+  Output o = run({"-x", "file"});
+  EXPECT_EQ(o.code, 64);
+  EXPECT_TRUE(o.out.empty());
+  EXPECT_NE(o.err.find("unknown option '-x'"), std::string::npos);
+  EXPECT_NE(o.err.find("usage: mdimport"), std::string::npos);
+
+  EXPECT_EQ(run({"-t"}).code, 64);
+
+  // A missing path is reported, and the paths after it are still done.
+  const std::string good = home_.write("good.txt", "fine");
+  o = run({"-t", "-d1", home_.path("nope.txt"), good});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.err, "mdimport: cannot read '" + home_.path("nope.txt") + "': No such file or directory\n");
+  EXPECT_NE(o.out.find("Imported '" + good + "'"), std::string::npos);
+
+  o = run({"-L"});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out.rfind("Paths: id(" + std::to_string(getuid()) + ") (\n", 0), 0u) << o.out;
+  EXPECT_NE(o.out.find("    \"/usr/lib/findlark/importers/PDF.mdimporter\",\n"), std::string::npos);
+  // The last path has no comma after it.
+  EXPECT_EQ(o.out.substr(o.out.size() - 4), "\"\n)\n");
+}
+
+// A folder with good, hidden, linked and hostile entries: every visible
+// item lands in the store with its status, and the store stays sound.
+TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
+  const std::string root = home_.path("docs");
+  std::filesystem::create_directories(root + "/sub");
+  std::filesystem::create_directories(root + "/.hidden");
+  Scratch s;
+  std::filesystem::copy_file(kDataDir + "doc.pdf", root + "/sub/doc.pdf");
+  std::filesystem::copy_file(kDataDir + "encrypted.pdf", root + "/locked.pdf");
+  std::filesystem::copy_file(kDataDir + "text_binary.txt", root + "/binary.txt");
+  std::ofstream(root + "/.hidden/secret.txt") << "hidden";
+  std::ofstream(root + "/.dotfile.txt") << "hidden";
+  ASSERT_EQ(mkfifo((root + "/pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/etc", (root + "/link").c_str()), 0);
+  {
+    std::ofstream(root + "/huge.txt") << "x";
+  }
+  ASSERT_EQ(truncate((root + "/huge.txt").c_str(), 2ll << 30), 0);
+
+  const Output o = run({root});
+  EXPECT_EQ(o.code, 1);  // the encrypted, binary and huge files failed
+  EXPECT_NE(o.err.find("could not import '" + root + "/locked.pdf': encrypted"), std::string::npos) << o.err;
+
+  auto store = Store::open(home_.path("index"), Store::Mode::ReadOnly);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->checkIntegrity(), "");
+  const auto pdf = store->get(root + "/sub/doc.pdf", true);
+  ASSERT_TRUE(pdf);
+  EXPECT_EQ(pdf->status, ImportStatus::Imported);
+  EXPECT_EQ(pdf->text, "First page about cows\nSecond page about hay");
+  EXPECT_EQ(pdf->attributes.at(attr::Title), Value(std::string("Grazing Guide")));
+  struct Expect {
+    const char* name;
+    ImportStatus status;
+  };
+  for (const Expect& e : {Expect{"", ImportStatus::Unsupported}, Expect{"/sub", ImportStatus::Unsupported},
+                          Expect{"/locked.pdf", ImportStatus::Encrypted}, Expect{"/binary.txt", ImportStatus::Unreadable},
+                          Expect{"/pipe.txt", ImportStatus::Unsupported}, Expect{"/huge.txt", ImportStatus::TooLarge}}) {
+    SCOPED_TRACE(e.name);
+    const auto item = store->get(root + e.name);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->status, e.status);
+  }
+  for (const char* skipped : {"/.hidden", "/.hidden/secret.txt", "/.dotfile.txt", "/link", "/link/hostname"})
+    EXPECT_FALSE(store->get(root + skipped)) << skipped;
+
+  // Importing again replaces the items rather than adding copies.
+  const auto before = store->status().items;
+  run({root});
+  EXPECT_EQ(store->status().items, before);
+  EXPECT_EQ(store->checkIntegrity(), "");
+}
+
+// The built tool itself: report on stdout, exit status, nothing else.
+TEST_F(MdimportTest, TheBuiltToolWritesReportsToStandardOutput) {
+  std::string tool = std::string(FINDLARK_BIN_DIR) + "/mdimport";
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  std::string file = kDataDir + "camera.jpg";
+  std::vector<char*> argv = {tool.data(), const_cast<char*>("-t"), const_cast<char*>("-d1"), file.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(out, "Imported '" + file + "' of type 'public.jpeg' with plugIn /usr/lib/findlark/importers/Image.mdimporter.\n");
+}

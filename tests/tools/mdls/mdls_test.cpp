@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "../golden.h"
+#include "../../mdindex/importers/scratch.h"
+#include "mdimport_cli.h"
+#include "mdls_cli.h"
+
+using namespace mdindex;
+
+namespace {
+
+const std::string kDataDir = FINDLARK_TEST_DATA_DIR "/importers/";
+
+struct Output {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Output mdls(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int code = tools::runMdls(args, out, err);
+  return {code, out.str(), err.str()};
+}
+
+// A fresh HOME and an index holding a few of the committed inputs.
+class MdlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("HOME", home_.dir().c_str(), 1);
+    setenv("FINDLARK_INDEX_DIR", home_.path("index").c_str(), 1);
+    std::ostringstream out, err;
+    ASSERT_EQ(tools::runMdimport({kDataDir + "doc.pdf", kDataDir + "camera.png", kDataDir + "page.html"}, out, err), 0)
+        << err.str();
+  }
+  Scratch home_;
+};
+
+}  // namespace
+
+TEST_F(MdlsTest, ListingsMatchTheGoldenFile) {
+  const Output o = mdls({kDataDir + "doc.pdf", kDataDir + "camera.png", kDataDir + "page.html"});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.err, "");
+  expectGolden(maskOutput(o.out, kDataDir), kDataDir + "golden/mdls.txt");
+}
+
+TEST_F(MdlsTest, NamedAttributesAndRawValues) {
+  const std::string pdf = kDataDir + "doc.pdf";
+  EXPECT_EQ(mdls({"-name", "kMDItemTitle", pdf}).out, "kMDItemTitle = \"Grazing Guide\"\n");
+  // Several names: in the order given, padded to the longest, missing ones (null).
+  EXPECT_EQ(mdls({"-name", "kMDItemNumberOfPages", "-name", "kMDItemTitle", "-name", "kMDItemNope", pdf}).out,
+            "kMDItemNumberOfPages = 2\n"
+            "kMDItemTitle         = \"Grazing Guide\"\n"
+            "kMDItemNope          = (null)\n");
+  // Text content is never listed, even when asked for.
+  EXPECT_EQ(mdls({"-name", "kMDItemTextContent", pdf}).out, "kMDItemTextContent = (null)\n");
+
+  EXPECT_EQ(mdls({"-raw", "-name", "kMDItemTitle", "-name", "kMDItemNope", pdf}).out,
+            std::string("Grazing Guide\0(null)", 20));
+  EXPECT_EQ(mdls({"-raw", "-nullMarker", "-", "-name", "kMDItemNope", "-name", "kMDItemAuthors", pdf}).out,
+            std::string("-\0(\n    \"Cy Rancher\"\n)", 22));
+}
+
+TEST_F(MdlsTest, NotIndexedMissingAndBadUsage) {
+  Scratch s;
+  const std::string name = s.write("a \"b\"\nc.txt", "x");
+  Output o = mdls({"-name", "kMDItemFSName", "-name", "kMDItemFSSize", name, s.path("missing"), kDataDir + "doc.pdf"});
+  // Not indexed: listed from the file system, with a note; missing: an error.
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.out,
+            "kMDItemFSName = \"a \\\"b\\\"\\nc.txt\"\n"
+            "kMDItemFSSize = 1\n"
+            "kMDItemFSName = \"doc.pdf\"\n"
+            "kMDItemFSSize = 3061\n");
+  EXPECT_EQ(o.err, "mdls: '" + s.dir() + "/a \"b\"\\nc.txt' is not in the index; only its file-system " +
+                       "attributes are listed.\nmdls: cannot read '" + s.path("missing") +
+                       "': No such file or directory\n");
+
+  // No index at all: every file is simply not indexed.
+  setenv("FINDLARK_INDEX_DIR", s.path("no-index").c_str(), 1);
+  o = mdls({"-name", "kMDItemKind", kDataDir + "doc.pdf"});
+  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.out, "kMDItemKind = \"PDF document\"\n");
+  EXPECT_NE(o.err.find("is not in the index"), std::string::npos);
+
+  o = mdls({"-name"});
+  EXPECT_EQ(o.code, 64);
+  EXPECT_NE(o.err.find("usage: mdls"), std::string::npos);
+  EXPECT_EQ(mdls({"-plist", "x"}).code, 64);
+  EXPECT_EQ(mdls({}).code, 64);
+}
