@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "../golden.h"
+#include "golden.h"
 #include "../../mdindex/importers/scratch.h"
 #include "mdimport_cli.h"
 #include "mdindex/importers/report.h"

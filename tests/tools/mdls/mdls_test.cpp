@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "../golden.h"
+#include "../mdimport/golden.h"
 #include "../../mdindex/importers/scratch.h"
 #include "mdimport_cli.h"
 #include "mdls_cli.h"
