@@ -62,9 +62,12 @@ MainWindow::MainWindow(WindowOpener& opener, QWidget* parent) : QMainWindow(pare
   setWindowIcon(applicationIcon());
   readSettings();
   auto* content = new QWidget(this);
-  content->setMinimumSize(900, 300);
   auto* column = new QVBoxLayout(content);
   column->setAlignment(Qt::AlignHCenter);
+  // At least 900 x 300, and never less than the controls need: the layout's
+  // own minimum wins over the spacer when it is larger (an explicit minimum
+  // size on the widget would override it and let the controls overlap).
+  column->addSpacerItem(new QSpacerItem(900, 0, QSizePolicy::Minimum, QSizePolicy::Fixed));
   setCentralWidget(content);
   buildControls();
   buildResultArea();

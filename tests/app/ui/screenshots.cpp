@@ -6,6 +6,8 @@
 // Usage: ui_screenshots OUTPUT_FOLDER   (tools and resources from the build)
 #include "app/engine/tool_runner.h"
 #include "app/ui/application.h"
+#include "app/ui/icons.h"
+#include "app/ui/toolbar_layout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -131,6 +133,21 @@ int main(int argc, char* argv[]) {
 
   windows.openHelpWindow();
   shoot(windows.helpWindow(), outDir, "11-help-window");
+
+  // The smallest main window: nothing may overlap or clip.
+  w->resize(w->minimumSizeHint());
+  shoot(w, outDir, "12-main-minimum-size");
+
+  QList<QAction*> items;
+  for (const QString& id : MainWindow::toolbarItemIds()) items.append(w->toolbarAction(id));
+  CustomizeToolbarDialog dialog(items, {{"runtests", "runmdfind", "droptest"}, ToolbarStyle::IconOnly}, w);
+  dialog.show();
+  shoot(&dialog, outDir, "13-customize-toolbar");
+  dialog.hide();
+
+  const QPixmap icon = applicationIcon().pixmap(128, 128);
+  icon.save(outDir + "/14-application-icon.png");
+  out << outDir << "/14-application-icon.png  " << icon.width() << "x" << icon.height() << Qt::endl;
 
   if (service.state() != QProcess::NotRunning) {
     service.terminate();  // SIGTERM to the pid we started
