@@ -12,7 +12,6 @@ namespace findlark::ui {
 void setUpApplication(QApplication& app) {
   QCoreApplication::setOrganizationName(QStringLiteral("Findlark"));
   QCoreApplication::setApplicationName(QStringLiteral("Findlark"));
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("Findlark"));
   QGuiApplication::setDesktopFileName(QStringLiteral("findlark"));
   // Main windows decide when the program ends, not the drop or help window.
   app.setQuitOnLastWindowClosed(false);

@@ -113,7 +113,7 @@ void MainWindow::buildControls() {
   termField_->setFixedWidth(200);
   termField_->setAccessibleName(QStringLiteral("Search term"));
   termLabel->setBuddy(termField_);
-  connect(termField_, &QLineEdit::textEdited, this, [this](const QString& text) { searchTerm_ = text; });
+  connect(termField_, &QLineEdit::textChanged, this, [this](const QString& text) { searchTerm_ = text; });
 
   auto* scopeLabel = new QLabel(QStringLiteral("Scope:"), row);
   scopePicker_ = new QComboBox(row);

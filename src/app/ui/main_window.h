@@ -64,8 +64,7 @@ class MainWindow : public QMainWindow {
   // Opens the Customize Toolbar dialog; on OK stores the arrangement, which
   // every main window then applies.
   void customizeToolbar();
-
- protected:
+  // The toolbar's context menu: "Customize Toolbar…" and the three styles.
   QMenu* createPopupMenu() override;
 
  private:

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPdfView>
@@ -314,6 +315,14 @@ class UiTest : public QObject {
     QVERIFY(first->toolbar()->actions().isEmpty());
     QVERIFY(ToolbarLayout::load(MainWindow::toolbarItemIds()).items.isEmpty());
 
+    // The toolbar's context menu offers the dialog and the three styles.
+    std::unique_ptr<QMenu> menu(first->createPopupMenu());
+    QStringList titles;
+    for (QAction* a : menu->actions()) titles.append(a->text());
+    QCOMPARE(titles, (QStringList{"Customize Toolbar…", "", "Icon and Text", "Icon Only", "Text Only"}));
+    menu->actions().at(3)->trigger();
+    QCOMPARE(second->toolbar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
+
     // The dialog shows the arrangement and reports what the user checks.
     QList<QAction*> all;
     for (const QString& id : MainWindow::toolbarItemIds()) all.append(first->toolbarAction(id));
@@ -371,6 +380,14 @@ class UiTest : public QObject {
     const auto& list = drop->fileInfoSlot().current()->fileList();
     QCOMPARE(QGuiApplication::clipboard()->text(), list[0].exportText() + '\n' + list[2].exportText());
     QVERIFY(QGuiApplication::clipboard()->text().startsWith("one.txt\n\n" + paths[0] + "\n\nmdimport:\n"));
+
+    // Ctrl+C in the list goes through the same copy.
+    QGuiApplication::clipboard()->setText("before");
+    QApplication::setActiveWindow(drop);
+    QVERIFY(QTest::qWaitForWindowActive(drop));
+    drop->list()->setFocus();
+    QTest::keyClick(drop->list(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), list[0].exportText() + '\n' + list[2].exportText());
 
     // A new drop empties the list; Copy before a new selection copies nothing.
     QGuiApplication::clipboard()->setText("before");
