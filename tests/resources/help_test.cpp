@@ -16,12 +16,16 @@ std::string utf8(const poppler::ustring& s) {
 }
 
 // Text of the whole document in drawing order (each table cell whole), with
-// line breaks made spaces, so a phrase wrapped across lines still matches.
+// page numbers left out and line breaks made spaces, so a phrase wrapped
+// across lines or pages still matches.
 std::string flatText(poppler::document& doc) {
   std::string text;
   for (int i = 0; i < doc.pages(); ++i) {
     std::unique_ptr<poppler::page> page(doc.create_page(i));
-    for (const char c : utf8(page->text(page->page_rect(), poppler::page::raw_order_layout))) text += (c == '\n' || c == '\r') ? ' ' : c;
+    std::string pageText = utf8(page->text(page->page_rect(), poppler::page::raw_order_layout));
+    const std::string number = "\n" + std::to_string(i + 1) + "\n";
+    if (const size_t at = pageText.rfind(number); at != std::string::npos) pageText.erase(at, number.size() - 1);
+    for (const char c : pageText) text += (c == '\n' || c == '\r') ? ' ' : c;
     text += ' ';
   }
   std::string squeezed;
