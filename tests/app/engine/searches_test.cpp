@@ -1,30 +1,32 @@
-// Report texts of the command-line search and the importer check, with
-// fake mdfind and mdimport tools.
-#include <QRegularExpression>
+// Report texts of the three searching operations: the command-line search
+// and the importer check with fake tools, the metadata-query search over a
+// small store built here.
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 
 #include <memory>
 
-#include "app/engine/tester.h"
 #include "engine_fixture.h"
+#include "mdindex/store/store.h"
 
+using findlark::MetadataQuery;
 using findlark::Tester;
 
 namespace {
 
 const QString kNoFiles = QStringLiteral("No files found. Try a different search scope or term.\n");
-const QString kNotFound =
-    QStringLiteral("\nTest files not found.\nTry creating them first using the Create Tests tool.\n");
 
-// Splits a report into its text before the timing line and the seconds.
-QString withoutTiming(const QString& report, QString* seconds = nullptr) {
-  static const QRegularExpression timing(
-      QStringLiteral("Spotlight search time taken = ([0-9]+\\.[0-9]+|[0-9.]+e-[0-9]+) seconds\\.\n$"));
-  const auto m = timing.match(report);
-  if (!m.hasMatch()) return QStringLiteral("<no timing line in: %1>").arg(report);
-  if (seconds) *seconds = m.captured(1);
-  return report.left(m.capturedStart());
+// The report up to its timing line, which must end it.
+QString body(const QString& report) {
+  const qsizetype at = report.lastIndexOf(QStringLiteral("Spotlight search time taken = "));
+  return at >= 0 && report.endsWith(QStringLiteral(" seconds.\n")) ? report.left(at) : "<bad report>" + report;
+}
+
+// Lets every gathering worker end and every posted delivery run.
+void settle() {
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::sendPostedEvents();
 }
 
 }  // namespace
@@ -33,157 +35,179 @@ class SearchesTest : public QObject {
   Q_OBJECT
   std::unique_ptr<EngineWorld> world_;
 
-  // The arguments the fake mdfind received, one list entry each.
   QStringList mdfindArguments() const {
-    const QByteArray raw = EngineWorld::read(world_->path("mdfind.args"));
-    QStringList args = QString::fromUtf8(raw).split(QChar(0));
-    args.removeLast();  // after the final NUL
+    QStringList args = QString::fromUtf8(EngineWorld::read(world_->path("mdfind.args"))).split(QChar(0));
+    args.removeLast();
     return args;
+  }
+  // Indexes an item (and writes its file unless `onDisk` is false).
+  void index(const QString& path, const std::string& text, mdindex::Attributes attributes = {}, bool onDisk = true) {
+    if (onDisk) {
+      QDir().mkpath(QFileInfo(path).path());
+      EngineWorld::write(path, "x");
+    }
+    auto store = mdindex::Store::open(world_->path("index").toStdString(), mdindex::Store::Mode::ReadWrite);
+    QVERIFY(store);
+    mdindex::ItemRecord record;
+    record.path = path.toStdString();
+    record.text = text;
+    record.attributes = std::move(attributes);
+    QVERIFY(store->put(record));
+  }
+  static void query(Tester& t, const QString& scope, const QString& term, bool keywords = false, bool exif = false) {
+    t.runQuerySearch(scope, term, keywords, exif);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.isSearching(), 20000);
   }
 
  private slots:
   void init() {
     world_ = std::make_unique<EngineWorld>();
-    QVERIFY(world_->isValid());
-    // Records its arguments NUL-separated and prints mdfind.out if present.
-    world_->tool("mdfind", "printf '%s\\0' \"$@\" > '" + world_->path("mdfind.args").toUtf8() +
-                               "'\ncat '" + world_->path("mdfind.out").toUtf8() + "' 2>/dev/null\nexit 0");
-    // Logs each path it is given and prints one "Imported" line among others.
+    world_->tool("mdfind", "printf '%s\\0' \"$@\" > '" + world_->path("mdfind.args").toUtf8() + "'\ncat '" +
+                               world_->path("mdfind.out").toUtf8() + "' 2>/dev/null; exit 0");
     world_->tool("mdimport", "printf '%s\\n' \"$3\" >> '" + world_->path("mdimport.log").toUtf8() +
-                                 "'\necho \"Imported '$3' of type 'public.data' with plugIn fake.\"\n"
-                                 "echo \"other line\"\necho \"warning\" >&2");
+                                 "'\necho \"Imported '$3' of type 'public.data' with plugIn fake.\"; echo other");
   }
-  void cleanup() { world_.reset(); }
+  void cleanup() {
+    settle();
+    world_.reset();
+  }
 
-  void mdfindCommandLine_data() {
-    QTest::addColumn<QString>("scope");
-    QTest::addColumn<QString>("term");
-    QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QString>("heading");
-    // Placeholders: each row runs in its own scratch home and volumes root.
-    const QString home = QStringLiteral("<home>");
-    const QString volumes = QStringLiteral("<volumes>");
-    QTest::newRow("home") << "[Home]" << "cattle"
-                          << QStringList{"(** == 'cattle*'cdw)", "-onlyin", home}
-                          << "Spotlight search for \"cattle\" on [Home] by mdfind:\n";
-    QTest::newRow("volume") << "Data" << "horse" << QStringList{"(** == 'horse*'cdw)", "-onlyin", volumes + "/Data"}
-                            << "Spotlight search for \"horse\" on Data by mdfind:\n";
-    QTest::newRow("home marker inside a name") << "x[Home]y" << "cattle"
-                                               << QStringList{"(** == 'cattle*'cdw)", "-onlyin", home}
-                                               << "Spotlight search for \"cattle\" on x[Home]y by mdfind:\n";
-    QTest::newRow("no scope") << "" << "cattle" << QStringList{"(** == 'cattle*'cdw)"}
-                              << "Spotlight search for \"cattle\" on  by mdfind:\n";
-    QTest::newRow("empty term") << "[Home]" << "" << QStringList{"(** == 'cattle*'cdw)", "-onlyin", home}
-                                << "Spotlight search for \"cattle\" on [Home] by mdfind:\n";
-    QTest::newRow("quote goes in unchanged") << "[Home]" << "it's \"x\"\\"
-                                             << QStringList{"(** == 'it's \"x\"\\*'cdw)", "-onlyin", home}
-                                             << "Spotlight search for \"it's \"x\"\\\" on [Home] by mdfind:\n";
-  }
-  void mdfindCommandLine() {
-    QFETCH(QString, scope);
-    QFETCH(QString, term);
-    QFETCH(QStringList, expected);
-    QFETCH(QString, heading);
-    for (QString& arg : expected) {
-      arg.replace(QStringLiteral("<home>"), world_->home());
-      arg.replace(QStringLiteral("<volumes>"), world_->path(QStringLiteral("volumes")));
+  void mdfindSearch() {
+    const QString home = world_->home();
+    const QString data = world_->path("volumes/Data");
+    const QString q = QStringLiteral("(** == 'cattle*'cdw)");
+    const struct { QString scope, term; QStringList args; QString heading; } rows[] = {
+        {"[Home]", "cattle", {q, "-onlyin", home}, "Spotlight search for \"cattle\" on [Home] by mdfind:\n"},
+        {"Data", "", {q, "-onlyin", data}, "Spotlight search for \"cattle\" on Data by mdfind:\n"},
+        {"x[Home]y", "cattle", {q, "-onlyin", home}, "Spotlight search for \"cattle\" on x[Home]y by mdfind:\n"},
+        {"", "cattle", {q}, "Spotlight search for \"cattle\" on  by mdfind:\n"},
+        {"[Home]", "it's \"x\"\\", {"(** == 'it's \"x\"\\*'cdw)", "-onlyin", home},
+         "Spotlight search for \"it's \"x\"\\\" on [Home] by mdfind:\n"},
+        {"[Home]", QString(10000, 'w'), {"(** == '" + QString(10000, 'w') + "*'cdw)", "-onlyin", home},
+         "Spotlight search for \"" + QString(10000, 'w') + "\" on [Home] by mdfind:\n"}};
+    Tester t;
+    for (const auto& row : rows) {
+      t.runMdfindSearch(row.scope, row.term);
+      QCOMPARE(mdfindArguments(), row.args);
+      QCOMPARE(body(t.testResultString()), row.heading + kNoFiles);
     }
-    Tester t;
-    t.runMdfindSearch(scope, term);
-    QCOMPARE(mdfindArguments(), expected);
-    QCOMPARE(withoutTiming(t.testResultString()), heading + kNoFiles);
-  }
-
-  void mdfindListing() {
-    Tester t;
-    QSignalSpy starts(&t, &Tester::spotStartChanged);
-    QSignalSpy ends(&t, &Tester::spotEndChanged);
-    EngineWorld::write(world_->path("mdfind.out"), "/h/b\n/h/a\n\n/h/B\n/h/\xc3\xa9\n/h/e\xcc\x81x");
-    t.setTestResultString(QStringLiteral("old text"));
-    t.runMdfindSearch(QStringLiteral("[Home]"), QStringLiteral("cattle"));
-    QString seconds;
-    QCOMPARE(withoutTiming(t.testResultString(), &seconds),
-             QString::fromUtf8("Spotlight search for \"cattle\" on [Home] by mdfind:\n"
-                               "\t/h/B\n\t/h/a\n\t/h/b\n\t/h/\u00e9\n\t/h/e\u0301x\n"));
-    QVERIFY(seconds.toDouble() >= 0.0);
-    QCOMPARE(starts.count(), 1);
-    QCOMPARE(ends.count(), 1);
-    QVERIFY(t.spotStart() <= t.spotEnd());
-
-    // Output that is not UTF-8 is the same as no output.
+    // Lines sorted in plain order, blank lines dropped; invalid UTF-8 is no output.
+    EngineWorld::write(world_->path("mdfind.out"), "/h/b\n/h/a\n\n/h/B\n/h/e\xcc\x81\n/h/f");
+    t.runMdfindSearch("[Home]", "cattle");
+    QCOMPARE(body(t.testResultString()), rows[0].heading + "\t/h/B\n\t/h/a\n\t/h/b\n\t/h/f\n\t/h/e\u0301\n");
+    QVERIFY(t.spotStart().isValid() && t.spotStart() <= t.spotEnd());
     EngineWorld::write(world_->path("mdfind.out"), "/h/a\n/h/\xff\n");
-    t.runMdfindSearch(QStringLiteral("[Home]"), QStringLiteral("cattle"));
-    QCOMPARE(withoutTiming(t.testResultString()),
-             QStringLiteral("Spotlight search for \"cattle\" on [Home] by mdfind:\n") + kNoFiles);
+    t.runMdfindSearch("[Home]", "cattle");
+    QCOMPARE(body(t.testResultString()), rows[0].heading + kNoFiles);
   }
 
-  void mdfindOddTerms() {
-    // Terms that must give a report, never a crash or a hang.
-    Tester t;
-    for (const QString& term : {QStringLiteral("   "), QString(10000, QLatin1Char('x')), QStringLiteral("a\nb")}) {
-      t.runMdfindSearch(QStringLiteral("[Home]"), term);
-      QCOMPARE(withoutTiming(t.testResultString()),
-               QStringLiteral("Spotlight search for \"") + term + QStringLiteral("\" on [Home] by mdfind:\n") + kNoFiles);
-      QCOMPARE(mdfindArguments().first(), QStringLiteral("(** == '") + term + QStringLiteral("*'cdw)"));
-    }
-  }
-
-  void importerCheckWithoutFolder() {
+  void importerCheck() {
+    const QString notFound = "\nTest files not found.\nTry creating them first using the Create Tests tool.\n";
     Tester t;
     t.startImporterCheck();
-    QTRY_COMPARE(t.testResultString(), kNotFound);
-    QVERIFY(QDir().mkdir(world_->testFolder()));
-    t.setTestResultString(QString());
-    t.startImporterCheck();
-    QTRY_COMPARE(t.testResultString(), kNotFound);
-  }
-
-  void importerCheckReport() {
-    const QString folder = world_->testFolder();
-    QVERIFY(QDir().mkdir(folder));
-    for (const char* name : {"b.txt", "A.pdf", ".DS_Store", "x.DS_Store", ".hidden", "Sub"})
-      EngineWorld::write(folder + '/' + name, "x");
-    Tester t;
-    t.setTestResultString(QStringLiteral("previous"));
-    t.startImporterCheck();
-    QTRY_VERIFY(t.testResultString() != QStringLiteral("previous"));
-    QCOMPARE(t.testResultString(), "\n"
-                                   "Imported '" + folder + "/.hidden' of type 'public.data' with plugIn fake.\n"
-                                   "Imported '" + folder + "/A.pdf' of type 'public.data' with plugIn fake.\n"
-                                   "Imported '" + folder + "/Sub' of type 'public.data' with plugIn fake.\n"
-                                   "Imported '" + folder + "/b.txt' of type 'public.data' with plugIn fake.\n");
-    QStringList given = QString::fromUtf8(EngineWorld::read(world_->path("mdimport.log"))).split('\n', Qt::SkipEmptyParts);
-    given.sort();
-    QCOMPARE(given, (QStringList{folder + "/.hidden", folder + "/A.pdf", folder + "/Sub", folder + "/b.txt"}));
-
-    // Only .DS_Store: the tool never runs and the report is empty.
-    QVERIFY(QDir(folder).removeRecursively());
-    QVERIFY(QDir().mkdir(folder));
-    QFile::remove(world_->path("mdimport.log"));
-    EngineWorld::write(folder + "/.DS_Store", "x");
+    QTRY_COMPARE(t.testResultString(), notFound);
+    const QString f = world_->folder();
+    QDir().mkdir(f);
+    EngineWorld::write(f + "/.DS_Store", "x");
     t.startImporterCheck();
     QTRY_COMPARE(t.testResultString(), QStringLiteral("\n\n"));
-    QVERIFY(!QFileInfo::exists(world_->path("mdimport.log")));
+    QVERIFY(!QFile::exists(world_->path("mdimport.log")));
+
+    for (const char* name : {"b.txt", "A.pdf", "x.DS_Store", ".hidden"}) EngineWorld::write(f + '/' + name, "x");
+    QDir().mkdir(f + "/Sub");
+    t.startImporterCheck();
+    const QString line = "Imported '" + f + "/%1' of type 'public.data' with plugIn fake.\n";
+    QTRY_COMPARE(t.testResultString(),
+                 "\n" + line.arg(".hidden") + line.arg("A.pdf") + line.arg("Sub") + line.arg("b.txt"));
+    QCOMPARE(EngineWorld::read(world_->path("mdimport.log")).count('\n'), 4);
+
+    // A Tester destroyed while its checks run waits for them; their results
+    // never reach it (ASan shows a write into freed memory).
+    world_->tool("mdimport", "sleep 0.1; echo \"Imported '$3'\"");
+    auto* doomed = new Tester;
+    doomed->startImporterCheck();
+    doomed->startImporterCheck();
+    delete doomed;
+    QCoreApplication::sendPostedEvents();
   }
 
-  void destroyingTheTesterWhileACheckRuns() {
-    // A slow mdimport keeps the check running while its Tester goes away:
-    // no crash and no write into the freed Tester (run under ASan to see
-    // the latter).
-    QVERIFY(QDir().mkdir(world_->testFolder()));
-    for (int i = 0; i < 3; ++i) EngineWorld::write(world_->testFolder() + "/f" + QString::number(i), "x");
-    world_->tool("mdimport", "sleep 0.2; echo \"Imported '$3'\"");
-    auto* t = new Tester;
-    t->startImporterCheck();
-    t->startImporterCheck();
-    delete t;
-    QCoreApplication::sendPostedEvents();
-    QCoreApplication::processEvents();
+  void querySearch() {
+    const QString h = world_->home();
+    index(h + "/a.txt", "The cattle graze");
+    index(h + "/Z.txt", "CATTLE drive");
+    index(h + "/sub/b c.txt", "c\xc3\xa1ttle, accented");
+    index(h + "/gone.txt", "cattle, deleted since", {}, false);
+    index(h + "/kw.txt", "", {{mdindex::attr::Keywords, std::vector<std::string>{"one, cattle, three"}}});
+    index(h + "/cam.jpg", "", {{mdindex::attr::AcquisitionMake, std::string("Cattle Camera Co")}});
+    index(h + "/horse.txt", "a horse said \"moo\"");
+    index(world_->path("volumes/Data/v.txt"), "cattle on a volume");
+    const QString content = h + "/Z.txt\n\t" + h + "/a.txt\n\t";
+    const QString heading = QStringLiteral("Spotlight query \"cattle\" on [Home] by NSMetadataQuery returned ");
 
-    // The same check completes normally for a Tester that stays.
-    Tester kept;
-    kept.startImporterCheck();
-    QTRY_VERIFY(kept.testResultString().count(QStringLiteral("Imported")) == 3);
+    Tester t;
+    query(t, "[Home]", "");
+    QCOMPARE(body(t.testResultString()), heading + "3 results:\n\t" + content + h + "/sub/b c.txt\n");
+    query(t, "[Home]", "cattle", true, true);
+    QCOMPARE(body(t.testResultString()),
+             heading + "5 results:\n\t" + content + h + "/cam.jpg\n\t" + h + "/kw.txt\n\t" + h + "/sub/b c.txt\n");
+    query(t, "Data", "cattle", false, true);
+    QCOMPARE(body(t.testResultString()), "Spotlight query \"cattle\" on Data by NSMetadataQuery returned 1 results:\n\t" +
+                                             world_->path("volumes/Data/v.txt") + '\n');
+
+    // Odd terms search for themselves and report; nothing reaches the parser raw.
+    const QStringList odd{"\"moo\"", "back\\slash", "   ", QString(10000, 'c'), "a\") OR (kMDItemPath LIKE \"*"};
+    for (const QString& term : odd) {
+      query(t, "[Home]", term);
+      QVERIFY(t.testResultString().startsWith("Spotlight query \"" + term + "\" on [Home] by NSMetadataQuery returned "));
+    }
+    QCOMPARE(body(t.testResultString()), "Spotlight query \"" + odd.last() + "\" on [Home] by NSMetadataQuery returned 0 results:\n\t\n");
+
+    // A search started while another gathers: one report, the second's.
+    QSignalSpy reports(&t, &Tester::testResultStringChanged);
+    t.runQuerySearch("[Home]", "horse", false, false);
+    QPointer<MetadataQuery> first = t.query();
+    t.runQuerySearch("[Home]", "graze", false, false);
+    QTRY_VERIFY(!t.isSearching());
+    settle();
+    QVERIFY(!first || first->state() == MetadataQuery::State::Stopped);
+    QCOMPARE(reports.count(), 2);  // cleared, then the report
+    QCOMPARE(body(t.testResultString()), "Spotlight query \"graze\" on [Home] by NSMetadataQuery returned 1 results:\n\t" + h + "/a.txt\n");
+
+    // Two Testers at once each report their own search.
+    Tester other;
+    t.runQuerySearch("[Home]", "horse", false, false);
+    other.runQuerySearch("[Home]", "cattle", false, false);
+    QTRY_VERIFY(!t.isSearching() && !other.isSearching());
+    QVERIFY(t.testResultString().startsWith("Spotlight query \"horse\" on [Home] by NSMetadataQuery returned 1 results:\n\t" + h + "/horse.txt\n"));
+    QVERIFY(other.testResultString().startsWith(heading + "3 results:"));
+  }
+
+  void queriesThatFailStopOrDie() {
+    MetadataQuery bad;
+    QSignalSpy badDone(&bad, &MetadataQuery::finishedGathering);
+    bad.setPredicate(QStringLiteral("(kMDItemTextContent CONTAINS[cdw] \"x\""));
+    QVERIFY(bad.startQuery() && !bad.startQuery());
+    QVERIFY(badDone.wait(20000));
+    QVERIFY(!bad.errorString().isEmpty() && bad.resultCount() == 0);
+
+    MetadataQuery stopped;  // no index at all, and stopped at once: silent
+    QSignalSpy stoppedDone(&stopped, &MetadataQuery::finishedGathering);
+    stopped.setPredicate(Tester::queryPredicate(QString(), true, true));
+    QVERIFY(stopped.startQuery());
+    stopped.stopQuery();
+    for (int i = 0; i < 20; ++i) {  // destroyed while gathering
+      auto* gone = new MetadataQuery;
+      gone->setPredicate(Tester::queryPredicate(QString(), false, false));
+      gone->startQuery();
+      delete gone;
+    }
+    settle();
+    QCOMPARE(stoppedDone.count(), 0);
+
+    Tester t;  // no index: the normal report with no results
+    query(t, "[Home]", "cattle");
+    QVERIFY(t.testResultString().startsWith("Spotlight query \"cattle\" on [Home] by NSMetadataQuery returned 0 results:\n\t\n"));
+    QVERIFY(!t.query()->errorString().isEmpty());
   }
 };
 
