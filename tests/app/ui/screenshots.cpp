@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QDeadlineTimer>
 #include <QDropEvent>
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
@@ -74,6 +75,12 @@ int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("FINDLARK_TOOL_DIR")) qputenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR);
   if (qEnvironmentVariableIsEmpty("FINDLARK_SHARE_DIR")) qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
 
+  // Three samples in the home folder, so the drop window shows indexed files.
+  const QString dropped = root + "/home/Dropped samples";
+  QDir().mkpath(dropped);
+  const QStringList dropNames{"FindlarkA.txt", "FindlarkC.pdf", "FindlarkH.png"};
+  for (const QString& name : dropNames) QFile::copy(resourcePath(name), dropped + '/' + name);
+
   QProcess service;
   if (QFileInfo::exists(toolPath("mdindexd"))) {
     service.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -95,8 +102,8 @@ int main(int argc, char* argv[]) {
   // Give the service a bounded time to index the new folder.
   const QString folder = Tester::testFolderPath();
   waitFor([&] {
-    const auto found = runTool(toolPath("mdfind"), {"-onlyin", folder, "cattle"}, 5000);
-    return found && !found->isEmpty();
+    const auto found = runTool(toolPath("mdfind"), {"-count", "-onlyin", folder, "-name", "Findlark"}, 5000);
+    return found && found->trimmed() == QString::number(Tester::theFiles().size());
   }, 15000);
 
   w->toolbarAction("runtests")->trigger();
@@ -119,10 +126,14 @@ int main(int argc, char* argv[]) {
   DropWindow* drop = windows.dropWindow();
   drop->resize(1400, 760);
   shoot(drop, outDir, "09-drop-window-empty");
+  waitFor([&] {
+    const auto found = runTool(toolPath("mdfind"), {"-count", "-onlyin", dropped, "-name", "Findlark"}, 5000);
+    return found && found->trimmed() == "3";
+  }, 15000);
   QMimeData mime;
-  const QString share = resourceFolder();
-  mime.setUrls({QUrl::fromLocalFile(share + "/FindlarkA.txt"), QUrl::fromLocalFile(share + "/FindlarkC.pdf"),
-                QUrl::fromLocalFile(share + "/FindlarkH.png")});
+  QList<QUrl> urls;
+  for (const QString& name : dropNames) urls.append(QUrl::fromLocalFile(dropped + '/' + name));
+  mime.setUrls(urls);
   // A drop is delivered only to the widget that accepted the drag's entry.
   QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(drop, &enter);
