@@ -49,7 +49,9 @@ class Tester : public QObject {
   // Observable state.
   QString testVolume() const { return testVolume_; }
   void setTestVolume(const QString& v);
-  // Wall-clock stamps (invalid when absent).
+  // Wall-clock stamps (invalid when absent). The times in reports are
+  // measured between the same two moments on a monotonic clock, so a clock
+  // change never gives a negative or huge time.
   QDateTime spotStart() const { return spotStart_; }
   QDateTime spotEnd() const { return spotEnd_; }
   QString spotSearchTerm() const { return spotSearchTerm_; }
@@ -60,7 +62,8 @@ class Tester : public QObject {
   void setIsSearching(bool v);
   MetadataQuery* query() const { return query_; }
   // Stops the stored query (if any) first, whether or not `q` is the same one.
-  // The Tester takes ownership of `q`.
+  // The Tester takes ownership of `q`; a replaced query is deleted later,
+  // from the event loop.
   void setQuery(MetadataQuery* q);
 
   // Writes one extended attribute (`name`, `value`) on the file at `path`,
