@@ -78,14 +78,10 @@ class InspectTest : public QObject {
   void initTestCase() {
     QVERIFY(scratch_.isValid());
     const QString root = scratch_.path();
-    QDir(root).mkpath(QStringLiteral("home"));
-    QDir(root).mkpath(QStringLiteral("index"));
-    QDir(root).mkpath(QStringLiteral("volumes"));
-    QDir(root).mkpath(QStringLiteral("tools"));
-    QDir(root).mkpath(QStringLiteral("files"));
-    qputenv("HOME", (root + QStringLiteral("/home")).toUtf8());
-    qputenv("FINDLARK_INDEX_DIR", (root + QStringLiteral("/index")).toUtf8());
-    qputenv("FINDLARK_VOLUMES_ROOT", (root + QStringLiteral("/volumes")).toUtf8());
+    for (const char* name : {"home", "index", "volumes", "tools", "files"}) QDir(root).mkpath(name);
+    qputenv("HOME", (root + "/home").toUtf8());
+    qputenv("FINDLARK_INDEX_DIR", (root + "/index").toUtf8());
+    qputenv("FINDLARK_VOLUMES_ROOT", (root + "/volumes").toUtf8());
     realToolDir_ = qEnvironmentVariable("FINDLARK_TOOL_DIR", QStringLiteral(FINDLARK_BIN_DIR));
     toolDir_ = root + QStringLiteral("/tools");
     filesDir_ = root + QStringLiteral("/files");
@@ -125,18 +121,6 @@ class InspectTest : public QObject {
     QCOMPARE(d.exportText(), expected);
   }
 
-  void recordsGetFreshIdsAndCopiesAreIndependent() {
-    const FileDetail a(QStringLiteral("n"), QStringLiteral("/n"), {}, {});
-    const FileDetail b(QStringLiteral("n"), QStringLiteral("/n"), {}, {});
-    QVERIFY(!a.id.isNull());
-    QCOMPARE(a.id.version(), QUuid::Random);
-    QVERIFY(a.id != b.id);
-    FileDetail c = a;
-    c.name = QStringLiteral("changed");
-    QCOMPARE(a.name, QStringLiteral("n"));
-    QCOMPARE(c.id, a.id);
-  }
-
   void codingKeys_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("position");  // -1: no key
@@ -146,10 +130,8 @@ class InspectTest : public QObject {
     QTest::newRow("mdimportStr") << "mdimportStr" << 3;
     QTest::newRow("mdlsStr") << "mdlsStr" << 4;
     QTest::newRow("case differs") << "MdimportStr" << -1;
-    QTest::newRow("upper id") << "ID" << -1;
     QTest::newRow("integer text") << "3" << -1;
     QTest::newRow("empty") << "" << -1;
-    QTest::newRow("padded") << " id" << -1;
   }
   void codingKeys() {
     QFETCH(QString, text);
@@ -191,7 +173,6 @@ class InspectTest : public QObject {
     QTest::newRow("null mdimportStr") << "mdimportStr" << QJsonValue(QJsonValue::Null) << "" << wrong << 3;
     QTest::newRow("array path") << "path" << QJsonValue(QJsonArray{"/x"}) << "" << wrong << 2;
     QTest::newRow("id not a uuid") << "id" << QJsonValue("not-a-uuid") << "" << int(DecodeError::CorruptValue) << 0;
-    QTest::newRow("first failure wins") << "id" << QJsonValue(1) << "" << wrong << 0;
   }
   void decodeErrors() {
     QFETCH(QString, key);
@@ -204,7 +185,6 @@ class InspectTest : public QObject {
     o.remove(key);
     if (!renameTo.isEmpty()) o.insert(renameTo, value);
     else if (!value.isUndefined()) o.insert(key, value);
-    if (QTest::currentDataTag() == QByteArray("first failure wins")) o.remove(QStringLiteral("mdlsStr"));
     const auto decoded = decode(o);
     QVERIFY(std::holds_alternative<DecodeFailure>(decoded));
     QCOMPARE(int(std::get<DecodeFailure>(decoded).error), error);
@@ -219,29 +199,6 @@ class InspectTest : public QObject {
              list[0].exportText() + QLatin1Char('\n') + list[2].exportText());
     QCOMPARE(copyText(list, {}), QString());
     QCOMPARE(copyText(list, {QUuid::createUuid()}), QString());
-  }
-
-  void appendKeepsListsInStepAndAnnouncesEachAppend() {
-    FileInfo info;
-    QStringList events;
-    connect(&info, &FileInfo::fileAboutToBeAppended, this, [&](int r) {
-      events << QStringLiteral("file? %1 size %2").arg(r).arg(info.fileList().size());
-    });
-    connect(&info, &FileInfo::fileAppended, this, [&](int r) {
-      events << QStringLiteral("file! %1 size %2").arg(r).arg(info.fileList().size());
-    });
-    connect(&info, &FileInfo::urlAppended, this, [&](int r) {
-      events << QStringLiteral("url! %1 size %2").arg(r).arg(info.urList().size());
-    });
-    for (int i = 0; i < 3; ++i) {
-      info.append(FileDetail(QString::number(i), {}, {}, {}), QUrl::fromLocalFile(QStringLiteral("/f%1").arg(i)));
-    }
-    QCOMPARE(info.fileList().size(), 3);
-    QCOMPARE(info.urList().size(), 3);
-    for (int i = 0; i < 3; ++i) {
-      QCOMPARE(info.urList()[i].toLocalFile(), QStringLiteral("/f") + info.fileList()[i].name);
-    }
-    QCOMPARE(events.mid(0, 3), (QStringList{"file? 0 size 0", "file! 0 size 1", "url! 0 size 1"}));
   }
 
   // One file per fake-tool behaviour, with an awkward path every time.
@@ -304,28 +261,20 @@ class InspectTest : public QObject {
     QCOMPARE(replaced.count(), 0);
   }
 
-  void mixedDropInspectsOnlyFiles() {
+  // Only the local file URLs of a drop are inspected, each as often as it
+  // occurs, every record with its own id.
+  void mixedDropInspectsEachFileUrl() {
     FileInfoSlot slot;
-    const QUrl file = makeFile(QStringLiteral("mixed.txt"));
-    std::unique_ptr<QMimeData> mime(
-        mimeWith({QUrl(QStringLiteral("https://example.org/x")), file}, QStringLiteral("text too")));
+    const QUrl file = makeFile("mixed.txt");
+    std::unique_ptr<QMimeData> mime(mimeWith({QUrl("https://example.org/x"), file, file}, "text too"));
     QVERIFY(acceptsDrop(mime.get()));
-    QVERIFY(performDrop(mime.get(), slot));
-    QTRY_COMPARE(slot.current()->fileList().size(), 1);
-    QCOMPARE(slot.current()->fileList()[0].path, file.toLocalFile());
-    QCOMPARE(loggedRuns().size(), 2);  // one mdimport, one mdls
-  }
-
-  void sameFileTwiceGivesTwoRows() {
-    FileInfoSlot slot;
-    const QUrl file = makeFile(QStringLiteral("twice.txt"));
-    std::unique_ptr<QMimeData> mime(mimeWith({file, file}));
     QVERIFY(performDrop(mime.get(), slot));
     QTRY_COMPARE(slot.current()->fileList().size(), 2);
     const auto& list = slot.current()->fileList();
     QVERIFY(list[0].id != list[1].id);
-    QCOMPARE(list[0].path, list[1].path);
+    QCOMPARE(list[1].path, file.toLocalFile());
     QCOMPARE(slot.current()->urList(), (QList<QUrl>{file, file}));
+    QCOMPARE(loggedRuns().size(), 4);  // mdimport and mdls, twice
   }
 
   // A second drop before the first was inspected: the first drop's files are
@@ -334,17 +283,12 @@ class InspectTest : public QObject {
     FileInfoSlot slot;
     const QList<QUrl> first{makeFile("first-1.txt"), makeFile("first-2.txt"), makeFile("first-3.txt")};
     const QUrl second = makeFile(QStringLiteral("second.txt"));
-    QSignalSpy replaced(&slot, &FileInfoSlot::replaced);
     std::unique_ptr<QMimeData> a(mimeWith(first)), b(mimeWith({second}));
     QVERIFY(performDrop(a.get(), slot));
     QPointer<FileInfo> firstInfo = slot.current();
     QVERIFY(performDrop(b.get(), slot));
     QVERIFY(firstInfo.isNull());  // the replaced list is gone at once
-    QCOMPARE(replaced.count(), 2);
-    QCOMPARE(replaced.last().at(0).value<FileInfo*>(), slot.current());
     QTRY_COMPARE(slot.current()->fileList().size(), 1);
-    QCoreApplication::processEvents();
-    QCOMPARE(slot.current()->fileList().size(), 1);
     QCOMPARE(slot.current()->fileList()[0].name, QStringLiteral("second.txt"));
     const QStringList runs = loggedRuns();
     QCOMPARE(runs.size(), 2);
@@ -357,11 +301,9 @@ class InspectTest : public QObject {
   }
 
   void realToolsOnSamples() {
-    const QString mdimport = realToolDir_ + QStringLiteral("/mdimport");
-    const QString mdls = realToolDir_ + QStringLiteral("/mdls");
-    const QDir samples(qEnvironmentVariable("FINDLARK_SHARE_DIR", QStringLiteral(FINDLARK_SHARE_DIR)));
+    const QDir samples(qEnvironmentVariable("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR));
     const QStringList names = samples.entryList({"Findlark*"}, QDir::Files, QDir::Name);
-    if (!QFile::exists(mdimport) || !QFile::exists(mdls) || names.isEmpty()) {
+    if (!QFile::exists(realToolDir_ + "/mdimport") || !QFile::exists(realToolDir_ + "/mdls") || names.isEmpty()) {
       QSKIP("the tools or the sample documents are not built");
     }
     qputenv("FINDLARK_TOOL_DIR", realToolDir_.toUtf8());

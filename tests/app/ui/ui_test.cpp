@@ -322,12 +322,6 @@ class UiTest : public QObject {
     QCOMPARE(titles, (QStringList{"Customize Toolbar…", "", "Icon and Text", "Icon Only", "Text Only"}));
     menu->actions().at(3)->trigger();
     QCOMPARE(second->toolbar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
-
-    // The dialog shows the arrangement and reports what the user checks.
-    QList<QAction*> all;
-    for (const QString& id : MainWindow::toolbarItemIds()) all.append(first->toolbarAction(id));
-    CustomizeToolbarDialog dialog(all, ToolbarLayout{{"runimps", "createtests"}, ToolbarStyle::TextOnly});
-    QCOMPARE(dialog.layout(), (ToolbarLayout{{"runimps", "createtests"}, ToolbarStyle::TextOnly}));
   }
 
   void closingTheLastMainWindowEnds() {
