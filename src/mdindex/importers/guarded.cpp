@@ -1,11 +1,13 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -71,11 +73,13 @@ class Reader {
   std::string_view b_;
 };
 
-// ---- child side -------------------------------------------------------------
+// ---- framing ---------------------------------------------------------------
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
+    // send() rather than write(): a helper that died must not raise SIGPIPE
+    // in the caller.
+    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -85,17 +89,50 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+bool writeFrame(int fd, std::string_view payload) {
+  std::string frame;
+  putU64(frame, payload.size());
+  frame.append(payload);
+  return writeAll(fd, frame);
+}
+
+// Blocking read of exactly n bytes (the helper side); false at EOF or error.
+bool readExactly(int fd, char* out, size_t n) {
+  while (n > 0) {
+    const ssize_t r = ::read(fd, out, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    out += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// ---- helper side ---------------------------------------------------------------
+
 void setLimit(int resource, rlim_t soft, rlim_t hard) {
   struct rlimit rl {soft, hard};
   setrlimit(resource, &rl);
 }
 
-// Test hook, read only by the helper: makes the child misbehave on purpose so
-// that the parent's handling of each failure can be checked.
-void provokeFault() {
+double cpuSecondsUsed() {
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Test hook, read only by the helper before each file: makes it misbehave on
+// purpose so that the caller's handling of each failure can be checked.
+// "KIND" applies to every file, "KIND:NAME" only to paths ending in NAME.
+void provokeFault(const std::string& path) {
   const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
   if (!fault) return;
-  const std::string f = fault;
+  std::string f = fault;
+  if (const auto colon = f.find(':'); colon != std::string::npos) {
+    const std::string name = f.substr(colon + 1);
+    f.resize(colon);
+    if (path.size() < name.size() || path.compare(path.size() - name.size(), name.size(), name) != 0) return;
+  }
   if (f == "crash") {
     std::abort();
   } else if (f == "hang") {
@@ -107,12 +144,12 @@ void provokeFault() {
     std::vector<std::string> hog;
     for (;;) hog.emplace_back(64u << 20, 'x');
   } else if (f == "garbage") {
-    writeAll(3, "not a result");
+    writeAll(3, "not a result at all");
     std::_Exit(0);
   }
 }
 
-// ---- parent side ------------------------------------------------------------
+// ---- caller side ------------------------------------------------------------------
 
 std::string selfDir() {
   char buf[PATH_MAX];
@@ -128,116 +165,167 @@ std::string number(double v) {
 }
 
 enum class ChildOutcome {
-  Finished,   // exited 0 with a well-formed result
-  Crashed,    // died on a signal, ran out of memory, or sent garbage
-  TimedOut,   // CPU limit or wall-clock limit
+  Finished,  // a well-formed result arrived
+  Crashed,   // died on a signal, ran out of memory, sent garbage, or never started
+  TimedOut,  // CPU limit or wall-clock limit
 };
-
-struct SpawnedChild {
-  pid_t pid = -1;
-  int readFd = -1;
-};
-
-bool spawnHelper(const std::string& path, const ImportLimits& limits, SpawnedChild& child) {
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return false;
-  // dup2 of a descriptor onto itself would leave close-on-exec set: keep the
-  // write end off descriptor 3.
-  if (fds[1] == 3) {
-    const int moved = fcntl(fds[1], F_DUPFD_CLOEXEC, 4);
-    ::close(fds[1]);
-    if (moved < 0) {
-      ::close(fds[0]);
-      return false;
-    }
-    fds[1] = moved;
-  }
-  const std::string helper = importHelperPath();
-  std::vector<std::string> args = {helper,
-                                   kImportChildFlag,
-                                   number(limits.cpuSeconds),
-                                   number(limits.wallSeconds),
-                                   std::to_string(limits.memoryBytes),
-                                   std::to_string(limits.maxTextBytes),
-                                   std::to_string(limits.maxFileBytes),
-                                   path};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-  // The child starts with default signal handling, whatever the caller set.
-  posix_spawnattr_t attr;
-  posix_spawnattr_init(&attr);
-  sigset_t all, none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  const int rc = posix_spawn(&child.pid, helper.c_str(), &actions, &attr, argv.data(), environ);
-  posix_spawnattr_destroy(&attr);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (rc != 0) {
-    ::close(fds[0]);
-    child.pid = -1;
-    return false;
-  }
-  child.readFd = fds[0];
-  return true;
-}
-
-// Reads the child's result until EOF, the wall-clock deadline or the size
-// cap, then reaps the child.
-ChildOutcome collect(SpawnedChild& child, const ImportLimits& limits, FormatResult& out) {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::duration<double>(limits.wallSeconds);
-  const uint64_t maxBytes = limits.maxTextBytes + (64ull << 20);
-  std::string data;
-  bool killedForTime = false;
-  bool killedForSize = false;
-  char buf[65536];
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-      killedForTime = true;
-      break;
-    }
-    struct pollfd pfd {child.readFd, POLLIN, 0};
-    const int pr = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
-    if (pr < 0 && errno == EINTR) continue;
-    if (pr == 0) continue;  // re-check the deadline
-    const ssize_t n = ::read(child.readFd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;  // EOF: the child finished or died
-    data.append(buf, static_cast<size_t>(n));
-    if (data.size() > maxBytes) {
-      killedForSize = true;
-      break;
-    }
-  }
-  if (killedForTime || killedForSize) ::kill(child.pid, SIGKILL);
-  ::close(child.readFd);
-  child.readFd = -1;
-  int status = 0;
-  while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  child.pid = -1;
-
-  if (killedForTime) return ChildOutcome::TimedOut;
-  if (killedForSize) return ChildOutcome::Crashed;
-  if (WIFSIGNALED(status)) return WTERMSIG(status) == SIGXCPU ? ChildOutcome::TimedOut : ChildOutcome::Crashed;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return ChildOutcome::Crashed;
-  return decodeFormatResult(data, out) ? ChildOutcome::Finished : ChildOutcome::Crashed;
-}
 
 }  // namespace
+
+struct GuardedImportSession::Helper {
+  pid_t pid = -1;
+  int fd = -1;  // our end of the socket pair
+
+  ~Helper() { stop(false); }
+
+  bool start(const ImportLimits& limits) {
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return false;
+    // dup2 of a descriptor onto itself would leave close-on-exec set: keep
+    // the helper's end off descriptor 3.
+    if (sv[1] == 3) {
+      const int moved = fcntl(sv[1], F_DUPFD_CLOEXEC, 4);
+      ::close(sv[1]);
+      if (moved < 0) {
+        ::close(sv[0]);
+        return false;
+      }
+      sv[1] = moved;
+    }
+    const std::string helper = importHelperPath();
+    std::vector<std::string> args = {helper,
+                                     kImportChildFlag,
+                                     number(limits.cpuSeconds),
+                                     std::to_string(limits.memoryBytes),
+                                     std::to_string(limits.maxTextBytes),
+                                     std::to_string(limits.maxFileBytes)};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, sv[1], 3);
+    // The helper starts with default signal handling, whatever the caller set.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const int rc = posix_spawn(&pid, helper.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(sv[1]);
+    if (rc != 0) {
+      ::close(sv[0]);
+      pid = -1;
+      return false;
+    }
+    fd = sv[0];
+    return true;
+  }
+
+  // Ends the helper: politely (end of input) or with SIGKILL. Returns its
+  // wait status.
+  int stop(bool kill) {
+    if (pid < 0) return 0;
+    if (kill) ::kill(pid, SIGKILL);
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid = -1;
+    return status;
+  }
+
+  // Sends one path and waits for its answer until the wall-clock deadline.
+  ChildOutcome request(const std::string& path, const ImportLimits& limits, FormatResult& out) {
+    if (!writeFrame(fd, path)) return died();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration<double>(limits.wallSeconds);
+    const uint64_t maxBytes = limits.maxTextBytes + (64ull << 20);
+    std::string data;
+    uint64_t want = 8;  // first the length, then the payload
+    bool haveLength = false;
+    char buf[65536];
+    while (data.size() < want) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        stop(true);
+        return ChildOutcome::TimedOut;
+      }
+      struct pollfd pfd {fd, POLLIN, 0};
+      const int pr = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+      if (pr < 0 && errno == EINTR) continue;
+      if (pr == 0) continue;  // re-check the deadline
+      const size_t room = std::min<uint64_t>(sizeof buf, want - data.size());
+      const ssize_t n = ::recv(fd, buf, room, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return died();
+      data.append(buf, static_cast<size_t>(n));
+      if (!haveLength && data.size() == 8) {
+        uint64_t len;
+        Reader(data).u64(len);
+        if (len > maxBytes) {
+          stop(true);
+          return ChildOutcome::Crashed;
+        }
+        haveLength = true;
+        want = 8 + len;
+      }
+    }
+    if (!decodeFormatResult(std::string_view(data).substr(8), out)) {
+      stop(true);
+      return ChildOutcome::Crashed;
+    }
+    return ChildOutcome::Finished;
+  }
+
+  // The helper closed its end: find out why.
+  ChildOutcome died() {
+    const int status = stop(true);
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) return ChildOutcome::TimedOut;
+    return ChildOutcome::Crashed;
+  }
+};
+
+GuardedImportSession::GuardedImportSession(const ImportLimits& limits) : limits_(limits) {}
+
+GuardedImportSession::~GuardedImportSession() = default;
+
+ImportResult GuardedImportSession::import(const std::string& path) {
+  PreparedImport p = prepareImport(path, limits_);
+  if (p.runImporter) {
+    FormatResult format;
+    ChildOutcome outcome = ChildOutcome::Crashed;
+    if (!helper_ || helper_->pid < 0) {
+      helper_ = std::make_unique<Helper>();
+      if (!helper_->start(limits_)) helper_.reset();
+    }
+    if (helper_) outcome = helper_->request(path, limits_, format);
+    if (helper_ && helper_->pid < 0) helper_.reset();
+    switch (outcome) {
+      case ChildOutcome::Finished:
+        applyFormatResult(std::move(format), p.result);
+        break;
+      case ChildOutcome::Crashed:
+        p.result.status = ImportStatus::Crashed;
+        break;
+      case ChildOutcome::TimedOut:
+        p.result.status = ImportStatus::TimedOut;
+        break;
+    }
+  }
+  if (!p.result.attributes.empty()) finishImport(path, p.result);
+  return std::move(p.result);
+}
 
 std::string encodeFormatResult(const FormatResult& r) {
   std::string out(kMagic);
@@ -322,61 +410,55 @@ std::string importHelperPath() {
 }
 
 ImportResult importFileGuarded(const std::string& path, const ImportLimits& limits) {
-  PreparedImport p = prepareImport(path, limits);
-  if (p.runImporter) {
-    SpawnedChild child;
-    FormatResult format;
-    ChildOutcome outcome = ChildOutcome::Crashed;
-    if (spawnHelper(path, limits, child)) outcome = collect(child, limits, format);
-    switch (outcome) {
-      case ChildOutcome::Finished:
-        applyFormatResult(std::move(format), p.result);
-        break;
-      case ChildOutcome::Crashed:
-        p.result.status = ImportStatus::Crashed;
-        break;
-      case ChildOutcome::TimedOut:
-        p.result.status = ImportStatus::TimedOut;
-        break;
-    }
-  }
-  if (!p.result.attributes.empty()) finishImport(path, p.result);
-  return std::move(p.result);
+  GuardedImportSession session(limits);
+  return session.import(path);
 }
 
 int runImportChild(const std::vector<std::string>& args) {
-  if (args.size() != 6) return 2;
+  if (args.size() != 4) return 2;
   ImportLimits limits;
   try {
     limits.cpuSeconds = std::stod(args[0]);
-    limits.wallSeconds = std::stod(args[1]);
-    limits.memoryBytes = std::stoull(args[2]);
-    limits.maxTextBytes = std::stoull(args[3]);
-    limits.maxFileBytes = std::stoull(args[4]);
+    limits.memoryBytes = std::stoull(args[1]);
+    limits.maxTextBytes = std::stoull(args[2]);
+    limits.maxFileBytes = std::stoull(args[3]);
   } catch (...) {
     return 2;
   }
-  const std::string& path = args[5];
-
   setLimit(RLIMIT_CORE, 0, 0);
-  const auto cpu = static_cast<rlim_t>(std::max(1.0, std::ceil(limits.cpuSeconds)));
-  setLimit(RLIMIT_CPU, cpu, cpu + 1);
   setLimit(RLIMIT_AS, limits.memoryBytes, limits.memoryBytes);
+  const int fd = 3;
+  for (;;) {
+    char lenBytes[8];
+    if (!readExactly(fd, lenBytes, 8)) return 0;  // end of input: done
+    uint64_t len;
+    Reader(std::string_view(lenBytes, 8)).u64(len);
+    if (len > 1u << 20) return 2;
+    std::string path(len, '\0');
+    if (!readExactly(fd, path.data(), len)) return 2;
 
-  provokeFault();
-  try {
-    PreparedImport p = prepareImport(path, limits);
-    FormatResult r;
-    if (p.runImporter) {
-      r = runFormatImporter(*p.importer, path, limits);
-    } else {
-      r.status = p.result.status;
+    // Each file gets its own CPU allowance on top of what the helper has
+    // used so far (the limit counts the whole process).
+    struct rlimit current {};
+    getrlimit(RLIMIT_CPU, &current);
+    auto cpu = static_cast<rlim_t>(std::ceil(cpuSecondsUsed() + std::max(1.0, limits.cpuSeconds)));
+    if (current.rlim_max != RLIM_INFINITY) cpu = std::min(cpu, current.rlim_max);
+    setLimit(RLIMIT_CPU, cpu, current.rlim_max);
+
+    provokeFault(path);
+    try {
+      PreparedImport p = prepareImport(path, limits);
+      FormatResult r;
+      if (p.runImporter) {
+        r = runFormatImporter(*p.importer, path, limits);
+      } else {
+        r.status = p.result.status;
+      }
+      if (!writeFrame(fd, encodeFormatResult(r))) return 1;
+    } catch (const std::bad_alloc&) {
+      return 3;  // the memory limit was reached
     }
-    if (!writeAll(3, encodeFormatResult(r))) return 1;
-  } catch (const std::bad_alloc&) {
-    return 3;  // the memory limit was reached
   }
-  return 0;
 }
 
 }  // namespace mdindex

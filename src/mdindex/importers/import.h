@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,22 +50,46 @@ ImportResult importFile(const std::string& path, const ImportLimits& limits = {}
 // The child is the import helper `mdimport --import-child` found in
 // $FINDLARK_TOOL_DIR, else beside the running executable; it is started with
 // posix_spawn (no fork of the caller), sets its own CPU, address-space and
-// core-size limits, and returns its result over a pipe. The caller kills it
-// after `limits.wallSeconds`.
+// core-size limits, and returns its result over a socket. The caller kills
+// it after `limits.wallSeconds`.
 // A crash, a hang or an exhausted limit gives status Crashed or TimedOut
 // with the file-system attributes (and the keywords attribute) still filled
 // in; a missing helper gives Crashed too. Folders, FIFOs, sockets, devices,
 // files without an importer and files over maxFileBytes never start a child.
 // Thread-safe: any number of threads may call it at once (each call owns its
-// pipe and child; descriptors are close-on-exec).
+// child and socket; descriptors are close-on-exec). Starts one helper per
+// call: for many files, a GuardedImportSession is much cheaper.
 ImportResult importFileGuarded(const std::string& path, const ImportLimits& limits = {});
 
-// Path of the import helper that importFileGuarded starts.
+// A helper process kept across imports, so that a run over many files pays
+// for one process start rather than one per file. Each file still gets its
+// own CPU-time allowance and wall-clock deadline; a helper that crashes,
+// hangs or runs out of memory is killed and replaced before the next file,
+// and only the file it was working on fails (Crashed or TimedOut).
+// Threads: one session per thread; sessions are independent of each other.
+class GuardedImportSession {
+ public:
+  explicit GuardedImportSession(const ImportLimits& limits = {});
+  ~GuardedImportSession();  // ends the helper (and reaps it)
+  GuardedImportSession(const GuardedImportSession&) = delete;
+  GuardedImportSession& operator=(const GuardedImportSession&) = delete;
+
+  ImportResult import(const std::string& path);
+
+ private:
+  struct Helper;
+  ImportLimits limits_;
+  std::unique_ptr<Helper> helper_;
+};
+
+// Path of the import helper that the guarded import starts.
 std::string importHelperPath();
 
-// The import helper's entry point: `mdimport --import-child CPU WALL MEM TEXT
-// FILEMAX PATH` writes the format result of PATH to file descriptor 3 and
-// exits 0. `args` are the words after "--import-child".
+// The import helper's entry point: `mdimport --import-child CPU MEM TEXT
+// FILEMAX` reads requests (a 64-bit little-endian length, then a path) from
+// file descriptor 3 and answers each on the same descriptor (a length, then
+// the encoded result) until end of input, then exits 0. `args` are the
+// words after "--import-child".
 inline constexpr const char* kImportChildFlag = "--import-child";
 int runImportChild(const std::vector<std::string>& args);
 

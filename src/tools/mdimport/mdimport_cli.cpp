@@ -186,7 +186,7 @@ class Run {
   }
 
   void importOne(const std::string& path) {
-    ImportResult r = importFileGuarded(path);
+    ImportResult r = session_.import(path);
     if (r.attributes.empty()) {
       // Gone between listing and import: nothing to record.
       err_ << "mdimport: cannot read " << mdindex::quoted(path, '\'') << ": " << std::strerror(ENOENT) << "\n";
@@ -217,6 +217,7 @@ class Run {
   int level_ = 0;
   bool failed_ = false;
   std::unique_ptr<Store> store_;
+  GuardedImportSession session_;
   int pendingWrites_ = 0;
 };
 

@@ -104,3 +104,36 @@ TEST(GuardedImport, ManyThreadsImportAtOnce) {
   }
   for (auto& r : runs) EXPECT_TRUE(r.get());
 }
+
+// One helper serves many files; when it fails on one, only that file fails
+// and the next file gets a fresh helper.
+TEST(GuardedImport, ASessionSurvivesAFailingFile) {
+  Scratch s;
+  for (const char* name : {"a.txt", "boom.txt", "b.txt", "slow.txt", "c.txt", "spin.txt", "d.txt"})
+    s.write(name, std::string("text of ") + name);
+  ImportLimits limits;
+  limits.wallSeconds = 2;
+  limits.cpuSeconds = 1;
+  struct Step {
+    const char* fault;  // set when the helper starts
+    const char* file;
+    ImportStatus expected;
+  };
+  const Step steps[] = {
+      {"crash:boom.txt", "a.txt", ImportStatus::Imported}, {"crash:boom.txt", "boom.txt", ImportStatus::Crashed},
+      {"hang:slow.txt", "b.txt", ImportStatus::Imported},  {"hang:slow.txt", "slow.txt", ImportStatus::TimedOut},
+      {"spin:spin.txt", "c.txt", ImportStatus::Imported},  {"spin:spin.txt", "spin.txt", ImportStatus::TimedOut},
+      {"spin:spin.txt", "d.txt", ImportStatus::Imported},
+  };
+  GuardedImportSession session(limits);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.file);
+    EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", step.fault);
+    const ImportResult r = session.import(s.path(step.file));
+    EXPECT_EQ(r.status, step.expected) << importStatusName(r.status);
+    if (step.expected == ImportStatus::Imported) {
+      EXPECT_EQ(r.text, std::string("text of ") + step.file);
+    }
+    EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string(step.file)));
+  }
+}
