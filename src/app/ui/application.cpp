@@ -6,6 +6,7 @@
 #include "app/ui/icons.h"
 
 #include <QApplication>
+#include <QStatusBar>
 
 namespace findlark::ui {
 
@@ -34,7 +35,10 @@ MainWindow* Application::newMainWindow() {
   mainWindows_.append(window);
   connect(window, &QObject::destroyed, this, &Application::mainWindowGone);
   window->show();
-  ensureIndexService();
+  // Without the service the searches find nothing; say why where the user looks.
+  if (ensureIndexService() == ServiceStart::Failed) {
+    window->statusBar()->showMessage(QStringLiteral("The index service (mdindexd) could not be started."));
+  }
   return window;
 }
 

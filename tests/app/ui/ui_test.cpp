@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
 #include <QPdfView>
@@ -398,6 +399,15 @@ class UiTest : public QObject {
   void helpWindowWithAndWithoutTheDocument() {
     // No document in the resources: a message, no crash.
     MainWindow* w = app_->newMainWindow();
+    // The Help menu holds exactly one command, on F1.
+    QMenu* helpMenu = nullptr;
+    for (QAction* a : w->menuBar()->actions()) {
+      if (a->text() == "&Help") helpMenu = a->menu();
+    }
+    QVERIFY(helpMenu);
+    QCOMPARE(helpMenu->actions().size(), 1);
+    QCOMPARE(helpMenu->actions()[0]->text(), QStringLiteral("Findlark Help"));
+    QCOMPARE(helpMenu->actions()[0]->shortcut(), QKeySequence(Qt::Key_F1));
     w->findChild<QAction*>("findlarkHelp")->trigger();
     QPointer<HelpWindow> help = app_->helpWindow();
     QVERIFY(help && help->isVisible());
