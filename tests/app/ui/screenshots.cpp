@@ -3,7 +3,8 @@
 // help window. Runs in a temporary home with its own index; starts mdindexd
 // there when it is built and stops it by its pid at the end.
 //
-// Usage: ui_screenshots OUTPUT_FOLDER   (tools and resources from the build)
+// Usage: ui_screenshots OUTPUT_FOLDER   (tools and resources from the build;
+// the `screenshots` target renders offscreen, `xvfb-run` renders through X)
 #include "app/engine/tool_runner.h"
 #include "app/ui/application.h"
 #include "app/ui/icons.h"
@@ -54,7 +55,10 @@ void shoot(QWidget* w, const QString& folder, const QString& name) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless a display is at hand (xvfb-run ui_screenshots DIR renders through X).
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication app(argc, argv);
   if (argc < 2) {
     QTextStream(stderr) << "usage: ui_screenshots OUTPUT_FOLDER\n";
