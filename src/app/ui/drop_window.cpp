@@ -143,16 +143,31 @@ void DropWindow::copySelection() {
   QGuiApplication::clipboard()->setText(text);
 }
 
+namespace {
+// The drop only reads the files. Whatever the source proposes, answer with a
+// copy (or a link), never a move: a move would let the source delete them.
+bool takeAsCopy(QDropEvent* event) {
+  if (!inspect::acceptsDrop(event->mimeData())) return false;
+  for (Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+    if (event->possibleActions() & action) {
+      event->setDropAction(action);
+      return true;
+    }
+  }
+  return false;
+}
+}  // namespace
+
 void DropWindow::dragEnterEvent(QDragEnterEvent* event) {
-  if (inspect::acceptsDrop(event->mimeData())) event->acceptProposedAction();
+  if (takeAsCopy(event)) event->accept();
 }
 
 void DropWindow::dragMoveEvent(QDragMoveEvent* event) {
-  if (inspect::acceptsDrop(event->mimeData())) event->acceptProposedAction();
+  if (takeAsCopy(event)) event->accept();
 }
 
 void DropWindow::dropEvent(QDropEvent* event) {
-  if (inspect::performDrop(event->mimeData(), slot_)) event->acceptProposedAction();
+  if (takeAsCopy(event) && inspect::performDrop(event->mimeData(), slot_)) event->accept();
 }
 
 }  // namespace findlark::ui
