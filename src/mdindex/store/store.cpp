@@ -776,10 +776,13 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
   const PathRange src = rangeOf(from), dst = rangeOf(to);
   const int64_t cut = int64_t(from.size()) + 1;
   if (!s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {dst.self, dst.low, dst.high}) ||
-      !s.run("UPDATE items SET path = ? || substr(path, ?) WHERE path = ? OR (path > ? AND path < ?)",
+      // substr() counts characters in TEXT; on a BLOB it counts bytes, as `cut` does.
+      !s.run("UPDATE items SET path = ? || CAST(substr(CAST(path AS BLOB), ?) AS TEXT) "
+             "WHERE path = ? OR (path > ? AND path < ?)",
              {to, cut, src.self, src.low, src.high}) ||
-      !s.run("UPDATE attrs SET str = ? || substr(str, ?) WHERE name = ? AND item IN "
-             "(SELECT id FROM items WHERE path = ? OR (path > ? AND path < ?)) AND (str = ? OR substr(str, 1, ?) = ?)",
+      !s.run("UPDATE attrs SET str = ? || CAST(substr(CAST(str AS BLOB), ?) AS TEXT) WHERE name = ? AND item IN "
+             "(SELECT id FROM items WHERE path = ? OR (path > ? AND path < ?)) "
+             "AND (str = ? OR CAST(substr(CAST(str AS BLOB), 1, ?) AS TEXT) = ?)",
              {to, cut, std::string(attr::Path), dst.self, dst.low, dst.high, from, cut, from + "/"}))
     return false;
 

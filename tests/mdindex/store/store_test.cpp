@@ -138,6 +138,13 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
   EXPECT_TRUE(s->get("/a/b.txt"));
   EXPECT_FALSE(s->moveTree("/a/renamed", "/a/renamed/inside"));
 
+  // Byte-exact with non-ASCII names on either side.
+  ASSERT_TRUE(s->put(item("/ä/Grüße/née.txt", "accented")));
+  ASSERT_TRUE(s->moveTree("/ä/Grüße", "/ä/Füße ünd"));
+  EXPECT_EQ(find(*s, "accented"), Paths{"/ä/Füße ünd/née.txt"});
+  EXPECT_EQ(std::get<std::string>(s->get("/ä/Füße ünd/née.txt")->attributes[attr::Path]), "/ä/Füße ünd/née.txt");
+  ASSERT_TRUE(s->removeTree("/ä"));
+
   // Delete a tree: exact on the prefix.
   ASSERT_TRUE(s->removeTree("/a/renamed"));
   EXPECT_EQ(s->checkIntegrity(), "");
