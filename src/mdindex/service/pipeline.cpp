@@ -149,6 +149,11 @@ bool ImportPool::wantsMore() const {
   return urgent_.size() + bulk_.size() < kLowWater;
 }
 
+bool ImportPool::acceptsUrgent() const {
+  std::lock_guard lock(mu_);
+  return urgent_.size() < kUrgentCapacity;
+}
+
 bool ImportPool::idle() const {
   std::lock_guard lock(mu_);
   return urgent_.empty() && bulk_.empty() && running_ == 0;
@@ -174,7 +179,7 @@ bool ImportPool::stop(int graceMs) {
   return done;
 }
 
-ItemRecord ImportPool::recordFor(const std::string& path, const ImportLimits& limits) {
+ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& session) {
   ItemRecord rec;
   rec.path = path;
   struct stat st {};
@@ -185,7 +190,7 @@ ItemRecord ImportPool::recordFor(const std::string& path, const ImportLimits& li
     fileSystemAttributes(path, res);
     res.status = ImportStatus::Unsupported;
   } else {
-    res = importFileGuarded(path, limits);
+    res = session.import(path);
   }
   rec.attributes = std::move(res.attributes);
   rec.text = std::move(res.text);
@@ -201,6 +206,9 @@ ItemRecord ImportPool::recordFor(const std::string& path, const ImportLimits& li
 }
 
 void ImportPool::run() {
+  // One helper process per thread, kept across files (a crash costs the
+  // file it was on and a restart of the helper, nothing more).
+  GuardedImportSession session(limits_);
   for (;;) {
     std::string path;
     {
@@ -213,13 +221,13 @@ void ImportPool::run() {
       queued_.erase(path);
       ++running_;
     }
-    ItemRecord rec = recordFor(path, limits_);
+    ItemRecord rec = recordFor(path, session);
     bool wake = false;
     if (!rec.attributes.empty()) writer_.put(std::move(rec));
     {
       std::lock_guard lock(mu_);
       --running_;
-      wake = urgent_.size() + bulk_.size() < kLowWater;
+      wake = urgent_.size() + bulk_.size() < kLowWater || urgent_.size() + 1 == kUrgentCapacity;
       doneCv_.notify_all();
     }
     if (wake && wakeFd_ >= 0) {

@@ -73,6 +73,7 @@ class ImportPool {
   ~ImportPool();  // stop()
 
   // Queues `path` for import (a folder gets its file-system attributes only).
+  // Each thread imports through its own GuardedImportSession.
   // Urgent work (live changes) goes before bulk work (crawls). A path
   // already queued is not queued twice. Thread: the event loop.
   void submit(const std::string& path, bool urgent);
@@ -80,6 +81,8 @@ class ImportPool {
   void dropQueued();
   // Backlog below the low-water mark: the crawler may add more.
   bool wantsMore() const;
+  // Room for live changes (they are held in the debounce queue meanwhile).
+  bool acceptsUrgent() const;
   // Nothing queued or running.
   bool idle() const;
   // Stops taking work and waits for running imports, at most `graceMs`.
@@ -88,10 +91,11 @@ class ImportPool {
   bool stop(int graceMs = 700);
 
   static constexpr size_t kLowWater = 64;
+  static constexpr size_t kUrgentCapacity = 1024;
 
  private:
   void run();
-  static ItemRecord recordFor(const std::string& path, const ImportLimits& limits);
+  static ItemRecord recordFor(const std::string& path, GuardedImportSession& session);
 
   StoreWriter& writer_;
   int wakeFd_;

@@ -167,7 +167,7 @@ ServiceExit Loop::run() {
     if (fds[1].revents & POLLIN) watcher_->read(t, events);
     watcher_->expireMoves(t, events);
     if (indexing_) handleEvents(events);
-    if (indexing_ && pool_->wantsMore())
+    if (indexing_ && pool_->acceptsUrgent())
       for (const auto& path : debounce_.takeDue(t)) check(path);
     if (t >= nextMetaCheck_) checkMeta();
     if (indexing_ && !fallback_.empty() && t >= nextFallbackScan_) rescanFallback();
@@ -186,7 +186,7 @@ int Loop::pollTimeoutMs(Clock::time_point now) const {
   if (indexing_ && !crawls_.empty() && pool_->wantsMore()) return 0;
   auto next = nextMetaCheck_;
   if (indexing_) {
-    if (auto d = debounce_.nextDue(); d && pool_->wantsMore()) next = std::min(next, *d);
+    if (auto d = debounce_.nextDue(); d && pool_->acceptsUrgent()) next = std::min(next, *d);
     if (auto m = watcher_->nextMoveDeadline()) next = std::min(next, *m);
     if (!fallback_.empty()) next = std::min(next, nextFallbackScan_);
   }
@@ -241,6 +241,9 @@ void Loop::handleMove(const WatchEvent& ev) {
   for (auto it : subtreeOf(fallback_, ev.path)) movedFallback.push_back(ev.to + it->substr(ev.path.size()));
   eraseSubtree(fallback_, ev.path);
   fallback_.insert(movedFallback.begin(), movedFallback.end());
+  // A rename over an existing item replaces it (the usual "write a temporary
+  // file, rename it over the original" save).
+  writer_->remove(ev.to);
   writer_->move(ev.path, ev.to);
   // Path attributes change with the name: re-import the item itself; a
   // folder's content keeps its stamps and is only checked.
@@ -366,7 +369,7 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
   while (dirent* e = readdir(d)) {
     const std::string_view name = e->d_name;
     if (Exclusions::isHiddenName(name)) continue;
-    --budget;
+    if (budget > 0) --budget;  // a huge folder is still read in one go
     struct stat st {};
     if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     std::string path = prefix + e->d_name;
