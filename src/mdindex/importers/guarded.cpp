@@ -174,7 +174,8 @@ enum class ChildOutcome {
 
 struct GuardedImportSession::Helper {
   pid_t pid = -1;
-  int fd = -1;  // our end of the socket pair
+  int fd = -1;              // our end of the socket pair
+  bool sendFailed = false;  // the last request could not even be sent
 
   ~Helper() { stop(false); }
 
@@ -247,7 +248,8 @@ struct GuardedImportSession::Helper {
 
   // Sends one path and waits for its answer until the wall-clock deadline.
   ChildOutcome request(const std::string& path, const ImportLimits& limits, FormatResult& out) {
-    if (!writeFrame(fd, path)) return died();
+    sendFailed = !writeFrame(fd, path);
+    if (sendFailed) return died();
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::duration<double>(limits.wallSeconds);
     const uint64_t maxBytes = limits.maxTextBytes + (64ull << 20);
@@ -305,12 +307,22 @@ ImportResult GuardedImportSession::import(const std::string& path) {
   if (p.runImporter) {
     FormatResult format;
     ChildOutcome outcome = ChildOutcome::Crashed;
-    if (!helper_ || helper_->pid < 0) {
-      helper_ = std::make_unique<Helper>();
-      if (!helper_->start(limits_)) helper_.reset();
+    // A helper that died while idle (killed from outside) is not this
+    // file's fault: start a fresh one and ask again, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const bool fresh = !helper_;
+      if (fresh) {
+        helper_ = std::make_unique<Helper>();
+        if (!helper_->start(limits_)) {
+          helper_.reset();
+          break;
+        }
+      }
+      outcome = helper_->request(path, limits_, format);
+      const bool sendFailed = helper_->sendFailed;
+      if (helper_->pid < 0) helper_.reset();
+      if (fresh || !sendFailed) break;
     }
-    if (helper_) outcome = helper_->request(path, limits_, format);
-    if (helper_ && helper_->pid < 0) helper_.reset();
     switch (outcome) {
       case ChildOutcome::Finished:
         applyFormatResult(std::move(format), p.result);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "mdindex/core/fold.h"
@@ -89,6 +90,9 @@ class HtmlImporter final : public Importer {
   std::vector<std::string> utis() const override { return {"public.html"}; }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
+    // libxml2 must set up its globals once before threads use it.
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
     std::ifstream in(path, std::ios::binary);
     if (!in) return ImportStatus::Unreadable;
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -82,7 +82,10 @@ class GuardedImportSession {
   std::unique_ptr<Helper> helper_;
 };
 
-// Path of the import helper that the guarded import starts.
+// Path of the import helper that the guarded import starts. For tests, the
+// helper honours FINDLARK_IMPORT_CHILD_FAULT (crash, hang, spin, memory,
+// garbage; "KIND:NAME" for paths ending in NAME) to fail on purpose; nothing
+// else reads it.
 std::string importHelperPath();
 
 // The import helper's entry point: `mdimport --import-child CPU MEM TEXT
