@@ -134,8 +134,10 @@ class Run {
  private:
   bool exists(const std::string& given, const std::string& path) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) return true;
-    err_ << "mdimport: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(errno) << "\n";
+    // An empty argument names no file (it must not become the current folder).
+    if (!given.empty() && lstat(path.c_str(), &st) == 0) return true;
+    err_ << "mdimport: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(given.empty() ? ENOENT : errno)
+         << "\n";
     failed_ = true;
     return false;
   }

@@ -147,8 +147,10 @@ int runMdls(const std::vector<std::string>& args, std::ostream& out, std::ostrea
   for (const auto& given : o.paths) {
     const std::string path = absolutePath(given);
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-      err << "mdls: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(errno) << "\n";
+    // An empty argument names no file (it must not become the current folder).
+    if (given.empty() || lstat(path.c_str(), &st) != 0) {
+      err << "mdls: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(given.empty() ? ENOENT : errno)
+          << "\n";
       failed = true;
       continue;
     }

@@ -96,6 +96,12 @@ TEST_F(MdimportTest, BadUsageMissingPathsAndListing) {
   EXPECT_EQ(o.err, "mdimport: cannot read '" + home_.path("nope.txt") + "': No such file or directory\n");
   EXPECT_NE(o.out.find("Imported '" + good + "'"), std::string::npos);
 
+  // An empty argument is no file, not the current folder.
+  o = run({"-t", "-d1", ""});
+  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "mdimport: cannot read '': No such file or directory\n");
+
   o = run({"-L"});
   EXPECT_EQ(o.code, 0);
   EXPECT_EQ(o.out.rfind("Paths: id(" + std::to_string(getuid()) + ") (\n", 0), 0u) << o.out;
