@@ -1,11 +1,12 @@
-// bench_query [ITEMS] [RUNS]: generates ITEMS text files (default 100,000)
+// bench_query [ITEMS] [RUNS] [--no-recoll] [--keep]: generates ITEMS text files (default 100,000)
 // with synthetic text (common words, a rare word, a prefix family), indexes
 // them into a temporary store through the Store API, and times whole
 // `mdfind` processes: median and 95th percentile of RUNS runs (default 30)
 // for a rare word, a common word, a prefix, an attribute comparison and
 // -onlyin. Where recollindex/recollq are installed, indexes the same files
 // with Recoll (temporary config folder) and times the same searches.
-// Everything lives in a temporary folder that is removed at the end.
+// Everything lives in a temporary folder that is removed at the end
+// (kept, and its path printed, with --keep).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -133,8 +134,17 @@ bool onPath(const char* tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const size_t items = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-  const int runs = argc > 2 ? std::atoi(argv[2]) : 30;
+  std::vector<std::string> positional;
+  bool noRecoll = false, keep = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--no-recoll") noRecoll = true;
+    else if (a == "--keep") keep = true;
+    else positional.push_back(a);
+  }
+  const size_t items = positional.size() > 0 ? std::strtoul(positional[0].c_str(), nullptr, 10) : 100000;
+  const int runs = positional.size() > 1 ? std::max(1, std::atoi(positional[1].c_str())) : 30;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   char tmpl[] = "/tmp/bench-query-XXXXXX";
   if (!mkdtemp(tmpl)) return 1;
   const std::string root = tmpl, corpus = root + "/corpus", indexDir = root + "/index", runDir = root + "/run";
@@ -226,7 +236,7 @@ int main(int argc, char** argv) {
       {"-onlyin", {mdfind, "-onlyin", onlyDir, "harvest"}, {"harvest dir:" + onlyDir}},
   };
 
-  const bool haveRecoll = onPath("recollindex") && onPath("recollq");
+  const bool haveRecoll = !noRecoll && onPath("recollindex") && onPath("recollq");
   const std::string recollConf = root + "/recoll";
   if (haveRecoll) {
     fs::create_directories(recollConf);
@@ -240,7 +250,7 @@ int main(int argc, char** argv) {
     const double ms = timeProcess(indexArgs, renvp.data());
     std::printf("recollindex: %.1f s (%.0f files/s)\n", ms / 1000, items / (ms / 1000));
   } else {
-    std::printf("recollq not installed: mdfind figures only\n");
+    std::printf(noRecoll ? "Recoll skipped: mdfind figures only\n" : "recollq not installed: mdfind figures only\n");
   }
 
   std::printf("\nWhole-process wall time, %d runs each (ms)\n", runs);
@@ -260,6 +270,9 @@ int main(int argc, char** argv) {
     std::printf("\n");
   }
   if (lockFd >= 0) close(lockFd);
-  fs::remove_all(root);
+  if (keep)
+    std::printf("Kept %s\n", root.c_str());
+  else
+    fs::remove_all(root);
   return 0;
 }

@@ -272,6 +272,9 @@ bool isWordCodepoint(utf8proc_int32_t cp) {
 class Compiler {
  public:
   std::vector<Bindable> binds;
+  // "i.id", or "+i.id" to keep SQLite from driving the search by the
+  // comparisons (so that a small scope's path range drives it instead).
+  std::string idTerm = "i.id";
 
   std::string node(const query::Node& n) {
     switch (n.kind) {
@@ -357,7 +360,7 @@ class Compiler {
 
   std::string numeric(Target target, const query::Comparison& c, double value) {
     if (target == Target::Text) return "0";  // the text content holds no numbers
-    std::string sql = "i.id IN (SELECT item FROM attrs WHERE ";
+    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
     if (target == Target::Named) {
       binds.emplace_back(c.attribute);
       sql += "name = ? AND ";
@@ -399,11 +402,11 @@ class Compiler {
     const Narrowing narrow = narrowingFor(target, c.attribute, c.op, pattern, c.options);
     if (narrow.exact) {
       binds.emplace_back(narrow.match);
-      return "i.id IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
+      return idTerm + " IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
     }
     std::vector<std::string> parts;
     if (target != Target::Text) {
-      std::string sql = "i.id IN (SELECT item FROM attrs WHERE ";
+      std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
       if (!narrow.match.empty()) {
         sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
         binds.emplace_back(narrow.match);
@@ -415,7 +418,7 @@ class Compiler {
       parts.push_back(sql);
     }
     if (target == Target::Text || target == Target::AnyAttribute) {
-      std::string sql = "i.id IN (SELECT id FROM texts WHERE ";
+      std::string sql = idTerm + " IN (SELECT id FROM texts WHERE ";
       if (!narrow.match.empty()) {
         sql += "id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
         binds.emplace_back(narrow.match);
@@ -894,28 +897,50 @@ std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
 std::optional<std::vector<std::string>> Store::search(const query::Node& query,
                                                       const std::vector<std::string>& scopes, std::string* error) {
   Impl& s = *impl_;
-  Compiler c;
-  std::string sql = "SELECT i.path FROM items i WHERE " + c.node(query);
-  bool everywhere = scopes.empty();
-  std::string scopeSql;
-  for (const auto& folder : scopes) {
-    const PathRange r = rangeOf(folder);
-    if (r.all) everywhere = true;
-    if (everywhere) break;
-    scopeSql += scopeSql.empty() ? "" : " OR ";
-    scopeSql += "i.path = ? OR (i.path > ? AND i.path < ?)";
-    c.binds.emplace_back(r.self);
-    c.binds.emplace_back(r.low);
-    c.binds.emplace_back(r.high);
-  }
-  if (!everywhere) sql += " AND (" + scopeSql + ")";
-
   sqlite3_stmt* q = nullptr;
   auto fail = [&](const std::string& why) -> std::optional<std::vector<std::string>> {
     if (error) *error = why;
     sqlite3_finalize(q);
     return std::nullopt;
   };
+
+  bool everywhere = scopes.empty();
+  std::vector<PathRange> ranges;
+  for (const auto& folder : scopes) {
+    ranges.push_back(rangeOf(folder));
+    everywhere = everywhere || ranges.back().all;
+  }
+  std::string scopeSql;
+  std::vector<Bindable> scopeBinds;
+  if (!everywhere) {
+    for (const auto& r : ranges) {
+      scopeSql += scopeSql.empty() ? "" : " OR ";
+      scopeSql += "i.path = ? OR (i.path > ? AND i.path < ?)";
+      scopeBinds.insert(scopeBinds.end(), {r.self, r.low, r.high});
+    }
+  }
+
+  Compiler c;
+  // SQLite cannot tell how much a comparison matches, and drives the search
+  // by it. When the scopes hold few items, walking their path range and
+  // testing each item is much faster; count them (up to a cap) to decide.
+  if (!everywhere) {
+    constexpr int64_t kSmallScope = 5000;
+    const std::string countSql = "SELECT count(*) FROM (SELECT 1 FROM items i WHERE " + scopeSql + " LIMIT " +
+                                 std::to_string(kSmallScope) + ")";
+    if (sqlite3_prepare_v2(s.db, countSql.c_str(), -1, &q, nullptr) != SQLITE_OK || !bindAll(q, scopeBinds) ||
+        sqlite3_step(q) != SQLITE_ROW)
+      return fail(s.lastError());
+    if (sqlite3_column_int64(q, 0) < kSmallScope) c.idTerm = "+i.id";
+    sqlite3_finalize(q);
+    q = nullptr;
+  }
+  std::string sql = "SELECT i.path FROM items i WHERE " + c.node(query);
+  if (!everywhere) {
+    sql += " AND (" + scopeSql + ")";
+    c.binds.insert(c.binds.end(), scopeBinds.begin(), scopeBinds.end());
+  }
+
   if (sqlite3_prepare_v2(s.db, sql.c_str(), -1, &q, nullptr) != SQLITE_OK) return fail(s.lastError());
   if (!bindAll(q, c.binds)) return fail(s.lastError());
   std::vector<std::string> paths;

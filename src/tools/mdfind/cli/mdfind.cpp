@@ -75,9 +75,28 @@ std::string absoluteFolder(const std::string& dir) {
   return out.empty() ? "/" : out;
 }
 
-bool exists(const std::string& path) {
-  struct stat st {};
-  return lstat(path.c_str(), &st) == 0;
+// Drops the paths whose file is gone. `paths` is sorted, so the files of
+// one folder come together: each folder is opened once and its entries
+// looked up by name, instead of walking every full path (the walk dominates
+// the time of large answers). Listing the folder instead is slower on ext4.
+void keepExisting(std::vector<std::string>& paths) {
+  std::string openDir;
+  int dirFd = -1;
+  auto gone = [&](const std::string& p) {
+    const size_t slash = p.rfind('/');
+    struct stat st {};
+    if (slash == std::string::npos || slash + 1 == p.size()) return lstat(p.c_str(), &st) != 0;
+    const std::string dir = slash == 0 ? "/" : p.substr(0, slash);
+    if (dir != openDir) {
+      if (dirFd >= 0) ::close(dirFd);
+      dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      openDir = dir;
+    }
+    if (dirFd < 0) return lstat(p.c_str(), &st) != 0;  // a folder we may not open: ask by full path
+    return fstatat(dirFd, p.c_str() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0;
+  };
+  paths.erase(std::remove_if(paths.begin(), paths.end(), gone), paths.end());
+  if (dirFd >= 0) ::close(dirFd);
 }
 
 std::string quoted(const std::string& s) {
@@ -240,10 +259,9 @@ int runMdfind(const std::vector<std::string>& args, std::string& out, std::strin
       return 1;
     }
     paths = std::move(*found);
-    // The index may lag a deletion by a moment; never list what is gone.
-    paths.erase(std::remove_if(paths.begin(), paths.end(), [](const std::string& p) { return !exists(p); }),
-                paths.end());
     std::sort(paths.begin(), paths.end());
+    // The index may lag a deletion by a moment; never list what is gone.
+    keepExisting(paths);
   }
 
   if (s.count) {
