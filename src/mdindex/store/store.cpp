@@ -355,6 +355,7 @@ class Compiler {
                            c.op == query::Op::LessEqual || c.op == query::Op::Greater ||
                            c.op == query::Op::GreaterEqual || c.op == query::Op::InRange;
     if (number && numericOp) return numeric(target, c, *number);
+    if (std::holds_alternative<Date>(c.value)) return "0";  // a date is no text
     return string(target, c);
   }
 
@@ -412,7 +413,7 @@ class Compiler {
         binds.emplace_back(narrow.match);
       }
       sql += nameFilter(target, c.attribute);
-      sql += " AND kind IN (" + std::to_string(int(RowKind::String)) + "," +
+      sql += " AND str IS NOT NULL AND kind IN (" + std::to_string(int(RowKind::String)) + "," +
              std::to_string(int(RowKind::ArrayElement)) + ") AND ";
       sql += matchTests(c, pattern, "str") + ")";
       parts.push_back(sql);
@@ -472,6 +473,12 @@ struct Connection {
     return s;
   }
 
+  // Records the time of a write that leaves no item row to carry it
+  // (removals, moves).
+  bool touch() {
+    return run("INSERT OR REPLACE INTO settings(key, value) VALUES('last_update', ?)", {std::to_string(nowSeconds())});
+  }
+
   // Runs a cached statement with `binds` to completion.
   bool run(const std::string& sql, const std::vector<Bindable>& binds) {
     sqlite3_stmt* s = stmt(sql);
@@ -487,20 +494,21 @@ struct Connection {
 // One write transaction, unless a batch already holds one. BEGIN IMMEDIATE
 // takes the write lock up front, so the busy timeout applies to waiting
 // writers instead of a deadlock error on upgrade.
+// Inside a batch it is a savepoint instead, so that a failed write leaves
+// no half item behind in the batch either.
 class WriteScope {
  public:
   explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
-    ok_ = !own_ || s_.exec("BEGIN IMMEDIATE");
+    ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
   }
   ~WriteScope() {
-    if (own_ && ok_ && !done_) s_.exec("ROLLBACK");
+    if (ok_ && !done_) s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
   }
   bool ok() const { return ok_; }
   bool commit() {
     done_ = true;
-    if (!own_) return true;
-    if (s_.exec("COMMIT")) return true;
-    s_.exec("ROLLBACK");
+    if (s_.exec(own_ ? "COMMIT" : "RELEASE one_write")) return true;
+    s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
     return false;
   }
 
@@ -765,7 +773,7 @@ bool Store::removeTree(const std::string& pathIn) {
   const PathRange r = rangeOf(pathIn);
   const bool ok = r.all ? s.run("DELETE FROM items", {})
                         : s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {r.self, r.low, r.high});
-  return ok && tx.commit();
+  return ok && s.touch() && tx.commit();
 }
 
 bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
@@ -807,7 +815,7 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
   } else {
     sqlite3_reset(q);
   }
-  return tx.commit();
+  return s.touch() && tx.commit();
 }
 
 bool Store::clear() {
@@ -816,7 +824,7 @@ bool Store::clear() {
   if (!tx.ok()) return false;
   const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) &&
                   s.run("DELETE FROM fts", {}) && s.run("DELETE FROM items", {});
-  return ok && tx.commit();
+  return ok && s.touch() && tx.commit();
 }
 
 std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
@@ -954,12 +962,15 @@ std::optional<std::vector<std::string>> Store::search(const query::Node& query,
 StoreStatus Store::status() {
   Impl& s = *impl_;
   StoreStatus st;
-  sqlite3_stmt* q = s.stmt("SELECT count(*), coalesce(sum(status NOT IN (?, ?)), 0), max(updated) FROM items");
+  sqlite3_stmt* q = s.stmt(
+      "SELECT count(*), coalesce(sum(status NOT IN (?, ?)), 0), "
+      "max(coalesce(max(updated), 0), coalesce((SELECT CAST(value AS REAL) FROM settings WHERE key = 'last_update'), 0)) "
+      "FROM items");
   if (!q || !bindAll(q, {int64_t(ImportStatus::Imported), int64_t(ImportStatus::Unsupported)})) return st;
   if (sqlite3_step(q) == SQLITE_ROW) {
     st.items = sqlite3_column_int64(q, 0);
     st.failedImports = sqlite3_column_int64(q, 1);
-    if (sqlite3_column_type(q, 2) != SQLITE_NULL) st.lastUpdate = sqlite3_column_double(q, 2);
+    if (sqlite3_column_double(q, 2) > 0) st.lastUpdate = sqlite3_column_double(q, 2);
   }
   sqlite3_reset(q);
   return st;

@@ -108,6 +108,7 @@ class Store {
   StoreStatus status();
 
   // Small key/value settings kept with the index (e.g. "indexing" = "off").
+  // The store itself keeps "last_update" there.
   std::optional<std::string> meta(const std::string& key);
   bool setMeta(const std::string& key, const std::string& value);
 

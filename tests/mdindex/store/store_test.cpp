@@ -158,6 +158,7 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
 
   ASSERT_TRUE(s->clear());
   EXPECT_EQ(s->status().items, 0);
+  EXPECT_TRUE(s->status().lastUpdate);  // a removal is a write too
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
