@@ -413,8 +413,9 @@ class Compiler {
         binds.emplace_back(narrow.match);
       }
       sql += nameFilter(target, c.attribute);
-      sql += " AND str IS NOT NULL AND kind IN (" + std::to_string(int(RowKind::String)) + "," +
-             std::to_string(int(RowKind::ArrayElement)) + ") AND ";
+      // Only string rows have a `str`; testing it (not `kind`) keeps the
+      // (name, str) index covering.
+      sql += " AND str IS NOT NULL AND ";
       sql += matchTests(c, pattern, "str") + ")";
       parts.push_back(sql);
     }

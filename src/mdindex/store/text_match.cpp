@@ -2,6 +2,9 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
+#include <array>
+
 #include "mdindex/core/fold.h"
 
 namespace mdindex::textmatch {
@@ -23,6 +26,17 @@ bool isMarkCategory(utf8proc_category_t c) {
   return c == UTF8PROC_CATEGORY_MN || c == UTF8PROC_CATEGORY_MC || c == UTF8PROC_CATEGORY_ME;
 }
 
+// utf8proc_category with the ASCII answers precomputed (names and most
+// text are mostly ASCII, and this runs for every character matched).
+utf8proc_category_t categoryOf(utf8proc_int32_t cp) {
+  static const auto ascii = [] {
+    std::array<utf8proc_category_t, 128> t{};
+    for (int c = 0; c < 128; ++c) t[c] = utf8proc_category(c);
+    return t;
+  }();
+  return cp >= 0 && cp < 128 ? ascii[static_cast<size_t>(cp)] : utf8proc_category(cp);
+}
+
 // Walks the code points of `text` and says, for each, where it starts and
 // whether it is a word character and a word start. Invalid bytes read as
 // U+FFFD, one byte at a time.
@@ -42,13 +56,16 @@ class WordWalker {
   bool next(Step* s) {
     if (pos_ >= text_.size()) return false;
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + pos_);
-    utf8proc_int32_t cp;
-    auto n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
-    if (n < 0) {
-      cp = 0xFFFD;
-      n = 1;
+    utf8proc_int32_t cp = p[0];
+    utf8proc_ssize_t n = 1;
+    if (cp >= 0x80) {
+      n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
+      if (n < 0) {
+        cp = 0xFFFD;
+        n = 1;
+      }
     }
-    const auto cat = utf8proc_category(cp);
+    const auto cat = categoryOf(cp);
     const bool mark = isMarkCategory(cat);
     const bool word = isWordCategory(cat);
     s->cp = cp;
@@ -91,6 +108,14 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
   WordWalker::Step s{};
   utf8proc_int32_t buf[64];
   while (walker.next(&s)) {
+    if (s.cp < 0x80) {  // ASCII folds to itself or its lower case
+      const char32_t c = ignoreCase && s.cp >= 'A' && s.cp <= 'Z' ? static_cast<char32_t>(s.cp + 32)
+                                                                  : static_cast<char32_t>(s.cp);
+      out.chars.push_back(c);
+      out.wordStart.push_back(s.wordStart);
+      out.wordChar.push_back(s.wordChar);
+      continue;
+    }
     int boundclass = 0;
     auto n = utf8proc_decompose_char(s.cp, buf, 64, static_cast<utf8proc_option_t>(options), &boundclass);
     if (n < 0 || n > 64) {  // no decomposition is that long; keep the character as it is
@@ -115,6 +140,8 @@ Matcher::Matcher(query::Op op, std::string_view pattern, query::Options options)
   glob_ = (op == query::Op::Equal || op == query::Op::NotEqual || op == query::Op::Like) &&
           hasWildcard(pattern);
   pattern_ = fold(pattern, options.ignoreCase, options.ignoreDiacritics);
+  if (std::all_of(pattern_.chars.begin(), pattern_.chars.end(), [](char32_t c) { return c < 0x80; }))
+    for (char32_t c : pattern_.chars) asciiPattern_.push_back(static_cast<char>(c));
 }
 
 // Glob match of the pattern against v from `start`, ending at the end of
@@ -148,6 +175,35 @@ bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
 }
 
 bool Matcher::matches(std::string_view value) const {
+  // ASCII against an ASCII pattern, without word starts: plain byte tests
+  // on the (lower-cased) value, sparing the full folding.
+  if (!asciiPattern_.empty() || pattern_.chars.empty()) {
+    const bool asciiValue =
+        std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (asciiValue && !options_.words && !glob_) {
+      thread_local std::string lowered;
+      lowered.assign(value);
+      if (options_.ignoreCase)
+        for (char& c : lowered)
+          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+      const std::string_view v(lowered), p(asciiPattern_);
+      switch (op_) {
+        case query::Op::Equal:
+        case query::Op::Like:
+          return v == p;
+        case query::Op::NotEqual:
+          return v != p;
+        case query::Op::Contains:
+          return v.find(p) != std::string_view::npos;
+        case query::Op::BeginsWith:
+          return v.substr(0, p.size()) == p;
+        case query::Op::EndsWith:
+          return v.size() >= p.size() && v.substr(v.size() - p.size()) == p;
+        default:
+          break;  // orderings: the general path below
+      }
+    }
+  }
   const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
   const std::u32string_view hay(v.chars);
   const std::u32string_view needle(pattern_.chars);

@@ -48,6 +48,7 @@ class Matcher {
   query::Options options_;
   bool glob_ = false;
   Folded pattern_;
+  std::string asciiPattern_;  // the folded pattern when it is all ASCII
 };
 
 // The folded word-start suffixes of `utf8` that begin inside a token at a
