@@ -2,8 +2,8 @@
 // with synthetic text (common words, a rare word, a prefix family), indexes
 // them into a temporary store through the Store API, and times whole
 // `mdfind` processes: median and 95th percentile of RUNS runs (default 30)
-// for a rare word, a common word, a prefix, an attribute comparison and
-// -onlyin. Where recollindex/recollq are installed, indexes the same files
+// for a rare word, a common word, a prefix, an attribute comparison,
+// -onlyin and -name. Where recollindex/recollq are installed, indexes the same files
 // with Recoll (temporary config folder) and times the same searches.
 // Everything lives in a temporary folder that is removed at the end
 // (kept, and its path printed, with --keep).
@@ -234,6 +234,7 @@ int main(int argc, char** argv) {
       {"prefix", {mdfind, "harves"}, {"harves*"}},
       {"attribute", {mdfind, sizeQuery}, {"size>" + std::to_string(bigSize)}},
       {"-onlyin", {mdfind, "-onlyin", onlyDir, "harvest"}, {"harvest dir:" + onlyDir}},
+      {"-name", {mdfind, "-name", "f1234"}, {"-f", "*f1234*"}},
   };
 
   const bool haveRecoll = !noRecoll && onPath("recollindex") && onPath("recollq");
