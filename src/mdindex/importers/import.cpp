@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/plist_importer.h"
 
 namespace mdindex {
 
@@ -128,7 +130,15 @@ PreparedImport prepareImport(const std::string& path, const ImportLimits& limits
 }
 
 void finishImport(const std::string& path, ImportResult& result) {
-  mergeKeywords(result.attributes, readKeywordsXattr(path));
+  // Read the value here rather than through readKeywordsXattr so that a
+  // hostile, deeply nested value is refused before libplist recurses into it
+  // (this runs in the caller's process, not in the import helper).
+  std::string value(64 * 1024, '\0');
+  const ssize_t n = lgetxattr(path.c_str(), kKeywordsXattr, value.data(), value.size());
+  if (n <= 0) return;
+  value.resize(static_cast<size_t>(n));
+  if (!binaryPlistNestingWithin(value)) return;
+  if (const auto keywords = decodeKeywordsValue(value)) mergeKeywords(result.attributes, *keywords);
 }
 
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {

@@ -22,6 +22,7 @@ class PlistImporter final : public Importer {
     if (!in) return ImportStatus::Unreadable;
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return ImportStatus::Unreadable;
+    if (!binaryPlistNestingWithin(data)) return ImportStatus::Unreadable;
     const PlistPtr root = parsePlist(data);
     if (!root) return ImportStatus::Unreadable;
 
@@ -70,7 +71,64 @@ class PlistImporter final : public Importer {
   }
 };
 
+uint64_t readBigEndian(std::string_view b, size_t at, size_t size) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < size; ++i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
+  return v;
+}
+
 }  // namespace
+
+bool binaryPlistNestingWithin(std::string_view b, int maxDepth) {
+  if (b.substr(0, 6) != "bplist") return true;
+  if (b.size() < 8 + 32) return false;
+  const size_t t = b.size() - 32;
+  const size_t offsetSize = static_cast<unsigned char>(b[t + 6]);
+  const size_t refSize = static_cast<unsigned char>(b[t + 7]);
+  const uint64_t count = readBigEndian(b, t + 8, 8);
+  const uint64_t top = readBigEndian(b, t + 16, 8);
+  const uint64_t table = readBigEndian(b, t + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || top >= count || table > t ||
+      count > (t - table) / offsetSize)
+    return false;
+  auto offsetOf = [&](uint64_t obj) { return readBigEndian(b, table + obj * offsetSize, offsetSize); };
+
+  // Depth-first over container references with an explicit stack. The
+  // visit budget stops graphs that share sub-trees from being walked
+  // exponentially often.
+  std::vector<std::pair<uint64_t, int>> stack{{top, 1}};
+  uint64_t budget = 4 * count + 4096;
+  while (!stack.empty()) {
+    const auto [obj, depth] = stack.back();
+    stack.pop_back();
+    if (depth > maxDepth || budget-- == 0) return false;
+    const uint64_t at = offsetOf(obj);
+    if (at >= t) return false;
+    const unsigned char marker = static_cast<unsigned char>(b[at]);
+    const unsigned type = marker >> 4;
+    if (type != 0xA && type != 0xC && type != 0xD) continue;  // not a container
+    uint64_t n = marker & 0x0F;
+    uint64_t refs = at + 1;
+    if (n == 0x0F) {
+      // The count follows as an integer object: 0x1N, then 2^N bytes.
+      if (refs >= t) return false;
+      const unsigned char intMarker = static_cast<unsigned char>(b[refs]);
+      if ((intMarker >> 4) != 0x1 || (intMarker & 0x0F) > 3) return false;
+      const size_t intSize = size_t{1} << (intMarker & 0x0F);
+      if (refs + 1 + intSize > t) return false;
+      n = readBigEndian(b, refs + 1, intSize);
+      refs += 1 + intSize;
+    }
+    const uint64_t total = type == 0xD ? 2 * n : n;
+    if (total > (t - refs) / refSize) return false;
+    for (uint64_t i = 0; i < total; ++i) {
+      const uint64_t child = readBigEndian(b, refs + i * refSize, refSize);
+      if (child >= count) return false;
+      stack.emplace_back(child, depth + 1);
+    }
+  }
+  return true;
+}
 
 const Importer& plistImporter() {
   static const PlistImporter instance;

@@ -5,6 +5,14 @@
 
 #include "mdindex/importers/importer.h"
 
+#include <string_view>
+
 namespace mdindex {
 const Importer& plistImporter();
+
+// libplist parses binary property lists recursively, so a few kilobytes of
+// nested arrays can overflow the stack. True when `bytes` is not a binary
+// property list, or is one whose containers nest at most `maxDepth` deep
+// (checked without recursion); false for deeper, cyclic or damaged ones.
+bool binaryPlistNestingWithin(std::string_view bytes, int maxDepth = 256);
 }

@@ -317,3 +317,48 @@ TEST(Importers, RtfParserKeepsDestinationsAndEscapesApart) {
     EXPECT_EQ(r.text, c.text);
   }
 }
+
+// Nesting deep enough to overflow a recursive parser's stack, in each
+// container format: the import must end (in-process, so a crash would end
+// the test) with a clean status.
+TEST(Importers, DeeplyNestedInputsEndCleanly) {
+  Scratch s;
+  const int n = 100000;
+  auto repeat = [](const std::string& part, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += part;
+    return out;
+  };
+  s.write("deep.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\">" + repeat("<array>", n) +
+                            "<string>x</string>" + repeat("</array>", n) + "</plist>");
+  s.write("deep.html", "<html><body>" + repeat("<div>", n) + "deep" + repeat("</div>", n) + "</body></html>");
+  // Binary plist: object i is a one-element array referring to object i+1.
+  std::string bin = "bplist00";
+  std::vector<uint32_t> offsets;
+  auto be32 = [](std::string& out, uint64_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+  };
+  for (int i = 0; i < n; ++i) {
+    offsets.push_back(static_cast<uint32_t>(bin.size()));
+    bin += '\xA1';
+    be32(bin, static_cast<uint32_t>(i + 1));
+  }
+  offsets.push_back(static_cast<uint32_t>(bin.size()));
+  bin += "\x51x";
+  const uint64_t tableOffset = bin.size();
+  for (uint32_t o : offsets) be32(bin, o);
+  bin += std::string(6, '\0') + "\x04\x04";
+  for (uint64_t v : {static_cast<uint64_t>(offsets.size()), uint64_t{0}, tableOffset}) {
+    be32(bin, v >> 32);
+    be32(bin, v & 0xFFFFFFFF);
+  }
+  s.write("deep-binary.plist", bin);
+
+  for (const char* name : {"deep.plist", "deep.html", "deep-binary.plist"}) {
+    SCOPED_TRACE(name);
+    const ImportResult r = importFile(s.path(name));
+    EXPECT_TRUE(r.status == ImportStatus::Imported || r.status == ImportStatus::Unreadable)
+        << importStatusName(r.status);
+    EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string(name)));
+  }
+}
