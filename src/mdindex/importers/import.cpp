@@ -137,7 +137,7 @@ void finishImport(const std::string& path, ImportResult& result) {
   const ssize_t n = lgetxattr(path.c_str(), kKeywordsXattr, value.data(), value.size());
   if (n <= 0) return;
   value.resize(static_cast<size_t>(n));
-  if (!binaryPlistNestingWithin(value)) return;
+  if (!plistNestingWithin(value)) return;
   if (const auto keywords = decodeKeywordsValue(value)) mergeKeywords(result.attributes, *keywords);
 }
 

@@ -1,5 +1,6 @@
 #include "mdindex/importers/plist_importer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -22,7 +23,7 @@ class PlistImporter final : public Importer {
     if (!in) return ImportStatus::Unreadable;
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return ImportStatus::Unreadable;
-    if (!binaryPlistNestingWithin(data)) return ImportStatus::Unreadable;
+    if (!plistNestingWithin(data)) return ImportStatus::Unreadable;
     const PlistPtr root = parsePlist(data);
     if (!root) return ImportStatus::Unreadable;
 
@@ -79,8 +80,27 @@ uint64_t readBigEndian(std::string_view b, size_t at, size_t size) {
 
 }  // namespace
 
-bool binaryPlistNestingWithin(std::string_view b, int maxDepth) {
-  if (b.substr(0, 6) != "bplist") return true;
+namespace {
+
+bool xmlNestingWithin(std::string_view b, int maxDepth) {
+  int depth = 0;
+  for (size_t at = b.find('<'); at != std::string_view::npos; at = b.find('<', at + 1)) {
+    const std::string_view tag = b.substr(at + 1, 7);
+    const bool closing = !tag.empty() && tag[0] == '/';
+    const std::string_view name = closing ? tag.substr(1) : tag;
+    if (name.substr(0, 5) != "array" && name.substr(0, 4) != "dict") continue;
+    const size_t end = b.find('>', at);
+    if (end == std::string_view::npos) break;
+    if (closing) {
+      depth = std::max(0, depth - 1);
+    } else if (b[end - 1] != '/' && ++depth > maxDepth) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool binaryNestingWithin(std::string_view b, int maxDepth) {
   if (b.size() < 8 + 32) return false;
   const size_t t = b.size() - 32;
   const size_t offsetSize = static_cast<unsigned char>(b[t + 6]);
@@ -128,6 +148,12 @@ bool binaryPlistNestingWithin(std::string_view b, int maxDepth) {
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool plistNestingWithin(std::string_view bytes, int maxDepth) {
+  return bytes.substr(0, 6) == "bplist" ? binaryNestingWithin(bytes, maxDepth) : xmlNestingWithin(bytes, maxDepth);
 }
 
 const Importer& plistImporter() {

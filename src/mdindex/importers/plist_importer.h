@@ -10,9 +10,9 @@
 namespace mdindex {
 const Importer& plistImporter();
 
-// libplist parses binary property lists recursively, so a few kilobytes of
-// nested arrays can overflow the stack. True when `bytes` is not a binary
-// property list, or is one whose containers nest at most `maxDepth` deep
-// (checked without recursion); false for deeper, cyclic or damaged ones.
-bool binaryPlistNestingWithin(std::string_view bytes, int maxDepth = 256);
+// libplist parses property lists (binary and XML) recursively, so nested
+// arrays can overflow the stack. True when the containers in `bytes` nest at
+// most `maxDepth` deep (checked without recursion); false for deeper, cyclic
+// or damaged binary ones. For XML, <array> and <dict> elements are counted.
+bool plistNestingWithin(std::string_view bytes, int maxDepth = 256);
 }

@@ -329,9 +329,13 @@ TEST(Importers, DeeplyNestedInputsEndCleanly) {
     for (int i = 0; i < times; ++i) out += part;
     return out;
   };
-  s.write("deep.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\">" + repeat("<array>", n) +
-                            "<string>x</string>" + repeat("</array>", n) + "</plist>");
-  s.write("deep.html", "<html><body>" + repeat("<div>", n) + "deep" + repeat("</div>", n) + "</body></html>");
+  // Text formats need more levels than binary ones to exhaust the stack.
+  const int textDepth = 1000000;
+  s.write("deep.plist", "<?xml version=\"1.0\"?><plist version=\"1.0\">" + repeat("<array>", textDepth) +
+                            "<string>x</string>" + repeat("</array>", textDepth) + "</plist>");
+  s.write("deep.html",
+          "<html><body>" + repeat("<div>", textDepth) + "deep" + repeat("</div>", textDepth) + "</body></html>");
+  s.write("deep.rtf", "{\\rtf1 " + repeat("{", textDepth) + "deep" + repeat("}", textDepth) + "}");
   // Binary plist: object i is a one-element array referring to object i+1.
   std::string bin = "bplist00";
   std::vector<uint32_t> offsets;
@@ -354,7 +358,7 @@ TEST(Importers, DeeplyNestedInputsEndCleanly) {
   }
   s.write("deep-binary.plist", bin);
 
-  for (const char* name : {"deep.plist", "deep.html", "deep-binary.plist"}) {
+  for (const char* name : {"deep.plist", "deep.html", "deep.rtf", "deep-binary.plist"}) {
     SCOPED_TRACE(name);
     const ImportResult r = importFile(s.path(name));
     EXPECT_TRUE(r.status == ImportStatus::Imported || r.status == ImportStatus::Unreadable)
