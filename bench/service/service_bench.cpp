@@ -7,7 +7,7 @@
 //     the service's resident memory after it, its CPU use while idle.
 // Everything lives in a scratch folder under /var/tmp; nothing is asserted.
 //
-//   bench_service [--files N] [--probes N] [--idle SECONDS] [--keep]
+//   bench_service [--files N] [--probes N] [--idle SECONDS] [--no-peer] [--keep]
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -212,16 +212,18 @@ void printLatency(const char* who, const Stats& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come
   int files = 10000, probes = 200, idleSeconds = 30;
-  bool keep = false;
+  bool keep = false, peer = true;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--files" && i + 1 < argc) files = std::atoi(argv[++i]);
     else if (a == "--probes" && i + 1 < argc) probes = std::atoi(argv[++i]);
     else if (a == "--idle" && i + 1 < argc) idleSeconds = std::atoi(argv[++i]);
     else if (a == "--keep") keep = true;
+    else if (a == "--no-peer") peer = false;
     else {
-      std::fprintf(stderr, "usage: bench_service [--files N] [--probes N] [--idle SECONDS] [--keep]\n");
+      std::fprintf(stderr, "usage: bench_service [--files N] [--probes N] [--idle SECONDS] [--no-peer] [--keep]\n");
       return 64;
     }
   }
@@ -241,12 +243,13 @@ int main(int argc, char** argv) {
   const std::string bin = FINDLARK_BIN_DIR;
 
   std::printf("mdindexd benchmark (scratch %s)\n", root.c_str());
-  for (int d = 0; d < 100; ++d) fs::create_directories(tree + "/d" + std::to_string(d));
+  const int folders = std::max(100, files / 100);
+  for (int d = 0; d < folders; ++d) fs::create_directories(tree + "/d" + std::to_string(d));
   for (int i = 0; i < files; ++i) {
     const auto [ext, content] = mixedDocument(i, "word" + std::to_string(i));
-    writeFile(tree + "/d" + std::to_string(i % 100) + "/doc" + std::to_string(i) + ext, content);
+    writeFile(tree + "/d" + std::to_string(i % folders) + "/doc" + std::to_string(i) + ext, content);
   }
-  std::printf("  tree: %d files of 6 types in 100 folders\n\n", files);
+  std::printf("  tree: %d files of 6 types in %d folders\n\n", files, folders);
 
   // --- ours: initial crawl -------------------------------------------------
   const auto crawlStart = Clock::now();
@@ -270,8 +273,8 @@ int main(int argc, char** argv) {
   const double cpu0 = cpuSeconds(service);
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
   const double cpu1 = cpuSeconds(service);
-  std::printf("mdindexd idle CPU over %d s: %.3f %% (%.3f s)\n\n", idleSeconds,
-              100.0 * (cpu1 - cpu0) / idleSeconds, cpu1 - cpu0);
+  std::printf("mdindexd idle CPU over %d s: %.3f %% (%.3f s; one clock tick is %.3f %%)\n\n", idleSeconds,
+              100.0 * (cpu1 - cpu0) / idleSeconds, cpu1 - cpu0, 100.0 / sysconf(_SC_CLK_TCK) / idleSeconds);
 
   // --- latency, ours -------------------------------------------------------
   std::printf("close() to first search that finds it, %d files written one by one:\n", probes);
@@ -283,7 +286,7 @@ int main(int argc, char** argv) {
   stop(service);
 
   // --- latency, Recoll -----------------------------------------------------
-  const bool haveRecoll = !capture({"sh", "-c", "command -v recollindex && command -v recollq"}, root).empty();
+  const bool haveRecoll = peer && !capture({"sh", "-c", "command -v recollindex && command -v recollq"}, root).empty();
   if (haveRecoll) {
     const std::string conf = root + "/recoll";
     fs::create_directories(conf);
@@ -307,7 +310,7 @@ int main(int argc, char** argv) {
     printLatency("recollindex -m + recollq", recoll);
     std::printf("  (recollindex RSS %.1f MB)\n", rssKb(monitor) / 1024.0);
     stop(monitor);
-  } else {
+  } else if (peer) {
     std::printf("  Recoll not installed: no peer figures.\n");
   }
 

@@ -51,6 +51,7 @@ TEST_F(ServiceLive, FollowsFilesFoldersMovesAndKeywords) {
   fs::create_directories(home + "/skip.noindex");
   writeFile(home + "/skip.noindex/inner.txt", "never indexed");
   fs::create_symlink(outside, home + "/link-out");
+  ASSERT_EQ(mkfifo((home + "/pipe").c_str(), 0600), 0);  // opening it would block an importer
   writeFile(outside + "/beyond.txt", "never indexed");
   fs::create_directories(volumes + "/USB");
   writeFile(volumes + "/USB/stick.txt", "on a volume");
@@ -64,6 +65,10 @@ TEST_F(ServiceLive, FollowsFilesFoldersMovesAndKeywords) {
   EXPECT_FALSE(indexed(home + "/link-out"));
   EXPECT_FALSE(indexed(home + "/link-out/beyond.txt"));
   EXPECT_FALSE(indexed(outside + "/beyond.txt"));
+  EXPECT_FALSE(indexed(home + "/pipe"));
+
+  // A FIFO appearing later is skipped the same way.
+  ASSERT_EQ(mkfifo((home + "/docs/pipe2").c_str(), 0600), 0);
 
   // A new file, then new content in it.
   const std::string note = home + "/docs/note.txt";
