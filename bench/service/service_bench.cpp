@@ -141,13 +141,15 @@ void stop(pid_t pid) {
   }
 }
 
-long rssKb(pid_t pid) {
+// VmRSS (now) or VmHWM (peak) of `pid`, in kB.
+long memoryKb(pid_t pid, const std::string& field = "VmRSS:") {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
   return -1;
 }
+long rssKb(pid_t pid) { return memoryKb(pid); }
 
 // User + system CPU seconds of `pid` (its own threads, not reaped children).
 double cpuSeconds(pid_t pid) {
@@ -266,8 +268,8 @@ int main(int argc, char** argv) {
   const double crawl = secondsSince(crawlStart);
   long items = 0;
   if (auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly)) items = s->status().items;
-  std::printf("mdindexd initial crawl: %.1f s for %ld items (%.0f files/s), RSS after it %.1f MB\n", crawl, items,
-              files / crawl, rssKb(service) / 1024.0);
+  std::printf("mdindexd initial crawl: %.1f s for %ld items (%.0f files/s), RSS after it %.1f MB (peak %.1f MB)\n",
+              crawl, items, files / crawl, rssKb(service) / 1024.0, memoryKb(service, "VmHWM:") / 1024.0);
 
   // --- ours: idle CPU ------------------------------------------------------
   const double cpu0 = cpuSeconds(service);
