@@ -13,13 +13,19 @@ namespace mdindex::query {
 // double quotes with backslash escapes, `$time.today(-1)`-style dates.
 // Input that is not an expression is read as plain words: each word a
 // case- and diacritic-insensitive word-prefix match on name, metadata or
-// content, words ANDed, a double-quoted phrase kept together.
+// content (`**` CONTAINS[cdw]), words ANDed, a double-quoted phrase kept
+// together. Input that fails as an expression but holds `=`, `<`, `>`,
+// `&&`, `||` outside quotes, or begins with InRange, is a malformed
+// expression and returns the error. Unquoted values: numbers, ISO dates,
+// `$time.…` terms; a quoted ISO date compared with an ordering operator is
+// a date. Dates without a zone are UTC. Nesting deeper than 256 is an error.
 std::variant<Node, ParseError> parseMdfindQuery(std::string_view text);
 
 // The predicate format: `(kMDItemTextContent CONTAINS[cdw] "cattle") OR …`
 // with CONTAINS, BEGINSWITH, ENDSWITH, LIKE, ==, !=, <, >, <=, >=, options
 // [c] [d] [w], AND/OR/NOT (any case) and &&, ||, !, parentheses, quoted
-// strings with backslash escapes, numbers.
+// strings with backslash escapes, numbers, `BETWEEN {low, high}`,
+// TRUEPREDICATE / FALSEPREDICATE; values as for parseMdfindQuery.
 std::variant<Node, ParseError> parsePredicate(std::string_view text);
 
 }  // namespace mdindex::query

@@ -118,6 +118,7 @@ TEST_F(MdfindTool, PrintsSortedExistingPathsInEachLayout) {
   EXPECT_EQ(mdfind({"-attr", "kMDItemFSSize", "-name", "a.txt"}).out, f + "/a.txt   kMDItemFSSize = 12\n");
   EXPECT_EQ(mdfind({"-attr", "kMDItemTitle", "drive"}).out, f + "/a.txt   kMDItemTitle = (null)\n");
   EXPECT_EQ(mdfind({"cattle", "SUBX"}).out, f + "/subx/e.txt\n");  // words ANDed, each a prefix
+  EXPECT_EQ(mdfind({"-count", "--", "-cattle"}).out, "0\n");
 
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"nothing-matches-this"}, {"-onlyin", root_ + "/missing", "cattle"}, {"gone"}}) {

@@ -195,6 +195,7 @@ const std::string& mdfindUsage() {
       "\t-onlyin <dir>     Search only within given directory (may be given more than once)\n"
       "\t-name <name>      Search on file name only\n"
       "\t-h, --help        Show this help\n"
+      "\t--                End of options (for a query that begins with '-')\n"
       "\n"
       "Exit status: 0 when the query ran (also when nothing matched); 1 for a malformed query,\n"
       "an unknown option, a missing option value or an index that cannot be read.\n";
