@@ -147,7 +147,7 @@ Matcher::Matcher(query::Op op, std::string_view pattern, query::Options options)
 // Glob match of the pattern against v from `start`, ending at the end of
 // the value or, with `toWordEnd`, at any word end. The usual backtracking to
 // the last '*' suffices: earlier stars never need to swallow more.
-bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
+Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
   const std::u32string& p = pattern_.chars;
   const size_t n = v.chars.size(), m = p.size();
   size_t i = start, k = 0, starK = std::u32string::npos, starI = 0;
@@ -158,7 +158,7 @@ bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
       continue;
     }
     if (k == m) {
-      if (toWordEnd ? v.wordEndAt(i) : i == n) return true;
+      if (toWordEnd ? v.wordEndAt(i) : i == n) return Glob::Match;
     } else if (i < n && (p[k] == U'?' || p[k] == v.chars[i])) {
       // '?' is one character: a base with the marks that follow it.
       if (p[k++] == U'?')
@@ -168,7 +168,8 @@ bool Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) const {
         ++i;
       continue;
     }
-    if (starK == std::u32string::npos || starI >= n) return false;
+    if (starK == std::u32string::npos) return Glob::NoMatch;
+    if (starI >= n) return Glob::Exhausted;
     k = starK + 1;
     i = ++starI;
   }
@@ -214,11 +215,15 @@ bool Matcher::matches(std::string_view value) const {
 
   auto equal = [&]() {
     if (glob_) {
-      if (!w) return globFrom(v, 0, false);
+      if (!w) return globFrom(v, 0, false) == Glob::Match;
       for (size_t s = 0; s <= hay.size(); ++s) {
         if (s < hay.size() && !startOk(s)) continue;
-        if (globFrom(v, s, true)) return true;
-        if (!needle.empty() && needle.front() == U'*') return false;  // the first start covered all later ones
+        const Glob g = globFrom(v, s, true);
+        if (g == Glob::Match) return true;
+        // A star that ran to the end found no place for the rest of the
+        // pattern; a later start would only search a shorter tail. Without
+        // this, "a*b" over "a a a …" would take quadratic time.
+        if (g == Glob::Exhausted) return false;
       }
       return false;
     }

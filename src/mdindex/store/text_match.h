@@ -43,7 +43,12 @@ class Matcher {
   bool matches(std::string_view value) const;
 
  private:
-  bool globFrom(const Folded& v, size_t start, bool toWordEnd) const;
+  enum class Glob {
+    Match,      // the pattern matches from `start`
+    NoMatch,    // it fails before any '*' could take more
+    Exhausted,  // a '*' took everything to the end and the rest never fit
+  };
+  Glob globFrom(const Folded& v, size_t start, bool toWordEnd) const;
   query::Op op_;
   query::Options options_;
   bool glob_ = false;
