@@ -23,6 +23,7 @@
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/pipeline.h"
+#include "mdindex/service/stamp_index.h"
 #include "mdindex/service/status.h"
 #include "mdindex/service/subtree.h"
 #include "mdindex/service/watcher.h"
@@ -57,7 +58,7 @@ struct CrawlTask {
   std::string folder;
   bool full = true;       // descend into folders already watched
   bool started = false;
-  std::map<std::string, ItemStamp> stamps;  // stored items not yet seen
+  StampIndex stamps;                        // what the store holds under `folder`
   std::vector<std::string> stack;           // folders still to read
 };
 
@@ -334,11 +335,8 @@ void Loop::crawlStep() {
       // Pending moves and removals must reach the store before its stamps
       // are read, or moved items would look new.
       writer_->sync();
-      for (auto& s : reader_->stampsUnder(task.folder)) {
-        std::string p = s.path;
-        task.stamps.emplace(std::move(p), std::move(s));
-      }
-      task.stamps.erase(task.folder);
+      task.stamps = StampIndex(reader_->stampsUnder(task.folder));
+      task.stamps.markSeen(task.folder);
       if (!isRoot(task.folder)) pool_->submit(task.folder, false);
       watch(task.folder);
       task.stack.push_back(task.folder);
@@ -361,8 +359,7 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     if (fd >= 0) close(fd);
     // Unreadable (or gone): keep what the store has below it; a later event
     // or rescan settles it.
-    for (auto it : subtreeOf(task.stamps, dir))
-      if (it->first != dir) task.stamps.erase(it);
+    task.stamps.markBelow(dir);
     return;
   }
   const std::string prefix = dir == "/" ? "/" : dir + "/";
@@ -376,19 +373,18 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     EntryKind kind = excl_.classify(path, st.st_mode);
     if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
     if (kind == EntryKind::Skipped) continue;  // stays a leftover: removed if stored
-    auto s = task.stamps.find(path);
-    const bool same = s != task.stamps.end() && s->second.inode == static_cast<uint64_t>(st.st_ino) &&
-                      s->second.isDirectory == (kind == EntryKind::Directory) &&
-                      (kind == EntryKind::Directory ||
-                       (s->second.size == st.st_size && s->second.mtimeNs == mtimeNs(st)));
-    if (s != task.stamps.end()) task.stamps.erase(s);
+    const ItemStamp* s = task.stamps.find(path);
+    const bool same = s && s->inode == static_cast<uint64_t>(st.st_ino) &&
+                      s->isDirectory == (kind == EntryKind::Directory) &&
+                      (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st)));
+    if (s) task.stamps.markSeen(path);
     if (!same) pool_->submit(path, false);
     if (kind == EntryKind::Directory) {
       const bool known = watcher_->isWatched(path) || fallback_.count(path);
       watch(path);
       if (task.full || !known) task.stack.push_back(std::move(path));
       else
-        for (auto it : subtreeOf(task.stamps, path)) task.stamps.erase(it);
+        task.stamps.markBelow(path);
     }
   }
   closedir(d);
@@ -398,8 +394,8 @@ void Loop::finishCrawl(CrawlTask& task) {
   // What the store holds but the crawl did not see: removed unless it is
   // back on disk and indexable (created since the stamps were read).
   std::string removed;
-  for (auto& [path, stamp] : task.stamps) {
-    if (!removed.empty() && isInScope(path, removed)) continue;
+  for (const auto& path : task.stamps.unseen()) {
+    if (!removed.empty() && isInScope(path, removed)) continue;  // went with its folder
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && excl_.isIndexable(path)) continue;
     writer_->remove(path);
