@@ -14,7 +14,6 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>

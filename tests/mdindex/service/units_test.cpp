@@ -17,6 +17,7 @@
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/instance_lock.h"
+#include "mdindex/service/stamp_index.h"
 #include "mdindex/service/subtree.h"
 #include "mdindex/service/watcher.h"
 
@@ -99,6 +100,17 @@ TEST(Subtree, SiblingsSharingThePrefixStayOut) {
   std::map<std::string, int> m{{"/a/b", 1}, {"/a/b-x", 2}, {"/a/b.y", 3}, {"/a/b/c", 4}, {"/a/b/c/d", 5}, {"/a/c", 6}};
   eraseSubtree(m, "/a/b");
   EXPECT_EQ(m, (std::map<std::string, int>{{"/a/b-x", 2}, {"/a/b.y", 3}, {"/a/c", 6}}));
+}
+
+TEST(Subtree, StampIndexMarksOnlyWhatIsInside) {
+  std::vector<mdindex::ItemStamp> stamps;
+  for (auto p : {"/a/b/c", "/a/b", "/a/b-x", "/a/b/c/d", "/a/c"}) stamps.push_back({p, 0, 0, 0, false});
+  StampIndex idx(stamps);
+  idx.markBelow("/a/b");
+  EXPECT_NE(idx.find("/a/b"), nullptr);
+  EXPECT_EQ(idx.find("/a/b/c/d"), nullptr);
+  idx.markSeen("/a/c");
+  EXPECT_EQ(idx.unseen(), (std::vector<std::string>{"/a/b", "/a/b-x"}));
 }
 
 TEST(Debounce, BurstsCoalesceAndReleaseAfterQuiet) {
