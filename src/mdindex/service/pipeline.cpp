@@ -128,7 +128,9 @@ ImportPool::ImportPool(StoreWriter& writer, int threads, int wakeFd, ImportLimit
   for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
 }
 
-ImportPool::~ImportPool() { stop(); }
+ImportPool::~ImportPool() {
+  if (!stop()) abandon();
+}
 
 void ImportPool::submit(const std::string& path, bool urgent) {
   std::lock_guard lock(mu_);
@@ -171,12 +173,15 @@ bool ImportPool::stop(int graceMs) {
   const bool done =
       doneCv_.wait_for(lock, std::chrono::milliseconds(graceMs), [&] { return running_ == 0; });
   lock.unlock();
-  for (auto& t : threads_) {
-    if (!t.joinable()) continue;
-    if (done) t.join();
-    else t.detach();
-  }
+  if (done)
+    for (auto& t : threads_)
+      if (t.joinable()) t.join();
   return done;
+}
+
+void ImportPool::abandon() {
+  for (auto& t : threads_)
+    if (t.joinable()) t.detach();
 }
 
 ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& session) {

@@ -70,7 +70,7 @@ class ImportPool {
   // `wakeFd`: an eventfd the pool writes to when its backlog drops below the
   // low-water mark, so the event loop can feed it more.
   ImportPool(StoreWriter& writer, int threads, int wakeFd, ImportLimits limits = {});
-  ~ImportPool();  // stop()
+  ~ImportPool();  // stop(), then abandon() what did not finish
 
   // Queues `path` for import (a folder gets its file-system attributes only).
   // Each thread imports through its own GuardedImportSession.
@@ -85,10 +85,12 @@ class ImportPool {
   bool acceptsUrgent() const;
   // Nothing queued or running.
   bool idle() const;
-  // Stops taking work and waits for running imports, at most `graceMs`.
-  // Returns false when some import is still running (its thread is left
-  // detached; the child it waits for has its own time limit).
+  // Stops taking work and waits for running imports, at most `graceMs`;
+  // may be called again to wait longer. False while an import still runs.
   bool stop(int graceMs = 700);
+  // Detaches the threads of imports that did not finish (the pool and its
+  // writer must then outlive them: the process is about to _exit()).
+  void abandon();
 
   static constexpr size_t kLowWater = 64;
   static constexpr size_t kUrgentCapacity = 1024;

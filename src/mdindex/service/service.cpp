@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <set>
@@ -60,6 +61,21 @@ struct CrawlTask {
   StampIndex stamps;                        // what the store holds under `folder`
   std::vector<std::string> stack;           // folders still to read
 };
+
+// SIGKILLs the processes this process started (import helpers), found
+// through /proc/self/task/*/children.
+void killOwnChildren() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (!tasks) return;
+  while (dirent* t = readdir(tasks)) {
+    if (t->d_name[0] == '.') continue;
+    std::ifstream in(std::string("/proc/self/task/") + t->d_name + "/children");
+    long pid;
+    while (in >> pid)
+      if (pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+  }
+  closedir(tasks);
+}
 
 class Loop {
  public:
@@ -175,11 +191,23 @@ ServiceExit Loop::run() {
     publishState();
   }
   logLine("stopping");
-  const bool joined = pool_->stop();
+  bool joined = pool_->stop();
+  if (!joined) {
+    // An import helper is busy with a slow file: end it (it is our child),
+    // which ends the import that waits for it.
+    killOwnChildren();
+    joined = pool_->stop(1000);
+    if (!joined) pool_->abandon();
+  }
   writer_->setMeta(meta::kState, meta::stateName(meta::State::Stopped));
   writer_->stop();
   reader_.reset();
-  return joined ? ServiceExit::Clean : ServiceExit::CleanDetached;
+  if (joined) return ServiceExit::Clean;
+  // A detached import thread still refers to the pool and the writer: keep
+  // both alive until the caller's _exit().
+  (void)pool_.release();
+  (void)writer_.release();
+  return ServiceExit::CleanDetached;
 }
 
 int Loop::pollTimeoutMs(Clock::time_point now) const {

@@ -283,3 +283,29 @@ TEST_F(ServiceLive, UnwatchedFoldersFallBackToPeriodicRescan) {
   fs::remove(home + "/c/f.txt");
   EXPECT_TRUE(waitFor([&] { return !indexed(home + "/c/f.txt"); })) << log();
 }
+
+TEST_F(ServiceLive, StopsCleanlyWhileAnImportHangs) {
+  setenv("FINDLARK_IMPORT_CHILD_FAULT", "hang:/slow.txt", 1);
+  writeFile(home + "/slow.txt", "its importer never returns");
+  writeFile(home + "/fine.txt", "fine");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return indexed(home + "/fine.txt"); })) << log();
+  // The helpers are the service's children; none may outlive it.
+  std::vector<pid_t> helpers;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    std::ifstream in(task.path() / "children");
+    for (long p; in >> p;) helpers.push_back(static_cast<pid_t>(p));
+  }
+  EXPECT_FALSE(helpers.empty());
+  EXPECT_EQ(meta("service.state"), "crawling");  // still waiting for slow.txt
+  const int st = stopService();
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << log();
+  EXPECT_EQ(meta("service.state"), "stopped");
+  EXPECT_EQ(integrity(), "");
+  for (pid_t h : helpers)
+    EXPECT_TRUE(waitFor([&] {
+      std::ifstream stat("/proc/" + std::to_string(h) + "/stat");
+      std::string s((std::istreambuf_iterator<char>(stat)), {});
+      return s.empty() || s.find(") Z") != std::string::npos;  // gone, or dead and awaiting reaping
+    })) << "helper " << h << " outlived the service";
+}
