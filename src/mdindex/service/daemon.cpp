@@ -43,13 +43,13 @@ bool parseCount(const char* text, long min, long max, long& out) {
   return true;
 }
 
-struct OptionSpec {
+struct OptionRow {
   std::string_view name;
   bool takesValue;
   bool (*apply)(Args&, const char* value);
 };
 
-const std::array<OptionSpec, 5> kOptions{{
+const std::array<OptionRow, 5> kOptions{{
     {"--foreground", false, [](Args& a, const char*) { return a.foreground = true; }},
     {"--help", false, [](Args& a, const char*) { return a.help = true; }},
     {"-h", false, [](Args& a, const char*) { return a.help = true; }},
@@ -71,22 +71,22 @@ const std::array<OptionSpec, 5> kOptions{{
 
 bool parseArgs(int argc, char** argv, Args& args) {
   for (int i = 1; i < argc; ++i) {
-    const OptionSpec* spec = nullptr;
+    const OptionRow* row = nullptr;
     for (auto& o : kOptions)
-      if (argv[i] == o.name) spec = &o;
-    if (!spec) {
+      if (argv[i] == o.name) row = &o;
+    if (!row) {
       std::fprintf(stderr, "mdindexd: unknown option %s\n", argv[i]);
       return false;
     }
     const char* value = nullptr;
-    if (spec->takesValue) {
+    if (row->takesValue) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "mdindexd: %s needs a value\n", argv[i]);
         return false;
       }
       value = argv[++i];
     }
-    if (!spec->apply(args, value)) {
+    if (!row->apply(args, value)) {
       std::fprintf(stderr, "mdindexd: bad value for %s: %s\n", argv[i - 1], value ? value : "");
       return false;
     }

@@ -42,13 +42,13 @@ struct Args {
   std::string path;
 };
 
-struct OptionSpec {
+struct OptionRow {
   std::string_view name;
   Command command;
   bool takesValue;
 };
 
-const std::array<OptionSpec, 3> kOptions{{
+const std::array<OptionRow, 3> kOptions{{
     {"-s", Command::Status, false},
     {"-E", Command::Erase, false},
     {"-i", Command::Switch, true},
@@ -67,13 +67,13 @@ bool parseArgs(int argc, char** argv, Args& a) {
       a.help = true;
       return true;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionRow* row = nullptr;
     for (auto& o : kOptions)
-      if (arg == o.name) spec = &o;
-    if (spec) {
+      if (arg == o.name) row = &o;
+    if (row) {
       if (a.command != Command::None) return usageError("only one of -s, -E, -i");
-      a.command = spec->command;
-      if (spec->takesValue) {
+      a.command = row->command;
+      if (row->takesValue) {
         if (i + 1 >= argc) return usageError(std::string(arg) + " needs on or off");
         a.onOff = argv[++i];
         if (a.onOff != "on" && a.onOff != "off") return usageError("-i takes on or off, not " + a.onOff);
