@@ -10,10 +10,9 @@ enum class ServiceStart {
   Failed,          // the lock could not be examined or mdindexd could not start
 };
 
-// Starts toolPath("mdindexd") detached unless it is running already. The
-// service holds an exclusive flock on <runtimeDir()>/mdindexd.lock for its
-// whole life, so a lock this call can take means no service runs. Main
-// thread; returns without waiting for the service to come up.
+// Starts toolPath("mdindexd") detached unless it is running already (asked
+// through mdindex::runningServicePid, which never takes the service's lock).
+// Main thread; returns without waiting for the service to come up.
 ServiceStart ensureIndexService();
 
 }  // namespace findlark

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/core/service_lock.h"
 
 namespace mdindex::service {
 
@@ -29,7 +30,7 @@ bool makeFolders(const std::string& dir) {
 
 }  // namespace
 
-std::string lockFilePath() { return runtimeDir() + "/mdindexd.lock"; }
+std::string lockFilePath() { return serviceLockPath(); }
 
 InstanceLock::Result InstanceLock::acquire(const std::string& path, std::string* error) {
   if (!makeFolders(parentPath(path))) {
@@ -60,56 +61,6 @@ void InstanceLock::writePid() {
 
 InstanceLock::~InstanceLock() {
   if (fd_ >= 0) close(fd_);
-}
-
-namespace {
-
-// Whether some process holds an flock on the file open as `fd`, read from the
-// kernel's lock table so that asking never takes the lock: a probe with
-// LOCK_SH would, for that instant, make a starting mdindexd believe another
-// one runs. Empty when the table cannot be read.
-std::optional<bool> heldPerLockTable(int fd) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return std::nullopt;
-  FILE* locks = std::fopen("/proc/locks", "re");
-  if (!locks) return std::nullopt;
-  bool held = false;
-  char line[256];
-  while (!held && std::fgets(line, sizeof line, locks)) {
-    // "1: FLOCK  ADVISORY  WRITE 1234 fd:01:5678 0 EOF"; waiters carry "->".
-    char kind[16] = {}, dev[64] = {};
-    if (std::strstr(line, "->") ||
-        std::sscanf(line, "%*s %15s %*s %*s %*s %63s", kind, dev) != 2 || std::strcmp(kind, "FLOCK") != 0)
-      continue;
-    unsigned maj = 0, min = 0;
-    unsigned long long inode = 0;
-    if (std::sscanf(dev, "%x:%x:%llu", &maj, &min, &inode) == 3)
-      held = inode == st.st_ino && maj == major(st.st_dev) && min == minor(st.st_dev);
-  }
-  std::fclose(locks);
-  return held;
-}
-
-}  // namespace
-
-std::optional<pid_t> runningServicePid(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
-  bool held;
-  if (auto table = heldPerLockTable(fd)) {
-    held = *table;
-  } else {
-    held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-  }
-  std::optional<pid_t> pid;
-  if (held) {
-    char buf[32] = {};
-    const ssize_t n = pread(fd, buf, sizeof buf - 1, 0);
-    // A holder that has not written its pid yet is still a running service.
-    pid = n > 0 ? static_cast<pid_t>(std::atol(buf)) : 0;
-  }
-  close(fd);
-  return pid;
 }
 
 }  // namespace mdindex::service

@@ -6,6 +6,8 @@
 #include <string>
 #include <sys/types.h>
 
+#include "mdindex/core/service_lock.h"
+
 namespace mdindex::service {
 
 // The lock file's path.
@@ -34,7 +36,7 @@ class InstanceLock {
   int fd_ = -1;
 };
 
-// The pid of the running service, or empty when none holds the lock.
-std::optional<pid_t> runningServicePid(const std::string& path = lockFilePath());
+// Asking whether the service runs lives in core, shared with the tools and the app.
+using mdindex::runningServicePid;
 
 }  // namespace mdindex::service

@@ -38,7 +38,8 @@ class MdfindTool : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
     files_ = root_ + "/home/files";
-    for (const char* d : {"/home/files/sub", "/home/files/subx", "/run", "/volumes"}) fs::create_directories(root_ + d);
+    for (const std::string& d : {files_ + "/sub", files_ + "/subx", root_ + "/run", root_ + "/volumes"})
+      fs::create_directories(d);
   }
   void TearDown() override {
     if (lockFd_ >= 0) close(lockFd_);

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <functional>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/core/service_lock.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
 
@@ -202,41 +202,7 @@ const std::string& mdfindUsage() {
   return usage;
 }
 
-bool indexServiceRunning() {
-  const std::string lockPath = runtimeDir() + "/mdindexd.lock";
-  const int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
-  struct stat st {};
-  const bool haveStat = fstat(fd, &st) == 0;
-  // Taking the lock even for a moment could make a service that is just
-  // starting believe another one runs; the kernel's lock table answers
-  // without touching the lock. Its lines read
-  // "1: FLOCK  ADVISORY  WRITE 1234 08:01:56789 0 EOF" (device in hex).
-  if (haveStat) {
-    if (FILE* locks = std::fopen("/proc/locks", "re")) {
-      char line[256];
-      bool held = false;
-      while (!held && std::fgets(line, sizeof line, locks)) {
-        char kind[16] = {}, dev[64] = {};
-        if (std::sscanf(line, "%*s %15s %*s %*s %*s %63s", kind, dev) != 2 || std::strcmp(kind, "FLOCK") != 0)
-          continue;
-        unsigned major = 0, minor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(dev, "%x:%x:%llu", &major, &minor, &inode) == 3)
-          held = inode == st.st_ino && major == ::major(st.st_dev) && minor == ::minor(st.st_dev);
-      }
-      std::fclose(locks);
-      ::close(fd);
-      return held;
-    }
-  }
-  // No lock table: probe with a shared lock, which fails while the service
-  // holds its exclusive one.
-  const bool free = flock(fd, LOCK_SH | LOCK_NB) == 0;
-  if (free) flock(fd, LOCK_UN);
-  ::close(fd);
-  return !free;
-}
+bool indexServiceRunning() { return runningServicePid().has_value(); }
 
 int runMdfind(const std::vector<std::string>& args, std::string& out, std::string& err) {
   Settings s;

@@ -1,0 +1,23 @@
+// Whether the index service runs: it holds an exclusive flock on
+// <runtimeDir()>/mdindexd.lock for its whole life, with its pid in the file.
+// The tools, the app and the service itself ask here, one way.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+namespace mdindex {
+
+// The lock file's path.
+std::string serviceLockPath();
+
+// The pid of the running service (0 when it holds the lock but has not written
+// its pid yet), or empty when nobody holds the lock. Asking never takes the
+// lock, not even for a moment, so a service that is just starting is never
+// misled into thinking another one runs (the kernel's lock table answers; a
+// shared-lock probe is the fallback where /proc/locks is unreadable).
+std::optional<pid_t> runningServicePid(const std::string& lockPath = serviceLockPath());
+
+}  // namespace mdindex
