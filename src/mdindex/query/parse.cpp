@@ -357,6 +357,10 @@ std::variant<Node, ParseError> plainWords(std::string_view t) {
       const size_t start = i;
       while (i < t.size() && !std::isspace(static_cast<unsigned char>(t[i]))) ++i;
       word = std::string(t.substr(start, i - start));
+      // Each word already matches as a prefix, so the usual way of writing
+      // one ("cat*") means the same; kept literally it would match nothing.
+      const size_t keep = word.find_last_not_of('*');
+      if (keep != std::string::npos) word.erase(keep + 1);
     }
     if (word.empty()) continue;
     Comparison c;

@@ -14,7 +14,8 @@ namespace mdindex::query {
 // Input that is not an expression is read as plain words: each word a
 // case- and diacritic-insensitive word-prefix match on name, metadata or
 // content (`**` CONTAINS[cdw]), words ANDed, a double-quoted phrase kept
-// together. Input that fails as an expression but holds `=`, `<`, `>`,
+// together; trailing `*` on an unquoted word is dropped (it is a prefix
+// already). Input that fails as an expression but holds `=`, `<`, `>`,
 // `&&`, `||` outside quotes, or begins with InRange, is a malformed
 // expression and returns the error. Unquoted values: numbers, ISO dates,
 // `$time.…` terms; a quoted ISO date compared with an ordering operator is

@@ -83,6 +83,9 @@ TEST(MdfindSyntax, ParsesExpressionsAndPlainWords) {
       {"\"big herd\" cattle", "(and ** contains 'big herd' cdw ** contains 'cattle' cdw)"},
       {"(cattle", "** contains '(cattle' cdw"},
       {"!cattle", "** contains '!cattle' cdw"},
+      {"catt* herd**", "(and ** contains 'catt' cdw ** contains 'herd' cdw)"},
+      {"*", "** contains '*' cdw"},
+      {"\"catt*\"", "** contains 'catt*' cdw"},
   };
   for (const auto& c : cases) EXPECT_EQ(parseOrError(parseMdfindQuery(c.input)), c.tree) << c.input;
 }
