@@ -131,7 +131,8 @@ std::optional<pid_t> poke() {
 int status(const std::string& path) {
   const std::vector<std::string> roots{homeDir(), volumesRoot()};
   const Exclusions excl(roots, indexDir());
-  auto store = Store::open(indexDir(), Store::Mode::ReadOnly);
+  std::string openError;
+  auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &openError);
   const bool inScope = excl.isIndexable(path);
   printHeader(path, inScope && indexingOn(store.get()));
   if (!inScope) std::printf("\tNot in an indexed folder.\n");
@@ -145,7 +146,12 @@ int status(const std::string& path) {
     std::printf("\tService: not running; start mdindexd to keep the index up to date.\n");
   }
   if (!store) {
-    std::printf("\tItems indexed: 0 (no index yet).\n");
+    // A damaged or other-version index is not "no index": say what is wrong
+    // (the service moves it aside and rebuilds it when it starts).
+    if (openError.rfind("there is no index", 0) == 0)
+      std::printf("\tItems indexed: 0 (no index yet).\n");
+    else
+      std::printf("\tItems indexed: 0 (%s).\n", openError.c_str());
     return kOk;
   }
   const StoreStatus st = store->status();
@@ -207,7 +213,7 @@ int mdutilMain(int argc, char** argv) {
   Args args;
   if (!parseArgs(argc, argv, args)) return kUsage;
   if (args.help) {
-    std::fputs(kUsageText, stderr);
+    std::fputs(kUsageText, stdout);
     return kOk;
   }
   const std::string path = absolute(args.path.empty() ? homeDir() : args.path);

@@ -5,8 +5,8 @@
 //   mdutil -i on|off [PATH] turn indexing on or off (kept in the index)
 //
 // PATH defaults to the home folder; there is one index for all indexed
-// folders, so PATH names what is reported on. Output on stdout; usage and
-// errors on stderr. Exit status: 0 done, 1 failed (missing PATH, index not
+// folders, so PATH names what is reported on. Output and -h/--help on
+// stdout; usage errors and other errors on stderr. Exit status: 0 done, 1 failed (missing PATH, index not
 // writable), 64 bad usage.
 #pragma once
 

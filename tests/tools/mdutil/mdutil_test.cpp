@@ -13,6 +13,15 @@ TEST_F(Mdutil, StatusWithoutServiceOrIndex) {
   EXPECT_EQ(r.out, home + ":\n\tIndexing enabled. \n"
                    "\tService: not running; start mdindexd to keep the index up to date.\n"
                    "\tItems indexed: 0 (no index yet).\n");
+
+  // A damaged index is not "no index yet".
+  fs::create_directories(index);
+  writeFile(index + "/index.sqlite", std::string(8192, 'x'));
+  const auto damaged = tool("mdutil", {"-s"});
+  EXPECT_EQ(damaged.status, 0) << damaged.err;
+  EXPECT_NE(damaged.out.find("\tItems indexed: 0 (the index at " + index + " is damaged or not an index).\n"),
+            std::string::npos)
+      << damaged.out;
 }
 
 TEST_F(Mdutil, StatusOfARunningServiceAndOfPaths) {
@@ -96,7 +105,6 @@ TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
       {{"-s", "-E"}, 64, "mdutil: only one of -s, -E, -i\n"},
       {{"-s", "/a", "/b"}, 64, "mdutil: one PATH at most\n"},
       {{"-s", "/no/such/folder"}, 1, "mdutil: /no/such/folder: No such file or directory\n"},
-      {{"--help"}, 0, "Usage: mdutil -s [PATH]\n"},
   };
   for (const auto& c : cases) {
     const auto r = tool("mdutil", c.args);
@@ -104,4 +112,9 @@ TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
     EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
     EXPECT_EQ(r.out, "");
   }
+  // Asked-for help is output, so it can be paged.
+  const auto help = tool("mdutil", {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.substr(0, 24), "Usage: mdutil -s [PATH]\n");
+  EXPECT_EQ(help.err, "");
 }
