@@ -13,6 +13,7 @@
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
+#include "tools/common/options.h"
 
 namespace mdindex::tools {
 
@@ -40,44 +41,23 @@ struct Options {
   std::vector<std::string> paths;
 };
 
-struct OptionRow {
-  const char* flag;
-  void (*apply)(Options&);
-};
-
 // The option table: one row per flag.
-constexpr OptionRow kOptions[] = {
-    {"-t", [](Options& o) { o.test = true; }},
-    {"-d1", [](Options& o) { o.debug = 1; }},
-    {"-d2", [](Options& o) { o.debug = 2; }},
-    {"-d3", [](Options& o) { o.debug = 3; }},
-    {"-L", [](Options& o) { o.list = true; }},
-    {"-h", [](Options& o) { o.help = true; }},
-    {"--help", [](Options& o) { o.help = true; }},
+constexpr OptionRow<Options> kOptions[] = {
+    {"-t", false, [](Options& o, const std::string&) { o.test = true; }},
+    {"-d1", false, [](Options& o, const std::string&) { o.debug = 1; }},
+    {"-d2", false, [](Options& o, const std::string&) { o.debug = 2; }},
+    {"-d3", false, [](Options& o, const std::string&) { o.debug = 3; }},
+    {"-L", false, [](Options& o, const std::string&) { o.list = true; }},
+    {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
+    {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
 
 // Parses `args`; on a bad option writes the complaint to `err` and returns false.
 bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
-  bool optionsDone = false;
-  for (const auto& a : args) {
-    if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
-      o.paths.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsDone = true;
-      continue;
-    }
-    const OptionRow* row = nullptr;
-    for (const auto& r : kOptions)
-      if (a == r.flag) row = &r;
-    if (!row) {
-      err << "mdimport: unknown option " << mdindex::quoted(a, '\'') << "\n" << kUsage;
-      return false;
-    }
-    row->apply(o);
-  }
-  return true;
+  const auto fault = readOptions<Options>(args, kOptions, o, o.paths);
+  if (!fault) return true;
+  err << "mdimport: unknown option " << mdindex::quoted(fault->option, '\'') << "\n" << kUsage;
+  return false;
 }
 
 std::string absolutePath(const std::string& p) {

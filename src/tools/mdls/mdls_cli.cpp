@@ -11,6 +11,7 @@
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
+#include "tools/common/options.h"
 
 namespace mdindex::tools {
 
@@ -36,53 +37,23 @@ struct Options {
   std::vector<std::string> paths;
 };
 
-enum class Arg { None, Name, NullMarker };
-
-struct OptionRow {
-  const char* flag;
-  Arg takes;  // the kind of value that follows, if any
-  void (*apply)(Options&, const std::string& value);
-};
-
 // The option table: one row per flag.
-const OptionRow kOptions[] = {
-    {"-name", Arg::Name, [](Options& o, const std::string& v) { o.names.push_back(v); }},
-    {"-raw", Arg::None, [](Options& o, const std::string&) { o.raw = true; }},
-    {"-nullMarker", Arg::NullMarker, [](Options& o, const std::string& v) { o.nullMarker = v; }},
-    {"-h", Arg::None, [](Options& o, const std::string&) { o.help = true; }},
-    {"--help", Arg::None, [](Options& o, const std::string&) { o.help = true; }},
+constexpr OptionRow<Options> kOptions[] = {
+    {"-name", true, [](Options& o, const std::string& v) { o.names.push_back(v); }},
+    {"-raw", false, [](Options& o, const std::string&) { o.raw = true; }},
+    {"-nullMarker", true, [](Options& o, const std::string& v) { o.nullMarker = v; }},
+    {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
+    {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
 
 bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
-  bool optionsDone = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
-      o.paths.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsDone = true;
-      continue;
-    }
-    const OptionRow* row = nullptr;
-    for (const auto& r : kOptions)
-      if (a == r.flag) row = &r;
-    if (!row) {
-      err << "mdls: unknown option " << mdindex::quoted(a, '\'') << "\n" << kUsage;
-      return false;
-    }
-    std::string value;
-    if (row->takes != Arg::None) {
-      if (i + 1 >= args.size()) {
-        err << "mdls: option " << a << " needs a value\n" << kUsage;
-        return false;
-      }
-      value = args[++i];
-    }
-    row->apply(o, value);
-  }
-  return true;
+  const auto fault = readOptions<Options>(args, kOptions, o, o.paths);
+  if (!fault) return true;
+  if (fault->error == ArgumentError::UnknownOption)
+    err << "mdls: unknown option " << mdindex::quoted(fault->option, '\'') << "\n" << kUsage;
+  else
+    err << "mdls: option " << fault->option << " needs a value\n" << kUsage;
+  return false;
 }
 
 std::string absolutePath(const std::string& p) {

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <functional>
 
 #include "mdindex/core/paths.h"
 #include "mdindex/core/service_lock.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
+#include "tools/common/options.h"
 
 namespace mdindex::tools {
 
@@ -33,24 +33,15 @@ struct Settings {
 
 // The options, one row each: the name, whether it takes a value, and what
 // it sets.
-struct OptionRow {
-  const char* name;
-  bool takesValue;
-  std::function<void(Settings&, const std::string&)> apply;
+constexpr OptionRow<Settings> kOptions[] = {
+    {"-0", false, [](Settings& s, const std::string&) { s.nulSeparated = true; }},
+    {"-count", false, [](Settings& s, const std::string&) { s.count = true; }},
+    {"-onlyin", true, [](Settings& s, const std::string& v) { s.onlyIn.push_back(v); }},
+    {"-attr", true, [](Settings& s, const std::string& v) { s.attribute = v; }},
+    {"-name", true, [](Settings& s, const std::string& v) { s.name = v; }},
+    {"-h", false, [](Settings& s, const std::string&) { s.help = true; }},
+    {"--help", false, [](Settings& s, const std::string&) { s.help = true; }},
 };
-
-const std::vector<OptionRow>& optionTable() {
-  static const std::vector<OptionRow> rows = {
-      {"-0", false, [](Settings& s, const std::string&) { s.nulSeparated = true; }},
-      {"-count", false, [](Settings& s, const std::string&) { s.count = true; }},
-      {"-onlyin", true, [](Settings& s, const std::string& v) { s.onlyIn.push_back(v); }},
-      {"-attr", true, [](Settings& s, const std::string& v) { s.attribute = v; }},
-      {"-name", true, [](Settings& s, const std::string& v) { s.name = v; }},
-      {"-h", false, [](Settings& s, const std::string&) { s.help = true; }},
-      {"--help", false, [](Settings& s, const std::string&) { s.help = true; }},
-  };
-  return rows;
-}
 
 // `dir` made absolute against the working folder, with "." and ".."
 // resolved by name (the folder need not exist).
@@ -137,34 +128,13 @@ std::string formatValue(const Value& v) {
 // Reads the arguments into `s`; on a usage error returns false with the
 // message in `err`.
 bool readArguments(const std::vector<std::string>& args, Settings& s, std::string& err) {
-  bool optionsDone = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (optionsDone || a.size() < 2 || a[0] != '-') {
-      s.queryWords.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsDone = true;
-      continue;
-    }
-    const auto& rows = optionTable();
-    const auto row = std::find_if(rows.begin(), rows.end(), [&](const OptionRow& r) { return a == r.name; });
-    if (row == rows.end()) {
-      err += "Unknown option " + a + "\n\n" + mdfindUsage();
-      return false;
-    }
-    std::string value;
-    if (row->takesValue) {
-      if (i + 1 >= args.size()) {
-        err += "mdfind: option " + a + " requires an argument.\n\n" + mdfindUsage();
-        return false;
-      }
-      value = args[++i];
-    }
-    row->apply(s, value);
-  }
-  return true;
+  const auto fault = readOptions<Settings>(args, kOptions, s, s.queryWords);
+  if (!fault) return true;
+  if (fault->error == ArgumentError::UnknownOption)
+    err += "Unknown option " + fault->option + "\n\n" + mdfindUsage();
+  else
+    err += "mdfind: option " + fault->option + " requires an argument.\n\n" + mdfindUsage();
+  return false;
 }
 
 std::optional<std::string> warningFor(Store* store, const std::string& openError) {
