@@ -172,8 +172,6 @@ struct Narrowing {
   bool exact = false; // the index alone decides the comparison
 };
 
-bool isWordCodepoint(utf8proc_int32_t cp);
-
 Narrowing narrowingFor(Target target, const std::string& name, query::Op op, const std::string& pattern,
                        const query::Options& o) {
   Narrowing n;
@@ -212,7 +210,7 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
                                 static_cast<utf8proc_ssize_t>(folded.size() - pos), &cp);
     if (len <= 0) len = 1, cp = 0xFFFD;
     const bool wildcard = glob && (cp == '*' || cp == '?');
-    if (isWordCodepoint(cp)) {
+    if (textmatch::isWordChar(cp)) {
       if (current.empty()) {
         currentAnchored = afterSeparator;
         ++tokenCount;
@@ -256,17 +254,6 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
       (glob && (op == query::Op::Equal || op == query::Op::Like) && folded == tokens[0] + "*");
   n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
   return n;
-}
-
-bool isWordCodepoint(utf8proc_int32_t cp) {
-  switch (utf8proc_category(cp)) {
-    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_ND:
-    case UTF8PROC_CATEGORY_NL: case UTF8PROC_CATEGORY_NO:
-      return true;
-    default:
-      return false;
-  }
 }
 
 class Compiler {

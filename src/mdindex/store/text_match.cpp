@@ -92,6 +92,8 @@ class WordWalker {
 
 }  // namespace
 
+bool isWordChar(char32_t cp) { return isWordCategory(categoryOf(static_cast<utf8proc_int32_t>(cp))); }
+
 bool Folded::wordEndAt(size_t i) const {
   return i >= chars.size() || !wordChar[i] || wordStart[i];
 }

@@ -30,6 +30,10 @@ struct Folded {
 
 Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics);
 
+// True for a letter or digit (Unicode categories L and N): what words are
+// made of, for matching here and for the tokens a search is narrowed by.
+bool isWordChar(char32_t cp);
+
 // True when `pattern` holds a '*' or '?' wildcard (meaningful for Equal,
 // NotEqual and Like).
 bool hasWildcard(std::string_view pattern);
