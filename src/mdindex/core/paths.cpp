@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace mdindex {
@@ -81,6 +82,23 @@ std::string parentPath(std::string_view path) {
   if (s == std::string::npos) return ".";
   if (s == 0) return "/";
   return p.substr(0, s);
+}
+
+bool makeFolders(const std::string& dir) {
+  if (dir.empty() || dir == "/") return true;
+  struct stat st {};
+  if (stat(dir.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return true;
+    errno = EEXIST;
+    return false;
+  }
+  if (!makeFolders(parentPath(dir))) return false;
+  if (mkdir(dir.c_str(), 0700) == 0) return true;
+  if (errno != EEXIST) return false;
+  // Made meanwhile by another process, or something else stands there.
+  if (stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return true;
+  errno = EEXIST;
+  return false;
 }
 
 }  // namespace mdindex

@@ -34,4 +34,9 @@ std::string baseName(std::string_view path);
 // Everything before the last component ("/" for "/x").
 std::string parentPath(std::string_view path);
 
+// Creates `dir` and its missing parents, each new folder with mode 0700.
+// True when `dir` is a folder afterwards (also when it already was);
+// otherwise false with errno set (EEXIST where something else stands there).
+bool makeFolders(const std::string& dir);
+
 }  // namespace mdindex

@@ -94,14 +94,6 @@ bool parseArgs(int argc, char** argv, Args& args) {
   return true;
 }
 
-bool makeFolders(const std::string& dir) {
-  if (dir.empty() || dir == "/") return true;
-  struct stat st {};
-  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (!makeFolders(parentPath(dir))) return false;
-  return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 // Double fork + setsid; the grandchild returns true, the others leave.
 // stdin and stdout go to /dev/null, stderr to the log in the index folder.
 bool detach(const std::string& logPath) {

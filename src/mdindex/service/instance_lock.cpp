@@ -17,19 +17,6 @@
 
 namespace mdindex::service {
 
-namespace {
-
-// mkdir -p with 0700 for the folders we create.
-bool makeFolders(const std::string& dir) {
-  if (dir.empty() || dir == "/") return true;
-  struct stat st {};
-  if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (!makeFolders(parentPath(dir))) return false;
-  return mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-}  // namespace
-
 std::string lockFilePath() { return serviceLockPath(); }
 
 InstanceLock::Result InstanceLock::acquire(const std::string& path, std::string* error) {

@@ -507,19 +507,6 @@ class WriteScope {
   bool done_ = false;
 };
 
-bool makeDirs(const std::string& dir) {
-  std::string partial;
-  size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    partial = dir.substr(0, pos);
-    if (partial.empty()) continue;
-    if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st {};
-  return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool fileExists(const std::string& p) {
   struct stat st {};
   return stat(p.c_str(), &st) == 0;
@@ -592,7 +579,7 @@ std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::str
   const std::string dbPath = dir + "/" + kDatabaseName;
 
   if (mode == Mode::ReadWrite) {
-    if (!makeDirs(dir)) return fail("cannot create the index folder " + dir + ": " + std::strerror(errno));
+    if (!makeFolders(dir)) return fail("cannot create the index folder " + dir + ": " + std::strerror(errno));
     chmod(dir.c_str(), 0700);
   } else if (!fileExists(dbPath)) {
     return fail("there is no index at " + dir);

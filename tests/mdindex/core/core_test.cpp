@@ -1,4 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
@@ -80,6 +86,27 @@ TEST(Paths, ScopeContainment) {
   EXPECT_EQ(baseName("/a/b.txt"), "b.txt");
   EXPECT_EQ(parentPath("/a/b.txt"), "/a");
   EXPECT_EQ(parentPath("/a"), "/");
+}
+
+// Missing parents are made private (0700); an existing folder is success; a
+// file in the way is a failure, not a folder taken for granted.
+TEST(Paths, MakeFoldersCreatesPrivateParentsAndRefusesFiles) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "core-test-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  const std::string root = tmpl;
+  struct stat st {};
+  EXPECT_TRUE(makeFolders(root + "/a/b/c/"));
+  for (const char* sub : {"/a", "/a/b", "/a/b/c"}) {
+    ASSERT_EQ(stat((root + sub).c_str(), &st), 0) << sub;
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << sub;
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << sub;
+  }
+  EXPECT_TRUE(makeFolders(root + "/a/b"));
+  std::ofstream(root + "/file") << "x";
+  EXPECT_FALSE(makeFolders(root + "/file"));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_FALSE(makeFolders(root + "/file/sub"));
+  std::filesystem::remove_all(root);
 }
 
 TEST(Uti, ExtensionsTreesAndSniffing) {
