@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "mdindex/importers/import.h"
-#include "scratch.h"
+#include "../../support/scratch.h"
 
 using namespace mdindex;
 

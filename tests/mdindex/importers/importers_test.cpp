@@ -14,7 +14,7 @@
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
-#include "scratch.h"
+#include "../../support/scratch.h"
 
 using namespace mdindex;
 using Strings = std::vector<std::string>;

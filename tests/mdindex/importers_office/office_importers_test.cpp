@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../support/scratch.h"
 #include "mdindex/importers/iwork_proto.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/zip_archive.h"
@@ -148,18 +149,9 @@ TEST(OfficeImporters, MissingPathsAndWrongFormatsAreUnreadable) {
 
 class ScratchDir : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = fs::temp_directory_path() / "office-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string write(const std::string& name, const std::string& bytes) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  std::string dir_;
+  std::string write(const std::string& name, const std::string& bytes) { return scratch_.write(name, bytes); }
+  Scratch scratch_{"office-test"};
+  const std::string dir_ = scratch_.dir();
 };
 
 std::string slurp(const std::string& path) {

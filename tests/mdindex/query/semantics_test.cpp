@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "../../support/scratch.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
 
@@ -18,9 +19,8 @@ using Names = std::vector<std::string>;
 class QuerySemantics : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char tmpl[] = "/tmp/query-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    scratch_ = new Scratch("query-test");
+    root_ = scratch_->dir();
     std::string error;
     store_ = Store::open(root_ + "/index", Store::Mode::ReadWrite, &error).release();
     ASSERT_TRUE(store_) << error;
@@ -57,7 +57,8 @@ class QuerySemantics : public ::testing::Test {
   static void TearDownTestSuite() {
     delete store_;
     store_ = nullptr;
-    fs::remove_all(root_);
+    delete scratch_;
+    scratch_ = nullptr;
   }
 
   // The base names of the matches, sorted.
@@ -89,6 +90,7 @@ class QuerySemantics : public ::testing::Test {
     return names(std::get<query::Node>(parsed));
   }
 
+  static inline Scratch* scratch_ = nullptr;
   static inline std::string root_;
   static inline Store* store_ = nullptr;
 };

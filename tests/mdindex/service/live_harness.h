@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/run_program.h"
+#include "../../support/scratch.h"
 #include "mdindex/store/store.h"
 
 extern char** environ;
@@ -34,36 +36,6 @@ using namespace std::chrono_literals;
 inline void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
-}
-
-struct ToolResult {
-  int status = -1;  // exit status, or -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
-
-// Runs `argv` (no shell) with the current environment; waits for it.
-inline ToolResult runTool(const std::vector<std::string>& argv, const std::string& scratch) {
-  ToolResult r;
-  const std::string outPath = scratch + "/tool.out", errPath = scratch + "/tool.err";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
-  posix_spawn_file_actions_destroy(&fa);
-  std::ifstream o(outPath), e(errPath);
-  r.out.assign(std::istreambuf_iterator<char>(o), {});
-  r.err.assign(std::istreambuf_iterator<char>(e), {});
-  return r;
 }
 
 // Polls `cond` until it holds or `limit` passes. The limit only keeps a
@@ -80,9 +52,7 @@ inline bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds
 class LiveHome : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = "/var/tmp/findlark-live-XXXXXX";
-    ASSERT_TRUE(mkdtemp(tmpl.data()));
-    root = tmpl;
+    root = scratch_.dir();
     home = root + "/home";
     index = root + "/index";
     volumes = root + "/volumes";
@@ -99,8 +69,6 @@ class LiveHome : public ::testing::Test {
 
   void TearDown() override {
     if (pid > 0) stopService();
-    std::error_code ec;
-    fs::remove_all(root, ec);
   }
 
   // Starts `mdindexd --foreground` plus `extra` arguments; its stderr goes to
@@ -165,12 +133,13 @@ class LiveHome : public ::testing::Test {
   }
   bool idle() const { return meta("service.state") == "idle"; }
 
-  ToolResult tool(const std::string& name, const std::vector<std::string>& args) const {
+  ToolRun tool(const std::string& name, const std::vector<std::string>& args) const {
     std::vector<std::string> argv{std::string(FINDLARK_BIN_DIR) + "/" + name};
     argv.insert(argv.end(), args.begin(), args.end());
-    return runTool(argv, root);
+    return runProgram(argv, root);
   }
 
+  Scratch scratch_{"findlark-live", "/var/tmp"};  // a real disk: xattrs work
   std::string root, home, index, volumes, runtime, outside;
   pid_t pid = -1;
 };

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/scratch.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/instance_lock.h"
@@ -27,26 +28,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "svc-unit-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 void touch(const std::string& p, const std::string& content = "x") { std::ofstream(p) << content; }
 
 }  // namespace
 
 TEST(Exclusions, ClassifiesByNameAndType) {
-  TempDir t;
-  const std::string root = t.path();
+  Scratch t("svc-unit");
+  const std::string root = t.dir();
   fs::create_directories(root + "/a.noindex");
   fs::create_directories(root + "/index");
   fs::create_directories(root + "/plain");
@@ -71,17 +59,17 @@ TEST(Exclusions, ClassifiesByNameAndType) {
 }
 
 TEST(Exclusions, IndexableLooksAtEveryComponentBelowTheRoot) {
-  TempDir t;
+  Scratch t("svc-unit");
   // A root may itself sit under a hidden folder (tests, ~/.local volumes):
   // only components below the root count.
-  const std::string root = t.path() + "/.home";
+  const std::string root = t.dir() + "/.home";
   fs::create_directories(root + "/docs/deep");
   fs::create_directories(root + "/.hidden/x");
   fs::create_directories(root + "/old.noindex/x");
   fs::create_directories(root + "/private/sub");
   touch(root + "/private/.metadata_never_index", "");
   fs::create_symlink(root + "/docs", root + "/docslink");
-  const Exclusions ex({root, t.path() + "/vol"}, root + "/docs/idx");
+  const Exclusions ex({root, t.dir() + "/vol"}, root + "/docs/idx");
 
   EXPECT_TRUE(ex.isIndexable(root + "/docs/deep/f.txt"));
   EXPECT_TRUE(ex.isIndexable(root + "/docs/not-yet-created.txt"));
@@ -91,9 +79,9 @@ TEST(Exclusions, IndexableLooksAtEveryComponentBelowTheRoot) {
   EXPECT_FALSE(ex.isIndexable(root + "/private"));
   EXPECT_FALSE(ex.isIndexable(root + "/docs/idx/store.db"));
   EXPECT_FALSE(ex.isIndexable(root + "/docslink/deep/f.txt"));  // through a link
-  EXPECT_FALSE(ex.isIndexable(t.path() + "/elsewhere/f.txt"));
+  EXPECT_FALSE(ex.isIndexable(t.dir() + "/elsewhere/f.txt"));
   EXPECT_FALSE(ex.isIndexable(root + "x/f.txt"));  // shares the prefix, not the folder
-  EXPECT_EQ(ex.rootOf(t.path() + "/vol/disk/a"), t.path() + "/vol");
+  EXPECT_EQ(ex.rootOf(t.dir() + "/vol/disk/a"), t.dir() + "/vol");
 }
 
 TEST(Subtree, SiblingsSharingThePrefixStayOut) {
@@ -179,8 +167,8 @@ bool has(const std::vector<WatchEvent>& evs, WatchEvent::Kind k, const std::stri
 }  // namespace
 
 TEST(Watcher, PairsMovesAndTurnsMoveOutIntoRemoval) {
-  TempDir t;
-  const std::string a = t.path() + "/a", b = t.path() + "/b", out = t.path() + "/out";
+  Scratch t("svc-unit");
+  const std::string a = t.dir() + "/a", b = t.dir() + "/b", out = t.dir() + "/out";
   fs::create_directories(a + "/sub");
   fs::create_directories(b);
   fs::create_directories(out);
@@ -217,23 +205,23 @@ TEST(Watcher, PairsMovesAndTurnsMoveOutIntoRemoval) {
 }
 
 TEST(Watcher, OwnCapReportsTheLimit) {
-  TempDir t;
-  fs::create_directories(t.path() + "/x");
-  fs::create_directories(t.path() + "/y");
+  Scratch t("svc-unit");
+  fs::create_directories(t.dir() + "/x");
+  fs::create_directories(t.dir() + "/y");
   auto w = Watcher::create(1);
   ASSERT_TRUE(w);
-  EXPECT_EQ(w->add(t.path() + "/x"), WatchResult::Added);
-  EXPECT_EQ(w->add(t.path() + "/x"), WatchResult::Added);  // already watched: no second watch
-  EXPECT_EQ(w->add(t.path() + "/y"), WatchResult::LimitReached);
-  EXPECT_EQ(w->add(t.path() + "/missing"), WatchResult::Failed);
-  w->removeTree(t.path());
+  EXPECT_EQ(w->add(t.dir() + "/x"), WatchResult::Added);
+  EXPECT_EQ(w->add(t.dir() + "/x"), WatchResult::Added);  // already watched: no second watch
+  EXPECT_EQ(w->add(t.dir() + "/y"), WatchResult::LimitReached);
+  EXPECT_EQ(w->add(t.dir() + "/missing"), WatchResult::Failed);
+  w->removeTree(t.dir());
   EXPECT_EQ(w->count(), 0u);
-  EXPECT_EQ(w->add(t.path() + "/y"), WatchResult::Added);
+  EXPECT_EQ(w->add(t.dir() + "/y"), WatchResult::Added);
 }
 
 TEST(InstanceLock, SecondHolderIsRefusedAndTheFirstIsNamed) {
-  TempDir t;
-  const std::string path = t.path() + "/run/mdindexd.lock";
+  Scratch t("svc-unit");
+  const std::string path = t.dir() + "/run/mdindexd.lock";
   EXPECT_FALSE(runningServicePid(path));
   InstanceLock first;
   ASSERT_EQ(first.acquire(path), InstanceLock::Result::Acquired);

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../../support/scratch.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
 
@@ -20,12 +21,9 @@ namespace {
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/store-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = scratch_.dir();
     dir_ = root_ + "/index";
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   std::unique_ptr<Store> openRw() {
     std::string error;
@@ -64,6 +62,7 @@ class StoreTest : public ::testing::Test {
     return out;
   }
 
+  Scratch scratch_{"store-test"};
   std::string root_, dir_;
 };
 

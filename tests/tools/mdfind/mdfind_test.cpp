@@ -2,15 +2,14 @@
 // exit statuses, and the warning when the index or its service is missing.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "../../support/run_program.h"
+#include "../../support/scratch.h"
 #include "mdindex/store/store.h"
 #include "tools/mdfind/cli/mdfind.h"
 
@@ -19,31 +18,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 class MdfindTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/mdfind-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = scratch_.dir();
     files_ = root_ + "/home/files";
     for (const std::string& d : {files_ + "/sub", files_ + "/subx", root_ + "/run", root_ + "/volumes"})
       fs::create_directories(d);
   }
   void TearDown() override {
     if (lockFd_ >= 0) close(lockFd_);
-    fs::remove_all(root_);
   }
 
   // Writes the files and indexes them (and one that is gone from disk).
@@ -76,28 +60,15 @@ class MdfindTool : public ::testing::Test {
     std::vector<std::string> env = {"HOME=" + root_ + "/home", "FINDLARK_INDEX_DIR=" + root_ + "/index",
                                     "FINDLARK_VOLUMES_ROOT=" + root_ + "/volumes", "XDG_RUNTIME_DIR=" + root_ + "/run",
                                     "FINDLARK_TOOL_DIR=" + std::string(FINDLARK_BIN_DIR), "PATH=/usr/bin:/bin"};
-    std::vector<char*> argv{const_cast<char*>(bin.c_str())}, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
+    std::vector<std::string> argv{bin};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> envp;
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
-    const std::string outPath = root_ + "/out", errPath = root_ + "/err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid;
-    ToolRun r;
-    EXPECT_EQ(posix_spawn(&pid, bin.c_str(), &fa, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
-    return r;
+    return runProgram(argv, root_, envp.data());
   }
 
+  Scratch scratch_{"mdfind-test"};
   std::string root_, files_;
   int lockFd_ = -1;
 };

@@ -1,8 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,30 +8,19 @@
 #include <sstream>
 
 #include "golden.h"
-#include "../../mdindex/importers/scratch.h"
+#include "../../support/run_program.h"
+#include "../../support/scratch.h"
 #include "mdimport_cli.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
 
 using namespace mdindex;
 
-extern char** environ;
-
 namespace {
 
 const std::string kDataDir = FINDLARK_TEST_DATA_DIR "/importers/";
 
-struct Output {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Output run(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = tools::runMdimport(args, out, err);
-  return {code, out.str(), err.str()};
-}
+ToolRun run(const std::vector<std::string>& args) { return runInProcess(tools::runMdimport, args); }
 
 // The committed inputs, in name order (the generator script is not one).
 std::vector<std::string> dataFiles() {
@@ -47,10 +34,7 @@ std::vector<std::string> dataFiles() {
 // A fresh HOME and index for each test.
 class MdimportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("HOME", home_.dir().c_str(), 1);
-    setenv("FINDLARK_INDEX_DIR", home_.path("index").c_str(), 1);
-  }
+  void SetUp() override { home_.useAsHome(); }
   Scratch home_;
 };
 
@@ -61,8 +45,8 @@ TEST_F(MdimportTest, TestReportsMatchTheGoldenFiles) {
     SCOPED_TRACE(level);
     std::vector<std::string> args = {"-t", level};
     for (const auto& f : dataFiles()) args.push_back(f);
-    const Output o = run(args);
-    EXPECT_EQ(o.code, 1);  // the hostile inputs fail
+    const ToolRun o = run(args);
+    EXPECT_EQ(o.status, 1);  // the hostile inputs fail
     expectGolden(maskOutput(o.out + "--- stderr ---\n" + o.err, kDataDir),
                  kDataDir + "golden/mdimport" + level + ".txt");
   }
@@ -73,37 +57,37 @@ TEST_F(MdimportTest, TestReportsMatchTheGoldenFiles) {
 TEST_F(MdimportTest, AwkwardNamesStayOnOneEscapedLine) {
   const std::string name = "it's a \"q\"\nnew\xff.txt";
   home_.write(name, "text");
-  const Output o = run({"-t", "-d1", home_.path(name)});
-  EXPECT_EQ(o.code, 0) << o.err;
+  const ToolRun o = run({"-t", "-d1", home_.path(name)});
+  EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out, "Imported '" + home_.dir() + "/it\\'s a \"q\"\\nnew\\377.txt' of type 'public.plain-text'" +
                        " with plugIn /usr/lib/findlark/importers/PlainText.mdimporter.\n");
   EXPECT_EQ(quoted("a\\b\t\x01", '"'), "\"a\\\\b\\t\\001\"");
 }
 
 TEST_F(MdimportTest, BadUsageMissingPathsAndListing) {
-  Output o = run({"-x", "file"});
-  EXPECT_EQ(o.code, 64);
+  ToolRun o = run({"-x", "file"});
+  EXPECT_EQ(o.status, 64);
   EXPECT_TRUE(o.out.empty());
   EXPECT_NE(o.err.find("unknown option '-x'"), std::string::npos);
   EXPECT_NE(o.err.find("usage: mdimport"), std::string::npos);
 
-  EXPECT_EQ(run({"-t"}).code, 64);
+  EXPECT_EQ(run({"-t"}).status, 64);
 
   // A missing path is reported, and the paths after it are still done.
   const std::string good = home_.write("good.txt", "fine");
   o = run({"-t", "-d1", home_.path("nope.txt"), good});
-  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, "mdimport: cannot read '" + home_.path("nope.txt") + "': No such file or directory\n");
   EXPECT_NE(o.out.find("Imported '" + good + "'"), std::string::npos);
 
   // An empty argument is no file, not the current folder.
   o = run({"-t", "-d1", ""});
-  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out, "");
   EXPECT_EQ(o.err, "mdimport: cannot read '': No such file or directory\n");
 
   o = run({"-L"});
-  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out.rfind("Paths: id(" + std::to_string(getuid()) + ") (\n", 0), 0u) << o.out;
   EXPECT_NE(o.out.find("    \"/usr/lib/findlark/importers/PDF.mdimporter\",\n"), std::string::npos);
   // The last path has no comma after it.
@@ -129,8 +113,8 @@ TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
   }
   ASSERT_EQ(truncate((root + "/huge.txt").c_str(), 2ll << 30), 0);
 
-  const Output o = run({root});
-  EXPECT_EQ(o.code, 1);  // the encrypted, binary and huge files failed
+  const ToolRun o = run({root});
+  EXPECT_EQ(o.status, 1);  // the encrypted, binary and huge files failed
   EXPECT_NE(o.err.find("could not import '" + root + "/locked.pdf': encrypted"), std::string::npos) << o.err;
 
   auto store = Store::open(home_.path("index"), Store::Mode::ReadOnly);
@@ -165,25 +149,9 @@ TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
 
 // The built tool itself: report on stdout, exit status, nothing else.
 TEST_F(MdimportTest, TheBuiltToolWritesReportsToStandardOutput) {
-  std::string tool = std::string(FINDLARK_BIN_DIR) + "/mdimport";
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addclose(&actions, fds[0]);
-  std::string file = kDataDir + "camera.jpg";
-  std::vector<char*> argv = {tool.data(), const_cast<char*>("-t"), const_cast<char*>("-d1"), file.data(), nullptr};
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  close(fds[1]);
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(out, "Imported '" + file + "' of type 'public.jpeg' with plugIn /usr/lib/findlark/importers/Image.mdimporter.\n");
+  const std::string file = kDataDir + "camera.jpg";
+  const ToolRun r = runProgram({std::string(FINDLARK_BIN_DIR) + "/mdimport", "-t", "-d1", file}, home_.dir());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Imported '" + file + "' of type 'public.jpeg' with plugIn /usr/lib/findlark/importers/Image.mdimporter.\n");
+  EXPECT_EQ(r.err, "");
 }

@@ -4,7 +4,8 @@
 #include <sstream>
 
 #include "../mdimport/golden.h"
-#include "../../mdindex/importers/scratch.h"
+#include "../../support/run_program.h"
+#include "../../support/scratch.h"
 #include "mdimport_cli.h"
 #include "mdls_cli.h"
 
@@ -14,24 +15,13 @@ namespace {
 
 const std::string kDataDir = FINDLARK_TEST_DATA_DIR "/importers/";
 
-struct Output {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-Output mdls(const std::vector<std::string>& args) {
-  std::ostringstream out, err;
-  const int code = tools::runMdls(args, out, err);
-  return {code, out.str(), err.str()};
-}
+ToolRun mdls(const std::vector<std::string>& args) { return runInProcess(tools::runMdls, args); }
 
 // A fresh HOME and an index holding a few of the committed inputs.
 class MdlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("HOME", home_.dir().c_str(), 1);
-    setenv("FINDLARK_INDEX_DIR", home_.path("index").c_str(), 1);
+    home_.useAsHome();
     std::ostringstream out, err;
     ASSERT_EQ(tools::runMdimport({kDataDir + "doc.pdf", kDataDir + "camera.png", kDataDir + "page.html"}, out, err), 0)
         << err.str();
@@ -42,8 +32,8 @@ class MdlsTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(MdlsTest, ListingsMatchTheGoldenFile) {
-  const Output o = mdls({kDataDir + "doc.pdf", kDataDir + "camera.png", kDataDir + "page.html"});
-  EXPECT_EQ(o.code, 0);
+  const ToolRun o = mdls({kDataDir + "doc.pdf", kDataDir + "camera.png", kDataDir + "page.html"});
+  EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.err, "");
   expectGolden(maskOutput(o.out, kDataDir), kDataDir + "golden/mdls.txt");
 }
@@ -68,9 +58,9 @@ TEST_F(MdlsTest, NamedAttributesAndRawValues) {
 TEST_F(MdlsTest, NotIndexedMissingAndBadUsage) {
   Scratch s;
   const std::string name = s.write("a \"b\"\nc.txt", "x");
-  Output o = mdls({"-name", "kMDItemFSName", "-name", "kMDItemFSSize", name, s.path("missing"), kDataDir + "doc.pdf"});
+  ToolRun o = mdls({"-name", "kMDItemFSName", "-name", "kMDItemFSSize", name, s.path("missing"), kDataDir + "doc.pdf"});
   // Not indexed: listed from the file system, with a note; missing: an error.
-  EXPECT_EQ(o.code, 1);
+  EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.out,
             "kMDItemFSName = \"a \\\"b\\\"\\nc.txt\"\n"
             "kMDItemFSSize = 1\n"
@@ -83,13 +73,13 @@ TEST_F(MdlsTest, NotIndexedMissingAndBadUsage) {
   // No index at all: every file is simply not indexed.
   setenv("FINDLARK_INDEX_DIR", s.path("no-index").c_str(), 1);
   o = mdls({"-name", "kMDItemKind", kDataDir + "doc.pdf"});
-  EXPECT_EQ(o.code, 0);
+  EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, "kMDItemKind = \"PDF document\"\n");
   EXPECT_NE(o.err.find("is not in the index"), std::string::npos);
 
   o = mdls({"-name"});
-  EXPECT_EQ(o.code, 64);
+  EXPECT_EQ(o.status, 64);
   EXPECT_NE(o.err.find("usage: mdls"), std::string::npos);
-  EXPECT_EQ(mdls({"-plist", "x"}).code, 64);
-  EXPECT_EQ(mdls({}).code, 64);
+  EXPECT_EQ(mdls({"-plist", "x"}).status, 64);
+  EXPECT_EQ(mdls({}).status, 64);
 }
