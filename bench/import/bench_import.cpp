@@ -5,9 +5,6 @@
 // Usage: bench_import [FILES]   (default 10000)
 // Everything happens in a temporary folder (HOME, index, Recoll config and
 // database all inside it), removed at the end.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,7 +16,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "../support/process.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -28,20 +25,7 @@ namespace {
 
 // Runs `argv` with stdout and stderr discarded; returns the exit status or -1.
 int runQuiet(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return bench::waitExit(bench::startProcess(args, "/dev/null", "/dev/null"));
 }
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }

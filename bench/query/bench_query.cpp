@@ -8,9 +8,7 @@
 // Everything lives in a temporary folder that is removed at the end
 // (kept, and its path printed, with --keep).
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "../support/process.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/store/store.h"
-
-extern char** environ;
 
 using namespace mdindex;
 namespace fs = std::filesystem;
@@ -58,37 +55,16 @@ std::vector<std::string> vocabulary(size_t n, Rng& rng) {
 
 // Wall time of one process with stdout/stderr to /dev/null, in ms.
 double timeProcess(const std::vector<std::string>& args, char** envp) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   const auto start = Clock::now();
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp) != 0) return -1;
-  int st = 0;
-  waitpid(pid, &st, 0);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t pid = bench::startProcess(args, "/dev/null", "/dev/null", envp);
+  if (pid < 0) return -1;
+  bench::waitExit(pid);
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // The first line a process prints (for result counts).
 std::string firstLine(const std::vector<std::string>& args, char** envp, const std::string& scratch) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), envp) == 0) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-  }
-  posix_spawn_file_actions_destroy(&fa);
+  bench::waitExit(bench::startProcess(args, scratch, "/dev/null", envp));
   std::ifstream f(scratch);
   std::string line;
   std::getline(f, line);

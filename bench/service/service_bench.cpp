@@ -10,7 +10,6 @@
 //   bench_service [--files N] [--probes N] [--idle SECONDS] [--no-peer] [--keep]
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,9 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "../support/process.h"
 #include "mdindex/store/store.h"
-
-extern char** environ;
 
 namespace {
 
@@ -92,32 +90,12 @@ std::pair<std::string, std::string> mixedDocument(int i, const std::string& word
   }
 }
 
-struct Spawned {
-  pid_t pid = -1;
-};
-
-pid_t spawn(const std::vector<std::string>& argv, const std::string& outPath, const std::string& errPath) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&fa, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&fa);
-  return pid;
-}
-
 // Runs a command to completion and returns its stdout.
 std::string capture(const std::vector<std::string>& argv, const std::string& scratch) {
   const std::string out = scratch + "/capture.out";
-  const pid_t pid = spawn(argv, out, scratch + "/capture.err");
+  const pid_t pid = bench::startProcess(argv, out, scratch + "/capture.err");
   if (pid < 0) return {};
-  int st;
-  waitpid(pid, &st, 0);
+  bench::waitExit(pid);
   std::ifstream in(out);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -255,7 +233,7 @@ int main(int argc, char** argv) {
 
   // --- ours: initial crawl -------------------------------------------------
   const auto crawlStart = Clock::now();
-  const pid_t service = spawn({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t service = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   auto state = [&]() -> std::string {
     auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly);
     return s ? s->meta("service.state").value_or("") : "";
@@ -289,7 +267,7 @@ int main(int argc, char** argv) {
 
   // --- ours: restart over an unchanged tree (reconcile, nothing re-imported) --
   const auto restartStart = Clock::now();
-  const pid_t again = spawn({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t again = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   waitFor([&] { return state() == "crawling" || state() == "idle"; }, 60s, 5ms);
   if (waitFor([&] { return state() == "idle"; }, 3600s, 20ms))
     std::printf("  mdindexd restart over the unchanged tree: reconciled in %.2f s, peak RSS %.1f MB\n",
@@ -303,12 +281,12 @@ int main(int argc, char** argv) {
     fs::create_directories(conf);
     writeFile(conf + "/recoll.conf", "topdirs = " + tree + "\nloglevel = 1\n");
     const auto t0 = Clock::now();
-    const pid_t full = spawn({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
+    const pid_t full = bench::startProcess({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
     int st;
     waitpid(full, &st, 0);
     const double rcrawl = secondsSince(t0);
     std::printf("  (recollindex initial index: %.1f s, %.0f files/s)\n", rcrawl, files / rcrawl);
-    const pid_t monitor = spawn({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
+    const pid_t monitor = bench::startProcess({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
     // The monitor starts with an incremental pass; let it settle on a known file.
     waitFor([&] { return !capture({"recollq", "-c", conf, "-b", "word1"}, root).empty(); }, 60s, 200ms);
     std::this_thread::sleep_for(2s);  // a settle pause for the peer, outside any measurement
