@@ -92,6 +92,23 @@ TEST_F(MdfindTool, PrintsSortedExistingPathsInEachLayout) {
   EXPECT_EQ(mdfind({"cattle", "SUBX"}).out, f + "/subx/e.txt\n");  // words ANDed, each a prefix
   EXPECT_EQ(mdfind({"-count", "--", "-cattle"}).out, "0\n");
 
+  // -name holding * or ? is a pattern, still matched anywhere in the name.
+  EXPECT_EQ(mdfind({"-name", "*.TXT", "-onlyin", f + "/sub"}).out, f + "/sub/d.txt\n");
+  EXPECT_EQ(mdfind({"-name", "b?c"}).out, f + "/b c.txt\n");
+  EXPECT_EQ(mdfind({"-name", "oth*"}).out, f + "/other.txt\n");
+
+  // An -attr value never breaks the one-line-per-item layout.
+  {
+    auto store = Store::open(root_ + "/index", Store::Mode::ReadWrite);
+    ASSERT_TRUE(store);
+    auto rec = store->get(f + "/other.txt");
+    ASSERT_TRUE(rec);
+    rec->attributes["kMDItemTitle"] = std::string("two\nlines \"q\"\t\x01");
+    ASSERT_TRUE(store->put(*rec));
+  }
+  EXPECT_EQ(mdfind({"-attr", "kMDItemTitle", "-name", "other"}).out,
+            f + "/other.txt   kMDItemTitle = \"two\\nlines \\\"q\\\"\\t\\001\"\n");
+
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"nothing-matches-this"}, {"-onlyin", root_ + "/missing", "cattle"}, {"gone"}}) {
     r = mdfind(args);

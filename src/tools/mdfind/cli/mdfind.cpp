@@ -15,6 +15,7 @@
 #include "mdindex/core/service_lock.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
+#include "mdindex/store/text_match.h"
 #include "tools/common/options.h"
 
 namespace mdindex::tools {
@@ -93,11 +94,28 @@ void keepExisting(std::vector<std::string>& paths) {
   if (dirFd >= 0) ::close(dirFd);
 }
 
+// A string value on one line: quote and backslash escaped, \n \r \t and
+// other control bytes as escapes (as mdls writes them), so a value never
+// breaks the one-line-per-item output.
 std::string quoted(const std::string& s) {
   std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\%03o", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
   }
   return out + "\"";
 }
@@ -196,8 +214,11 @@ int runMdfind(const std::vector<std::string>& args, std::string& out, std::strin
   if (s.name) {
     node.kind = query::Node::Kind::Compare;
     node.comparison.attribute = attr::FSName;
-    node.comparison.op = query::Op::Contains;
-    node.comparison.value = *s.name;
+    // A name holding * or ? is a pattern, still matched anywhere in the
+    // name; taken literally it would match nothing.
+    const bool pattern = textmatch::hasWildcard(*s.name);
+    node.comparison.op = pattern ? query::Op::Like : query::Op::Contains;
+    node.comparison.value = pattern ? "*" + *s.name + "*" : *s.name;
     node.comparison.options = {true, true, false};
   } else {
     auto parsed = query::parseMdfindQuery(queryText);

@@ -3,10 +3,13 @@
 //   mdfind [-0] [-count] [-onlyin DIR]... [-attr ATTR] [-name NAME | QUERY...]
 //
 // QUERY is the mdfind expression syntax or plain words (several arguments
-// are joined with spaces). Output: one absolute path per line (NUL-ended
-// with -0), sorted by byte order; only items whose file still exists. With
+// are joined with spaces). -name NAME matches file names holding NAME,
+// ignoring case and diacritics; * and ? in NAME match any characters and
+// any one character. Output: one absolute path per line (NUL-ended with
+// -0), sorted by byte order; only items whose file still exists. With
 // -count only the number; with -attr each path is followed by three spaces
-// and "ATTR = value" (as mdls prints values, arrays on one line).
+// and "ATTR = value" (as mdls prints values, arrays on one line, control
+// characters escaped).
 //
 // Exit status: 0 when the query ran, also when nothing matched or an
 // -onlyin folder does not exist; 1 for a malformed query
