@@ -32,6 +32,28 @@ namespace findlark::ui {
 namespace {
 const QString kHome = QStringLiteral("[Home]");
 constexpr int kResultHeight = 250;
+
+// A stored flag reads as the platform's defaults read one: true for a true
+// boolean, a non-zero number, or the word "yes" or "true" in any case; false
+// for anything else, so a hand-written "no" or "false" turns the option off.
+bool storedFlag(const QVariant& value) {
+  if (value.typeId() == QMetaType::Bool) return value.toBool();
+  const QString text = value.toString().trimmed();
+  for (const char* word : {"yes", "true"}) {
+    if (text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0) return true;
+  }
+  bool isNumber = false;
+  const double number = text.toDouble(&isNumber);
+  return isNumber && number != 0.0;
+}
+
+// A stored text. An unquoted comma in a hand-written settings file makes
+// QSettings read a list of parts; the term is the whole text, so the parts
+// are joined again (QSettings keeps no spacing, ", " is the usual one).
+QString storedText(const QVariant& value) {
+  if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(QStringLiteral(", "));
+  return value.toString();
+}
 }  // namespace
 
 struct MainWindow::ToolbarItem {
@@ -97,10 +119,10 @@ QAction* MainWindow::toolbarAction(const QString& id) const {
 
 void MainWindow::readSettings() {
   const QSettings settings(QStringLiteral("Findlark"), QStringLiteral("Findlark"));
-  searchEXIF_ = settings.value(QStringLiteral("searchEXIF"), false).toBool();
-  searchKeywords_ = settings.value(QStringLiteral("searchKeywords"), false).toBool();
+  searchEXIF_ = storedFlag(settings.value(QStringLiteral("searchEXIF"), false));
+  searchKeywords_ = storedFlag(settings.value(QStringLiteral("searchKeywords"), false));
   // A stored empty term stays empty; only an absent key gives the default.
-  searchTerm_ = settings.value(QStringLiteral("searchTerm"), QStringLiteral("cattle")).toString();
+  searchTerm_ = storedText(settings.value(QStringLiteral("searchTerm"), QStringLiteral("cattle")));
 }
 
 void MainWindow::buildControls() {
@@ -314,7 +336,13 @@ void MainWindow::setVolSelection(const QString& scope) {
   updateTitle();
 }
 
-void MainWindow::updateTitle() { setWindowTitle(QStringLiteral("Spotlight Test of ") + volSelection_); }
+void MainWindow::updateTitle() {
+  // The title shows the scope verbatim. Qt reads "[*]" in a title as the
+  // unsaved-changes marker and drops it; "[*][*]" shows one "[*]".
+  QString scope = volSelection_;
+  scope.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+  setWindowTitle(QStringLiteral("Spotlight Test of ") + scope);
+}
 
 void MainWindow::showVolList() {
   scopePicker_->clear();

@@ -36,6 +36,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QWindow>
 
 #include <memory>
 
@@ -198,6 +199,31 @@ class UiTest : public QObject {
     QVERIFY(s.value("searchKeywords").toBool());
   }
 
+  void handWrittenSettingsAreReadAsWritten() {
+    // The settings file as a user edits it by hand: an unquoted comma in the
+    // term (which QSettings reads as a list), flags written as words.
+    const QString file = appSettings().fileName();
+    struct Case {
+      QByteArray lines;
+      QString term;
+      bool keywords, exif;
+    };
+    const Case cases[] = {
+        {"searchTerm=one, cattle, three\nsearchKeywords=no\nsearchEXIF=YES\n", "one, cattle, three", false, true},
+        {"searchTerm=herd\nsearchKeywords=1\nsearchEXIF=False\n", "herd", true, false},
+        {"searchKeywords=0\nsearchEXIF=maybe\n", "cattle", false, false},
+    };
+    for (const Case& c : cases) {
+      writeFile(file, "[General]\n" + c.lines);
+      appSettings().sync();
+      MainWindow* w = app_->newMainWindow();
+      QCOMPARE(w->findChild<QLineEdit*>()->text(), c.term);
+      for (QCheckBox* box : w->findChildren<QCheckBox*>()) {
+        QCOMPARE(box->isChecked(), box->text() == "Search Keywords" ? c.keywords : c.exif);
+      }
+    }
+  }
+
   void refreshFiltersSortsAndSelectsFirst() {
     for (const char* name : {"Archive", ".hidden", "com.apple.TimeMachine.localsnapshots", "backup",
                              "Backups of com.apple.TimeMachine", "com.apple.timemachine"}) {
@@ -233,6 +259,14 @@ class UiTest : public QObject {
     w->refreshVolList();
     QCOMPARE(w->volList(), QStringList{"[Home]"});
     QCOMPARE(w->volSelection(), QStringLiteral("[Home]"));
+
+    // The title shows a volume name verbatim, even one holding Qt's
+    // unsaved-changes marker "[*]".
+    qputenv("FINDLARK_VOLUMES_ROOT", dir("volumes-marker").toUtf8());
+    QDir(root_ + "/volumes-marker").mkpath("Disk[*]");
+    w->refreshVolList();
+    QCOMPARE(w->volSelection(), QStringLiteral("Disk[*]"));
+    QCOMPARE(w->windowHandle()->title(), QStringLiteral("Spotlight Test of Disk[*]"));
     qputenv("FINDLARK_VOLUMES_ROOT", volumes_.toUtf8());
   }
 
