@@ -127,7 +127,7 @@ int mdindexdMain(int argc, char** argv) {
     return 64;
   }
   if (args.help) {
-    std::fputs(kUsage, stderr);
+    std::fputs(kUsage, stdout);
     return 0;
   }
   const std::string index = indexDir();
