@@ -28,13 +28,12 @@ function(findlark_tool name)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
-# findlark_gtest(NAME SOURCES <files...> DEPS <targets...>)
-# A GoogleTest executable registered with ctest. Tests get the tool folder and a
-# scratch root through the environment; they must never touch the real home.
-function(findlark_gtest name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock)
+# _findlark_test(NAME SOURCES DEPS ENV): what every test executable shares.
+# It knows the source, data, tool and resource folders, lands in
+# <build>/tests, and runs under ctest with ENV and a 300 s limit.
+function(_findlark_test name sources deps env)
+  add_executable(${name} ${sources})
+  target_link_libraries(${name} PRIVATE ${deps})
   target_compile_definitions(${name} PRIVATE
     FINDLARK_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
     FINDLARK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -42,24 +41,24 @@ function(findlark_gtest name)
     FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin" TIMEOUT 300)
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+endfunction()
+
+# findlark_gtest(NAME SOURCES <files...> DEPS <targets...>)
+# A GoogleTest executable registered with ctest. Tests get the tool folder and a
+# scratch root through the environment; they must never touch the real home.
+function(findlark_gtest name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  _findlark_test(${name} "${ARG_SOURCES}" "${ARG_DEPS};GTest::gtest;GTest::gtest_main;GTest::gmock"
+                 "FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 # findlark_qtest(NAME SOURCES <files...> DEPS <targets...>): a QtTest executable,
 # run offscreen.
 function(findlark_qtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} Qt6::Test)
-  target_compile_definitions(${name} PRIVATE
-    FINDLARK_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
-    FINDLARK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    FINDLARK_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-    FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}")
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin" TIMEOUT 300)
+  _findlark_test(${name} "${ARG_SOURCES}" "${ARG_DEPS};Qt6::Test"
+                 "QT_QPA_PLATFORM=offscreen;FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
 
 # findlark_subdirs(): add every immediate subfolder that has a CMakeLists.txt.
