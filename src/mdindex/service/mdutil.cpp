@@ -7,12 +7,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/importers/report.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/instance_lock.h"
 #include "mdindex/service/status.h"
@@ -102,15 +102,6 @@ std::string absolute(const std::string& p) {
   return trimTrailingSlashes(out);
 }
 
-std::string formatDate(double seconds) {
-  const std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm tm {};
-  gmtime_r(&t, &tm);
-  char buf[40];
-  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &tm);
-  return buf;
-}
-
 bool indexingOn(Store* store) {
   if (!store) return true;
   const auto v = store->meta(meta::kIndexing);
@@ -160,7 +151,7 @@ int status(const std::string& path) {
     if (stamp.path != path) ++items;  // what PATH holds, not PATH itself
   std::printf("\tItems indexed: %zu.\n", items);
   std::printf("\tFailed imports: %lld.\n", static_cast<long long>(st.failedImports));
-  std::printf("\tLast update: %s.\n", st.lastUpdate ? formatDate(*st.lastUpdate).c_str() : "never");
+  std::printf("\tLast update: %s.\n", st.lastUpdate ? formatDate(Date{*st.lastUpdate}).c_str() : "never");
   const long fallback = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
   if (fallback > 0 && pid) {
     std::printf("\tWatch fallback: %ld folder%s without an inotify watch, rescanned every %s s.\n", fallback,
