@@ -12,6 +12,7 @@
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
+#include "mdindex/service/exclusions.h"
 #include "mdindex/store/store.h"
 #include "tools/common/options.h"
 
@@ -30,7 +31,9 @@ constexpr const char* kUsage =
     "  -d3   also print kMDItemTextContent\n"
     "  -L    list the importers\n"
     "Reports go to standard output, problems to standard error. Folders are imported\n"
-    "recursively; with -t a folder is reported as one item.\n"
+    "recursively, leaving out what the index service leaves out (hidden names, *.noindex\n"
+    "folders, folders holding .metadata_never_index, links, FIFOs, devices); with -t a\n"
+    "folder is reported as one item.\n"
     "Exit status: 0 when every path was imported, 1 when any failed, 64 on bad usage.\n";
 
 struct Options {
@@ -136,6 +139,7 @@ class Run {
     importOne(root);
     struct stat st {};
     if (lstat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    if (service::Exclusions::hasNeverIndexMarker(root)) return;
     std::error_code ec;
     fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
     if (ec) {
@@ -149,15 +153,18 @@ class Run {
         failed_ = true;
         break;
       }
-      const fs::path& p = it->path();
-      const std::string name = p.filename().string();
-      std::error_code sec;
-      const auto status = it->symlink_status(sec);
-      if (name.empty() || name[0] == '.' || sec || fs::is_symlink(status)) {
-        if (fs::is_directory(status)) it.disable_recursion_pending();
+      // What lies below follows the service's rules, so that a folder import
+      // never adds what the service keeps out (and would never remove).
+      const std::string path = it->path().string();
+      struct stat est {};
+      const bool skip = lstat(path.c_str(), &est) != 0 ||
+                        rules_.classify(path, est.st_mode) == service::EntryKind::Skipped ||
+                        (S_ISDIR(est.st_mode) && service::Exclusions::hasNeverIndexMarker(path));
+      if (skip) {
+        it.disable_recursion_pending();
         continue;
       }
-      importOne(p.string());
+      importOne(path);
       // Commit now and then so a long run shows progress to readers.
       if (++pendingWrites_ >= 256) {
         store_->commit();
@@ -200,6 +207,7 @@ class Run {
   bool failed_ = false;
   std::unique_ptr<Store> store_;
   GuardedImportSession session_;
+  const service::Exclusions rules_{{}, indexDir()};
   int pendingWrites_ = 0;
 };
 

@@ -3,8 +3,10 @@
 //   mdimport [-t] [-d1|-d2|-d3] [-L] path ...
 //
 // Without -t every path is imported into the index store (indexDir(), opened
-// read-write); folders recursively, skipping names that begin with "." and
-// never following symbolic links. Each file goes through the guarded import.
+// read-write); folders recursively, leaving out below them what the index
+// service leaves out (names that begin with ".", "*.noindex" folders, folders
+// holding .metadata_never_index, the index folder, symbolic links, FIFOs,
+// sockets and devices). Each file goes through the guarded import.
 // With -t nothing is written: each path (a folder counts as one item) is
 // imported in this process and reported.
 //

@@ -94,8 +94,9 @@ TEST_F(MdimportTest, BadUsageMissingPathsAndListing) {
   EXPECT_EQ(o.out.substr(o.out.size() - 4), "\"\n)\n");
 }
 
-// A folder with good, hidden, linked and hostile entries: every visible
-// item lands in the store with its status, and the store stays sound.
+// A folder with good, hidden, linked, excluded and hostile entries: every
+// item the service would index lands in the store with its status, nothing
+// the service keeps out does, and the store stays sound.
 TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
   const std::string root = home_.path("docs");
   std::filesystem::create_directories(root + "/sub");
@@ -106,6 +107,11 @@ TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
   std::filesystem::copy_file(kDataDir + "text_binary.txt", root + "/binary.txt");
   std::ofstream(root + "/.hidden/secret.txt") << "hidden";
   std::ofstream(root + "/.dotfile.txt") << "hidden";
+  std::filesystem::create_directories(root + "/private.noindex");
+  std::ofstream(root + "/private.noindex/a.txt") << "kept out";
+  std::filesystem::create_directories(root + "/marked");
+  std::ofstream(root + "/marked/.metadata_never_index") << "";
+  std::ofstream(root + "/marked/b.txt") << "kept out";
   ASSERT_EQ(mkfifo((root + "/pipe.txt").c_str(), 0600), 0);
   ASSERT_EQ(symlink("/etc", (root + "/link").c_str()), 0);
   {
@@ -131,13 +137,14 @@ TEST_F(MdimportTest, ImportsAFolderTreeIntoTheStore) {
   };
   for (const Expect& e : {Expect{"", ImportStatus::Unsupported}, Expect{"/sub", ImportStatus::Unsupported},
                           Expect{"/locked.pdf", ImportStatus::Encrypted}, Expect{"/binary.txt", ImportStatus::Unreadable},
-                          Expect{"/pipe.txt", ImportStatus::Unsupported}, Expect{"/huge.txt", ImportStatus::TooLarge}}) {
+                          Expect{"/huge.txt", ImportStatus::TooLarge}}) {
     SCOPED_TRACE(e.name);
     const auto item = store->get(root + e.name);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->status, e.status);
   }
-  for (const char* skipped : {"/.hidden", "/.hidden/secret.txt", "/.dotfile.txt", "/link", "/link/hostname"})
+  for (const char* skipped : {"/.hidden", "/.hidden/secret.txt", "/.dotfile.txt", "/link", "/link/hostname",
+                              "/pipe.txt", "/private.noindex", "/private.noindex/a.txt", "/marked", "/marked/b.txt"})
     EXPECT_FALSE(store->get(root + skipped)) << skipped;
 
   // Importing again replaces the items rather than adding copies.
