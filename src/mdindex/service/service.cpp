@@ -423,8 +423,11 @@ void Loop::finishCrawl(CrawlTask& task) {
   std::string removed;
   for (const auto& path : task.stamps.unseen()) {
     if (!removed.empty() && isInScope(path, removed)) continue;  // went with its folder
+    // A link, FIFO or device put in by hand (mdimport) is a leftover too.
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && excl_.isIndexable(path)) continue;
+    if (lstat(path.c_str(), &st) == 0 && excl_.classify(path, st.st_mode) != EntryKind::Skipped &&
+        excl_.isIndexable(path))
+      continue;
     writer_->remove(path);
     removed = path;
   }
