@@ -185,8 +185,9 @@ const std::string& mdfindUsage() {
       "\t-h, --help        Show this help\n"
       "\t--                End of options (for a query that begins with '-')\n"
       "\n"
-      "Exit status: 0 when the query ran (also when nothing matched); 1 for a malformed query,\n"
-      "an unknown option, a missing option value or an index that cannot be read.\n";
+      "Exit status: 0 when the query ran (also when nothing matched, and when there is no\n"
+      "readable index yet: a warning on stderr says so); 1 for a malformed query, an unknown\n"
+      "option, a missing option value or an index that fails while answering.\n";
   return usage;
 }
 

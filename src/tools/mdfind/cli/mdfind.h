@@ -16,8 +16,8 @@
 // ("Failed to create query for '<query>'."), an unknown option
 // ("Unknown option <opt>", a blank line, the usage), a missing option value
 // or no query ("mdfind: no query specified.", the usage), all on stderr;
-// also 1 when the index cannot answer. When there is no index yet, indexing
-// is disabled, or the index service is not running, one warning line goes
+// also 1 when the index fails while answering. When there is no readable
+// index yet (none, or a damaged one), indexing is disabled, or the index service is not running, one warning line goes
 // to stderr and the answer comes from what is indexed.
 #pragma once
 
