@@ -14,6 +14,7 @@
 #include "mdindex/importers/report.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/store/store.h"
+#include "tools/common/operand_path.h"
 #include "tools/common/options.h"
 
 namespace mdindex::tools {
@@ -61,13 +62,6 @@ bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
   if (!fault) return true;
   err << "mdimport: unknown option " << mdindex::quoted(fault->option, '\'') << "\n" << kUsage;
   return false;
-}
-
-std::string absolutePath(const std::string& p) {
-  std::error_code ec;
-  fs::path abs = fs::absolute(fs::path(p), ec);
-  if (ec) abs = fs::path(p);
-  return trimTrailingSlashes(abs.lexically_normal().string());
 }
 
 class Run {

@@ -4,20 +4,18 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <ostream>
 
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
+#include "tools/common/operand_path.h"
 #include "tools/common/options.h"
 
 namespace mdindex::tools {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "usage: mdls [-name attr]... [-raw [-nullMarker markerString]] path ...\n"
@@ -54,13 +52,6 @@ bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
   else
     err << "mdls: option " << fault->option << " needs a value\n" << kUsage;
   return false;
-}
-
-std::string absolutePath(const std::string& p) {
-  std::error_code ec;
-  fs::path abs = fs::absolute(fs::path(p), ec);
-  if (ec) abs = fs::path(p);
-  return trimTrailingSlashes(abs.lexically_normal().string());
 }
 
 std::string arrayText(const std::vector<std::string>& list) {
