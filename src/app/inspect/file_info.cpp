@@ -7,9 +7,12 @@ namespace findlark::inspect {
 FileInfo::FileInfo(QObject* parent) : QObject(parent) {}
 
 void FileInfo::addFile(const QUrl& url) {
-  QString mdimportStr = runMdimport(url);
-  QString mdlsStr = runMdls(url);
-  append(FileDetail(url.fileName(QUrl::FullyDecoded), url.toLocalFile(), std::move(mdimportStr),
+  // A folder may arrive as ".../name/": its name is still its last
+  // component, and its path the same path without the final slash.
+  const QUrl file = url.adjusted(QUrl::StripTrailingSlash);
+  QString mdimportStr = runMdimport(file);
+  QString mdlsStr = runMdls(file);
+  append(FileDetail(file.fileName(QUrl::FullyDecoded), file.toLocalFile(), std::move(mdimportStr),
                     std::move(mdlsStr)),
          url);
 }

@@ -28,6 +28,8 @@ class FileInfo : public QObject {
   // Inspects the local file `url` names (mdimport, then mdls; both run to
   // completion on the calling thread) and appends the record and the URL.
   // The same file may be added any number of times; each gets its own id.
+  // A URL ending in "/" (a folder) is inspected and named without that
+  // slash; urList() keeps the URL as given.
   void addFile(const QUrl& url);
 
   // Appends `detail` to fileList(), then `url` to urList(). Each append is

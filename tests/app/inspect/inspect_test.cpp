@@ -265,6 +265,23 @@ class InspectTest : public QObject {
     QCOMPARE(loggedRuns().size(), 4);  // mdimport and mdls, twice
   }
 
+  // A folder whose URL ends in a slash is named by its last component, and
+  // its path (also at the head of the mdls report) has no final slash.
+  void droppedFolderWithTrailingSlash() {
+    const QString folder = filesDir_ + QStringLiteral("/a folder");
+    QVERIFY(QDir().mkpath(folder));
+    const QUrl url = QUrl::fromLocalFile(folder + QLatin1Char('/'));
+    FileInfoSlot slot;
+    std::unique_ptr<QMimeData> mime(mimeWith({url}));
+    QVERIFY(performDrop(mime.get(), slot));
+    QTRY_COMPARE(slot.current()->fileList().size(), 1);
+    const FileDetail& d = slot.current()->fileList()[0];
+    QCOMPARE(d.name, QStringLiteral("a folder"));
+    QCOMPARE(d.path, folder);
+    QVERIFY(d.mdlsStr.startsWith(folder + QStringLiteral("\n\n")));
+    QCOMPARE(slot.current()->urList(), QList<QUrl>{url});
+  }
+
   // A second drop before the first was inspected: the first drop's files are
   // never inspected, and only the second drop's rows are listed.
   void secondDropReplacesFirst() {
