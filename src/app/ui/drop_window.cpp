@@ -63,6 +63,9 @@ DropWindow::DropWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setAccessibleName(QStringLiteral("Drop Window"));
   setWindowIcon(applicationIcon());
   setAcceptDrops(true);
+  // Opens larger than the list's minimum, so the two reports of a dropped
+  // file can be read without first enlarging the window.
+  resize(1000, 600);
   buildList();
   buildHint();
   buildCopyCommand();
