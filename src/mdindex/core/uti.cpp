@@ -35,6 +35,29 @@ constexpr Row kTypes[] = {
     {"public.jpeg", "jpg jpeg jpe", "public.image public.data public.item public.content", "JPEG image"},
     {"public.tiff", "tif tiff", "public.image public.data public.item public.content", "TIFF image"},
     {"com.apple.property-list", "plist", "public.data public.item", "Property List"},
+    // Everyday text formats: they conform to public.plain-text or public.text,
+    // so the plain-text importer reads them (the registry follows the tree).
+    {"net.daringfireball.markdown", "md markdown", "public.plain-text public.text public.data public.item public.content",
+     "Markdown Document"},
+    {"com.apple.log", "log", "public.plain-text public.text public.data public.item public.content", "Log File"},
+    {"public.comma-separated-values-text", "csv",
+     "public.delimited-values-text public.text public.data public.item public.content", "CSV Document"},
+    {"public.tab-separated-values-text", "tsv",
+     "public.delimited-values-text public.text public.data public.item public.content", "Tab-Separated Values"},
+    {"public.json", "json", "public.text public.data public.item public.content", "JSON Document"},
+    {"public.xml", "xml", "public.text public.data public.item public.content", "XML Document"},
+    {"public.c-source", "c", "public.source-code public.plain-text public.text public.data public.item public.content",
+     "C Source File"},
+    {"public.c-header", "h", "public.source-code public.plain-text public.text public.data public.item public.content",
+     "C Header File"},
+    {"public.c-plus-plus-source", "cpp cc cxx",
+     "public.source-code public.plain-text public.text public.data public.item public.content", "C++ Source File"},
+    {"public.python-script", "py",
+     "public.script public.source-code public.plain-text public.text public.data public.item public.content",
+     "Python Script"},
+    {"public.shell-script", "sh bash",
+     "public.script public.source-code public.plain-text public.text public.data public.item public.content",
+     "Shell Script"},
     {"public.zip-archive", "zip", "public.data public.item public.content", "ZIP archive"},
     {"public.folder", "", "public.directory public.item", "Folder"},
     {"public.data", "", "public.item", "Document"},
@@ -94,6 +117,30 @@ bool contentContradicts(const std::string& uti, std::string_view head) {
            sniffed == "public.zip-archive" || sniffed == "public.tiff";
   }
   return true;
+}
+
+// UTF-8 (or ASCII) text without NUL bytes and with few control characters.
+// A multi-byte sequence cut off by the end of the sample does not count against it.
+bool looksLikeText(std::string_view head) {
+  if (head.empty()) return false;
+  size_t controls = 0;
+  size_t i = 0;
+  while (i < head.size()) {
+    const auto c = static_cast<unsigned char>(head[i]);
+    if (c == 0) return false;
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') ++controls;
+      ++i;
+      continue;
+    }
+    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (len == 0 || c > 0xF4) return false;
+    if (i + len > head.size()) break;  // cut by the sample's end
+    for (size_t k = 1; k < len; ++k)
+      if ((static_cast<unsigned char>(head[i + k]) & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return controls * 100 <= head.size();
 }
 
 }  // namespace
@@ -161,6 +208,9 @@ TypeInfo typeOfFile(const std::string& path) {
   }
   const std::string sniffed = sniffUti(head);
   if (!sniffed.empty()) return typeForUti(sniffed);
+  // A file with no known extension whose first bytes are readable text (a
+  // README, a .conf file) is plain text, so its words can be found.
+  if (byExt.uti == "public.data" && looksLikeText(head)) return typeForUti("public.plain-text");
   return byExt;
 }
 

@@ -40,7 +40,9 @@ class Importer {
   virtual ImportStatus import(const std::string& path, Sink& sink) const = 0;
 };
 
-// The importer for `uti`, or nullptr (file-system attributes only).
+// The importer for `uti`: the one that takes the nearest type in its
+// conformance tree (Markdown is read as plain text), or nullptr (file-system
+// attributes only).
 const Importer* importerForUti(std::string_view uti);
 
 // Every registered importer, in registry order (for `mdimport -L`).

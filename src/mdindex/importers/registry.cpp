@@ -4,6 +4,7 @@
 
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
+#include "mdindex/core/uti.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/pdf_importer.h"
@@ -37,12 +38,24 @@ std::vector<const Importer*> allImporters() {
   return out;
 }
 
-const Importer* importerForUti(std::string_view uti) {
+namespace {
+
+const Importer* importerTaking(std::string_view uti) {
   for (auto fn : kRegistry) {
     const Importer& imp = fn();
     for (const auto& u : imp.utis())
       if (u == uti) return &imp;
   }
+  return nullptr;
+}
+
+}  // namespace
+
+const Importer* importerForUti(std::string_view uti) {
+  // The nearest type in the conformance tree that an importer takes: a
+  // Markdown file is read by the plain-text importer, an RTF file by its own.
+  for (const auto& t : typeForUti(uti).tree)
+    if (const Importer* imp = importerTaking(t)) return imp;
   return nullptr;
 }
 

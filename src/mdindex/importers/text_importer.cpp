@@ -26,7 +26,8 @@ bool looksBinary(std::string_view head) {
 class PlainTextImporter final : public Importer {
  public:
   std::string name() const override { return "PlainText.mdimporter"; }
-  std::vector<std::string> utis() const override { return {"public.plain-text"}; }
+  // public.text: every text format without an importer of its own (CSV, JSON, XML).
+  std::vector<std::string> utis() const override { return {"public.plain-text", "public.text"}; }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
     std::ifstream in(path, std::ios::binary);

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -119,4 +123,30 @@ TEST(Uti, ExtensionsTreesAndSniffing) {
   EXPECT_EQ(sniffUti("%PDF-1.4"), "com.adobe.pdf");
   EXPECT_EQ(sniffUti("\x89PNG\r\n\x1a\nxxxx"), "public.png");
   EXPECT_EQ(sniffUti("hello"), "");
+}
+
+TEST(Uti, EverydayTextFormatsAndExtensionlessText) {
+  EXPECT_EQ(typeForExtension("md").tree.at(1), "public.plain-text");
+  EXPECT_EQ(typeForExtension("CSV").uti, "public.comma-separated-values-text");
+  EXPECT_EQ(typeForExtension("json").tree.at(1), "public.text");
+
+  char tmpl[] = "/tmp/core-uti-XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    FILE* f = std::fopen((dir + "/" + name).c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return dir + "/" + name;
+  };
+  // A README or a .conf file is text; a multi-byte character cut by the
+  // sample's end does not make it binary.
+  EXPECT_EQ(typeOfFile(write("README", "Herd notes: cattle \xC3\xA9t\xC3\xA9\n")).uti, "public.plain-text");
+  EXPECT_EQ(typeOfFile(write("app.conf", std::string(4095, 'a') + "\xC3")).uti, "public.plain-text");
+  EXPECT_EQ(typeOfFile(write("blob.bin", std::string("ab\0cd", 5))).uti, "public.data");
+  EXPECT_EQ(typeOfFile(write("latin.dat", "caf\xE9 \xFF\xFE")).uti, "public.data");
+  EXPECT_EQ(typeOfFile(write("empty", "")).uti, "public.data");
+  // A known extension keeps its type.
+  EXPECT_EQ(typeOfFile(write("notes.md", "# cattle\n")).uti, "net.daringfireball.markdown");
+  std::system(("rm -rf '" + dir + "'").c_str());
 }

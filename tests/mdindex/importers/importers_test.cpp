@@ -187,6 +187,25 @@ TEST(Importers, RegistryAndTestInputsCoverEachOther) {
   }
 }
 
+// Text formats with no importer of their own (Markdown, CSV, a README with no
+// extension) are read by the plain-text importer, so their words are found;
+// binary data without a known extension is not.
+TEST(Importers, EverydayTextFormatsAreReadAsText) {
+  Scratch s;
+  for (const auto& [name, uti] : std::vector<std::pair<std::string, std::string>>{
+           {"notes.md", "net.daringfireball.markdown"},
+           {"herd.csv", "public.comma-separated-values-text"},
+           {"README", "public.plain-text"}}) {
+    const ImportResult r = importFile(s.write(name, "The cattle graze.\n"));
+    EXPECT_EQ(r.status, ImportStatus::Imported) << name;
+    EXPECT_EQ(r.uti, uti) << name;
+    EXPECT_EQ(r.text, "The cattle graze.\n") << name;
+  }
+  const ImportResult blob = importFile(s.write("blob", std::string("\x01\x02\0cattle", 9)));
+  EXPECT_EQ(blob.uti, "public.data");
+  EXPECT_EQ(blob.status, ImportStatus::Unsupported);
+}
+
 TEST(Importers, KeywordsAttributeIsMergedWithTheDocumentsOwn) {
   Scratch s;
   const std::string html = s.copy(kData + "page.html", "page.html");
