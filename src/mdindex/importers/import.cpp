@@ -97,6 +97,7 @@ bool fileSystemAttributes(const std::string& path, ImportResult& out) {
   out.uti = type.uti;
   out.size = static_cast<int64_t>(st.stx_size);
   out.mtimeNs = static_cast<int64_t>(st.stx_mtime.tv_sec) * 1000000000 + st.stx_mtime.tv_nsec;
+  out.ctimeNs = static_cast<int64_t>(st.stx_ctime.tv_sec) * 1000000000 + st.stx_ctime.tv_nsec;
   out.inode = st.stx_ino;
   out.isDirectory = isDir;
   out.isRegularFile = S_ISREG(st.stx_mode);

@@ -31,6 +31,7 @@ struct ImportResult {
   // Change-detection stamp of the file as it was imported.
   int64_t size = 0;
   int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;     // status change time: moves on extended-attribute edits
   uint64_t inode = 0;
   bool isDirectory = false;
   bool isRegularFile = false;  // only regular files are ever opened

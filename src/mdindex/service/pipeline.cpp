@@ -17,14 +17,21 @@ int64_t mtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+int64_t ctimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
 // The file still is what was imported. Folders change size and mtime with
-// their entries, so only their identity counts.
+// their entries, so only their identity counts. For files the ctime counts
+// too: a keywords attribute set during the import leaves size and mtime
+// alone, and the result read before it must not overwrite a newer import.
 bool stillCurrent(const ItemRecord& r) {
   struct stat st {};
   if (lstat(r.path.c_str(), &st) != 0) return false;
   if (static_cast<uint64_t>(st.st_ino) != r.inode) return false;
   if (r.isDirectory) return S_ISDIR(st.st_mode);
-  return S_ISREG(st.st_mode) && st.st_size == r.size && mtimeNs(st) == r.mtimeNs;
+  return S_ISREG(st.st_mode) && st.st_size == r.size && mtimeNs(st) == r.mtimeNs &&
+         ctimeNs(st) == r.ctimeNs;
 }
 
 }  // namespace
@@ -205,6 +212,7 @@ ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& 
   // import makes the record stale, and the writer drops it.
   rec.size = st.st_size;
   rec.mtimeNs = mtimeNs(st);
+  rec.ctimeNs = ctimeNs(st);
   rec.inode = st.st_ino;
   rec.isDirectory = S_ISDIR(st.st_mode);
   return rec;

@@ -53,6 +53,12 @@ int64_t mtimeNs(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
+// The status-change time moves on edits that leave size and mtime alone,
+// such as a new keywords extended attribute.
+int64_t ctimeNs(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
+
 // One pass over a folder tree, comparing the disk with the store's stamps.
 struct CrawlTask {
   std::string folder;
@@ -403,7 +409,8 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     const ItemStamp* s = task.stamps.find(path);
     const bool same = s && s->inode == static_cast<uint64_t>(st.st_ino) &&
                       s->isDirectory == (kind == EntryKind::Directory) &&
-                      (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st)));
+                      (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st) &&
+                                                        s->ctimeNs == ctimeNs(st)));
     if (s) task.stamps.markSeen(path);
     if (!same) pool_->submit(path, false);
     if (kind == EntryKind::Directory) {

@@ -21,7 +21,7 @@ namespace mdindex {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
 constexpr const char* kDatabaseName = "index.sqlite";
 
@@ -48,6 +48,7 @@ CREATE TABLE items(
   importer TEXT NOT NULL,
   size INTEGER NOT NULL,
   mtime_ns INTEGER NOT NULL,
+  ctime_ns INTEGER NOT NULL,
   inode INTEGER NOT NULL,
   is_dir INTEGER NOT NULL,
   updated REAL NOT NULL);
@@ -697,10 +698,10 @@ bool Store::put(const ItemRecord& r) {
   if (!tx.ok()) return false;
   const std::string path = trimTrailingSlashes(r.path);
   if (!s.run("DELETE FROM items WHERE path = ?", {path})) return false;
-  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, inode, is_dir, updated) "
-             "VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
-             {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.inode),
-              int64_t(r.isDirectory), nowSeconds()}))
+  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated) "
+             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+             {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
+              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds()}))
     return false;
   const int64_t id = sqlite3_last_insert_rowid(s.db);
   const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
@@ -806,7 +807,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   Impl& s = *impl_;
   const std::string path = trimTrailingSlashes(pathIn);
   sqlite3_stmt* q =
-      s.stmt("SELECT id, status, importer, size, mtime_ns, inode, is_dir FROM items WHERE path = ?");
+      s.stmt("SELECT id, status, importer, size, mtime_ns, ctime_ns, inode, is_dir FROM items WHERE path = ?");
   if (!q || !bindAll(q, {path}) || sqlite3_step(q) != SQLITE_ROW) {
     if (q) sqlite3_reset(q);
     return std::nullopt;
@@ -818,8 +819,9 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   r.importer = columnText(q, 2);
   r.size = sqlite3_column_int64(q, 3);
   r.mtimeNs = sqlite3_column_int64(q, 4);
-  r.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 5));
-  r.isDirectory = sqlite3_column_int(q, 6) != 0;
+  r.ctimeNs = sqlite3_column_int64(q, 5);
+  r.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 6));
+  r.isDirectory = sqlite3_column_int(q, 7) != 0;
   sqlite3_reset(q);
 
   sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
@@ -861,16 +863,18 @@ std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
   const PathRange r = rangeOf(folder);
   std::vector<ItemStamp> out;
   sqlite3_stmt* q =
-      r.all ? s.stmt("SELECT path, size, mtime_ns, inode, is_dir FROM items")
-            : s.stmt("SELECT path, size, mtime_ns, inode, is_dir FROM items WHERE path = ? OR (path > ? AND path < ?)");
+      r.all ? s.stmt("SELECT path, size, mtime_ns, ctime_ns, inode, is_dir FROM items")
+            : s.stmt("SELECT path, size, mtime_ns, ctime_ns, inode, is_dir FROM items "
+                     "WHERE path = ? OR (path > ? AND path < ?)");
   if (!q || (!r.all && !bindAll(q, {r.self, r.low, r.high}))) return out;
   while (sqlite3_step(q) == SQLITE_ROW) {
     ItemStamp st;
     st.path = columnText(q, 0);
     st.size = sqlite3_column_int64(q, 1);
     st.mtimeNs = sqlite3_column_int64(q, 2);
-    st.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 3));
-    st.isDirectory = sqlite3_column_int(q, 4) != 0;
+    st.ctimeNs = sqlite3_column_int64(q, 3);
+    st.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 4));
+    st.isDirectory = sqlite3_column_int(q, 5) != 0;
     out.push_back(std::move(st));
   }
   sqlite3_reset(q);

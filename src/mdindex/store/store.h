@@ -31,6 +31,7 @@ struct ItemRecord {
   std::string importer;    // importer name or ""
   int64_t size = 0;        // change-detection stamp
   int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;     // status change: catches extended-attribute edits
   uint64_t inode = 0;
   bool isDirectory = false;
 };
@@ -40,6 +41,7 @@ struct ItemStamp {
   std::string path;
   int64_t size = 0;
   int64_t mtimeNs = 0;
+  int64_t ctimeNs = 0;
   uint64_t inode = 0;
   bool isDirectory = false;
 };

@@ -184,6 +184,7 @@ class Run {
     rec.importer = r.importer;
     rec.size = r.size;
     rec.mtimeNs = r.mtimeNs;
+    rec.ctimeNs = r.ctimeNs;
     rec.inode = r.inode;
     rec.isDirectory = r.isDirectory;
     if (!store_->put(rec)) {

@@ -5,6 +5,8 @@
 
 #include <set>
 
+#include <sqlite3.h>
+
 #include "live_harness.h"
 #include "mdindex/core/keywords.h"
 
@@ -171,14 +173,22 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
   writeFile(home + "/edit.txt", "beta original");
   writeFile(home + "/gone.txt", "gamma");
   writeFile(home + "/same-stamp.txt", "delta original");
+  writeFile(home + "/tagged.txt", "zeta");
+  ASSERT_TRUE(setKeywords(home + "/tagged.txt", "before"));
   startService();
-  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/same-stamp.txt"); })) << log();
+  ASSERT_TRUE(waitFor([&] {
+    auto tagged = item(home + "/tagged.txt");
+    return idle() && indexed(home + "/same-stamp.txt") && tagged &&
+           keywordsOf(*tagged) == std::vector<std::string>{"before"};
+  })) << log();
   EXPECT_EQ(WEXITSTATUS(stopService()), 0);
   EXPECT_EQ(meta("service.state"), "stopped");
 
-  // While it is down: a change, a deletion, a new file, and a rewrite that
-  // keeps size, mtime and inode (so it must not be re-imported).
+  // While it is down: a change, a deletion, a new file, a new keyword (only
+  // the ctime moves), and a rewrite that puts size, mtime and inode back
+  // (the ctime still moves, so it is re-imported).
   writeFile(home + "/edit.txt", "beta rewritten at length");
+  ASSERT_TRUE(setKeywords(home + "/tagged.txt", "after"));
   fs::remove(home + "/gone.txt");
   writeFile(home + "/new.txt", "epsilon");
   struct stat before {};
@@ -193,6 +203,12 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
   {
     auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite);
     ASSERT_TRUE(s);
+    // keep.txt's stored text differs from the disk under an unchanged
+    // stamp: a re-import would show as the disk's text coming back.
+    auto keep = s->get(home + "/keep.txt", true);
+    ASSERT_TRUE(keep);
+    keep->text = "alpha as stored";
+    ASSERT_TRUE(s->put(*keep));
     for (const char* name : {"/pipe.txt", "/link.txt"}) {
       mdindex::ItemRecord r;
       r.path = home + name;
@@ -203,15 +219,44 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
 
   startService();
   ASSERT_TRUE(waitFor([&] {
+    auto tagged = item(home + "/tagged.txt");
     return indexed(home + "/new.txt") && !indexed(home + "/gone.txt") && !indexed(home + "/pipe.txt") &&
-           !indexed(home + "/link.txt") && idle();
+           !indexed(home + "/link.txt") && tagged && keywordsOf(*tagged) == std::vector<std::string>{"after"} &&
+           idle();
   })) << log();
+  const auto found = tool("mdfind", {"-onlyin", home, "kMDItemKeywords == \"after\""});
+  EXPECT_EQ(found.out, home + "/tagged.txt\n") << found.err;
   auto edit = item(home + "/edit.txt", true);
   ASSERT_TRUE(edit);
   EXPECT_NE(edit->text.find("rewritten"), std::string::npos);
   auto same = item(home + "/same-stamp.txt", true);
   ASSERT_TRUE(same);
-  EXPECT_NE(same->text.find("delta original"), std::string::npos) << "an unchanged stamp was re-imported";
+  EXPECT_NE(same->text.find("DELTA ORIGINAL"), std::string::npos) << "a rewrite with the old mtime was missed";
+  auto keep = item(home + "/keep.txt", true);
+  ASSERT_TRUE(keep);
+  EXPECT_EQ(keep->text, "alpha as stored") << "an unchanged file was re-imported";
+}
+
+TEST_F(ServiceLive, AStoreOfAnotherFormatIsSetAsideAndRebuiltByACrawl) {
+  writeFile(home + "/kept.txt", "iota");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/kept.txt"); })) << log();
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+
+  // The store as an earlier release left it: its format number differs.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((index + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version = 1", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_FALSE(store()) << "the changed store still opens as current";
+
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/kept.txt"); })) << log();
+  size_t aside = 0;
+  for (auto& e : fs::directory_iterator(index))
+    if (e.path().filename().string().rfind("index.sqlite.old-", 0) == 0) ++aside;
+  EXPECT_EQ(aside, 1u);
+  EXPECT_EQ(integrity(), "");
 }
 
 TEST_F(ServiceLive, SecondInstanceSaysSoAndLeavesTheFirstAlone) {

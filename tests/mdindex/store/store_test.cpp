@@ -79,6 +79,7 @@ TEST_F(StoreTest, KeepsEveryValueKindAndCreatesPrivateFiles) {
   r.importer = "text";
   r.size = 42;
   r.mtimeNs = 1234567890123;
+  r.ctimeNs = 1234567890456;
   r.inode = 77;
   ASSERT_TRUE(s->put(r));
 
@@ -90,6 +91,11 @@ TEST_F(StoreTest, KeepsEveryValueKindAndCreatesPrivateFiles) {
   EXPECT_EQ(back->status, ImportStatus::Imported);
   EXPECT_EQ(back->size, 42);
   EXPECT_EQ(back->mtimeNs, 1234567890123);
+  EXPECT_EQ(back->ctimeNs, 1234567890456);
+  const auto stamps = s->stampsUnder("/h");
+  ASSERT_EQ(stamps.size(), 1u);
+  EXPECT_EQ(stamps[0].mtimeNs, 1234567890123);
+  EXPECT_EQ(stamps[0].ctimeNs, 1234567890456);
   EXPECT_EQ(back->inode, 77u);
   EXPECT_TRUE(s->get("/h/a.txt", false)->text.empty());
 
