@@ -803,6 +803,22 @@ bool Store::clear() {
   return ok && s.touch() && tx.commit();
 }
 
+namespace {
+
+// Reads the change-detection stamp, selected as the five consecutive columns
+// "size, mtime_ns, ctime_ns, inode, is_dir" from `first` on, into an
+// ItemRecord or an ItemStamp: one reader, so a new stamp field is added once.
+template <typename T>
+void readStampColumns(sqlite3_stmt* q, int first, T& out) {
+  out.size = sqlite3_column_int64(q, first);
+  out.mtimeNs = sqlite3_column_int64(q, first + 1);
+  out.ctimeNs = sqlite3_column_int64(q, first + 2);
+  out.inode = static_cast<uint64_t>(sqlite3_column_int64(q, first + 3));
+  out.isDirectory = sqlite3_column_int(q, first + 4) != 0;
+}
+
+}  // namespace
+
 std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   Impl& s = *impl_;
   const std::string path = trimTrailingSlashes(pathIn);
@@ -817,11 +833,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   const int64_t id = sqlite3_column_int64(q, 0);
   r.status = static_cast<ImportStatus>(sqlite3_column_int(q, 1));
   r.importer = columnText(q, 2);
-  r.size = sqlite3_column_int64(q, 3);
-  r.mtimeNs = sqlite3_column_int64(q, 4);
-  r.ctimeNs = sqlite3_column_int64(q, 5);
-  r.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 6));
-  r.isDirectory = sqlite3_column_int(q, 7) != 0;
+  readStampColumns(q, 3, r);
   sqlite3_reset(q);
 
   sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
@@ -870,11 +882,7 @@ std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
   while (sqlite3_step(q) == SQLITE_ROW) {
     ItemStamp st;
     st.path = columnText(q, 0);
-    st.size = sqlite3_column_int64(q, 1);
-    st.mtimeNs = sqlite3_column_int64(q, 2);
-    st.ctimeNs = sqlite3_column_int64(q, 3);
-    st.inode = static_cast<uint64_t>(sqlite3_column_int64(q, 4));
-    st.isDirectory = sqlite3_column_int(q, 5) != 0;
+    readStampColumns(q, 1, st);
     out.push_back(std::move(st));
   }
   sqlite3_reset(q);
