@@ -1,28 +1,17 @@
-# findlark_library(NAME DEPS <targets...>)
-# One static library per source folder: every .cpp of the calling folder.
-# A folder that has no sources yet becomes an INTERFACE target, so that
-# dependants link the same way before and after it grows code.
+# findlark_library(NAME SOURCES <files...> DEPS <targets...>)
+# One static library per source folder. Sources are named, not globbed, so a
+# new file shows in the diff of the CMakeLists.txt that builds it.
 function(findlark_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(_src)
-    add_library(${name} STATIC ${_src})
-    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
-    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
-  else()
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
-  endif()
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
 endfunction()
 
 # findlark_tool(NAME DEPS <targets...>): a thin executable from the folder's main.cpp.
 function(findlark_tool name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
-    return()
-  endif()
   add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -60,13 +49,3 @@ function(findlark_qtest name)
   _findlark_test(${name} "${ARG_SOURCES}" "${ARG_DEPS};Qt6::Test"
                  "QT_QPA_PLATFORM=offscreen;FINDLARK_TOOL_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
-
-# findlark_subdirs(): add every immediate subfolder that has a CMakeLists.txt.
-macro(findlark_subdirs)
-  file(GLOB _children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  foreach(_child ${_children})
-    if(IS_DIRECTORY ${_child} AND EXISTS ${_child}/CMakeLists.txt)
-      add_subdirectory(${_child})
-    endif()
-  endforeach()
-endmacro()
