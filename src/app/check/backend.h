@@ -1,0 +1,122 @@
+// The seam between the index check and one desktop index (mdindex, Tracker,
+// Baloo, Recoll). A backend answers four questions about its index: can it
+// answer at all, does it cover a folder, what does one of its routes find
+// for a term under a folder, and what did it store for one file. Everything
+// else (the samples, the one deadline, polling, timing, choosing a reason,
+// the table, JSON and exit status) belongs to the check and is written once.
+//
+// A backend never changes its index's configuration and never starts or
+// stops another index's service. A backend whose index is not installed is
+// still constructible: availability() then says NotInstalled.
+//
+// Libraries of other indexes are never linked into the app: a backend
+// reaches them through their command-line tools or a small helper program
+// of ours, run with runTool (bounded in time, no shell).
+//
+// Thread: the check calls a backend from one worker thread at a time, never
+// the main thread; a backend may block (run tools, open stores) but each
+// call must end within a few seconds.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+#include "app/check/reason.h"
+
+namespace findlark::check {
+
+// Which column of the sample expectations a route is held to.
+enum class Expects {
+  Query,    // the programming route: content, keywords and camera maker
+            // (the in-process query with both options on)
+  Command,  // the command-line route: any attribute (the mdfind column)
+};
+
+// One independent way of asking the index.
+struct Route {
+  QString id;     // short, stable, lower case: "query", "mdfind", "sparql", "cli"
+  QString label;  // column heading: "query", "mdfind", "tracker3 search"
+  Expects expects = Expects::Query;
+};
+
+// Whether the index can answer before anything is searched. When `answers`
+// is false the check searches nothing and gives the index this verdict.
+struct Availability {
+  bool answers = false;
+  Reason reason = Reason::None;  // NotInstalled, ServiceNotRunning, IndexingOff,
+                                 // IndexMissing, IndexDamaged when !answers
+  QString detail;                // one line for people: "mdindexd is not running"
+};
+
+// Whether a folder lies where the index looks.
+struct Coverage {
+  bool covered = false;
+  Reason reason = Reason::None;  // FolderNotCovered or FolderExcluded when !covered
+  QString detail;                // e.g. "inside the excluded folder /x.noindex"
+  QStringList roots;             // the folders the index does cover, when it can say
+};
+
+// One item a route found.
+struct Hit {
+  QString path;       // absolute
+  QString attribute;  // the stored attribute that held the term, "" when the
+                      // route cannot say
+};
+
+// What one search of one route gave. `ok` false means the route itself
+// failed (tool missing, crashed, unparsable output); the check then reports
+// RouteFailed with `error` rather than counting misses.
+struct SearchResult {
+  bool ok = false;
+  QString error;
+  QList<Hit> hits;
+};
+
+// What the index holds for one file, asked after a route missed it.
+struct Stored {
+  bool inIndex = false;
+  // When !inIndex: why, where the index can tell (ImportFailed, StillQueued,
+  // FolderExcluded, NotIndexed when it cannot tell).
+  Reason reason = Reason::None;
+  QString detail;         // e.g. the importer's status "crashed"
+  QStringList attributes; // what was stored, one "name = value" line each
+  QString termAttribute;  // the stored attribute holding the term, "" if none
+};
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+
+  // Stable lower-case name used by --index and JSON: "mdindex", "tracker", ...
+  virtual QString name() const = 0;
+  // Its routes, in column order (at most two).
+  virtual QList<Route> routes() const = 0;
+  // True when the index finds words that exist only as pixels, so a sample
+  // whose term is pixels only is expected from it.
+  virtual bool recognisesText() const = 0;
+
+  virtual Availability availability() = 0;
+  // `folder` is the check's folder (it exists when this is asked).
+  virtual Coverage coverage(const QString& folder) = 0;
+  // Searches route `route` (an index into routes()) for `term` among the
+  // items at or under `folder`. Called repeatedly while the check polls.
+  virtual SearchResult search(int route, const QString& term, const QString& folder) = 0;
+  // What the index stored for the file at `path`, and which attribute holds
+  // `term` if any.
+  virtual Stored stored(const QString& path, const QString& term) = 0;
+};
+
+// Every backend this build knows, in picker order (mdindex first), made
+// fresh. Backends whose index is absent are included; they say so through
+// availability().
+std::vector<std::unique_ptr<Backend>> knownBackends();
+// The backend called `name`, or null for an unknown name.
+std::unique_ptr<Backend> makeBackend(const QString& name);
+// The names of knownBackends(), in order.
+QStringList knownBackendNames();
+
+}  // namespace findlark::check
