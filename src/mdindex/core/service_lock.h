@@ -16,8 +16,10 @@ std::string serviceLockPath();
 // The pid of the running service (0 when it holds the lock but has not written
 // its pid yet), or empty when nobody holds the lock. Asking never takes the
 // lock, not even for a moment, so a service that is just starting is never
-// misled into thinking another one runs (the kernel's lock table answers; a
-// shared-lock probe is the fallback where /proc/locks is unreadable).
+// misled into thinking another one runs. The kernel's lock table answers,
+// re-read when it took several reads (it can tear while it changes), and the
+// process named in the file is asked through its own fdinfo, which is exact
+// under any load; a shared-lock probe is the fallback where /proc is unreadable.
 std::optional<pid_t> runningServicePid(const std::string& lockPath = serviceLockPath());
 
 }  // namespace mdindex

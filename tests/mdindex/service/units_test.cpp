@@ -5,12 +5,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -239,4 +241,59 @@ TEST(InstanceLock, SecondHolderIsRefusedAndTheFirstIsNamed) {
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(runningServicePid(path), getpid());
+}
+
+// The probe must not miss a running service while the kernel's lock table
+// changes under it: here a second process keeps taking and dropping a few
+// hundred record locks (as many SQLite readers do) while probes run side by side.
+TEST(InstanceLock, ProbeIsExactWhileTheLockTableChurns) {
+  Scratch t("svc-unit");
+  const std::string path = t.dir() + "/run/mdindexd.lock";
+  InstanceLock holder;
+  ASSERT_EQ(holder.acquire(path), InstanceLock::Result::Acquired);
+  holder.writePid();
+
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t churner = fork();
+  if (churner == 0) {
+    close(go[1]);
+    std::vector<int> fds;
+    for (int i = 0; i < 300; ++i)
+      fds.push_back(open((t.dir() + "/churn" + std::to_string(i)).c_str(), O_RDWR | O_CREAT, 0600));
+    fcntl(go[0], F_SETFL, O_NONBLOCK);
+    char c;
+    // Runs until the parent closes the pipe.
+    while (read(go[0], &c, 1) != 0) {
+      for (int fd : fds) {
+        struct flock lk {};
+        lk.l_type = F_WRLCK;
+        lk.l_whence = SEEK_SET;
+        lk.l_len = 1;
+        fcntl(fd, F_SETLK, &lk);
+      }
+      for (size_t i = 0; i < fds.size(); i += 2) {
+        struct flock lk {};
+        lk.l_type = F_UNLCK;
+        lk.l_whence = SEEK_SET;
+        lk.l_len = 1;
+        fcntl(fds[i], F_SETLK, &lk);
+      }
+    }
+    _exit(0);
+  }
+  close(go[0]);
+
+  std::atomic<int> misses{0}, probes{0};
+  std::vector<std::thread> probers;
+  for (int i = 0; i < 4; ++i)
+    probers.emplace_back([&] {
+      for (int n = 0; n < 400; ++n, ++probes)
+        if (runningServicePid(path) != getpid()) ++misses;
+    });
+  for (auto& p : probers) p.join();
+  close(go[1]);
+  int status = 0;
+  waitpid(churner, &status, 0);
+  EXPECT_EQ(misses.load(), 0) << "of " << probes.load() << " probes";
 }
