@@ -141,8 +141,10 @@ void provokeFault(const std::string& path) {
     volatile unsigned long x = 0;
     for (;;) x = x + 1;
   } else if (f == "memory") {
-    std::vector<std::string> hog;
-    for (;;) hog.emplace_back(64u << 20, 'x');
+    // Reserve without touching the pages: the address-space limit is reached
+    // at once, however busy the machine, rather than after filling them.
+    static std::vector<char*> hog;
+    for (;;) hog.push_back(new char[64u << 20]);
   } else if (f == "garbage") {
     writeAll(3, "not a result at all");
     std::_Exit(0);
