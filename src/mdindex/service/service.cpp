@@ -95,6 +95,7 @@ class Loop {
   void handleMove(const WatchEvent& ev);
   void check(const std::string& path);
   void forget(const std::string& path);
+  bool skipIfTooLong(const std::string& path);
   void crawlStep();
   void readFolder(CrawlTask& task, const std::string& dir, size_t& budget);
   void finishCrawl(CrawlTask& task);
@@ -117,11 +118,13 @@ class Loop {
   DebounceQueue debounce_{std::chrono::milliseconds(30), std::chrono::milliseconds(300), kDebounceCapacity};
   std::deque<CrawlTask> crawls_;
   std::set<std::string> fallback_;  // folders we could not watch
+  std::set<std::string> tooLong_;   // paths the system cannot open by name
   int sigFd_ = -1, wakeFd_ = -1;
   bool stop_ = false;
   bool indexing_ = true;
   std::optional<meta::State> published_;
   size_t publishedFallback_ = static_cast<size_t>(-1);
+  size_t publishedTooLong_ = static_cast<size_t>(-1);
   Clock::time_point nextMetaCheck_{}, nextFallbackScan_{};
 };
 
@@ -285,6 +288,22 @@ void Loop::handleMove(const WatchEvent& ev) {
   if (S_ISDIR(st.st_mode)) queueCrawl(ev.to, true);
 }
 
+// A path of PATH_MAX bytes or more cannot be opened, watched or imported by
+// name: it (and what it holds) is counted and reported instead of being lost
+// without a word. True when `path` is such a path.
+bool Loop::skipIfTooLong(const std::string& path) {
+  if (path.size() < PATH_MAX) return false;
+  constexpr size_t kLoggedPaths = 10;
+  if (tooLong_.insert(path).second) {
+    if (tooLong_.size() <= kLoggedPaths)
+      logLine("not indexed, the path is longer than the system allows (%s bytes): %s",
+              std::to_string(PATH_MAX - 1), path);
+    else if (tooLong_.size() == kLoggedPaths + 1)
+      logLine("more paths too long to index; mdutil -s counts them");
+  }
+  return true;
+}
+
 // Drops `path` and everything under it from the index and the watches.
 void Loop::forget(const std::string& path) {
   watcher_->removeTree(path);
@@ -307,6 +326,7 @@ void Loop::check(const std::string& path) {
   }
   if (Exclusions::isHiddenName(name)) return;
   if (!watcher_->isWatched(parent) && !fallback_.count(parent)) return;  // a folder we dropped
+  if (skipIfTooLong(path)) return;
   struct stat st {};
   if (lstat(path.c_str(), &st) != 0) {
     forget(path);
@@ -351,6 +371,7 @@ void Loop::queueCrawl(const std::string& folder, bool full) {
 
 void Loop::queueRootCrawls() {
   crawls_.clear();
+  tooLong_.clear();  // counted afresh by the crawls
   for (auto& r : opt_.roots) queueCrawl(r, true);
 }
 
@@ -404,6 +425,7 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     std::string path = prefix + e->d_name;
     EntryKind kind = excl_.classify(path, st.st_mode);
+    if (kind != EntryKind::Skipped && skipIfTooLong(path)) continue;
     if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
     if (kind == EntryKind::Skipped) continue;  // stays a leftover: removed if stored
     const ItemStamp* s = task.stamps.find(path);
@@ -498,6 +520,10 @@ void Loop::publishState() {
   if (publishedFallback_ != fallback_.size()) {
     publishedFallback_ = fallback_.size();
     writer_->setMeta(meta::kFallbackFolders, std::to_string(fallback_.size()));
+  }
+  if (publishedTooLong_ != tooLong_.size()) {
+    publishedTooLong_ = tooLong_.size();
+    writer_->setMeta(meta::kTooLongPaths, std::to_string(tooLong_.size()));
   }
 }
 

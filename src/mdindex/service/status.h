@@ -19,6 +19,9 @@ inline constexpr const char* kFallbackFolders = "service.fallbackFolders";
 // Seconds between rescans of those folders.
 inline constexpr const char* kFallbackInterval = "service.fallbackInterval";
 
+// Paths not indexed because they are PATH_MAX bytes or longer, as a number.
+inline constexpr const char* kTooLongPaths = "service.tooLongPaths";
+
 enum class State {
   Crawling,  // reading the disk or importing a backlog
   Idle,      // up to date, waiting for changes

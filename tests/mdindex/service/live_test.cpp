@@ -1,8 +1,10 @@
 // mdindexd end to end: a real service in a temporary home, changed under its
 // feet, checked through the store and the tools.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <climits>
 #include <set>
 
 #include <sqlite3.h>
@@ -369,4 +371,79 @@ TEST_F(ServiceLive, StopsCleanlyWhileAnImportHangs) {
       std::string s((std::istreambuf_iterator<char>(stat)), {});
       return s.empty() || s.find(") Z") != std::string::npos;  // gone, or dead and awaiting reaping
     })) << "helper " << h << " outlived the service";
+}
+
+namespace {
+
+constexpr int kDepth = 100;
+const std::string kLongName(60, 'd');
+
+// Makes `depth` nested folders of 60-character names under `dirfd`, each
+// holding one file, walking by folder handle (the deepest paths cannot be
+// named whole). Returns the paths as the service sees them.
+std::vector<std::string> makeDeepTree(const std::string& top, int depth) {
+  std::vector<std::string> made;
+  int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string path = top;
+  for (int i = 0; i < depth && fd >= 0; ++i) {
+    mkdirat(fd, kLongName.c_str(), 0700);
+    const int file = openat(fd, "note.txt", O_WRONLY | O_CREAT, 0600);
+    if (file >= 0) {
+      (void)!write(file, "heron", 5);
+      close(file);
+    }
+    made.push_back(path + "/note.txt");
+    path += "/" + kLongName;
+    made.push_back(path);
+    const int next = openat(fd, kLongName.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+  }
+  if (fd >= 0) close(fd);
+  return made;
+}
+
+// Removes what makeDeepTree made, by folder handle.
+void removeDeepTree(int dirfd, int depth) {
+  if (depth > 0) {
+    const int sub = openat(dirfd, kLongName.c_str(), O_RDONLY | O_DIRECTORY);
+    if (sub >= 0) {
+      removeDeepTree(sub, depth - 1);
+      close(sub);
+    }
+    unlinkat(dirfd, kLongName.c_str(), AT_REMOVEDIR);
+  }
+  unlinkat(dirfd, "note.txt", 0);
+}
+
+}  // namespace
+
+// A path the system cannot open by name is not silently lost: every shorter
+// one is indexed, the first too long on each branch is counted and logged,
+// and mdutil -s says how many.
+TEST_F(ServiceLive, PathsLongerThanTheSystemAllowsAreCountedNotLost) {
+  fs::create_directories(home + "/deep");
+  const auto made = makeDeepTree(home + "/deep", kDepth);
+  std::set<std::string> reachable;
+  size_t boundary = 0;
+  for (const auto& p : made) {
+    if (p.size() < PATH_MAX) reachable.insert(p);
+    else if (p.substr(0, p.rfind('/')).size() < PATH_MAX) ++boundary;  // its folder was read
+  }
+  ASSERT_GT(boundary, 0u);
+  startService();
+  const bool settled = waitFor([&] { return idle() && indexed(home + "/deep/note.txt"); }, 60s);
+  std::set<std::string> stored;
+  if (auto s = store()) stored = storeItems(*s, home + "/deep");
+  const auto status = tool("mdutil", {"-s", home});
+  stopService();
+  const int top = open((home + "/deep").c_str(), O_RDONLY | O_DIRECTORY);
+  removeDeepTree(top, kDepth);
+  close(top);
+
+  ASSERT_TRUE(settled) << log();
+  EXPECT_EQ(stored, reachable);
+  EXPECT_NE(log().find("not indexed, the path is longer than the system allows"), std::string::npos) << log();
+  EXPECT_NE(status.out.find("\tNot indexed: " + std::to_string(boundary) + " path"), std::string::npos)
+      << status.out;
 }
