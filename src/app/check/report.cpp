@@ -111,7 +111,8 @@ QString formatTable(const CheckResult& result) {
     }
     out += QLatin1Char('\n');
   }
-  for (const IndexResult& i : result.indexes) out += summaryLine(i) + QLatin1Char('\n');
+  if (result.error.isEmpty())
+    for (const IndexResult& i : result.indexes) out += summaryLine(i) + QLatin1Char('\n');
   if (result.cancelled) out += QStringLiteral("The check was cancelled before its deadline.\n");
   return out;
 }
