@@ -25,6 +25,8 @@ constexpr unsigned long kRoundPauseMs = 100;
 // How often the still-missing samples are asked about while waiting, so a
 // sample whose import already failed ends the wait early.
 constexpr qint64 kSettleEveryNs = 1'000'000'000;
+// The longest wait for an index to forget an earlier run's files.
+constexpr qint64 kStaleWaitMs = 10'000;
 
 bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
@@ -131,6 +133,29 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
   if (resources.isEmpty()) {
     out.error = QStringLiteral("the sample documents are not installed (no resource folder)");
     return out;
+  }
+
+  // An index may still list the files of an earlier run (it has not seen
+  // their removal yet): a sample found then would be the old file, not the
+  // new one. Wait until no route lists anything under the folder.
+  {
+    QElapsedTimer waited;
+    waited.start();
+    const qint64 limitMs = std::min<qint64>(qint64(options_.timeoutSeconds) * 1000, kStaleWaitMs);
+    for (;;) {
+      bool stale = false;
+      for (size_t i = 0; i < backends.size() && !stale; ++i) {
+        if (!out.indexes[int(i)].availability.answers) continue;
+        for (int r = 0; r < out.indexes[int(i)].routes.size() && !stale; ++r)
+          stale = !backends[i]->search(r, options_.term, out.folder).hits.isEmpty();
+      }
+      if (!stale || cancelled(cancel)) break;
+      if (waited.elapsed() >= limitMs) {
+        out.warnings.append(QStringLiteral("the index still listed files of an earlier check; times may be too short"));
+        break;
+      }
+      QThread::msleep(kRoundPauseMs);
+    }
   }
 
   QElapsedTimer clock;

@@ -93,6 +93,9 @@ class Check {
   // `progress` on this thread after every round of searches. `cancel`, when
   // set from any thread, ends the waiting early; the folder is still
   // removed (unless keep) and the result says cancelled.
+  // Before the samples are made it waits (10 s at most) until no route
+  // lists anything under the folder, so an earlier run's files, not yet
+  // forgotten by the index, are never taken for the new ones.
   CheckResult run(const std::vector<Backend*>& backends,
                   const std::function<void(const CheckProgress&)>& progress = {},
                   const std::atomic<bool>* cancel = nullptr);
