@@ -41,6 +41,7 @@ struct Route {
   QString id;     // short, stable, lower case: "query", "mdfind", "sparql", "cli"
   QString label;  // column heading: "query", "mdfind", "tracker3 search"
   Expects expects = Expects::Query;
+  QString noun;   // in the summary line: "the query", "mdfind"
 };
 
 // Whether the index can answer before anything is searched. When `answers`
@@ -80,7 +81,9 @@ struct SearchResult {
 struct Stored {
   bool inIndex = false;
   // When !inIndex: why, where the index can tell (ImportFailed, StillQueued,
-  // FolderExcluded, NotIndexed when it cannot tell).
+  // FolderExcluded, IndexingOff, NotIndexed when it cannot tell). When
+  // inIndex: ImportFailed for an item kept by name after its importer
+  // failed, else None.
   Reason reason = Reason::None;
   QString detail;         // e.g. the importer's status "crashed"
   QStringList attributes; // what was stored, one "name = value" line each

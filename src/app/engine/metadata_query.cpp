@@ -60,6 +60,18 @@ Gathered gather(const std::string& predicate, const std::vector<std::string>& sc
 
 }  // namespace
 
+std::optional<QStringList> MetadataQuery::gatherNow(const QString& predicate, const QStringList& scopes,
+                                                   QString* error) {
+  std::vector<std::string> native;
+  for (const QString& s : scopes) native.push_back(QFile::encodeName(s).toStdString());
+  Gathered result = gather(predicate.toStdString(), native, mdindex::indexDir());
+  if (!result.error.isEmpty()) {
+    if (error) *error = result.error;
+    return std::nullopt;
+  }
+  return result.paths;
+}
+
 MetadataQuery::MetadataQuery(QObject* parent) : QObject(parent) {}
 
 MetadataQuery::~MetadataQuery() {

@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 namespace findlark {
 
@@ -39,6 +40,13 @@ class MetadataQuery : public QObject {
   // The folders the search is limited to; the app gives exactly one.
   void setSearchScopes(const QStringList& folders);
   QStringList searchScopes() const { return scopes_; }
+
+  // Gathers on the calling thread, blocking until the store answers: the
+  // same search a started query makes, for callers already off the main
+  // thread (the index check). Paths of matching items that exist on disk,
+  // or nothing with `*error` set as errorString() would be.
+  static std::optional<QStringList> gatherNow(const QString& predicate, const QStringList& scopes,
+                                              QString* error = nullptr);
 
   // Starts gathering and returns at once. False (and nothing happens) unless
   // the query is Idle. Every started query ends in exactly one of: one

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "app/engine/sample_folder.h"
 #include "app/engine/tester.h"
 #include "app/engine/tool_runner.h"
 #include "mdindex/core/keywords.h"
@@ -118,67 +119,60 @@ bool removeEntry(int parentFd, const std::string& name) {
 
 }  // namespace
 
-void Tester::setXattrWriter(XattrWriter writer) { xattrWriter_ = std::move(writer); }
-
-void Tester::setKeywordsAttribute(const QString& path) {
-  const std::optional<std::string> value = mdindex::binaryPlistFromXmlString(kKeywordsPlist);
-  if (!value) {
-    appendResult(kXattrError);
-    return;
-  }
-  const QByteArray bytes = QByteArray::fromStdString(*value);
-  const bool written = xattrWriter_ ? xattrWriter_(path, mdindex::kKeywordsXattr, bytes)
-                                    : writeXattr(path, mdindex::kKeywordsXattr, bytes);
-  if (!written) appendResult(kXattrError);
-}
-
-void Tester::createTestFiles() {
-  const QString folder = testFolderPath();
-  const QString resources = resourceFolder();
-  if (resources.isEmpty()) return;
-
+SamplesMade createSampleFolder(const QString& folder, const QString& resources, const QStringList& names,
+                               const XattrWriter& writer, const std::function<void(const QString&)>& copied) {
   // "Exists" follows a final link, as the platform's existence test does;
   // a dangling link then fails at mkdir below.
   if (!QFileInfo::exists(folder)) {
     const QByteArray native = QFile::encodeName(folder);
-    if (::mkdir(native.constData(), 0777) != 0) {
-      appendResult(kCreateError);
-      return;
-    }
+    if (::mkdir(native.constData(), 0777) != 0) return SamplesMade::Failed;
   }
-  for (const QString& name : theFiles()) {
-    if (!copyFile(resources + QLatin1Char('/') + name, folder + QLatin1Char('/') + name)) {
-      appendResult(kCreateError);
-      return;
-    }
+  for (const QString& name : names) {
+    if (!copyFile(resources + QLatin1Char('/') + name, folder + QLatin1Char('/') + name)) return SamplesMade::Failed;
+    if (copied) copied(name);
   }
-  setKeywordsAttribute(folder + QStringLiteral("/FindlarkM.txt"));
-  appendResult(kCreated);
+  const std::optional<std::string> value = mdindex::binaryPlistFromXmlString(kKeywordsPlist);
+  if (!value) return SamplesMade::KeywordsFailed;
+  const QString path = folder + QStringLiteral("/FindlarkM.txt");
+  const QByteArray bytes = QByteArray::fromStdString(*value);
+  const bool written = writer ? writer(path, mdindex::kKeywordsXattr, bytes)
+                              : writeXattr(path, mdindex::kKeywordsXattr, bytes);
+  return written ? SamplesMade::Created : SamplesMade::KeywordsFailed;
 }
 
-void Tester::removeTestFiles() {
-  const QByteArray folder = QFile::encodeName(testFolderPath());
+bool removeSampleFolder(const QString& folderPath) {
+  const QByteArray folder = QFile::encodeName(folderPath);
   struct stat st;
-  // A test folder that is a symbolic link is refused: deleting through it
-  // would empty a folder that is not ours.
-  if (::lstat(folder.constData(), &st) != 0 || S_ISLNK(st.st_mode)) {
-    appendResult(kDeleteError);
-    return;
-  }
+  // A folder that is a symbolic link is refused: deleting through it would
+  // empty a folder that is not ours.
+  if (::lstat(folder.constData(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
   const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    appendResult(kDeleteError);
-    return;
-  }
+  if (fd < 0) return false;
   std::vector<std::string> entries;
   bool ok = listEntries(fd, &entries);
   for (size_t i = 0; ok && i < entries.size(); ++i) ok = removeEntry(fd, entries[i]);
   ::close(fd);
-  if (!ok) {
-    appendResult(kDeleteError);
-    return;
-  }
-  appendResult(::rmdir(folder.constData()) == 0 ? kDeleted : kDeleteError);
+  return ok && ::rmdir(folder.constData()) == 0;
 }
+
+void Tester::setXattrWriter(XattrWriter writer) { xattrWriter_ = std::move(writer); }
+
+void Tester::createTestFiles() {
+  const QString resources = resourceFolder();
+  if (resources.isEmpty()) return;
+  switch (createSampleFolder(testFolderPath(), resources, theFiles(), xattrWriter_)) {
+    case SamplesMade::Failed:
+      appendResult(kCreateError);
+      return;
+    case SamplesMade::KeywordsFailed:
+      appendResult(kXattrError);
+      break;
+    case SamplesMade::Created:
+      break;
+  }
+  appendResult(kCreated);
+}
+
+void Tester::removeTestFiles() { appendResult(removeSampleFolder(testFolderPath()) ? kDeleted : kDeleteError); }
 
 }  // namespace findlark

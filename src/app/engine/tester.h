@@ -110,7 +110,6 @@ class Tester : public QObject {
   void setSpotStart(const QDateTime& v);
   void setSpotEnd(const QDateTime& v);
   void appendResult(const QString& text);
-  void setKeywordsAttribute(const QString& path);
   // Seconds from the last spotStart to the last spotEnd, on a monotonic clock.
   double elapsedSeconds() const;
 

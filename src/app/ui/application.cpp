@@ -25,6 +25,7 @@ Application::Application(QObject* parent) : QObject(parent) {}
 Application::~Application() {
   delete dropWindow_.data();
   delete helpWindow_.data();
+  delete indexCheckWindow_.data();
   const QList<QObject*> windows = mainWindows_;
   mainWindows_.clear();
   qDeleteAll(windows);
@@ -46,6 +47,7 @@ void Application::mainWindowGone(QObject* window) {
   if (!mainWindows_.removeOne(window) || !mainWindows_.isEmpty()) return;
   if (dropWindow_) dropWindow_->close();
   if (helpWindow_) helpWindow_->close();
+  if (indexCheckWindow_) indexCheckWindow_->close();
   emit lastMainWindowClosed();
 }
 
@@ -67,6 +69,13 @@ void Application::openHelpWindow() {
   helpWindow_->show();
   helpWindow_->raise();
   helpWindow_->activateWindow();
+}
+
+void Application::openIndexCheckWindow() {
+  if (!indexCheckWindow_) indexCheckWindow_ = new IndexCheckWindow;
+  indexCheckWindow_->show();
+  indexCheckWindow_->raise();
+  indexCheckWindow_->activateWindow();
 }
 
 int runApplication(int argc, char* argv[]) {

@@ -1,11 +1,12 @@
 // The application: its windows (any number of main windows, at most one drop
-// window and one help window) and the program's entry.
+// window, one help window and one Index Check window) and the program's entry.
 //
 // Thread: main thread only.
 #pragma once
 
 #include "app/ui/drop_window.h"
 #include "app/ui/help_window.h"
+#include "app/ui/index_check_window.h"
 #include "app/ui/main_window.h"
 
 #include <QList>
@@ -38,10 +39,13 @@ class Application : public QObject, public WindowOpener {
   // it otherwise. The help window reads the help document when it is made.
   void openDropWindow() override;
   void openHelpWindow() override;
+  // The single Index Check window, made on first use and raised otherwise.
+  void openIndexCheckWindow() override;
 
   QList<MainWindow*> mainWindows() const;
   DropWindow* dropWindow() const { return dropWindow_; }
   HelpWindow* helpWindow() const { return helpWindow_; }
+  IndexCheckWindow* indexCheckWindow() const { return indexCheckWindow_; }
 
  signals:
   void lastMainWindowClosed();
@@ -52,6 +56,7 @@ class Application : public QObject, public WindowOpener {
   QList<QObject*> mainWindows_;
   QPointer<DropWindow> dropWindow_;
   QPointer<HelpWindow> helpWindow_;
+  QPointer<IndexCheckWindow> indexCheckWindow_;
 };
 
 // The program: sets up, opens one main window and runs until the last main

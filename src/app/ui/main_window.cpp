@@ -2,6 +2,7 @@
 
 #include "app/engine/text.h"
 #include "app/ui/icons.h"
+#include "app/ui/index_health_label.h"
 #include "app/ui/toolbar_layout.h"
 #include "mdindex/core/paths.h"
 
@@ -294,6 +295,9 @@ void MainWindow::buildMenus() {
 
   QMenu* tests = menuBar()->addMenu(QStringLiteral("&Tests"));
   tests->addActions(toolbarActions_);
+  tests->addSeparator();
+  QAction* checkIndex = tests->addAction(QStringLiteral("Check Index…"), this, [this] { opener_.openIndexCheckWindow(); });
+  checkIndex->setObjectName(QStringLiteral("checkIndex"));
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->addAction(QStringLiteral("Customize Toolbar…"), this, &MainWindow::customizeToolbar);
@@ -310,6 +314,7 @@ void MainWindow::buildStatusBar() {
   busy_->setMaximumWidth(160);
   busy_->setAccessibleName(QStringLiteral("Metadata query in progress"));
   busy_->setVisible(false);
+  statusBar()->addPermanentWidget(new IndexHealthLabel(this));
   statusBar()->addPermanentWidget(busy_);
 }
 

@@ -30,6 +30,7 @@ class WindowOpener {
   virtual void openMainWindow() = 0;  // a new main window with its own Tester
   virtual void openDropWindow() = 0;  // the drop window, raised if it exists
   virtual void openHelpWindow() = 0;  // the help window, raised if it exists
+  virtual void openIndexCheckWindow() {}  // the Index Check window, raised if it exists
 };
 
 class MainWindow : public QMainWindow {

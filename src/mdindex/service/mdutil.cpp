@@ -13,7 +13,7 @@
 
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/report.h"
-#include "mdindex/service/exclusions.h"
+#include "mdindex/service/health.h"
 #include "mdindex/service/instance_lock.h"
 #include "mdindex/service/status.h"
 #include "mdindex/store/store.h"
@@ -120,42 +120,30 @@ std::optional<pid_t> poke() {
 }
 
 int status(const std::string& path) {
-  const std::vector<std::string> roots{homeDir(), volumesRoot()};
-  const Exclusions excl(roots, indexDir());
-  std::string openError;
-  auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &openError);
-  const bool inScope = excl.isIndexable(path);
-  printHeader(path, inScope && indexingOn(store.get()));
-  if (!inScope) std::printf("\tNot in an indexed folder.\n");
-
-  const auto pid = runningServicePid();
-  std::string state = store ? store->meta(meta::kState).value_or("") : "";
-  if (pid) {
-    std::printf("\tService: running (pid %ld%s%s).\n", static_cast<long>(*pid), state.empty() ? "" : ", ",
-                state.c_str());
+  const IndexHealth h = readIndexHealth(path);
+  printHeader(path, h.enabled());
+  if (!h.inScope) std::printf("\tNot in an indexed folder.\n");
+  if (h.servicePid) {
+    std::printf("\tService: running (pid %ld%s%s).\n", static_cast<long>(*h.servicePid),
+                h.serviceState.empty() ? "" : ", ", h.serviceState.c_str());
   } else {
     std::printf("\tService: not running; start mdindexd to keep the index up to date.\n");
   }
-  if (!store) {
+  if (h.store != StoreState::Ready) {
     // A damaged or other-version index is not "no index": say what is wrong
     // (the service moves it aside and rebuilds it when it starts).
-    if (openError.rfind("there is no index", 0) == 0)
+    if (h.store == StoreState::Missing)
       std::printf("\tItems indexed: 0 (no index yet).\n");
     else
-      std::printf("\tItems indexed: 0 (%s).\n", openError.c_str());
+      std::printf("\tItems indexed: 0 (%s).\n", h.storeError.c_str());
     return kOk;
   }
-  const StoreStatus st = store->status();
-  size_t items = 0;
-  for (const auto& stamp : store->stampsUnder(path))
-    if (stamp.path != path) ++items;  // what PATH holds, not PATH itself
-  std::printf("\tItems indexed: %zu.\n", items);
-  std::printf("\tFailed imports: %lld.\n", static_cast<long long>(st.failedImports));
-  std::printf("\tLast update: %s.\n", st.lastUpdate ? formatDate(Date{*st.lastUpdate}).c_str() : "never");
-  const long fallback = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
-  if (fallback > 0 && pid) {
-    std::printf("\tWatch fallback: %ld folder%s without an inotify watch, rescanned every %s s.\n", fallback,
-                fallback == 1 ? "" : "s", store->meta(meta::kFallbackInterval).value_or("30").c_str());
+  std::printf("\tItems indexed: %zu.\n", h.items);
+  std::printf("\tFailed imports: %lld.\n", static_cast<long long>(h.failedImports));
+  std::printf("\tLast update: %s.\n", h.lastUpdate ? formatDate(Date{*h.lastUpdate}).c_str() : "never");
+  if (h.fallbackFolders > 0 && h.servicePid) {
+    std::printf("\tWatch fallback: %ld folder%s without an inotify watch, rescanned every %s s.\n",
+                h.fallbackFolders, h.fallbackFolders == 1 ? "" : "s", h.fallbackInterval.c_str());
   } else {
     std::printf("\tWatch fallback: none.\n");
   }

@@ -1,0 +1,24 @@
+// The check's backend for our own index, mdindex. Its two routes are the
+// app's own: the in-process metadata query with the keywords and EXIF
+// options on (route 0, "query") and mdfind over any attribute (route 1,
+// "mdfind"). Whether it can answer comes from the same health facts that
+// `mdutil -s` prints; what it stored comes from the store, `mdls` and
+// `mdimport -t -d2`. It has no text recognition.
+#pragma once
+
+#include "app/check/backend.h"
+
+namespace findlark::check {
+
+class MdindexBackend : public Backend {
+ public:
+  QString name() const override;
+  QList<Route> routes() const override;
+  bool recognisesText() const override { return false; }
+  Availability availability() override;
+  Coverage coverage(const QString& folder) override;
+  SearchResult search(int route, const QString& term, const QString& folder) override;
+  Stored stored(const QString& path, const QString& term) override;
+};
+
+}  // namespace findlark::check

@@ -1,0 +1,53 @@
+// How a check's result reads: the table and summary of findlark-check, the
+// cells and tab-separated copy of the Index Check window, and the JSON
+// document. One place, so the tool and the window say the same.
+//
+// JSON document (UTF-8, one object):
+//   { "folder": "/home/u/0_FindlarkCheck", "term": "cattle", "timeout": 60,
+//     "error": "" (why the check could not run, else ""),
+//     "warnings": [ "..." ], "cancelled": false, "exit": 0,
+//     "indexes": [ { "name": "mdindex", "answered": true,
+//         "reason": "" (a reason code when answered is false), "detail": "",
+//         "routes": [ { "id": "query", "label": "query" }, { "id": "mdfind", ... } ],
+//         "samples": [ { "file": "FindlarkA.txt", "where": "plain-text body (UTF-8)",
+//             "routes": { "query": { "expected": true, "found": true,
+//                 "seconds": 0.31 (null when not found), "attribute": "kMDItemTextContent",
+//                 "reason": "" (a reason code, "" when none), "detail": "",
+//                 "stored": [ "name = value", ... ] }, "mdfind": { ... } } } ] } ] }
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "app/check/check.h"
+
+namespace findlark::check {
+
+// "found 0.31 s", "missing: import failed (crashed)", "needs text recognition",
+// "found 0.31 s (not expected)", "not expected".
+QString toolCellText(const RouteResult& r);
+// The window's form: "✓ 0.31 s", "✗ import failed", "– needs text recognition".
+QString windowCellText(const RouteResult& r);
+// What was stored and why, several lines, for a tooltip or details pane.
+QString cellDetails(const SampleResult& s, const Route& route, const RouteResult& r);
+
+// Column headings of the routes: the route labels, prefixed with the index
+// name when the result holds more than one index.
+QStringList routeHeadings(const CheckResult& result);
+
+// "mdindex: 12 of 12 expected found by the query, 12 of 12 by mdfind; slowest 0.40 s"
+// or "mdindex: cannot answer: service not running (mdindexd is not running)".
+QString summaryLine(const IndexResult& index);
+
+// The tool's output: the table (a heading row, then one row per sample,
+// columns padded with spaces), a blank line, then one summary line per
+// index; the error or warnings before them when there are any.
+QString formatTable(const CheckResult& result);
+
+// The window's table as tab-separated text: a heading row, one row per sample.
+QString formatTsv(const CheckResult& result);
+
+// The JSON document above, indented.
+QByteArray formatJson(const CheckResult& result);
+
+}  // namespace findlark::check

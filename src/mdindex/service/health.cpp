@@ -1,0 +1,44 @@
+#include "mdindex/service/health.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "mdindex/core/paths.h"
+#include "mdindex/core/service_lock.h"
+#include "mdindex/service/exclusions.h"
+#include "mdindex/service/status.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::service {
+
+IndexHealth readIndexHealth(const std::string& path, bool countItems) {
+  IndexHealth h;
+  h.path = path;
+  const Exclusions excl({homeDir(), volumesRoot()}, indexDir());
+  h.inScope = excl.isIndexable(path);
+  h.servicePid = runningServicePid();
+
+  std::string openError;
+  auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &openError);
+  if (!store) {
+    // The store's own words tell "none yet" from "unreadable".
+    h.store = openError.rfind("there is no index", 0) == 0 ? StoreState::Missing : StoreState::Damaged;
+    h.storeError = openError;
+    return h;
+  }
+  h.store = StoreState::Ready;
+  const auto indexing = store->meta(meta::kIndexing);
+  h.indexingOn = !indexing || *indexing != "off";
+  h.serviceState = store->meta(meta::kState).value_or("");
+  const StoreStatus st = store->status();
+  h.failedImports = st.failedImports;
+  h.lastUpdate = st.lastUpdate;
+  if (countItems)
+    for (const auto& stamp : store->stampsUnder(path))
+      if (stamp.path != path) ++h.items;
+  h.fallbackFolders = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
+  h.fallbackInterval = store->meta(meta::kFallbackInterval).value_or("30");
+  return h;
+}
+
+}  // namespace mdindex::service

@@ -1,0 +1,186 @@
+#include "check_cli.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+#include <QString>
+#include <QStringList>
+
+#include "app/check/backend.h"
+#include "app/check/check.h"
+#include "app/check/report.h"
+#include "tools/common/options.h"
+
+namespace findlark::tools {
+
+namespace {
+
+constexpr int kUsage = 64, kInterrupted = 130;
+
+constexpr const char* kHelp =
+    "Usage: findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]\n"
+    "Checks that a desktop index finds the 13 Findlark samples: makes them fresh in\n"
+    "~/0_FindlarkCheck, searches every route of the index until each is found or the\n"
+    "deadline passes, and says for each miss why, from what the index stored.\n"
+    "  --index NAME     the index to check (repeatable; default mdindex). Known: %s\n"
+    "  --folder DIR     make the samples in DIR/0_FindlarkCheck instead\n"
+    "  --timeout SECS   the one deadline for every sample (default 60)\n"
+    "  --keep           leave the check folder in place (removed otherwise, also on Ctrl+C)\n"
+    "  --json           print the result as JSON instead of the table\n"
+    "A folder 0_FindlarkCheck left by an earlier run is removed first; a symbolic link\n"
+    "or a folder holding anything the check did not make is refused.\n"
+    "JSON: { \"folder\", \"term\", \"timeout\", \"error\" (\"\" unless the check could not run),\n"
+    "  \"warnings\": [text], \"cancelled\", \"exit\", \"indexes\": [ { \"name\", \"answered\",\n"
+    "  \"reason\", \"detail\" (why it cannot answer), \"routes\": [ { \"id\", \"label\" } ],\n"
+    "  \"samples\": [ { \"file\", \"where\", \"routes\": { ROUTE-ID: { \"expected\", \"found\",\n"
+    "  \"seconds\" (null when not found), \"attribute\", \"reason\", \"detail\",\n"
+    "  \"stored\": [\"name = value\"] } } } ] } ] }\n"
+    "Reason codes: not-installed service-not-running indexing-off index-missing\n"
+    "  index-damaged folder-not-covered folder-excluded import-failed still-queued\n"
+    "  not-indexed term-not-stored needs-text-recognition not-found-by-route\n"
+    "  unexpected route-failed\n"
+    "Exit status: 0 every expected sample found by every route; 1 any missed;\n"
+    "2 an index cannot answer or is not installed, or the folder cannot be made;\n"
+    "64 bad usage; 130 interrupted.\n";
+
+struct Options {
+  std::vector<std::string> indexes;
+  std::string folder;
+  std::string timeout;
+  bool timeoutGiven = false;
+  bool keep = false;
+  bool json = false;
+  bool help = false;
+};
+
+constexpr mdindex::tools::OptionRow<Options> kOptions[] = {
+    {"--index", true, [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
+    {"--folder", true, [](Options& o, const std::string& v) { o.folder = v; }},
+    {"--timeout", true, [](Options& o, const std::string& v) { o.timeout = v, o.timeoutGiven = true; }},
+    {"--keep", false, [](Options& o, const std::string&) { o.keep = true; }},
+    {"--json", false, [](Options& o, const std::string&) { o.json = true; }},
+    {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
+    {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
+};
+
+std::atomic<bool> gCancel{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onSignal(int) { gCancel.store(true); }
+
+void put(FILE* to, const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+}
+
+QString helpText() {
+  return QString::fromLatin1(kHelp).arg(check::knownBackendNames().join(QStringLiteral(", ")));
+}
+
+int usage(const QString& message) {
+  put(stderr, QStringLiteral("findlark-check: ") + message + QLatin1Char('\n') +
+                  QString::fromLatin1(kHelp).section(QLatin1Char('\n'), 0, 0) + QLatin1Char('\n'));
+  return kUsage;
+}
+
+// One line on stderr, rewritten in place while the check waits.
+void showProgress(const check::CheckProgress& p) {
+  QString line = QStringLiteral("waiting %1 of %2 s: %3 of %4 found")
+                     .arg(p.elapsed, 0, 'f', 1)
+                     .arg(p.deadline, 0, 'f', 0)
+                     .arg(p.found)
+                     .arg(p.expected);
+  if (!p.missing.isEmpty()) line += QStringLiteral("; missing ") + p.missing.join(QStringLiteral(", "));
+  if (line.size() > 150) line = line.left(147) + QStringLiteral("...");
+  put(stderr, QStringLiteral("\r\033[K") + line);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int findlarkCheckMain(const std::vector<std::string>& args) {
+  Options o;
+  std::vector<std::string> operands;
+  if (const auto fault = mdindex::tools::readOptions<Options>(args, kOptions, o, operands)) {
+    return usage(fault->error == mdindex::tools::ArgumentError::UnknownOption
+                     ? QStringLiteral("unknown option ") + QString::fromStdString(fault->option)
+                     : QStringLiteral("option ") + QString::fromStdString(fault->option) +
+                           QStringLiteral(" needs a value"));
+  }
+  if (o.help) {
+    put(stdout, helpText());
+    return 0;
+  }
+  if (!operands.empty()) return usage(QStringLiteral("unexpected argument ") + QString::fromStdString(operands[0]));
+
+  check::CheckOptions options;
+  options.keep = o.keep;
+  if (o.timeoutGiven) {
+    bool ok = false;
+    const int seconds = QString::fromStdString(o.timeout).toInt(&ok);
+    if (!ok || seconds < 1 || seconds > 86400)
+      return usage(QStringLiteral("--timeout takes whole seconds from 1 to 86400, not ") +
+                   QString::fromStdString(o.timeout));
+    options.timeoutSeconds = seconds;
+  }
+  if (!o.folder.empty()) {
+    const QString folder = QString::fromStdString(o.folder);
+    if (!folder.startsWith(QLatin1Char('/'))) {
+      char cwd[4096];
+      if (!::getcwd(cwd, sizeof cwd)) return usage(QStringLiteral("cannot resolve ") + folder);
+      options.parent = QString::fromLocal8Bit(cwd) + QLatin1Char('/') + folder;
+    } else {
+      options.parent = folder;
+    }
+  }
+
+  // The selected backends, each once, in the order named.
+  QStringList names;
+  for (const std::string& n : o.indexes) {
+    const QString name = QString::fromStdString(n);
+    if (!check::knownBackendNames().contains(name))
+      return usage(QStringLiteral("unknown index \"") + name + QStringLiteral("\"; known: ") +
+                   check::knownBackendNames().join(QStringLiteral(", ")));
+    if (!names.contains(name)) names.append(name);
+  }
+  if (names.isEmpty()) names.append(QStringLiteral("mdindex"));
+  std::vector<std::unique_ptr<check::Backend>> owned;
+  std::vector<check::Backend*> backends;
+  for (const QString& name : names) {
+    owned.push_back(check::makeBackend(name));
+    backends.push_back(owned.back().get());
+  }
+
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  check::Check c(options);
+  bool shown = false;
+  const check::CheckResult result = c.run(
+      backends,
+      [&](const check::CheckProgress& p) {
+        if (!terminal) return;
+        showProgress(p);
+        shown = true;
+      },
+      &gCancel);
+  if (shown) put(stderr, QStringLiteral("\r\033[K"));
+  if (o.json) {
+    const QByteArray json = check::formatJson(result);
+    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+  } else {
+    put(stdout, check::formatTable(result));
+  }
+  std::fflush(stdout);
+  return result.cancelled ? kInterrupted : result.exitStatus();
+}
+
+}  // namespace findlark::tools

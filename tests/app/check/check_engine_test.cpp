@@ -1,0 +1,173 @@
+// The check's rules that no real index provokes on demand: an index that
+// still lists an earlier run's files, a route whose search fails, a find
+// that was not expected, and how a miss is named from what was stored. The
+// backend here is scripted; the samples and expectations are the real ones.
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+
+#include "app/check/check.h"
+#include "app/check/expectations.h"
+
+using namespace findlark::check;
+
+namespace {
+
+class ScriptedBackend : public Backend {
+ public:
+  std::function<SearchResult(int route, const QString& folder)> onSearch;
+  std::function<Stored(const QString& path)> onStored = [](const QString&) { return Stored{}; };
+  bool text = false;
+
+  QString name() const override { return "scripted"; }
+  QList<Route> routes() const override {
+    return {{"query", "query", Expects::Query, "the query"}, {"cli", "cli", Expects::Command, "cli"}};
+  }
+  bool recognisesText() const override { return text; }
+  Availability availability() override { return {true, Reason::None, {}}; }
+  Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}}; }
+  SearchResult search(int route, const QString&, const QString& folder) override { return onSearch(route, folder); }
+  Stored stored(const QString& path, const QString&) override { return onStored(path); }
+};
+
+// Every sample file that exists in `folder`, with `attribute`.
+SearchResult existing(const QString& folder, const QString& attribute, const QStringList& only = {}) {
+  SearchResult r{true, {}, {}};
+  for (const QString& name : QDir(folder).entryList(QDir::Files))
+    if (only.isEmpty() || only.contains(name)) r.hits.append({folder + "/" + name, attribute});
+  return r;
+}
+
+const SampleResult& sample(const CheckResult& r, const QString& file) {
+  for (const SampleResult& s : r.indexes[0].samples)
+    if (s.file == file) return s;
+  static SampleResult none;
+  return none;
+}
+
+}  // namespace
+
+class CheckEngineTest : public QObject {
+  Q_OBJECT
+  QTemporaryDir home_{"/var/tmp/findlark-checkengine-XXXXXX"};
+
+  CheckResult runWith(ScriptedBackend& b, int timeout = 60) {
+    CheckOptions options;
+    options.timeoutSeconds = timeout;
+    return Check(options).run({&b});
+  }
+  QString folder() const { return home_.path() + "/0_FindlarkCheck"; }
+
+ private slots:
+  void initTestCase() {
+    qputenv("HOME", QFile::encodeName(home_.path()));
+    qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
+  }
+
+  void theExpectationsFileIsReadStrictly() {
+    const auto real = readExpectations();
+    QVERIFY(real);
+    QCOMPARE(real->size(), 13);
+    int ocr = 0;
+    for (const SampleExpectation& e : *real) {
+      ocr += e.ocr ? 1 : 0;
+      if (e.ocr) QVERIFY(!e.expectedFrom(Expects::Query, false) && e.expectedFrom(Expects::Query, true));
+    }
+    QCOMPARE(ocr, 1);
+    QString error;
+    QVERIFY(!parseExpectations("file\tlocation\tcontent\n", &error));
+    QCOMPARE(error, QStringLiteral("expectations.tsv line 1: no column \"keywords\""));
+    QVERIFY(!parseExpectations("# c\nfile\tlocation\tcontent\tkeywords\texif\tocr\tmdfind\nA.txt\tx\tyes\tmaybe\tno\tno\tyes\n",
+                               &error));
+    QCOMPARE(error, QStringLiteral("expectations.tsv line 3: \"maybe\" is neither yes nor no"));
+  }
+
+  void anEarlierRunsFilesAreNeverTakenForTheNewOnes() {
+    // The index lists old entries under the folder for its first searches,
+    // then only what is on disk.
+    ScriptedBackend b;
+    int staleLeft = 4;
+    b.onSearch = [&](int, const QString& f) {
+      if (staleLeft > 0) {
+        --staleLeft;
+        SearchResult stale{true, {}, {}};
+        for (const char* name : {"FindlarkA.txt", "FindlarkB.rtf"}) stale.hits.append({f + "/" + name, "stale"});
+        return stale;
+      }
+      return existing(f, "fresh", {"FindlarkA.txt", "FindlarkB.rtf"});
+    };
+    const CheckResult r = runWith(b, 1);
+    QVERIFY(r.warnings.isEmpty());
+    for (const char* name : {"FindlarkA.txt", "FindlarkB.rtf"})
+      for (const RouteResult& c : sample(r, name).routes) {
+        QVERIFY(c.found);
+        QCOMPARE(c.attribute, QStringLiteral("fresh"));
+      }
+    QVERIFY(!QFileInfo::exists(folder()));
+  }
+
+  void aFailingRouteAnUnexpectedFindAndEachMissAreNamed() {
+    ScriptedBackend b;
+    // The query route finds A and the picture that holds the term only as
+    // pixels; the other route fails every time.
+    b.onSearch = [&](int route, const QString& f) {
+      if (route == 1) return SearchResult{false, "cli crashed", {}};
+      return existing(f, "kMDItemTextContent", {"FindlarkA.txt", "FindlarkI.png"});
+    };
+    b.onStored = [](const QString& path) {
+      Stored s;
+      s.inIndex = !path.endsWith("FindlarkC.pdf");
+      if (path.endsWith("FindlarkB.rtf")) s.termAttribute = "kMDItemTitle";
+      if (path.endsWith("FindlarkC.pdf")) s.reason = Reason::StillQueued;
+      if (path.endsWith("FindlarkD.html")) s.attributes = QStringList{"kMDItemFSName = \"FindlarkD.html\""};
+      return s;
+    };
+    const CheckResult r = runWith(b, 1);
+    QCOMPARE(r.exitStatus(), 1);
+    const RouteResult i = sample(r, "FindlarkI.png").routes[0];
+    QVERIFY(i.found && !i.expected && !i.missed());
+    QCOMPARE(i.reason, Reason::Unexpected);
+    QCOMPARE(sample(r, "FindlarkI.png").routes[1].reason, Reason::NeedsTextRecognition);
+    QCOMPARE(sample(r, "FindlarkA.txt").routes[1].reason, Reason::RouteFailed);
+    QCOMPARE(sample(r, "FindlarkA.txt").routes[1].detail, QStringLiteral("cli crashed"));
+    QCOMPARE(sample(r, "FindlarkB.rtf").routes[0].reason, Reason::NotFoundByRoute);
+    QCOMPARE(sample(r, "FindlarkB.rtf").routes[0].attribute, QStringLiteral("kMDItemTitle"));
+    QCOMPARE(sample(r, "FindlarkC.pdf").routes[0].reason, Reason::StillQueued);
+    QCOMPARE(sample(r, "FindlarkD.html").routes[0].reason, Reason::TermNotStored);
+    QCOMPARE(sample(r, "FindlarkD.html").routes[0].stored, QStringList{"kMDItemFSName = \"FindlarkD.html\""});
+    QCOMPARE(r.indexes[0].foundCount(0), 1);
+    QCOMPARE(r.indexes[0].expectedCount(0), 12);
+
+    // With text recognition the picture is expected, and found.
+    b.text = true;
+    const CheckResult withText = runWith(b, 1);
+    QVERIFY(sample(withText, "FindlarkI.png").routes[0].expected);
+    QCOMPARE(sample(withText, "FindlarkI.png").routes[0].reason, Reason::None);
+  }
+
+  void anIndexThatAnswersWithEverythingPassesAndCancelStopsTheWait() {
+    ScriptedBackend b;
+    b.onSearch = [&](int, const QString& f) {
+      return existing(f, QString());
+    };
+    // Found everywhere: FindlarkI is found though unexpected, which is no miss.
+    QCOMPARE(runWith(b).exitStatus(), 0);
+
+    std::atomic<bool> cancel{false};
+    b.onSearch = [&](int, const QString&) {
+      if (QFileInfo::exists(folder())) cancel = true;
+      return SearchResult{true, {}, {}};
+    };
+    CheckOptions options;  // the default 60 s deadline: only the cancel ends it
+    const CheckResult r = Check(options).run({&b}, {}, &cancel);
+    QVERIFY(r.cancelled);
+    QCOMPARE(sample(r, "FindlarkA.txt").routes[0].detail, QStringLiteral("the check was cancelled"));
+    QVERIFY(!QFileInfo::exists(folder()));
+  }
+};
+
+QTEST_MAIN(CheckEngineTest)
+#include "check_engine_test.moc"

@@ -1,0 +1,213 @@
+// The Index Check window and the status bar's index health, against the
+// real tools and a real mdindexd in a temporary home (started here, stopped
+// by its pid).
+#include "app/ui/application.h"
+#include "app/ui/index_check_window.h"
+#include "app/ui/index_health_label.h"
+
+#include <signal.h>
+
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleTableInterface>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <memory>
+
+#include "app/check/index_status.h"
+
+using namespace findlark::ui;
+
+class IndexCheckTest : public QObject {
+  Q_OBJECT
+  std::unique_ptr<QTemporaryDir> root_;
+  QProcess service_;
+
+  QString home() const { return root_->filePath("home"); }
+  QString checkFolder() const { return home() + "/0_FindlarkCheck"; }
+
+  // Starts the service, with `fault` for its import helper when given, and
+  // waits until it answers.
+  void startService(const QByteArray& fault = {}) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!fault.isEmpty()) env.insert("FINDLARK_IMPORT_CHILD_FAULT", QString::fromUtf8(fault));
+    service_.setProcessEnvironment(env);
+    service_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    service_.start(FINDLARK_BIN_DIR "/mdindexd", {"--foreground"});
+    QVERIFY(service_.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(findlark::check::indexStatus().answers, 20000);
+  }
+  void stopService() {
+    if (service_.state() == QProcess::NotRunning) return;
+    ::kill(pid_t(service_.processId()), SIGTERM);
+    QVERIFY(service_.waitForFinished(30000));
+  }
+  int mdutil(const QStringList& args) {
+    return QProcess::execute(FINDLARK_BIN_DIR "/mdutil", args);
+  }
+
+ private slots:
+  void initTestCase() {
+    root_ = std::make_unique<QTemporaryDir>("/var/tmp/findlark-checkui-XXXXXX");  // a real disk: xattrs
+    QVERIFY(root_->isValid());
+    const std::pair<const char*, const char*> folders[] = {{"HOME", "home"},
+                                                           {"FINDLARK_INDEX_DIR", "index"},
+                                                           {"FINDLARK_VOLUMES_ROOT", "volumes"},
+                                                           {"XDG_RUNTIME_DIR", "run"},
+                                                           {"XDG_CONFIG_HOME", "config"}};
+    for (const auto& [variable, sub] : folders) {
+      QDir(root_->path()).mkdir(sub);
+      qputenv(variable, QFile::encodeName(root_->filePath(sub)));
+    }
+    qputenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR);
+    qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
+    qputenv("FINDLARK_NO_SERVICE_START", "1");
+  }
+  void cleanup() { stopService(); }
+  void cleanupTestCase() { root_.reset(); }
+
+  void theTestsMenuOpensOneWindowAndTheToolbarKeepsItsItems() {
+    Application app;
+    MainWindow* main = app.newMainWindow();
+    QAction* check = main->findChild<QAction*>("checkIndex");
+    QVERIFY(check);
+    QCOMPARE(check->text(), QStringLiteral("Check Index…"));
+    QMenu* tests = nullptr;
+    for (QAction* a : main->menuBar()->actions())
+      if (a->text() == "&Tests") tests = a->menu();
+    QVERIFY(tests && tests->actions().contains(check));
+    QVERIFY(!main->toolbar()->actions().contains(check));
+    QCOMPARE(main->toolbar()->actions().size(), 6);
+    check->trigger();
+    IndexCheckWindow* window = app.indexCheckWindow();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Index Check"));
+    check->trigger();
+    QCOMPARE(app.indexCheckWindow(), window);
+    int windows = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows += qobject_cast<IndexCheckWindow*>(w) ? 1 : 0;
+    QCOMPARE(windows, 1);
+
+    // Every control has an accessible name (Qt's own parts of a table or
+    // scroll area aside).
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+      bool part = false;
+      for (QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        part = part || qobject_cast<QAbstractScrollArea*>(p);
+      if (part) continue;
+      if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QProgressBar*>(w) || qobject_cast<QTableWidget*>(w) ||
+          qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QLabel*>(w))
+        QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+    }
+  }
+
+  void theStatusBarStatesTheIndexHealth() {
+    Application app;
+    MainWindow* main = app.newMainWindow();
+    auto* health = main->statusBar()->findChild<IndexHealthLabel*>();
+    QVERIFY(health);
+    QCOMPARE(health->accessibleName(), QStringLiteral("Index health"));
+    QTRY_COMPARE_WITH_TIMEOUT(health->text(), QStringLiteral("Index service not running: results may be incomplete"),
+                              10000);
+    startService();
+    QTRY_VERIFY_WITH_TIMEOUT(health->text().startsWith("Index up to date ("), 15000);
+    QCOMPARE(mdutil({"-i", "off"}), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(health->text(), QStringLiteral("Indexing is off: results may be incomplete"), 15000);
+    QCOMPARE(mdutil({"-i", "on"}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(health->text().startsWith("Index up to date ("), 15000);
+  }
+
+  void aRunFillsTheTableAndCopyGivesItAsTabSeparatedText() {
+    startService();
+    IndexCheckWindow window;
+    window.show();
+    window.run();
+    QVERIFY(window.isRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRunning(), 120000);
+    QVERIFY2(window.summary().startsWith(
+                 "mdindex: 12 of 12 expected found by the query, 12 of 12 by mdfind; slowest "),
+             qPrintable(window.summary()));
+    QTableWidget* table = window.table();
+    QCOMPARE(table->rowCount(), 13);
+    QCOMPARE(table->columnCount(), 4);
+    QCOMPARE(table->horizontalHeaderItem(2)->text(), QStringLiteral("query"));
+    QCOMPARE(table->horizontalHeaderItem(3)->text(), QStringLiteral("mdfind"));
+    for (int row = 0; row < 13; ++row) {
+      for (int column = 2; column < 4; ++column) {
+        const QTableWidgetItem* cell = table->item(row, column);
+        QVERIFY(cell);
+        if (table->item(row, 0)->text() == "FindlarkI.png") {
+          QCOMPARE(cell->text(), QStringLiteral("– needs text recognition"));
+          continue;
+        }
+        QVERIFY2(cell->text().startsWith("✓ ") && cell->text().endsWith(" s"), qPrintable(cell->text()));
+        QVERIFY(cell->toolTip().startsWith(checkFolder() + "/" + table->item(row, 0)->text()));
+      }
+    }
+    // Selecting a cell shows what was stored; cells expose their text.
+    table->setCurrentCell(0, 2);
+    QVERIFY(window.findChild<QPlainTextEdit*>("checkDetails")->toPlainText().contains("term held by kMDItemTextContent"));
+    QAccessible::setActive(true);
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(table);
+    QVERIFY(iface && iface->tableInterface());
+    QAccessibleInterface* cell = iface->tableInterface()->cellAt(0, 2);
+    QVERIFY(cell);
+    QCOMPARE(cell->text(QAccessible::Name), table->item(0, 2)->text());
+
+    window.copyTable();
+    const QString tsv = QGuiApplication::clipboard()->text();
+    QCOMPARE(tsv, window.tableText());
+    const QStringList lines = tsv.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 14);
+    QCOMPARE(lines[0], QStringLiteral("sample\twhere\tquery\tmdfind"));
+    QVERIFY(lines[1].startsWith("FindlarkA.txt\tplain-text body (UTF-8)\t✓ "));
+    for (const QString& line : lines) QCOMPARE(line.count('\t'), 3);
+
+    QVERIFY(!QFileInfo::exists(checkFolder()));
+    QVERIFY(!QFileInfo::exists(home() + "/0_FindlarkFiles"));
+  }
+
+  void aRunCanBeCancelledAndTheFolderGoes() {
+    startService("hang:FindlarkB.rtf");  // keeps one sample waiting
+    auto window = std::make_unique<IndexCheckWindow>();
+    window->run();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 20000);
+    window->cancel();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 30000);
+    QVERIFY2(window->summary().contains("cancelled"), qPrintable(window->summary()));
+    QVERIFY(!QFileInfo::exists(checkFolder()));
+
+    // Destroying the window mid-run ends the check and removes the folder.
+    window->run();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 20000);
+    window.reset();
+    QVERIFY(!QFileInfo::exists(checkFolder()));
+  }
+
+  void anIndexThatCannotAnswerIsSaidSo() {
+    IndexCheckWindow window;
+    window.run();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRunning(), 30000);
+    QCOMPARE(window.summary(), QStringLiteral("mdindex: cannot answer: service not running (mdindexd is not running)"));
+    QCOMPARE(window.table()->rowCount(), 0);
+    QVERIFY(window.tableText().isEmpty());
+  }
+};
+
+QTEST_MAIN(IndexCheckTest)
+#include "index_check_test.moc"

@@ -1,0 +1,250 @@
+// findlark-check end to end: the real tool against a real mdindexd in a
+// temporary home, each verdict and reason produced by a real cause.
+#include <sys/xattr.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "../../mdindex/service/live_harness.h"
+
+using namespace live;
+
+namespace {
+
+QJsonObject parse(const std::string& out) {
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out), &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << out;
+  return doc.object();
+}
+
+// The one index's samples, by file name.
+std::map<std::string, QJsonObject> samplesOf(const QJsonObject& doc) {
+  std::map<std::string, QJsonObject> out;
+  for (const QJsonValue& s : doc["indexes"].toArray().at(0).toObject()["samples"].toArray())
+    out[s["file"].toString().toStdString()] = s.toObject();
+  return out;
+}
+
+}  // namespace
+
+class FindlarkCheck : public LiveHome {
+ protected:
+  ToolRun check(std::vector<std::string> args) const { return tool("findlark-check", args); }
+  std::string checkFolder() const { return home + "/0_FindlarkCheck"; }
+};
+
+TEST_F(FindlarkCheck, EveryExpectedSampleIsFoundByBothRoutes) {
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  const auto r = check({"--json"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const QJsonObject doc = parse(r.out);
+  EXPECT_EQ(doc["folder"].toString().toStdString(), checkFolder());
+  EXPECT_EQ(doc["exit"].toInt(), 0);
+  const QJsonObject index = doc["indexes"].toArray().at(0).toObject();
+  EXPECT_EQ(index["name"].toString(), "mdindex");
+  EXPECT_TRUE(index["answered"].toBool());
+  const auto samples = samplesOf(doc);
+  ASSERT_EQ(samples.size(), 13u);
+  int expected = 0;
+  for (const auto& [file, sample] : samples) {
+    for (const char* route : {"query", "mdfind"}) {
+      const QJsonObject cell = sample["routes"].toObject()[route].toObject();
+      if (file == "FindlarkI.png") {
+        EXPECT_FALSE(cell["found"].toBool());
+        EXPECT_EQ(cell["reason"].toString(), "needs-text-recognition");
+        continue;
+      }
+      ++expected;
+      EXPECT_TRUE(cell["expected"].toBool()) << file << " " << route;
+      EXPECT_TRUE(cell["found"].toBool()) << file << " " << route;
+      EXPECT_GE(cell["seconds"].toDouble(-1), 0) << file;
+      EXPECT_EQ(cell["reason"].toString(), "");
+    }
+  }
+  EXPECT_EQ(expected, 24);
+  // The query route says where it found the term.
+  const auto attributeOf = [&](const std::string& file) {
+    return samples.at(file)["routes"].toObject()["query"].toObject()["attribute"].toString().toStdString();
+  };
+  EXPECT_EQ(attributeOf("FindlarkA.txt"), "kMDItemTextContent");
+  EXPECT_EQ(attributeOf("FindlarkM.txt"), "kMDItemKeywords");
+  EXPECT_EQ(attributeOf("FindlarkK.jpg"), "kMDItemAcquisitionMake");
+
+  // The folder is gone afterwards and the app's test folder was never made.
+  EXPECT_FALSE(fs::exists(checkFolder()));
+  EXPECT_FALSE(fs::exists(home + "/0_FindlarkFiles"));
+
+  // The table: one row per sample, then the summary.
+  const auto table = check({});
+  EXPECT_EQ(table.status, 0) << table.out;
+  EXPECT_NE(table.out.find("\nFindlarkA.txt "), std::string::npos) << table.out;
+  EXPECT_NE(table.out.find("needs text recognition"), std::string::npos);
+  EXPECT_NE(table.out.find("\nmdindex: 12 of 12 expected found by the query, 12 of 12 by mdfind; slowest "),
+            std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find("missing"), std::string::npos) << table.out;
+}
+
+TEST_F(FindlarkCheck, AnIndexThatCannotAnswerIsOneVerdict) {
+  // Never started: no service, no index.
+  auto r = check({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "mdindex: cannot answer: service not running (mdindexd is not running)\n");
+  EXPECT_FALSE(fs::exists(checkFolder()));
+
+  // Started, then stopped: the index is there but nobody keeps it current.
+  startService();
+  stopService();
+  r = check({"--json"});
+  EXPECT_EQ(r.status, 2);
+  const QJsonObject index = parse(r.out)["indexes"].toArray().at(0).toObject();
+  EXPECT_FALSE(index["answered"].toBool());
+  EXPECT_EQ(index["reason"].toString(), "service-not-running");
+  EXPECT_TRUE(index["samples"].toArray().isEmpty());
+
+  // Running with indexing switched off.
+  startService();
+  ASSERT_EQ(tool("mdutil", {"-i", "off"}).status, 0);
+  r = check({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out.rfind("mdindex: cannot answer: indexing is off", 0), 0u) << r.out;
+  EXPECT_FALSE(fs::exists(checkFolder()));
+}
+
+TEST_F(FindlarkCheck, AFolderTheIndexLeavesOutMakesEverySampleExcluded) {
+  startService();
+  fs::create_directories(home + "/archive.noindex");
+  auto r = check({"--folder", home + "/archive.noindex", "--json"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  for (const auto& [file, sample] : samplesOf(parse(r.out))) {
+    for (const char* route : {"query", "mdfind"}) {
+      const QJsonObject cell = sample["routes"].toObject()[route].toObject();
+      if (!cell["expected"].toBool()) continue;
+      EXPECT_EQ(cell["reason"].toString(), "folder-excluded") << file;
+      EXPECT_NE(cell["detail"].toString().toStdString().find(home + "/archive.noindex"), std::string::npos);
+    }
+  }
+  EXPECT_FALSE(fs::exists(home + "/archive.noindex/0_FindlarkCheck"));
+
+  // Outside every indexed folder.
+  r = check({"--folder", outside, "--json"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(samplesOf(parse(r.out))["FindlarkA.txt"]["routes"].toObject()["query"].toObject()["reason"].toString(),
+            "folder-not-covered");
+}
+
+TEST_F(FindlarkCheck, AFailedImportIsNamedWithTheImportersStatus) {
+  setenv("FINDLARK_IMPORT_CHILD_FAULT", "crash:FindlarkB.rtf", 1);
+  startService();
+  unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
+  // The default deadline: the check stops waiting once the import failed.
+  const auto r = check({"--json"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  const auto samples = samplesOf(parse(r.out));
+  for (const char* route : {"query", "mdfind"}) {
+    const QJsonObject b = samples.at("FindlarkB.rtf")["routes"].toObject()[route].toObject();
+    EXPECT_FALSE(b["found"].toBool());
+    EXPECT_EQ(b["reason"].toString(), "import-failed");
+    EXPECT_NE(b["detail"].toString().indexOf("crashed"), -1) << b["detail"].toString().toStdString();
+    EXPECT_FALSE(b["stored"].toArray().isEmpty());  // what mdls lists for it
+    EXPECT_TRUE(samples.at("FindlarkA.txt")["routes"].toObject()[route].toObject()["found"].toBool());
+  }
+  const auto table = check({});
+  EXPECT_NE(table.out.find("missing: import failed (the importer's status: crashed)"), std::string::npos)
+      << table.out;
+  EXPECT_NE(table.out.find("mdindex: 11 of 12 expected found by the query, 11 of 12 by mdfind"), std::string::npos);
+}
+
+TEST_F(FindlarkCheck, TheFolderIsMadeAsCreateTestsMakesItAndRemovedOnlyWhenItIsOurs) {
+  startService();
+  // --keep leaves the samples, the keywords attribute included.
+  auto r = check({"--keep"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  size_t count = 0;
+  for (const auto& e : fs::directory_iterator(checkFolder())) count += e.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(count, 13u);
+  char value[256];
+  EXPECT_GT(getxattr((checkFolder() + "/FindlarkM.txt").c_str(), "user.com.apple.metadata:kMDItemKeywords", value,
+                     sizeof value),
+            0);
+  // A folder left by an earlier run is replaced.
+  r = check({});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_FALSE(fs::exists(checkFolder()));
+
+  // Anything the check did not make is refused and left as it is.
+  fs::create_directories(checkFolder());
+  writeFile(checkFolder() + "/notes.txt", "mine");
+  r = check({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("holds \"notes.txt\", which the check did not make"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(checkFolder() + "/notes.txt"));
+  fs::remove(checkFolder() + "/notes.txt");
+  fs::create_symlink(outside, checkFolder() + "/FindlarkA.txt");
+  EXPECT_EQ(check({}).status, 2);
+  EXPECT_TRUE(fs::is_symlink(checkFolder() + "/FindlarkA.txt"));
+  fs::remove_all(checkFolder());
+
+  // A symbolic link in the folder's place is neither written through nor removed.
+  writeFile(outside + "/keep.txt", "keep");
+  fs::create_symlink(outside, checkFolder());
+  r = check({});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("is a symbolic link"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_symlink(checkFolder()));
+  EXPECT_EQ(std::distance(fs::directory_iterator(outside), fs::directory_iterator{}), 1);
+}
+
+TEST_F(FindlarkCheck, InterruptedItRemovesItsFolder) {
+  // An import that hangs keeps one sample waiting for the whole deadline.
+  setenv("FINDLARK_IMPORT_CHILD_FAULT", "hang:FindlarkB.rtf", 1);
+  startService();
+  unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
+  const std::string bin = std::string(FINDLARK_BIN_DIR) + "/findlark-check";
+  std::vector<std::string> argv{bin, "--timeout", "600"};
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, (root + "/check.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t child = -1;
+  ASSERT_EQ(posix_spawn(&child, bin.c_str(), &fa, nullptr, args.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  ASSERT_TRUE(waitFor([&] { return indexed(checkFolder() + "/FindlarkA.txt"); }));
+  kill(child, SIGINT);
+  int st = 0;
+  ASSERT_TRUE(waitFor([&] { return waitpid(child, &st, WNOHANG) == child; }, 60s));
+  EXPECT_TRUE(WIFEXITED(st));
+  EXPECT_EQ(WEXITSTATUS(st), 130);
+  EXPECT_FALSE(fs::exists(checkFolder()));
+}
+
+TEST_F(FindlarkCheck, UsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string errStart;
+  };
+  const std::vector<Case> cases{
+      {{"--index", "spotlight"}, "findlark-check: unknown index \"spotlight\"; known: mdindex\nUsage: findlark-check "},
+      {{"--index"}, "findlark-check: option --index needs a value\n"},
+      {{"--timeout", "0"}, "findlark-check: --timeout takes whole seconds from 1 to 86400, not 0\n"},
+      {{"--timeout", "5s"}, "findlark-check: --timeout takes whole seconds"},
+      {{"--verbose"}, "findlark-check: unknown option --verbose\n"},
+      {{"extra"}, "findlark-check: unexpected argument extra\n"},
+  };
+  for (const auto& c : cases) {
+    const auto r = check(c.args);
+    EXPECT_EQ(r.status, 64) << c.errStart;
+    EXPECT_EQ(r.err.substr(0, c.errStart.size()), c.errStart);
+    EXPECT_EQ(r.out, "");
+  }
+  const auto help = check({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: findlark-check [--index NAME]...", 0), 0u);
+  for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage"})
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
