@@ -147,10 +147,9 @@ int status(const std::string& path) {
   } else {
     std::printf("\tWatch fallback: none.\n");
   }
-  const long tooLong = std::atol(store->meta(meta::kTooLongPaths).value_or("0").c_str());
-  if (tooLong > 0)
-    std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", tooLong,
-                tooLong == 1 ? "" : "s", PATH_MAX - 1);
+  if (h.tooLongPaths > 0)
+    std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", h.tooLongPaths,
+                h.tooLongPaths == 1 ? "" : "s", PATH_MAX - 1);
   return kOk;
 }
 
