@@ -3,7 +3,7 @@
 // document. One place, so the tool and the window say the same.
 //
 // JSON document (UTF-8, one object):
-//   { "folder": "/home/u/0_FindlarkCheck", "term": "cattle", "timeout": 60,
+//   { "folder": "/srv/ci/0_FindlarkCheck", "term": "cattle", "timeout": 60,
 //     "error": "" (why the check could not run, else ""),
 //     "warnings": [ "..." ], "cancelled": false, "exit": 0,
 //     "indexes": [ { "name": "mdindex", "answered": true,
