@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QList>
 #include <QPersistentModelIndex>
@@ -148,16 +150,7 @@ class ReportCell : public QAccessibleInterface, public QAccessibleTextInterface,
 // The table: its children are the header row, then the cells row by row.
 class ReportTable : public QAccessibleWidget, public QAccessibleTableInterface {
  public:
-  explicit ReportTable(QTableView* view) : QAccessibleWidget(view, QAccessible::Table) {
-    // Cells of removed rows (a reset empties the list at every drop) must not
-    // outlive their rows, also while no assistive technology is listening.
-    if (QAbstractItemModel* model = view->model()) {
-      const auto drop = [this] { dropStaleCells(); };
-      connections_.append(QObject::connect(model, &QAbstractItemModel::modelReset, view, drop));
-      connections_.append(QObject::connect(model, &QAbstractItemModel::layoutChanged, view, drop));
-      connections_.append(QObject::connect(model, &QAbstractItemModel::rowsRemoved, view, drop));
-    }
-  }
+  explicit ReportTable(QTableView* view) : QAccessibleWidget(view, QAccessible::Table) {}
   ~ReportTable() override {
     for (const QMetaObject::Connection& c : std::as_const(connections_)) QObject::disconnect(c);
     for (const auto& cell : cells_) QAccessible::deleteAccessibleInterface(cell.second);
@@ -204,6 +197,7 @@ class ReportTable : public QAccessibleWidget, public QAccessibleTableInterface {
     for (const auto& [where, id] : cells_) {
       if (where == index) return QAccessible::accessibleInterface(id);
     }
+    watchModel();
     auto* cell = new ReportCell(view(), index);
     cells_.emplace_back(QPersistentModelIndex(index), QAccessible::registerAccessibleInterface(cell));
     return cell;
@@ -259,6 +253,23 @@ class ReportTable : public QAccessibleWidget, public QAccessibleTableInterface {
     return true;
   }
 
+  // Cells of removed rows (a reset empties the list at every drop) must not
+  // outlive their rows, also while no assistive technology is listening (the
+  // view then tells nothing). Connected when the first cell is made: the
+  // interface may be made before the view has its model.
+  void watchModel() const {
+    QAbstractItemModel* current = model();
+    if (current == watched_) return;
+    for (const QMetaObject::Connection& c : std::as_const(connections_)) QObject::disconnect(c);
+    connections_.clear();
+    watched_ = current;
+    auto* self = const_cast<ReportTable*>(this);
+    const auto drop = [self] { self->dropStaleCells(); };
+    connections_.append(QObject::connect(current, &QAbstractItemModel::modelReset, view(), drop));
+    connections_.append(QObject::connect(current, &QAbstractItemModel::layoutChanged, view(), drop));
+    connections_.append(QObject::connect(current, &QAbstractItemModel::rowsRemoved, view(), drop));
+  }
+
   // A cell whose row is gone is deleted; cells of rows that moved follow them
   // (persistent indexes), so a reader keeps the cell it is on.
   void dropStaleCells() {
@@ -271,7 +282,8 @@ class ReportTable : public QAccessibleWidget, public QAccessibleTableInterface {
 
   mutable std::vector<std::pair<QPersistentModelIndex, QAccessible::Id>> cells_;
   mutable QHash<int, QAccessible::Id> headers_;
-  QList<QMetaObject::Connection> connections_;
+  mutable QPointer<QAbstractItemModel> watched_;
+  mutable QList<QMetaObject::Connection> connections_;
 };
 
 QList<QAccessibleInterface*> ReportCell::columnHeaderCells() const {
@@ -280,9 +292,42 @@ QList<QAccessibleInterface*> ReportCell::columnHeaderCells() const {
   return {table->header(columnIndex())};
 }
 
+// A combo box that carries an accessible name. Qt on Linux names a combo box
+// by its current entry and leaves the label to a relation that not every
+// reader follows; this one reads its own name, with the entry as its value.
+class NamedComboBox : public QAccessibleWidget {
+ public:
+  explicit NamedComboBox(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+  QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Value) return box()->currentText();
+    return QAccessibleWidget::text(t);
+  }
+  // The one child is the list of entries, as with Qt's own combo boxes.
+  int childCount() const override { return box()->view() ? 1 : 0; }
+  QAccessibleInterface* child(int index) const override {
+    return index == 0 && box()->view() ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    return child && child->object() == box()->view() ? 0 : -1;
+  }
+  QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
+  void doAction(const QString& name) override {
+    if (name == showMenuAction() || name == pressAction()) {
+      box()->showPopup();
+      return;
+    }
+    QAccessibleWidget::doAction(name);
+  }
+};
+
 QAccessibleInterface* factory(const QString& className, QObject* object) {
   if (!object || !object->isWidgetType()) return nullptr;
   auto* widget = static_cast<QWidget*>(object);
+  if (className == QLatin1String("QComboBox") && !widget->accessibleName().isEmpty()) {
+    return new NamedComboBox(static_cast<QComboBox*>(widget));
+  }
   if (className == QLatin1String("findlark::ui::FileListView")) return new ReportTable(static_cast<QTableView*>(widget));
   if (className == QLatin1String("findlark::ui::DropWindow") || className == QLatin1String("findlark::ui::HelpWindow")) {
     return new QAccessibleWidget(widget, QAccessible::Window);

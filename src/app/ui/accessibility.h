@@ -5,7 +5,9 @@
 // - a report table (FileListView) exposes each cell as a table cell whose
 //   full report is readable through the accessible text interface, with a
 //   short name from Qt::AccessibleTextRole, and its column headers with the
-//   model's header texts, also while the header is hidden.
+//   model's header texts, also while the header is hidden;
+// - a combo box given an accessible name reads that name (the current entry
+//   is its value), where Qt would announce the entry alone.
 //
 // Thread: main thread only.
 #pragma once

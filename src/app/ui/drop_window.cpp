@@ -135,12 +135,13 @@ void DropWindow::buildCopyCommand() {
 
 void DropWindow::buildKeyboardCommands() {
   // Window shortcuts, not menus or buttons: the window has none of its own.
-  const std::pair<const char*, QKeySequence> commands[] = {
+  // Every platform binding of each key (Close is Ctrl+W and Ctrl+F4).
+  const std::pair<const char*, QKeySequence::StandardKey> commands[] = {
       {"chooseFiles", QKeySequence::Open}, {"pasteFiles", QKeySequence::Paste}, {"closeWindow", QKeySequence::Close}};
   for (const auto& [name, keys] : commands) {
     auto* action = new QAction(this);
     action->setObjectName(QLatin1String(name));
-    action->setShortcut(keys);
+    action->setShortcuts(keys);
     action->setShortcutContext(Qt::WindowShortcut);
     addAction(action);
   }
@@ -155,7 +156,11 @@ QFileDialog* DropWindow::chooseFiles() {
   dialog->setFileMode(QFileDialog::ExistingFiles);
   dialog->setAcceptMode(QFileDialog::AcceptOpen);
   dialog->setWindowModality(Qt::WindowModal);
-  connect(dialog, &QFileDialog::urlsSelected, this, [this](const QList<QUrl>& urls) { inspect::takeFiles(urls, slot_); });
+  connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) urls.append(QUrl::fromLocalFile(path));
+    inspect::takeFiles(urls, slot_);
+  });
   dialog->open();
   return dialog;
 }

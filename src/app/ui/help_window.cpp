@@ -146,15 +146,16 @@ void HelpWindow::buildFindBar() {
 }
 
 void HelpWindow::buildKeys() {
-  const std::pair<QKeySequence, std::function<void()>> keys[] = {
-      {QKeySequence(Qt::Key_PageDown), [this] { turnPage(1); }},
-      {QKeySequence(Qt::Key_PageUp), [this] { turnPage(-1); }},
-      {QKeySequence::Find, [this] { showFind(); }},
-      {QKeySequence::Close, [this] { close(); }},
+  // Every platform binding of each key (Close is Ctrl+W and Ctrl+F4).
+  const std::pair<QList<QKeySequence>, std::function<void()>> keys[] = {
+      {{QKeySequence(Qt::Key_PageDown)}, [this] { turnPage(1); }},
+      {{QKeySequence(Qt::Key_PageUp)}, [this] { turnPage(-1); }},
+      {QKeySequence::keyBindings(QKeySequence::Find), [this] { showFind(); }},
+      {QKeySequence::keyBindings(QKeySequence::Close), [this] { close(); }},
   };
-  for (const auto& [sequence, run] : keys) {
+  for (const auto& [sequences, run] : keys) {
     auto* action = new QAction(this);
-    action->setShortcut(sequence);
+    action->setShortcuts(sequences);
     action->setShortcutContext(Qt::WindowShortcut);
     connect(action, &QAction::triggered, this, run);
     addAction(action);

@@ -36,7 +36,12 @@ constexpr std::array<SymbolMapping, 8> kSymbols = {{
 // already selected (QIcon::setThemeName drops every cached icon).
 void followPalette() {
   const QString wanted = iconThemeFor(QGuiApplication::palette());
-  if (QIcon::themeName() != wanted) QIcon::setThemeName(wanted);
+  if (QIcon::themeName() == wanted) return;
+  QIcon::setThemeName(wanted);
+  // Themed icons repaint by themselves; pixmaps drawn from them do not.
+  for (QWidget* widget : QApplication::allWidgets()) {
+    if (auto* label = qobject_cast<SymbolLabel*>(widget)) label->redraw();
+  }
 }
 
 class PaletteWatcher : public QObject {
@@ -92,17 +97,9 @@ namespace findlark::ui {
 
 SymbolLabel::SymbolLabel(const QString& symbolName, int size, QWidget* parent)
     : QLabel(parent), symbol_(symbolName), size_(size) {
-  draw();
+  redraw();
 }
 
-void SymbolLabel::changeEvent(QEvent* event) {
-  QLabel::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ThemeChange) {
-    followPalette();
-    draw();
-  }
-}
-
-void SymbolLabel::draw() { setPixmap(symbolIcon(symbol_).pixmap(size_, size_)); }
+void SymbolLabel::redraw() { setPixmap(symbolIcon(symbol_).pixmap(size_, size_)); }
 
 }  // namespace findlark::ui

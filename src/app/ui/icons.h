@@ -29,18 +29,15 @@ QIcon symbolIcon(const QString& symbolName);
 // The application's own icon (drawn in findlark.svg, bundled in the library).
 QIcon applicationIcon();
 
-// A label showing one symbol at a fixed size, drawn again in the variant of
-// the icon theme that fits whenever the palette changes.
+// A label showing one symbol at a fixed size, drawn again whenever the
+// palette selects another variant of the icon theme.
 class SymbolLabel : public QLabel {
   Q_OBJECT
  public:
   SymbolLabel(const QString& symbolName, int size, QWidget* parent = nullptr);
-
- protected:
-  void changeEvent(QEvent* event) override;
+  void redraw();
 
  private:
-  void draw();
   QString symbol_;
   int size_;
 };
