@@ -113,7 +113,6 @@ void HelpWindow::buildFindBar() {
       findBar_, [this](int delta) { nextHit(delta); }, [this] { findBar_->hide(); view_->setFocus(); });
   findField_->setObjectName(QStringLiteral("findField"));
   findField_->setAccessibleName(QStringLiteral("Find in help"));
-  findField_->setClearButtonEnabled(true);
   label->setBuddy(findField_);
   connect(findField_, &QLineEdit::textChanged, this, &HelpWindow::find);
 
