@@ -38,6 +38,7 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
       if (stamp.path != path) ++h.items;
   h.fallbackFolders = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
   h.fallbackInterval = store->meta(meta::kFallbackInterval).value_or("30");
+  h.tooLongPaths = std::atol(store->meta(meta::kTooLongPaths).value_or("0").c_str());
   return h;
 }
 

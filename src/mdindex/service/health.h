@@ -32,6 +32,7 @@ struct IndexHealth {
   std::optional<double> lastUpdate;  // seconds since the epoch of the newest write
   long fallbackFolders = 0;    // folders rescanned for want of an inotify watch
   std::string fallbackInterval;  // their rescan period in seconds, as stored
+  long tooLongPaths = 0;       // paths left out for exceeding the system's limit
 
   // Indexing is enabled for `path`: in scope and switched on.
   bool enabled() const { return inScope && indexingOn; }

@@ -147,7 +147,7 @@ int status(const std::string& path) {
   } else {
     std::printf("\tWatch fallback: none.\n");
   }
-  const long tooLong = std::atol(store->meta(meta::kTooLongPaths).value_or("0").c_str());
+  const long tooLong = h.tooLongPaths;
   if (tooLong > 0)
     std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", tooLong,
                 tooLong == 1 ? "" : "s", PATH_MAX - 1);
