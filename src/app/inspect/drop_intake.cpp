@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QMimeData>
 #include <QPointer>
+#include <QStringList>
 
 namespace findlark::inspect {
 
@@ -25,8 +26,37 @@ QList<QUrl> droppedFiles(const QMimeData* mime) {
 
 bool acceptsDrop(const QMimeData* mime) { return !droppedFiles(mime).isEmpty(); }
 
-bool performDrop(const QMimeData* mime, FileInfoSlot& slot) {
-  const QList<QUrl> files = droppedFiles(mime);
+bool performDrop(const QMimeData* mime, FileInfoSlot& slot) { return takeFiles(droppedFiles(mime), slot); }
+
+QList<QUrl> pastedFiles(const QMimeData* mime) {
+  QList<QUrl> files = droppedFiles(mime);
+  if (!files.isEmpty() || mime == nullptr) return files;
+  const QString gnome = QStringLiteral("x-special/gnome-copied-files");
+  QStringList lines;
+  if (mime->hasFormat(gnome)) {
+    // "copy" or "cut", then one URI per line.
+    lines = QString::fromUtf8(mime->data(gnome)).split(QLatin1Char('\n'));
+    if (!lines.isEmpty()) lines.removeFirst();
+  } else if (mime->hasText()) {
+    lines = mime->text().split(QLatin1Char('\n'));
+  }
+  for (QString line : std::as_const(lines)) {
+    if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
+    if (line.startsWith(QLatin1Char('/'))) {
+      files.append(QUrl::fromLocalFile(line));
+    } else if (line.startsWith(QLatin1String("file:"))) {
+      const QUrl url(line);
+      if (url.isLocalFile()) files.append(url);
+    }
+  }
+  return files;
+}
+
+bool takeFiles(const QList<QUrl>& urls, FileInfoSlot& slot) {
+  QList<QUrl> files;
+  for (const QUrl& url : urls) {
+    if (url.isLocalFile()) files.append(url);
+  }
   if (files.isEmpty()) return false;
   FileInfo* info = slot.replace();
   for (const QUrl& url : files) {

@@ -30,6 +30,16 @@ bool acceptsDrop(const QMimeData* mime);
 // true.
 bool performDrop(const QMimeData* mime, FileInfoSlot& slot);
 
+// The same intake for files that come another way (a file chooser, a paste):
+// local file URLs only, in order; none changes nothing and returns false.
+bool takeFiles(const QList<QUrl>& files, FileInfoSlot& slot);
+
+// The files a clipboard holds, as file managers copy them: the URLs of
+// text/uri-list, else the file URLs of "x-special/gnome-copied-files", else
+// every line of the plain text that is an absolute path or a file URL.
+// Anything else (remote URLs, other text) is not a file and is left out.
+QList<QUrl> pastedFiles(const QMimeData* mime);
+
 // `mdimport -t -d2 PATH` on the file's path (one argument, no shell): its
 // standard output unchanged; "[none]" when it is not valid UTF-8 or the tool
 // could not run; "[mdimport failed]" when it is empty. Exit status and

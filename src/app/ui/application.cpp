@@ -1,6 +1,7 @@
 #include "app/ui/application.h"
 
 #include "app/engine/index_service.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/drop_window.h"
 #include "app/ui/help_window.h"
 #include "app/ui/icons.h"
@@ -17,6 +18,7 @@ void setUpApplication(QApplication& app) {
   // Main windows decide when the program ends, not the drop or help window.
   app.setQuitOnLastWindowClosed(false);
   installIconTheme();
+  installAccessibility();
   QGuiApplication::setWindowIcon(applicationIcon());
 }
 

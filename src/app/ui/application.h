@@ -18,8 +18,8 @@ class QApplication;
 namespace findlark::ui {
 
 // Sets what every window relies on: organisation and application name
-// "Findlark" (QSettings), the icon theme, the application icon and the
-// desktop file name. Call once after the QApplication exists.
+// "Findlark" (QSettings), the icon theme, what assistive technology is told
+// (installAccessibility), the application icon and the desktop file name. Call once after the QApplication exists.
 void setUpApplication(QApplication& app);
 
 // Opens windows by kind. Closing the last main window emits

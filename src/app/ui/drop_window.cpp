@@ -1,12 +1,14 @@
 #include "app/ui/drop_window.h"
 
 #include "app/inspect/drop_intake.h"
+#include "app/ui/accessibility.h"
 #include "app/ui/icons.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -57,7 +59,13 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   }
 }
 
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section > 1) return {};
+  return section == 0 ? QStringLiteral("mdimport") : QStringLiteral("mdls");
+}
+
 DropWindow::DropWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  installAccessibility();
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("Drop Window"));
   setAccessibleName(QStringLiteral("Drop Window"));
@@ -69,14 +77,18 @@ DropWindow::DropWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buildList();
   buildHint();
   buildCopyCommand();
+  buildKeyboardCommands();
   updateHint();
 }
 
 void DropWindow::buildList() {
   model_ = new FileListModel(slot_, this);
-  list_ = new QTableView(this);
+  list_ = new FileListView(this);
   list_->setObjectName(QStringLiteral("dropList"));
   list_->setAccessibleName(QStringLiteral("Dropped files"));
+  list_->setAccessibleDescription(
+      QStringLiteral("Drop files here, press Ctrl+O to choose files or Ctrl+V to paste copied files. "
+                     "Each file shows its mdimport and mdls reports. Ctrl+C copies the selected rows."));
   list_->setModel(model_);
   list_->setMinimumSize(600, 200);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -101,11 +113,10 @@ void DropWindow::buildList() {
 }
 
 void DropWindow::buildHint() {
-  hint_ = new QLabel(this);
+  hint_ = new SymbolLabel(QStringLiteral("doc.badge.plus"), 150, this);
   hint_->setObjectName(QStringLiteral("dropHint"));
   hint_->setAccessibleName(QStringLiteral("Drop files here"));
   hint_->setFixedSize(150, 150);
-  hint_->setPixmap(symbolIcon(QStringLiteral("doc.badge.plus")).pixmap(150, 150));
   hint_->setScaledContents(true);
   hint_->setAttribute(Qt::WA_TransparentForMouseEvents);
   static_cast<QGridLayout*>(layout())->addWidget(hint_, 0, 0, Qt::AlignCenter);
@@ -120,6 +131,42 @@ void DropWindow::buildCopyCommand() {
   addAction(copy);
   list_->addAction(copy);
   list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void DropWindow::buildKeyboardCommands() {
+  // Window shortcuts, not menus or buttons: the window has none of its own.
+  // Every platform binding of each key (Close is Ctrl+W and Ctrl+F4).
+  const std::pair<const char*, QKeySequence::StandardKey> commands[] = {
+      {"chooseFiles", QKeySequence::Open}, {"pasteFiles", QKeySequence::Paste}, {"closeWindow", QKeySequence::Close}};
+  for (const auto& [name, keys] : commands) {
+    auto* action = new QAction(this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    addAction(action);
+  }
+  connect(findChild<QAction*>(QStringLiteral("chooseFiles")), &QAction::triggered, this, &DropWindow::chooseFiles);
+  connect(findChild<QAction*>(QStringLiteral("pasteFiles")), &QAction::triggered, this, &DropWindow::pasteFiles);
+  connect(findChild<QAction*>(QStringLiteral("closeWindow")), &QAction::triggered, this, &QWidget::close);
+}
+
+QFileDialog* DropWindow::chooseFiles() {
+  auto* dialog = new QFileDialog(this, QStringLiteral("Choose Files to Inspect"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setFileMode(QFileDialog::ExistingFiles);
+  dialog->setAcceptMode(QFileDialog::AcceptOpen);
+  dialog->setWindowModality(Qt::WindowModal);
+  connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) {
+    QList<QUrl> urls;
+    for (const QString& path : paths) urls.append(QUrl::fromLocalFile(path));
+    inspect::takeFiles(urls, slot_);
+  });
+  dialog->open();
+  return dialog;
+}
+
+bool DropWindow::pasteFiles() {
+  return inspect::takeFiles(inspect::pastedFiles(QGuiApplication::clipboard()->mimeData()), slot_);
 }
 
 void DropWindow::updateHint() {

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 class QAction;
+class QFileDialog;
 class QLabel;
 class QTableView;
 
@@ -31,6 +32,9 @@ class FileListModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
+  // Column titles "mdimport" and "mdls" (the header is hidden; assistive
+  // technology reads them as the column names).
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
   void follow(inspect::FileInfo* info);
@@ -54,6 +58,14 @@ class DropWindow : public QWidget {
   // text; with nothing selected the clipboard is left alone.
   void copySelection();
 
+  // Keyboard intake, through the same steps as a drop (a new list, then one
+  // inspection per file). Ctrl+O: opens a file chooser for one or more files
+  // and returns it (window-modal; the files are taken when it is accepted).
+  // Ctrl+V: takes the files the clipboard holds (inspect::pastedFiles);
+  // returns false, changing nothing, when it holds none.
+  QFileDialog* chooseFiles();
+  bool pasteFiles();
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
@@ -63,6 +75,7 @@ class DropWindow : public QWidget {
   void buildList();
   void buildHint();
   void buildCopyCommand();
+  void buildKeyboardCommands();
   void updateHint();
 
   inspect::FileInfoSlot slot_;

@@ -1,6 +1,9 @@
 #include "app/ui/icons.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QEvent>
+#include <QPalette>
 #include <QStandardPaths>
 #include <QStringList>
 
@@ -29,7 +32,32 @@ constexpr std::array<SymbolMapping, 8> kSymbols = {{
     {"doc.badge.plus", {"document-new", "list-add", nullptr}},
 }};
 
+// Selects the theme variant for the application palette; nothing when it is
+// already selected (QIcon::setThemeName drops every cached icon).
+void followPalette() {
+  const QString wanted = iconThemeFor(QGuiApplication::palette());
+  if (QIcon::themeName() == wanted) return;
+  QIcon::setThemeName(wanted);
+  // Themed icons repaint by themselves; pixmaps drawn from them do not.
+  for (QWidget* widget : QApplication::allWidgets()) {
+    if (auto* label = qobject_cast<SymbolLabel*>(widget)) label->redraw();
+  }
+}
+
+class PaletteWatcher : public QObject {
+ public:
+  using QObject::QObject;
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) followPalette();
+    return false;
+  }
+};
+
 }  // namespace
+
+QString iconThemeFor(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightness() < 128 ? QStringLiteral("breeze-dark") : QStringLiteral("breeze");
+}
 
 void installIconTheme() {
   QStringList paths = QIcon::themeSearchPaths();
@@ -39,8 +67,13 @@ void installIconTheme() {
   paths.append(QStringLiteral("/usr/share/icons"));
   paths.removeDuplicates();
   QIcon::setThemeSearchPaths(paths);
-  QIcon::setThemeName(QStringLiteral("breeze"));
   QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+  followPalette();
+  static PaletteWatcher* watcher = nullptr;
+  if (watcher == nullptr && qApp != nullptr) {
+    watcher = new PaletteWatcher(qApp);
+    qApp->installEventFilter(watcher);
+  }
 }
 
 QIcon symbolIcon(const QString& symbolName) {
@@ -57,5 +90,16 @@ QIcon symbolIcon(const QString& symbolName) {
 }
 
 QIcon applicationIcon() { return QIcon(QStringLiteral(":/findlark/findlark.svg")); }
+
+}  // namespace findlark::ui
+
+namespace findlark::ui {
+
+SymbolLabel::SymbolLabel(const QString& symbolName, int size, QWidget* parent)
+    : QLabel(parent), symbol_(symbolName), size_(size) {
+  redraw();
+}
+
+void SymbolLabel::redraw() { setPixmap(symbolIcon(symbol_).pixmap(size_, size_)); }
 
 }  // namespace findlark::ui

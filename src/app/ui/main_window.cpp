@@ -3,9 +3,11 @@
 #include "app/engine/text.h"
 #include "app/ui/icons.h"
 #include "app/ui/index_health_label.h"
+#include "app/ui/result_actions.h"
 #include "app/ui/toolbar_layout.h"
 #include "mdindex/core/paths.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
@@ -188,8 +190,7 @@ void MainWindow::buildResultArea() {
   notice->setAccessibleName(QStringLiteral("No entries found"));
   auto* noticeLayout = new QVBoxLayout(notice);
   noticeLayout->setAlignment(Qt::AlignCenter);
-  auto* icon = new QLabel(notice);
-  icon->setPixmap(symbolIcon(QStringLiteral("magnifyingglass")).pixmap(48, 48));
+  auto* icon = new SymbolLabel(QStringLiteral("magnifyingglass"), 48, notice);
   icon->setAlignment(Qt::AlignCenter);
   auto* title = new QLabel(QStringLiteral("No entries found"), notice);
   QFont titleFont = title->font();
@@ -211,6 +212,7 @@ void MainWindow::buildResultArea() {
   resultText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   resultText_->setMinimumHeight(kResultHeight);
   resultText_->setAccessibleName(QStringLiteral("Test results"));
+  installResultActions(resultText_);
   // Reports indent each path with one tab: a tab four spaces wide keeps the
   // paths near the heading instead of Qt's default 80 pixels out.
   resultText_->setTabStopDistance(4 * resultText_->fontMetrics().horizontalAdvance(QLatin1Char(' ')));
@@ -227,6 +229,11 @@ void MainWindow::buildToolbar() {
   toolbar_->setAccessibleName(QStringLiteral("Toolbar"));
   toolbar_->setIconSize(QSize(24, 24));
   addToolBar(Qt::TopToolBarArea, toolbar_);
+  // The overflow button Qt adds when the window is too narrow for every item.
+  if (auto* more = toolbar_->findChild<QAbstractButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
+    more->setAccessibleName(QStringLiteral("More toolbar items"));
+    more->setToolTip(QStringLiteral("More toolbar items"));
+  }
   for (const ToolbarItem& item : kToolbarItems) {
     auto* action = new QAction(symbolIcon(QLatin1String(item.symbol)), QLatin1String(item.title), this);
     action->setObjectName(QLatin1String(item.id));

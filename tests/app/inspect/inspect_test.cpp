@@ -232,6 +232,37 @@ class InspectTest : public QObject {
     QCOMPARE(runMdls(url), url.toLocalFile() + QStringLiteral("\n\n[none]"));
   }
 
+  void pastedFilesAsFileManagersCopyThem() {
+    // URI lists win; remote URLs are not files.
+    QMimeData uris;
+    uris.setUrls({QUrl("https://example.org/a.txt"), QUrl::fromLocalFile("/data/b c.txt")});
+    uris.setText("/ignored/when/urls/exist");
+    QCOMPARE(pastedFiles(&uris), QList<QUrl>{QUrl::fromLocalFile("/data/b c.txt")});
+
+    // GNOME Files: "copy" (or "cut"), then one URI per line; the verb is no path.
+    QMimeData gnome;
+    gnome.setData("x-special/gnome-copied-files", "copy\nfile:///data/one.txt\r\nfile:///data/%C3%A4.txt");
+    QCOMPARE(pastedFiles(&gnome),
+             (QList<QUrl>{QUrl::fromLocalFile("/data/one.txt"), QUrl::fromLocalFile("/data/ä.txt")}));
+
+    // Plain text: only lines that are absolute paths or file URLs.
+    QMimeData text;
+    text.setText("/data/one.txt\nnot a path\n\trelative/two.txt\nfile:///data/three.txt\n\n");
+    QCOMPARE(pastedFiles(&text),
+             (QList<QUrl>{QUrl::fromLocalFile("/data/one.txt"), QUrl::fromLocalFile("/data/three.txt")}));
+
+    QMimeData words;
+    words.setText("cattle");
+    QVERIFY(pastedFiles(&words).isEmpty());
+    QVERIFY(pastedFiles(nullptr).isEmpty());
+
+    // Nothing to take leaves the slot's FileInfo in place.
+    FileInfoSlot slot;
+    FileInfo* before = slot.current();
+    QVERIFY(!takeFiles({QUrl("https://example.org/a.txt")}, slot));
+    QCOMPARE(slot.current(), before);
+  }
+
   void refusedDropKeepsList() {
     FileInfoSlot slot;
     slot.current()->append(FileDetail("kept", "/kept", "", "/kept\n\n"), QUrl::fromLocalFile("/kept"));

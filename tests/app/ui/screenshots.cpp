@@ -3,8 +3,10 @@
 // help window. Runs in a temporary home with its own index; starts mdindexd
 // there when it is built and stops it by its pid at the end.
 //
-// Usage: ui_screenshots OUTPUT_FOLDER   (tools and resources from the build;
-// the `screenshots` target renders offscreen, `xvfb-run` renders through X)
+// Usage: ui_screenshots [--dark] OUTPUT_FOLDER   (tools and resources from
+// the build; --dark renders with a dark palette, QT_SCALE_FACTOR=2 at twice
+// the size; the `screenshots` target renders all three offscreen, `xvfb-run`
+// renders through X)
 #include "app/engine/tool_runner.h"
 #include "app/ui/application.h"
 #include "app/ui/icons.h"
@@ -19,6 +21,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
+#include <QPalette>
+#include <QStyle>
 #include <QProcess>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -60,11 +64,31 @@ int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication app(argc, argv);
-  if (argc < 2) {
-    QTextStream(stderr) << "usage: ui_screenshots OUTPUT_FOLDER\n";
+  QStringList args = QCoreApplication::arguments().mid(1);
+  const bool dark = args.removeAll(QStringLiteral("--dark")) > 0;
+  if (args.size() != 1) {
+    QTextStream(stderr) << "usage: ui_screenshots [--dark] OUTPUT_FOLDER\n";
     return 2;
   }
-  const QString outDir = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+  const QString outDir = QFileInfo(args.first()).absoluteFilePath();
+  if (dark) {
+    // A dark desktop as Breeze Dark paints it.
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(49, 54, 59));
+    p.setColor(QPalette::WindowText, QColor(252, 252, 252));
+    p.setColor(QPalette::Base, QColor(35, 38, 41));
+    p.setColor(QPalette::AlternateBase, QColor(42, 46, 50));
+    p.setColor(QPalette::Text, QColor(252, 252, 252));
+    p.setColor(QPalette::Button, QColor(49, 54, 59));
+    p.setColor(QPalette::ButtonText, QColor(252, 252, 252));
+    p.setColor(QPalette::Highlight, QColor(61, 174, 233));
+    p.setColor(QPalette::HighlightedText, QColor(252, 252, 252));
+    p.setColor(QPalette::PlaceholderText, QColor(161, 169, 177));
+    p.setColor(QPalette::ToolTipBase, QColor(49, 54, 59));
+    p.setColor(QPalette::ToolTipText, QColor(252, 252, 252));
+    QApplication::setPalette(p);
+  }
   QDir().mkpath(outDir);
 
   QTemporaryDir scratch;

@@ -5,7 +5,9 @@
 #include "app/ui/application.h"
 #include "app/ui/drop_window.h"
 #include "app/ui/help_window.h"
+#include "app/ui/icons.h"
 #include "app/ui/main_window.h"
+#include "app/ui/result_actions.h"
 #include "app/ui/toolbar_layout.h"
 
 #include <QAbstractButton>
@@ -38,6 +40,17 @@
 #include <QTest>
 #include <QToolBar>
 #include <QWindow>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QPdfPageNavigator>
+#include <QProcess>
+#include <QTextBlock>
+#include <QToolButton>
+
+#include <functional>
 
 #include <memory>
 
@@ -106,7 +119,103 @@ QStringList unnamedControls(QWidget* window) {
   return unnamed;
 }
 
+// Walks the accessible tree of a top-level window as a screen reader sees it
+// and lists what it could not announce: a top-level without the window (or
+// dialog) role or a name, an interactive control without a name, a table
+// cell without text.
+QStringList accessibilityFaults(QWidget* window) {
+  QStringList faults;
+  QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window);
+  if (!top) return {QStringLiteral("no interface for ") + window->metaObject()->className()};
+  if (top->role() != QAccessible::Window && top->role() != QAccessible::Dialog) {
+    faults.append(QStringLiteral("top-level role %1: %2").arg(int(top->role())).arg(window->windowTitle()));
+  }
+  if (top->text(QAccessible::Name).isEmpty()) faults.append(QStringLiteral("unnamed window"));
+  static const QSet<QAccessible::Role> interactive = {
+      QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton, QAccessible::ComboBox,
+      QAccessible::EditableText, QAccessible::ButtonMenu, QAccessible::ButtonDropDown, QAccessible::SpinBox,
+      QAccessible::Slider,     QAccessible::List,         QAccessible::Table,       QAccessible::Tree,
+      QAccessible::MenuItem,   QAccessible::PageTab,      QAccessible::ColumnHeader};
+  std::function<void(QAccessibleInterface*, const QString&, int)> walk = [&](QAccessibleInterface* a,
+                                                                             const QString& where, int depth) {
+    if (depth > 40) return;
+    for (int i = 0; i < a->childCount(); ++i) {
+      QAccessibleInterface* c = a->child(i);
+      if (!c) {
+        faults.append(where + QStringLiteral(": null child %1").arg(i));
+        continue;
+      }
+      const QString here = where + '/' + (c->object() ? c->object()->metaObject()->className() : "item") +
+                           QString::number(i);
+      if (c->state().invisible && c->role() != QAccessible::ColumnHeader) continue;
+      if (interactive.contains(c->role()) && c->text(QAccessible::Name).trimmed().isEmpty()) {
+        faults.append(here + QStringLiteral(": unnamed role %1").arg(int(c->role())));
+      }
+      if (c->role() == QAccessible::Cell) {
+        QAccessibleTextInterface* text = c->textInterface();
+        if (!text || text->text(0, text->characterCount()).isEmpty()) faults.append(here + ": cell without text");
+      }
+      walk(c, here, depth + 1);
+    }
+  };
+  walk(top, QLatin1String(window->metaObject()->className()), 0);
+  return faults;
+}
+
+// A PDF with one line of text on each page.
+void writePdf(const QString& path, const QStringList& pages) {
+  QPdfWriter writer(path);
+  QPainter painter(&writer);
+  for (int i = 0; i < pages.size(); ++i) {
+    if (i > 0) writer.newPage();
+    QFont font = painter.font();
+    font.setPointSize(24);
+    painter.setFont(font);
+    painter.drawText(400, 800, pages[i]);
+  }
+}
+
+// Mean lightness of an icon's opaque pixels.
+int glyphLightness(const QIcon& icon) {
+  const QImage image = icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  qint64 sum = 0, count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      sum += c.lightness();
+      ++count;
+    }
+  }
+  return count == 0 ? -1 : int(sum / count);
+}
+
 }  // namespace
+
+// Collects the URLs QDesktopServices is asked to open.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  explicit UrlCatcher(QList<QUrl>* urls) : urls_(urls) {}
+ public slots:
+  void take(const QUrl& url) { urls_->append(url); }
+
+ private:
+  QList<QUrl>* urls_;
+};
+
+// Stands in for a file manager's org.freedesktop.FileManager1 service.
+class FileManagerStub : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+ public:
+  QStringList shown;
+ public slots:
+  void ShowItems(const QStringList& uris, const QString& startupId) {
+    Q_UNUSED(startupId);
+    shown += uris;
+  }
+};
 
 class UiTest : public QObject {
   Q_OBJECT
@@ -148,7 +257,10 @@ class UiTest : public QObject {
     appSettings().clear();
     app_ = std::make_unique<Application>();
   }
-  void cleanup() { app_.reset(); }
+  void cleanup() {
+    app_.reset();
+    QFile::remove(share_ + "/FindlarkHelp.pdf");
+  }
 
   void initialStateWithoutSettings() {
     MainWindow* w = app_->newMainWindow();
@@ -187,18 +299,304 @@ class UiTest : public QObject {
     QCOMPARE(unnamedControls(w).join(" | "), QString());
   }
 
-  void everyWindowAndControlHasAName() {
+  void everyWindowReadsAsAWindowWithNamedControls() {
     MainWindow* w = app_->newMainWindow();
     app_->openDropWindow();
+    DropWindow* drop = app_->dropWindow();
+    const QString file = files_ + "/walked.txt";
+    writeFile(file, "text\n");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(file)});
+    QCOMPARE(sendDrop(drop, &mime), Qt::CopyAction);
+    QTRY_COMPARE(drop->list()->model()->rowCount(), 1);
+    writePdf(share_ + "/FindlarkHelp.pdf", {"Findlark Help"});
     app_->openHelpWindow();
-    const QList<QWidget*> windows = {w, app_->dropWindow(), app_->helpWindow()};
-    for (QWidget* window : windows) {
+    HelpWindow* help = app_->helpWindow();
+    help->showFind();  // the find bar's controls are walked too
+    for (QWidget* window : QList<QWidget*>{w, drop, help}) {
+      QCOMPARE(accessibilityFaults(window).join("\n"), QString());
       QCOMPARE(unnamedControls(window).join(" | "), QString());
-      QVERIFY(!QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name).isEmpty());
     }
+    QCOMPARE(QAccessible::queryAccessibleInterface(drop)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(drop)->text(QAccessible::Name), QStringLiteral("Drop Window"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(help)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(help)->text(QAccessible::Name), QStringLiteral("Help Window"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(w->findChild<QComboBox*>())->text(QAccessible::Name),
+             QStringLiteral("Scope"));
+
+    // The toolbar's overflow button, shown when the items do not fit.
+    auto* more = w->toolbar()->findChild<QToolButton*>("qt_toolbar_ext_button");
+    QVERIFY(more);
+    QCOMPARE(QAccessible::queryAccessibleInterface(more)->text(QAccessible::Name), QStringLiteral("More toolbar items"));
+
     CustomizeToolbarDialog dialog(w->toolbar()->actions(), ToolbarLayout::defaults(MainWindow::toolbarItemIds()), w);
     dialog.show();
+    QCOMPARE(accessibilityFaults(&dialog).join("\n"), QString());
     QCOMPARE(unnamedControls(&dialog).join(" | "), QString());
+    QFile::remove(share_ + "/FindlarkHelp.pdf");
+  }
+
+  void dropCellsReadTheirReports() {
+    app_->openDropWindow();
+    DropWindow* drop = app_->dropWindow();
+    QStringList paths;
+    for (const char* name : {"first.txt", "second.txt"}) {
+      paths.append(files_ + '/' + QLatin1String(name));
+      writeFile(paths.last(), "text\n");
+    }
+    QMimeData two;
+    two.setUrls({QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1])});
+    QCOMPARE(sendDrop(drop, &two), Qt::CopyAction);
+    QTRY_COMPARE(drop->list()->model()->rowCount(), 2);
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(drop->list());
+    QCOMPARE(list->role(), QAccessible::Table);
+    QVERIFY(list->text(QAccessible::Description).contains("Ctrl+O"));
+    QVERIFY(list->text(QAccessible::Description).contains("Ctrl+V"));
+    QCOMPARE(list->childCount(), 6);  // the header row, then two rows of two cells
+    QCOMPARE(list->child(0)->text(QAccessible::Name), QStringLiteral("mdimport"));
+    QCOMPARE(list->child(1)->text(QAccessible::Name), QStringLiteral("mdls"));
+    QCOMPARE(list->tableInterface()->columnDescription(1), QStringLiteral("mdls"));
+    const auto& records = drop->fileInfoSlot().current()->fileList();
+    QAccessibleInterface* mdls = list->tableInterface()->cellAt(1, 1);
+    QCOMPARE(mdls->role(), QAccessible::Cell);
+    QCOMPARE(mdls->text(QAccessible::Name), QStringLiteral("mdls report for second.txt"));
+    QCOMPARE(mdls->textInterface()->text(0, mdls->textInterface()->characterCount()), records[1].mdlsStr);
+    QCOMPARE(mdls->textInterface()->text(0, 8), records[1].mdlsStr.left(8));
+    QCOMPARE(list->indexOfChild(mdls), 5);
+    QCOMPARE(mdls->parent(), list);
+    QCOMPARE(mdls->tableCellInterface()->columnHeaderCells().value(0)->text(QAccessible::Name), QStringLiteral("mdls"));
+    QAccessibleInterface* mdimport = list->child(2);
+    QCOMPARE(mdimport->textInterface()->text(0, -1), records[0].mdimportStr);
+
+    // Selecting a row is seen (and can be done) through the table.
+    QVERIFY(list->tableInterface()->selectRow(1));
+    QCOMPARE(drop->selection(), QSet<QUuid>{records[1].id});
+    QVERIFY(mdls->state().selected);
+
+    // A new drop: the old cells go with their rows; the new ones read the new files.
+    const QAccessible::Id stale = QAccessible::uniqueId(mdls);
+    QMimeData one;
+    one.setUrls({QUrl::fromLocalFile(paths[1])});
+    QCOMPARE(sendDrop(drop, &one), Qt::CopyAction);
+    QCOMPARE(list->childCount(), 2);
+    QVERIFY(!QAccessible::accessibleInterface(stale));
+    QTRY_COMPARE(drop->list()->model()->rowCount(), 1);
+    QCOMPARE(list->childCount(), 4);
+    QCOMPARE(list->child(3)->textInterface()->text(0, -1), drop->fileInfoSlot().current()->fileList()[0].mdlsStr);
+  }
+
+  void keyboardAddsFilesToTheDropWindow() {
+    app_->openDropWindow();
+    DropWindow* drop = app_->dropWindow();
+    QApplication::setActiveWindow(drop);
+    QVERIFY(QTest::qWaitForWindowActive(drop));
+    drop->list()->setFocus();
+    const QString a = files_ + "/pasted a.txt", b = files_ + "/pasted b.txt";
+    writeFile(a, "a\n");
+    writeFile(b, "b\n");
+    const QAbstractItemModel* model = drop->list()->model();
+
+    // Ctrl+V with files copied in a file manager (text/uri-list).
+    auto* copied = new QMimeData;
+    copied->setUrls({QUrl::fromLocalFile(a), QUrl::fromLocalFile(b)});
+    QGuiApplication::clipboard()->setMimeData(copied);
+    QTest::keyClick(drop->list(), Qt::Key_V, Qt::ControlModifier);
+    QTRY_COMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(0, 1).data().toString().section('\n', 0, 0), a);
+
+    // Ctrl+V with copied paths as text: a new list, the same inspection.
+    QGuiApplication::clipboard()->setText(b + "\n");
+    QTest::keyClick(drop->list(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(model->rowCount(), 0);  // emptied first, as a drop does
+    QTRY_COMPARE(model->rowCount(), 1);
+    QCOMPARE(model->index(0, 1).data().toString().section('\n', 0, 0), b);
+
+    // Text that names no file changes nothing.
+    QGuiApplication::clipboard()->setText("cattle");
+    QTest::keyClick(drop->list(), Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(model->rowCount(), 1);
+
+    // Ctrl+O: a file chooser for several files; accepting it takes them.
+    QTest::keyClick(drop->list(), Qt::Key_O, Qt::ControlModifier);
+    QFileDialog* chooser = drop->findChild<QFileDialog*>();
+    QVERIFY(chooser);
+    QCOMPARE(chooser->fileMode(), QFileDialog::ExistingFiles);
+    chooser->setDirectory(files_);
+    // The chooser lists the folder on a thread of its own; names typed before
+    // it is listed are not matched yet.
+    auto* listing = chooser->findChild<QFileSystemModel*>();
+    QVERIFY(listing);
+    QTRY_VERIFY(listing->rowCount(listing->index(files_)) >= 2);
+    chooser->findChild<QLineEdit*>("fileNameEdit")->setText("\"pasted a.txt\" \"pasted b.txt\"");
+    static_cast<QDialog*>(chooser)->accept();  // as the Open button does
+    QTRY_COMPARE(model->rowCount(), 2);
+    QCOMPARE(model->index(1, 1).data().toString().section('\n', 0, 0), b);
+
+    // Ctrl+C copies the rows, Ctrl+W closes the window.
+    QApplication::setActiveWindow(drop);
+    QVERIFY(QTest::qWaitForWindowActive(drop));
+    drop->list()->setFocus();
+    drop->list()->selectAll();
+    QTest::keyClick(drop->list(), Qt::Key_C, Qt::ControlModifier);
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith("pasted a.txt\n\n" + a));
+    QPointer<DropWindow> gone = drop;
+    QTest::keyClick(drop->list(), Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(gone.isNull());
+  }
+
+  void helpWindowPagesAndFinds() {
+    writePdf(share_ + "/FindlarkHelp.pdf", {"Welcome", "Second page about cattle", "Third page, cattle again"});
+    app_->openHelpWindow();
+    HelpWindow* help = app_->helpWindow();
+    QApplication::setActiveWindow(help);
+    QVERIFY(QTest::qWaitForWindowActive(help));
+    QWidget* page = help->pdfView();
+    page->setFocus();
+    QVERIFY(help->findChild<QWidget*>("findBar")->isHidden());  // the page alone fills the window
+
+    QTest::keyClick(page, Qt::Key_PageDown);
+    QCOMPARE(help->currentPage(), 1);
+    QTest::keyClick(page, Qt::Key_PageDown);
+    QTest::keyClick(page, Qt::Key_PageDown);  // stays on the last page
+    QCOMPARE(help->currentPage(), 2);
+    QTest::keyClick(page, Qt::Key_PageUp);
+    QCOMPARE(help->currentPage(), 1);
+
+    help->turnPage(-5);
+    QCOMPARE(help->currentPage(), 0);
+    QTest::keyClick(page, Qt::Key_F, Qt::ControlModifier);
+    auto* field = help->findChild<QLineEdit*>("findField");
+    QVERIFY(field->isVisible() && field->hasFocus());
+    QTest::keyClicks(field, "cattle");
+    QTRY_COMPARE(help->hitCount(), 2);
+    QCOMPARE(help->currentHit(), 0);
+    QCOMPARE(help->currentPage(), 1);  // the first hit's page
+    QCOMPARE(help->findStatus(), QStringLiteral("1 of 2 (page 2)"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(help->currentPage(), 2);
+    QTest::keyClick(field, Qt::Key_Return);  // wraps to the first hit
+    QCOMPARE(help->currentPage(), 1);
+    QTest::keyClick(field, Qt::Key_Return, Qt::ShiftModifier);
+    QCOMPARE(help->currentPage(), 2);
+    // Still one page at a time, fitted to the window.
+    QCOMPARE(help->pdfView()->pageMode(), QPdfView::PageMode::SinglePage);
+    QCOMPARE(help->pdfView()->zoomMode(), QPdfView::ZoomMode::FitInView);
+
+    field->setText("no such words");
+    QTRY_COMPARE(help->findStatus(), QStringLiteral("Not found"));
+    QCOMPARE(help->currentPage(), 2);
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(help->findChild<QWidget*>("findBar")->isHidden());
+
+    QPointer<HelpWindow> gone = help;
+    QTest::keyClick(page, Qt::Key_W, Qt::ControlModifier);
+    QTRY_VERIFY(gone.isNull());
+    QFile::remove(share_ + "/FindlarkHelp.pdf");
+  }
+
+  void iconsFollowADarkPalette() {
+    const QPalette light = QApplication::palette();
+    QPalette lightWindow = light;
+    lightWindow.setColor(QPalette::Window, QColor(239, 240, 241));
+    QApplication::setPalette(lightWindow);
+    QCOMPARE(QIcon::themeName(), QStringLiteral("breeze"));
+    const int onLight = glyphLightness(symbolIcon("folder.fill.badge.plus"));
+
+    QPalette dark = lightWindow;
+    dark.setColor(QPalette::Window, QColor(35, 38, 41));
+    dark.setColor(QPalette::WindowText, QColor(252, 252, 252));
+    QApplication::setPalette(dark);
+    QCOMPARE(QIcon::themeName(), QStringLiteral("breeze-dark"));
+    const int onDark = glyphLightness(symbolIcon("folder.fill.badge.plus"));
+    QVERIFY2(onLight >= 0 && onDark > onLight + 60, qPrintable(QStringLiteral("%1 vs %2").arg(onLight).arg(onDark)));
+
+    // Icons already shown follow too: the drop window's hint is drawn again.
+    app_->openDropWindow();
+    auto* hint = app_->dropWindow()->findChild<QLabel*>("dropHint");
+    const QImage darkHint = hint->pixmap().toImage();
+    QApplication::setPalette(lightWindow);
+    QCOMPARE(QIcon::themeName(), QStringLiteral("breeze"));
+    QVERIFY(hint->pixmap().toImage() != darkHint);
+    QCOMPARE(hint->pixmap().toImage(), symbolIcon("doc.badge.plus").pixmap(150, 150).toImage());
+    QApplication::setPalette(light);
+  }
+
+  void resultLinesOpenTheirFiles() {
+    QCOMPARE(pathOnLine("\t/home/u/0_FindlarkFiles/FindlarkA.txt"), QStringLiteral("/home/u/0_FindlarkFiles/FindlarkA.txt"));
+    QCOMPARE(pathOnLine("Imported '/a b/c.txt' of type 'public.plain-text' with plugIn x."), QStringLiteral("/a b/c.txt"));
+    QCOMPARE(pathOnLine("Spotlight search for \"cattle\" on [Home] by mdfind:"), QString());
+
+    MainWindow* w = app_->newMainWindow();
+    const QString file = files_ + "/found.txt";
+    writeFile(file, "found\n");
+    w->tester().setTestResultString("Heading line\n\t" + file + "\n\t/no/such/file.txt\n");
+    auto* text = w->findChild<QPlainTextEdit*>("resultText");
+    const auto pointAt = [&](int line) {
+      QTextCursor c(text->document()->findBlockByNumber(line));
+      return text->cursorRect(c).center();
+    };
+    QList<QUrl> opened;
+    UrlCatcher catcher(&opened);
+    QDesktopServices::setUrlHandler("file", &catcher, "take");
+
+    std::unique_ptr<QMenu> menu(resultContextMenu(text, pointAt(1)));
+    auto* open = menu->findChild<QAction*>("openPath");
+    auto* show = menu->findChild<QAction*>("showInFolder");
+    QVERIFY(open && show && open->isEnabled() && show->isEnabled());
+    QCOMPARE(open->text(), QStringLiteral("Open"));
+    QCOMPARE(show->text(), QStringLiteral("Show in Folder"));
+    open->trigger();
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(file)});
+
+    // A line naming no file, or a file that is gone: offered but disabled.
+    for (int line : {0, 2}) {
+      std::unique_ptr<QMenu> other(resultContextMenu(text, pointAt(line)));
+      QVERIFY(!other->findChild<QAction*>("openPath")->isEnabled());
+      QVERIFY(!other->findChild<QAction*>("showInFolder")->isEnabled());
+    }
+    // A selection names its first line, wherever the click is.
+    QTextCursor sel(text->document()->findBlockByNumber(1));
+    sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    text->setTextCursor(sel);
+    std::unique_ptr<QMenu> selected(resultContextMenu(text, pointAt(0)));
+    QVERIFY(selected->findChild<QAction*>("openPath")->isEnabled());
+    QDesktopServices::unsetUrlHandler("file");
+  }
+
+  void showInFolderAsksTheFileManager() {
+    // A private bus: a fake file manager first, then none.
+    QProcess bus;
+    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    if (!bus.waitForStarted()) QSKIP("dbus-daemon is not installed");
+    QTRY_VERIFY(bus.canReadLine());
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    QDBusConnection session = QDBusConnection::sessionBus();
+    QVERIFY2(session.isConnected(), "the session bus is taken from this test's private bus");
+    QDBusConnection manager = QDBusConnection::connectToBus(address, "fakeFileManager");
+    FileManagerStub stub;
+    QVERIFY(manager.registerObject("/org/freedesktop/FileManager1", &stub, QDBusConnection::ExportAllSlots));
+    QVERIFY(manager.registerService("org.freedesktop.FileManager1"));
+
+    const QString file = files_ + "/shown.txt";
+    writeFile(file, "x\n");
+    QList<QUrl> opened;
+    UrlCatcher catcher(&opened);
+    QDesktopServices::setUrlHandler("file", &catcher, "take");
+    showInFolder(file);
+    QTRY_COMPARE(stub.shown, QStringList{QUrl::fromLocalFile(file).toString()});
+    QVERIFY(opened.isEmpty());
+
+    // No file manager on the bus: the folder opens.
+    QVERIFY(manager.unregisterService("org.freedesktop.FileManager1"));
+    QTRY_VERIFY(!session.interface()->isServiceRegistered("org.freedesktop.FileManager1"));
+    showInFolder(file);
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(files_)});
+    QDesktopServices::unsetUrlHandler("file");
+    QDBusConnection::disconnectFromBus("fakeFileManager");
+    bus.terminate();  // the daemon this test started, by its pid
+    bus.waitForFinished(5000);
   }
 
   void storedSettingsAreReadOnceAndNeverWritten() {

@@ -1,0 +1,31 @@
+// What assistive technology (AT-SPI screen readers) is told about the
+// windows beyond Qt's defaults:
+// - the drop and help windows are windows (role Window, AT-SPI "frame")
+//   named by their titles, as main windows and dialogs are;
+// - a report table (FileListView) exposes each cell as a table cell whose
+//   full report is readable through the accessible text interface, with a
+//   short name from Qt::AccessibleTextRole, and its column headers with the
+//   model's header texts, also while the header is hidden;
+// - a combo box given an accessible name reads that name (the current entry
+//   is its value), where Qt would announce the entry alone.
+//
+// Thread: main thread only.
+#pragma once
+
+#include <QTableView>
+
+namespace findlark::ui {
+
+// A table whose cells hold long reports to be read, not edited.
+class FileListView : public QTableView {
+  Q_OBJECT
+ public:
+  using QTableView::QTableView;
+};
+
+// Installs the accessible-interface factory for the classes above and the
+// drop and help windows. Safe to call more than once; every window that needs
+// it calls it before it is shown.
+void installAccessibility();
+
+}  // namespace findlark::ui
