@@ -124,7 +124,7 @@ double cpuSecondsUsed() {
 // Test hook, read only by the helper before each file: makes it misbehave on
 // purpose so that the caller's handling of each failure can be checked.
 // "KIND" applies to every file, "KIND:NAME" only to paths ending in NAME.
-void provokeFault(const std::string& path) {
+void provokeFault(const std::string& path, const ImportLimits& limits) {
   const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
   if (!fault) return;
   std::string f = fault;
@@ -141,10 +141,10 @@ void provokeFault(const std::string& path) {
     volatile unsigned long x = 0;
     for (;;) x = x + 1;
   } else if (f == "memory") {
-    // Reserve without touching the pages: the address-space limit is reached
-    // at once, however busy the machine, rather than after filling them.
-    static std::vector<char*> hog;
-    for (;;) hog.push_back(new char[64u << 20]);
+    // One reservation larger than the address-space limit: it fails at once,
+    // without touching a page, however loaded the machine is.
+    std::string hog;
+    hog.reserve(2 * limits.memoryBytes + (1u << 20));
   } else if (f == "garbage") {
     writeAll(3, "not a result at all");
     std::_Exit(0);
@@ -459,8 +459,8 @@ int runImportChild(const std::vector<std::string>& args) {
     if (current.rlim_max != RLIM_INFINITY) cpu = std::min(cpu, current.rlim_max);
     setLimit(RLIMIT_CPU, cpu, current.rlim_max);
 
-    provokeFault(path);
     try {
+      provokeFault(path, limits);
       PreparedImport p = prepareImport(path, limits);
       FormatResult r;
       if (p.runImporter) {
