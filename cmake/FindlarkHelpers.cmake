@@ -27,7 +27,8 @@ function(_findlark_test name sources deps env)
     FINDLARK_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
     FINDLARK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     FINDLARK_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-    FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}")
+    FINDLARK_SHARE_DIR="${FINDLARK_SHARE_DIR}"
+    FINDLARK_FAULT_TOOL_DIR="${FINDLARK_FAULT_TOOL_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)

@@ -20,93 +20,13 @@
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/import_internal.h"
+#include "mdindex/importers/import_wire.h"
 
 extern char** environ;
 
 namespace mdindex {
 
 namespace {
-
-// ---- wire form ------------------------------------------------------------
-
-constexpr std::string_view kMagic = "FLIR1";
-
-void putU64(std::string& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-void putStr(std::string& out, std::string_view s) {
-  putU64(out, s.size());
-  out.append(s);
-}
-void putF64(std::string& out, double d) {
-  uint64_t v;
-  std::memcpy(&v, &d, sizeof v);
-  putU64(out, v);
-}
-
-class Reader {
- public:
-  explicit Reader(std::string_view b) : b_(b) {}
-  bool u64(uint64_t& v) {
-    if (b_.size() < 8) return false;
-    v = 0;
-    for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(b_[i])) << (8 * i);
-    b_.remove_prefix(8);
-    return true;
-  }
-  bool str(std::string& s) {
-    uint64_t n;
-    if (!u64(n) || n > b_.size()) return false;
-    s.assign(b_.substr(0, n));
-    b_.remove_prefix(n);
-    return true;
-  }
-  bool f64(double& d) {
-    uint64_t v;
-    if (!u64(v)) return false;
-    std::memcpy(&d, &v, sizeof d);
-    return true;
-  }
-  bool done() const { return b_.empty(); }
-
- private:
-  std::string_view b_;
-};
-
-// ---- framing ---------------------------------------------------------------
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    // send() rather than write(): a helper that died must not raise SIGPIPE
-    // in the caller.
-    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-bool writeFrame(int fd, std::string_view payload) {
-  std::string frame;
-  putU64(frame, payload.size());
-  frame.append(payload);
-  return writeAll(fd, frame);
-}
-
-// Blocking read of exactly n bytes (the helper side); false at EOF or error.
-bool readExactly(int fd, char* out, size_t n) {
-  while (n > 0) {
-    const ssize_t r = ::read(fd, out, n);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    out += r;
-    n -= static_cast<size_t>(r);
-  }
-  return true;
-}
 
 // ---- helper side ---------------------------------------------------------------
 
@@ -119,36 +39,6 @@ double cpuSecondsUsed() {
   struct rusage ru {};
   getrusage(RUSAGE_SELF, &ru);
   return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-// Test hook, read only by the helper before each file: makes it misbehave on
-// purpose so that the caller's handling of each failure can be checked.
-// "KIND" applies to every file, "KIND:NAME" only to paths ending in NAME.
-void provokeFault(const std::string& path, const ImportLimits& limits) {
-  const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
-  if (!fault) return;
-  std::string f = fault;
-  if (const auto colon = f.find(':'); colon != std::string::npos) {
-    const std::string name = f.substr(colon + 1);
-    f.resize(colon);
-    if (path.size() < name.size() || path.compare(path.size() - name.size(), name.size(), name) != 0) return;
-  }
-  if (f == "crash") {
-    std::abort();
-  } else if (f == "hang") {
-    for (;;) pause();
-  } else if (f == "spin") {
-    volatile unsigned long x = 0;
-    for (;;) x = x + 1;
-  } else if (f == "memory") {
-    // One reservation larger than the address-space limit: it fails at once,
-    // without touching a page, however loaded the machine is.
-    std::string hog;
-    hog.reserve(2 * limits.memoryBytes + (1u << 20));
-  } else if (f == "garbage") {
-    writeAll(3, "not a result at all");
-    std::_Exit(0);
-  }
 }
 
 // ---- caller side ------------------------------------------------------------------
@@ -275,8 +165,7 @@ struct GuardedImportSession::Helper {
       if (n <= 0) return died();
       data.append(buf, static_cast<size_t>(n));
       if (!haveLength && data.size() == 8) {
-        uint64_t len;
-        Reader(data).u64(len);
+        const uint64_t len = frameLength(data);
         if (len > maxBytes) {
           stop(true);
           return ChildOutcome::Crashed;
@@ -341,82 +230,6 @@ ImportResult GuardedImportSession::import(const std::string& path) {
   return std::move(p.result);
 }
 
-std::string encodeFormatResult(const FormatResult& r) {
-  std::string out(kMagic);
-  putU64(out, static_cast<uint64_t>(r.status));
-  putStr(out, r.text);
-  putU64(out, r.attributes.size());
-  for (const auto& [name, value] : r.attributes) {
-    putStr(out, name);
-    putU64(out, value.index());
-    std::visit(
-        [&](const auto& v) {
-          using T = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<T, std::string>) {
-            putStr(out, v);
-          } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
-            putU64(out, v.size());
-            for (const auto& s : v) putStr(out, s);
-          } else if constexpr (std::is_same_v<T, double>) {
-            putF64(out, v);
-          } else {
-            putF64(out, v.seconds);
-          }
-        },
-        value);
-  }
-  return out;
-}
-
-bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
-  if (bytes.substr(0, kMagic.size()) != kMagic) return false;
-  Reader r(bytes.substr(kMagic.size()));
-  uint64_t status, count;
-  if (!r.u64(status) || status > static_cast<uint64_t>(ImportStatus::TimedOut)) return false;
-  out.status = static_cast<ImportStatus>(status);
-  if (!r.str(out.text) || !r.u64(count)) return false;
-  for (uint64_t i = 0; i < count; ++i) {
-    std::string name;
-    uint64_t kind;
-    if (!r.str(name) || !r.u64(kind)) return false;
-    switch (static_cast<ValueKind>(kind)) {
-      case ValueKind::String: {
-        std::string s;
-        if (!r.str(s)) return false;
-        out.attributes[name] = std::move(s);
-        break;
-      }
-      case ValueKind::StringArray: {
-        uint64_t n;
-        if (!r.u64(n)) return false;
-        std::vector<std::string> list;
-        for (uint64_t j = 0; j < n; ++j) {
-          std::string s;
-          if (!r.str(s)) return false;
-          list.push_back(std::move(s));
-        }
-        out.attributes[name] = std::move(list);
-        break;
-      }
-      case ValueKind::Number: {
-        double d;
-        if (!r.f64(d)) return false;
-        out.attributes[name] = d;
-        break;
-      }
-      case ValueKind::Date: {
-        double d;
-        if (!r.f64(d)) return false;
-        out.attributes[name] = Date{d};
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  return r.done();
-}
-
 std::string importHelperPath() {
   const char* dir = std::getenv("FINDLARK_TOOL_DIR");
   const std::string base = (dir && *dir) ? std::string(dir) : selfDir();
@@ -428,7 +241,7 @@ ImportResult importFileGuarded(const std::string& path, const ImportLimits& limi
   return session.import(path);
 }
 
-int runImportChild(const std::vector<std::string>& args) {
+int runImportChild(const std::vector<std::string>& args, const ImportChildHook& beforeEach) {
   if (args.size() != 4) return 2;
   ImportLimits limits;
   try {
@@ -445,8 +258,7 @@ int runImportChild(const std::vector<std::string>& args) {
   for (;;) {
     char lenBytes[8];
     if (!readExactly(fd, lenBytes, 8)) return 0;  // end of input: done
-    uint64_t len;
-    Reader(std::string_view(lenBytes, 8)).u64(len);
+    const uint64_t len = frameLength(std::string_view(lenBytes, 8));
     if (len > 1u << 20) return 2;
     std::string path(len, '\0');
     if (!readExactly(fd, path.data(), len)) return 2;
@@ -459,8 +271,8 @@ int runImportChild(const std::vector<std::string>& args) {
     if (current.rlim_max != RLIM_INFINITY) cpu = std::min(cpu, current.rlim_max);
     setLimit(RLIMIT_CPU, cpu, current.rlim_max);
 
+    if (beforeEach) beforeEach(path, limits);
     try {
-      provokeFault(path, limits);
       PreparedImport p = prepareImport(path, limits);
       FormatResult r;
       if (p.runImporter) {

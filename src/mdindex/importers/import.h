@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,18 +84,19 @@ class GuardedImportSession {
   std::unique_ptr<Helper> helper_;
 };
 
-// Path of the import helper that the guarded import starts. For tests, the
-// helper honours FINDLARK_IMPORT_CHILD_FAULT (crash, hang, spin, memory,
-// garbage; "KIND:NAME" for paths ending in NAME) to fail on purpose; nothing
-// else reads it.
+// Path of the import helper that the guarded import starts.
 std::string importHelperPath();
 
 // The import helper's entry point: `mdimport --import-child CPU MEM TEXT
 // FILEMAX` reads requests (a 64-bit little-endian length, then a path) from
 // file descriptor 3 and answers each on the same descriptor (a length, then
 // the encoded result) until end of input, then exits 0. `args` are the
-// words after "--import-child".
+// words after "--import-child". `beforeEach`, when set, runs before each
+// file, under the child's limits: only tests set it, to make a helper that
+// fails on purpose (tests/mdindex/importers/fault_child.cpp); the mdimport
+// tool never does.
 inline constexpr const char* kImportChildFlag = "--import-child";
-int runImportChild(const std::vector<std::string>& args);
+using ImportChildHook = std::function<void(const std::string& path, const ImportLimits& limits)>;
+int runImportChild(const std::vector<std::string>& args, const ImportChildHook& beforeEach = {});
 
 }  // namespace mdindex

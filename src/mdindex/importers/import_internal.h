@@ -59,9 +59,4 @@ void applyFormatResult(FormatResult&& format, ImportResult& result);
 // The last stage for every file: the keywords extended attribute.
 void finishImport(const std::string& path, ImportResult& result);
 
-// Wire form of a FormatResult, sent by the import child over its pipe.
-std::string encodeFormatResult(const FormatResult& r);
-// Parses the wire form; false for anything malformed or truncated.
-bool decodeFormatResult(std::string_view bytes, FormatResult& out);
-
 }  // namespace mdindex

@@ -36,8 +36,10 @@ class EnvGuard {
   std::optional<std::string> old_;
 };
 
-// The helper honours FINDLARK_IMPORT_CHILD_FAULT to misbehave on purpose.
+// The test-only helper (fault_child.cpp) honours FINDLARK_IMPORT_CHILD_FAULT
+// to misbehave on purpose.
 ImportResult importWithFault(const std::string& fault, const std::string& path, const ImportLimits& limits = {}) {
+  EnvGuard tools("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR);
   EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", fault);
   return importFileGuarded(path, limits);
 }
@@ -129,6 +131,7 @@ TEST(GuardedImport, ASessionSurvivesAFailingFile) {
       {"spin:spin.txt", "c.txt", ImportStatus::Imported},  {"spin:spin.txt", "spin.txt", ImportStatus::TimedOut},
       {"spin:spin.txt", "d.txt", ImportStatus::Imported},
   };
+  EnvGuard tools("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR);
   GuardedImportSession session(limits);
   for (const Step& step : steps) {
     SCOPED_TRACE(step.file);

@@ -71,6 +71,13 @@ class LiveHome : public ::testing::Test {
     if (pid > 0) stopService();
   }
 
+  // The service started next imports through the test-only helper
+  // (tests/mdindex/importers/fault_child.cpp) that fails as `fault` says.
+  static void useFaultyImportHelper(const char* fault) {
+    setenv("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR, 1);
+    setenv("FINDLARK_IMPORT_CHILD_FAULT", fault, 1);
+  }
+
   // Starts `mdindexd --foreground` plus `extra` arguments; its stderr goes to
   // root/service.log.
   void startService(const std::vector<std::string>& extra = {}) {

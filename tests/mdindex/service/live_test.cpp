@@ -305,8 +305,8 @@ TEST_F(ServiceLive, KilledInTheMiddleOfALargeImportRecovers) {
 }
 
 TEST_F(ServiceLive, AHostileFileCostsOneItemNotTheService) {
-  // The import helper's own fault hook: it aborts on this one file.
-  setenv("FINDLARK_IMPORT_CHILD_FAULT", "crash:/hostile.txt", 1);
+  // The test-only import helper that aborts on this one file.
+  useFaultyImportHelper("crash:/hostile.txt");
   writeFile(home + "/hostile.txt", "this one kills its importer");
   writeFile(home + "/truncated.pdf", "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R");
   writeFile(home + "/fine.txt", "an ordinary osprey");
@@ -348,7 +348,7 @@ TEST_F(ServiceLive, UnwatchedFoldersFallBackToPeriodicRescan) {
 }
 
 TEST_F(ServiceLive, StopsCleanlyWhileAnImportHangs) {
-  setenv("FINDLARK_IMPORT_CHILD_FAULT", "hang:/slow.txt", 1);
+  useFaultyImportHelper("hang:/slow.txt");
   writeFile(home + "/slow.txt", "its importer never returns");
   writeFile(home + "/fine.txt", "fine");
   startService();

@@ -1,0 +1,175 @@
+#include "mdindex/importers/import_wire.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <type_traits>
+#include <variant>
+
+namespace mdindex {
+
+namespace {
+
+constexpr std::string_view kMagic = "FLIR1";
+
+void putU64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+void putStr(std::string& out, std::string_view s) {
+  putU64(out, s.size());
+  out.append(s);
+}
+void putF64(std::string& out, double d) {
+  uint64_t v;
+  std::memcpy(&v, &d, sizeof v);
+  putU64(out, v);
+}
+
+class WireReader {
+ public:
+  explicit WireReader(std::string_view b) : b_(b) {}
+  bool u64(uint64_t& v) {
+    if (b_.size() < 8) return false;
+    v = 0;
+    for (int i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<unsigned char>(b_[i])) << (8 * i);
+    b_.remove_prefix(8);
+    return true;
+  }
+  bool str(std::string& s) {
+    uint64_t n;
+    if (!u64(n) || n > b_.size()) return false;
+    s.assign(b_.substr(0, n));
+    b_.remove_prefix(n);
+    return true;
+  }
+  bool f64(double& d) {
+    uint64_t v;
+    if (!u64(v)) return false;
+    std::memcpy(&d, &v, sizeof d);
+    return true;
+  }
+  bool done() const { return b_.empty(); }
+
+ private:
+  std::string_view b_;
+};
+
+}  // namespace
+
+uint64_t frameLength(std::string_view lengthBytes) {
+  uint64_t len = 0;
+  WireReader(lengthBytes.substr(0, kFrameLengthBytes)).u64(len);
+  return len;
+}
+
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    // send() rather than write(): a helper that died must not raise SIGPIPE
+    // in the caller.
+    const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+bool writeFrame(int fd, std::string_view payload) {
+  std::string frame;
+  putU64(frame, payload.size());
+  frame.append(payload);
+  return writeAll(fd, frame);
+}
+
+bool readExactly(int fd, char* out, size_t n) {
+  while (n > 0) {
+    const ssize_t r = ::read(fd, out, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    out += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+std::string encodeFormatResult(const FormatResult& r) {
+  std::string out(kMagic);
+  putU64(out, static_cast<uint64_t>(r.status));
+  putStr(out, r.text);
+  putU64(out, r.attributes.size());
+  for (const auto& [name, value] : r.attributes) {
+    putStr(out, name);
+    putU64(out, value.index());
+    std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::string>) {
+            putStr(out, v);
+          } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+            putU64(out, v.size());
+            for (const auto& s : v) putStr(out, s);
+          } else if constexpr (std::is_same_v<T, double>) {
+            putF64(out, v);
+          } else {
+            putF64(out, v.seconds);
+          }
+        },
+        value);
+  }
+  return out;
+}
+
+bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
+  if (bytes.substr(0, kMagic.size()) != kMagic) return false;
+  WireReader r(bytes.substr(kMagic.size()));
+  uint64_t status, count;
+  if (!r.u64(status) || status > static_cast<uint64_t>(ImportStatus::TimedOut)) return false;
+  out.status = static_cast<ImportStatus>(status);
+  if (!r.str(out.text) || !r.u64(count)) return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    std::string name;
+    uint64_t kind;
+    if (!r.str(name) || !r.u64(kind)) return false;
+    switch (static_cast<ValueKind>(kind)) {
+      case ValueKind::String: {
+        std::string s;
+        if (!r.str(s)) return false;
+        out.attributes[name] = std::move(s);
+        break;
+      }
+      case ValueKind::StringArray: {
+        uint64_t n;
+        if (!r.u64(n)) return false;
+        std::vector<std::string> list;
+        for (uint64_t j = 0; j < n; ++j) {
+          std::string s;
+          if (!r.str(s)) return false;
+          list.push_back(std::move(s));
+        }
+        out.attributes[name] = std::move(list);
+        break;
+      }
+      case ValueKind::Number: {
+        double d;
+        if (!r.f64(d)) return false;
+        out.attributes[name] = d;
+        break;
+      }
+      case ValueKind::Date: {
+        double d;
+        if (!r.f64(d)) return false;
+        out.attributes[name] = Date{d};
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return r.done();
+}
+
+}  // namespace mdindex

@@ -1,0 +1,53 @@
+// A test-only import helper: the real child loop with a hook that makes it
+// misbehave on purpose, so that the guarded import's handling of each
+// failure can be checked. Built as "mdimport" in its own folder; a test
+// points FINDLARK_TOOL_DIR there to use it.
+//
+// FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory or
+// garbage for every file, or "KIND:NAME" only for paths ending in NAME.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "mdindex/importers/import.h"
+
+namespace {
+
+void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) {
+  const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
+  if (!fault) return;
+  std::string f = fault;
+  if (const auto colon = f.find(':'); colon != std::string::npos) {
+    const std::string name = f.substr(colon + 1);
+    f.resize(colon);
+    if (path.size() < name.size() || path.compare(path.size() - name.size(), name.size(), name) != 0) return;
+  }
+  if (f == "crash") {
+    std::abort();
+  } else if (f == "hang") {
+    for (;;) pause();
+  } else if (f == "spin") {
+    volatile unsigned long x = 0;
+    for (;;) x = x + 1;
+  } else if (f == "memory") {
+    // One reservation larger than the address-space limit: it fails at once,
+    // without touching a page, however loaded the machine is.
+    std::string hog;
+    hog.reserve(2 * limits.memoryBytes + (1u << 20));
+  } else if (f == "garbage") {
+    const std::string junk = "not a result at all";
+    if (::write(3, junk.data(), junk.size()) < 0) std::_Exit(1);
+    std::_Exit(0);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] != mdindex::kImportChildFlag) return 2;
+  return mdindex::runImportChild(std::vector<std::string>(args.begin() + 1, args.end()), provokeFault);
+}
