@@ -1,3 +1,4 @@
+#include "mdindex/core/text_sniff.h"
 #include "mdindex/core/uti.h"
 
 #include <sys/stat.h>
@@ -121,15 +122,12 @@ bool contentContradicts(const std::string& uti, std::string_view head) {
 
 // UTF-8 (or ASCII) text without NUL bytes and with few control characters.
 // A multi-byte sequence cut off by the end of the sample does not count against it.
-bool looksLikeText(std::string_view head) {
-  if (head.empty()) return false;
-  size_t controls = 0;
+// UTF-8 throughout, allowing a sequence cut by the sample's end.
+bool isUtf8Sample(std::string_view head) {
   size_t i = 0;
   while (i < head.size()) {
     const auto c = static_cast<unsigned char>(head[i]);
-    if (c == 0) return false;
     if (c < 0x80) {
-      if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f') ++controls;
       ++i;
       continue;
     }
@@ -140,7 +138,7 @@ bool looksLikeText(std::string_view head) {
       if ((static_cast<unsigned char>(head[i + k]) & 0xC0) != 0x80) return false;
     i += len;
   }
-  return controls * 100 <= head.size();
+  return true;
 }
 
 }  // namespace
@@ -210,7 +208,7 @@ TypeInfo typeOfFile(const std::string& path) {
   if (!sniffed.empty()) return typeForUti(sniffed);
   // A file with no known extension whose first bytes are readable text (a
   // README, a .conf file) is plain text, so its words can be found.
-  if (byExt.uti == "public.data" && looksLikeText(head)) return typeForUti("public.plain-text");
+  if (byExt.uti == "public.data" && looksLikeText(head) && isUtf8Sample(head)) return typeForUti("public.plain-text");
   return byExt;
 }
 

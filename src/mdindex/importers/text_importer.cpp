@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "mdindex/core/fold.h"
+#include "mdindex/core/text_sniff.h"
 #include "mdindex/importers/text_codec.h"
 
 namespace mdindex {
@@ -13,15 +14,6 @@ namespace {
 // Text files are read up to this many bytes; the sink's own cap is smaller,
 // so nothing a user could find is lost, and memory stays bounded.
 constexpr size_t kReadCap = 64u << 20;
-
-bool looksBinary(std::string_view head) {
-  size_t control = 0;
-  for (unsigned char c : head) {
-    if (c == 0) return true;
-    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f' && c != '\v' && c != 0x1B) ++control;
-  }
-  return control * 10 > head.size();
-}
 
 class PlainTextImporter final : public Importer {
  public:
@@ -48,7 +40,7 @@ class PlainTextImporter final : public Importer {
       return ImportStatus::Imported;
     }
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    if (looksBinary(bytes.substr(0, 64 * 1024))) return ImportStatus::Unreadable;
+    if (!bytes.empty() && !looksLikeText(bytes.substr(0, 64 * 1024))) return ImportStatus::Unreadable;
     // A read cut short by the cap may split a UTF-8 sequence at the end.
     std::string_view check = bytes;
     if (bytes.size() == kReadCap) {

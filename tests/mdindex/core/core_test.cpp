@@ -13,6 +13,7 @@
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/paths.h"
+#include "mdindex/core/text_sniff.h"
 #include "mdindex/core/uti.h"
 
 using namespace mdindex;
@@ -149,4 +150,15 @@ TEST(Uti, EverydayTextFormatsAndExtensionlessText) {
   // A known extension keeps its type.
   EXPECT_EQ(typeOfFile(write("notes.md", "# cattle\n")).uti, "net.daringfireball.markdown");
   std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// File typing and the plain-text importer share this test, so its edges are
+// what decides both whether a file is typed as text and whether it is read.
+TEST(TextSniff, TellsTextFromBinary) {
+  EXPECT_TRUE(looksLikeText("plain words\twith tabs\r\n"));
+  EXPECT_TRUE(looksLikeText("\x1B[31mred\x1B[0m log line\n"));  // terminal colours
+  EXPECT_TRUE(looksLikeText(std::string(9, 'a') + "\x01"));     // one control in ten
+  EXPECT_FALSE(looksLikeText(std::string(8, 'a') + "\x01\x02"));
+  EXPECT_FALSE(looksLikeText(std::string("text\0more", 9)));
+  EXPECT_FALSE(looksLikeText(""));
 }
