@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "mdindex/core/file_stamp.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/uti.h"
@@ -96,8 +97,8 @@ bool fileSystemAttributes(const std::string& path, ImportResult& out) {
 
   out.uti = type.uti;
   out.size = static_cast<int64_t>(st.stx_size);
-  out.mtimeNs = static_cast<int64_t>(st.stx_mtime.tv_sec) * 1000000000 + st.stx_mtime.tv_nsec;
-  out.ctimeNs = static_cast<int64_t>(st.stx_ctime.tv_sec) * 1000000000 + st.stx_ctime.tv_nsec;
+  out.mtimeNs = stampNs(st.stx_mtime);
+  out.ctimeNs = stampNs(st.stx_ctime);
   out.inode = st.stx_ino;
   out.isDirectory = isDir;
   out.isRegularFile = S_ISREG(st.stx_mode);

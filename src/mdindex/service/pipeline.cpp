@@ -7,19 +7,13 @@
 #include <chrono>
 #include <cstdio>
 
+#include "mdindex/core/file_stamp.h"
+
 namespace mdindex::service {
 
 namespace {
 
 constexpr size_t kBatch = 256;  // ops per transaction at most
-
-int64_t mtimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
-int64_t ctimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-}
 
 // The file still is what was imported. Folders change size and mtime with
 // their entries, so only their identity counts. For files the ctime counts

@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 
+#include "mdindex/core/file_stamp.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
@@ -47,16 +48,6 @@ void logLine(const char* fmt, const std::string& a = {}, const std::string& b = 
   std::fprintf(stderr, fmt, a.c_str(), b.c_str());
   std::fputc('\n', stderr);
   std::fflush(stderr);
-}
-
-int64_t mtimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
-// The status-change time moves on edits that leave size and mtime alone,
-// such as a new keywords extended attribute.
-int64_t ctimeNs(const struct stat& st) {
-  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
 }
 
 // One pass over a folder tree, comparing the disk with the store's stamps.
