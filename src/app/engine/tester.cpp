@@ -12,8 +12,6 @@ namespace findlark {
 
 namespace {
 
-const QString kCattle = QStringLiteral("cattle");
-const QString kHomeMarker = QStringLiteral("[Home]");
 
 // The folder a volume name stands for. Without any volumes root a name must
 // not land on a folder of "/", so it is looked up where no volume is.
@@ -38,7 +36,7 @@ Tester::~Tester() {
   processingQueue_.waitForDone();
 }
 
-QString Tester::findlarkFolder() { return QStringLiteral("/0_FindlarkFiles"); }
+QString Tester::findlarkFolder() { return QLatin1Char('/') + kTestFolderName; }
 
 QStringList Tester::theFiles() {
   return {QStringLiteral("FindlarkA.txt"),  QStringLiteral("FindlarkB.rtf"),     QStringLiteral("FindlarkC.pdf"),
@@ -105,7 +103,7 @@ void Tester::setQuery(MetadataQuery* q) {
 // --- Metadata-query search ---------------------------------------------------
 
 QString Tester::queryPredicate(const QString& term, bool keywords, bool exif) {
-  QString effective = term.isEmpty() ? kCattle : term;
+  QString effective = term.isEmpty() ? kDefaultSearchTerm : term;
   effective.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
   effective.replace(QLatin1Char('"'), QStringLiteral("\\\""));
   QString text = QStringLiteral("(kMDItemTextContent CONTAINS[cdw] \"") + effective + QStringLiteral("\")");
@@ -118,14 +116,14 @@ void Tester::runQuerySearch(const QString& scope, const QString& term, bool keyw
   setIsSearching(true);
   auto* q = new MetadataQuery(this);
   setQuery(q);
-  setSpotSearchTerm(term.isEmpty() ? kCattle : term);
+  setSpotSearchTerm(term.isEmpty() ? kDefaultSearchTerm : term);
   q->setPredicate(queryPredicate(term, keywords, exif));
   // Only this Tester's own query reaches its handler: one window's search
   // never reports another window's results under its own term.
   connect(q, &MetadataQuery::finishedGathering, this, &Tester::queryDidFinish);
-  const bool home = scope.contains(kHomeMarker);
+  const bool home = scope.contains(kHomeScope);
   q->setSearchScopes({home ? homeFolder() : volumeFolder(scope)});
-  setTestVolume(home ? kHomeMarker : scope);
+  setTestVolume(home ? kHomeScope : scope);
   setSpotStart(QDateTime::currentDateTimeUtc());
   q->startQuery();
 }
@@ -157,7 +155,7 @@ QString Tester::runMdfind(const QString& term, const QString& scope) const {
                                        : QStringLiteral("(** == '") + term + QStringLiteral("*'cdw)");
   QStringList arguments{query};
   if (!scope.isEmpty()) {
-    arguments << QStringLiteral("-onlyin") << (scope.contains(kHomeMarker) ? homeFolder() : volumeFolder(scope));
+    arguments << QStringLiteral("-onlyin") << (scope.contains(kHomeScope) ? homeFolder() : volumeFolder(scope));
   }
   const std::optional<QString> output = runTool(toolPath(QStringLiteral("mdfind")), arguments);
   if (!output || output->isEmpty()) return QStringLiteral("No files found. Try a different search scope or term.\n");
@@ -169,7 +167,7 @@ QString Tester::runMdfind(const QString& term, const QString& scope) const {
 
 void Tester::runMdfindSearch(const QString& scope, const QString& term) {
   setTestResultString(QString());
-  const QString heading = QStringLiteral("Spotlight search for \"") + (term.isEmpty() ? kCattle : term) +
+  const QString heading = QStringLiteral("Spotlight search for \"") + (term.isEmpty() ? kDefaultSearchTerm : term) +
                           QStringLiteral("\" on ") + scope + QStringLiteral(" by mdfind:\n");
   setSpotStart(QDateTime::currentDateTimeUtc());
   const QString listing = runMdfind(term, scope);

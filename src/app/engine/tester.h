@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 
+#include "app/engine/defaults.h"
 #include "app/engine/metadata_query.h"
 
 namespace findlark {
@@ -39,7 +40,7 @@ class Tester : public QObject {
   ~Tester() override;  // waits for queued work; never touches the test folder
 
   // Constants.
-  static QString findlarkFolder();   // "/0_FindlarkFiles"
+  static QString findlarkFolder();   // "/" + kTestFolderName
   static QStringList theFiles();     // the 13 sample names, in copy order
   QThreadPool* processingQueue() { return &processingQueue_; }  // at most 4 threads
 
@@ -116,7 +117,7 @@ class Tester : public QObject {
   QString testVolume_ = QStringLiteral("/");
   QDateTime spotStart_;
   QDateTime spotEnd_;
-  QString spotSearchTerm_ = QStringLiteral("cattle");
+  QString spotSearchTerm_ = kDefaultSearchTerm;
   QString testResultString_;
   bool isSearching_ = false;
   QPointer<MetadataQuery> query_;

@@ -33,7 +33,6 @@
 namespace findlark::ui {
 
 namespace {
-const QString kHome = QStringLiteral("[Home]");
 constexpr int kResultHeight = 250;
 
 // A stored flag reads as the platform's defaults read one: true for a true
@@ -125,7 +124,7 @@ void MainWindow::readSettings() {
   searchEXIF_ = storedFlag(settings.value(QStringLiteral("searchEXIF"), false));
   searchKeywords_ = storedFlag(settings.value(QStringLiteral("searchKeywords"), false));
   // A stored empty term stays empty; only an absent key gives the default.
-  searchTerm_ = storedText(settings.value(QStringLiteral("searchTerm"), QStringLiteral("cattle")));
+  searchTerm_ = storedText(settings.value(QStringLiteral("searchTerm"), kDefaultSearchTerm));
 }
 
 void MainWindow::buildControls() {
@@ -366,7 +365,7 @@ void MainWindow::showVolList() {
 }
 
 void MainWindow::refreshVolList() {
-  volList_ = QStringList{kHome};
+  volList_ = QStringList{kHomeScope};
   const std::string root = mdindex::volumesRoot();
   std::error_code ec;
   std::filesystem::directory_iterator it(root, ec);

@@ -5,6 +5,7 @@
 // "searchEXIF") are read once, in the constructor, and never written.
 #pragma once
 
+#include "app/engine/defaults.h"
 #include "app/engine/tester.h"
 
 #include <QMainWindow>
@@ -93,8 +94,8 @@ class MainWindow : public QMainWindow {
 
   WindowOpener& opener_;
   Tester tester_;
-  QStringList volList_{QStringLiteral("[Home]")};
-  QString volSelection_ = QStringLiteral("[Home]");
+  QStringList volList_{kHomeScope};
+  QString volSelection_ = kHomeScope;
   bool searchEXIF_ = false;
   bool searchKeywords_ = false;
   QString searchTerm_;
