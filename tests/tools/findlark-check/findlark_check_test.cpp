@@ -137,9 +137,12 @@ TEST_F(FindlarkCheck, AFolderTheIndexLeavesOutMakesEverySampleExcluded) {
 }
 
 TEST_F(FindlarkCheck, AFailedImportIsNamedWithTheImportersStatus) {
+  // The test-only import helper (tests/mdindex/importers/fault_child.cpp).
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR, 1);
   setenv("FINDLARK_IMPORT_CHILD_FAULT", "crash:FindlarkB.rtf", 1);
   startService();
   unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
   // The default deadline: the check stops waiting once the import failed.
   const auto r = check({"--json"});
   EXPECT_EQ(r.status, 1) << r.out;
@@ -200,9 +203,12 @@ TEST_F(FindlarkCheck, TheFolderIsMadeAsCreateTestsMakesItAndRemovedOnlyWhenItIsO
 
 TEST_F(FindlarkCheck, InterruptedItRemovesItsFolder) {
   // An import that hangs keeps one sample waiting for the whole deadline.
+  // The test-only import helper (tests/mdindex/importers/fault_child.cpp).
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR, 1);
   setenv("FINDLARK_IMPORT_CHILD_FAULT", "hang:FindlarkB.rtf", 1);
   startService();
   unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
   const std::string bin = std::string(FINDLARK_BIN_DIR) + "/findlark-check";
   std::vector<std::string> argv{bin, "--timeout", "600"};
   std::vector<char*> args;
