@@ -1,8 +1,11 @@
+// Store: the connection, its statement cache and transactions, and the
+// reads and writes of items (contract in store.h). The schema and the moving
+// aside of a store live in schema.cpp, the query compiler in compile.cpp,
+// the md_match function in md_match.cpp.
 #include "mdindex/store/store.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <utf8proc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,417 +18,28 @@
 #include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/query/ast.h"
+#include "mdindex/store/compile.h"
+#include "mdindex/store/md_match.h"
+#include "mdindex/store/schema.h"
 #include "mdindex/store/text_match.h"
 
 namespace mdindex {
 
+using namespace storage;
+
 namespace {
 
-constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
-constexpr const char* kDatabaseName = "index.sqlite";
-
-// Row kinds in `attrs`: one row per scalar or per array element; an empty
-// array keeps one marker row so that it survives a round trip.
-enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
-
-// Names the store treats as identity or type rather than searchable
-// metadata: left out of the text index and of the `*` / `**` attributes.
-constexpr const char* kNotSearchedByWildcard[] = {attr::Path, attr::ContentType, attr::ContentTypeTree,
-                                                  attr::Kind};
-
-bool searchedByWildcard(const std::string& name) {
-  for (const char* n : kNotSearchedByWildcard)
-    if (name == n) return false;
-  return true;
-}
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE items(
-  id INTEGER PRIMARY KEY,
-  path TEXT NOT NULL UNIQUE,
-  status INTEGER NOT NULL,
-  importer TEXT NOT NULL,
-  size INTEGER NOT NULL,
-  mtime_ns INTEGER NOT NULL,
-  ctime_ns INTEGER NOT NULL,
-  inode INTEGER NOT NULL,
-  is_dir INTEGER NOT NULL,
-  updated REAL NOT NULL);
-CREATE TABLE attrs(
-  item INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  idx INTEGER NOT NULL,
-  kind INTEGER NOT NULL,
-  str TEXT,
-  num REAL,
-  PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
-CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
-CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
-CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
-CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
-CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
-  tokenize = "unicode61 remove_diacritics 0 categories 'L* N*'", detail = column, prefix = '2 3');
-CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
-  DELETE FROM attrs WHERE item = old.id;
-  DELETE FROM texts WHERE id = old.id;
-  DELETE FROM fts WHERE rowid = old.id;
-END;
-)sql";
 
 double nowSeconds() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-// md_match(value, pattern, code): the exact string test behind every string
-// comparison. `code` packs the operator and the c/d/w options. The compiled
-// matcher is kept as auxiliary data of the pattern argument, so it is built
-// once per statement, not once per row.
-constexpr int kCaseBit = 1 << 8, kDiacriticsBit = 1 << 9, kWordsBit = 1 << 10;
-
-int matchCode(query::Op op, const query::Options& o) {
-  return static_cast<int>(op) | (o.ignoreCase ? kCaseBit : 0) | (o.ignoreDiacritics ? kDiacriticsBit : 0) |
-         (o.words ? kWordsBit : 0);
-}
-
-void mdMatchFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-    sqlite3_result_int(ctx, 0);
-    return;
-  }
-  auto* matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
-  if (!matcher) {
-    const int code = sqlite3_value_int(argv[2]);
-    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-    const std::string pattern(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(argv[1])));
-    query::Options o;
-    o.ignoreCase = code & kCaseBit;
-    o.ignoreDiacritics = code & kDiacriticsBit;
-    o.words = code & kWordsBit;
-    matcher = new textmatch::Matcher(static_cast<query::Op>(code & 0xff), pattern, o);
-    sqlite3_set_auxdata(ctx, 1, matcher, [](void* m) { delete static_cast<textmatch::Matcher*>(m); });
-    matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
-    if (!matcher) {  // SQLite may drop auxdata at once (out of memory): answer without caching
-      textmatch::Matcher once(static_cast<query::Op>(code & 0xff), pattern, o);
-      const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-      sqlite3_result_int(ctx, once.matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
-      return;
-    }
-  }
-  const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  sqlite3_result_int(ctx, matcher->matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
-}
-
 std::string columnText(sqlite3_stmt* s, int i) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
   return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
 }
-
-// Scope of a path as SQL bounds: the folder itself, and the half-open range
-// [folder + "/", folder + "0") that holds exactly the paths under it ('0'
-// follows '/' in byte order), so "/a/b" never takes in "/a/bc".
-struct PathRange {
-  std::string self, low, high;
-  bool all = false;
-};
-
-PathRange rangeOf(const std::string& folder) {
-  PathRange r;
-  r.self = trimTrailingSlashes(folder);
-  if (r.self == "/") {
-    r.all = true;
-    return r;
-  }
-  r.low = r.self + "/";
-  r.high = r.self + "0";
-  return r;
-}
-
-using Bindable = std::variant<std::string, double, int64_t>;
-
-bool bindAll(sqlite3_stmt* s, const std::vector<Bindable>& binds) {
-  for (size_t i = 0; i < binds.size(); ++i) {
-    const int at = static_cast<int>(i + 1);
-    int rc;
-    if (auto* t = std::get_if<std::string>(&binds[i]))
-      rc = sqlite3_bind_text(s, at, t->data(), static_cast<int>(t->size()), SQLITE_TRANSIENT);
-    else if (auto* d = std::get_if<double>(&binds[i]))
-      rc = sqlite3_bind_double(s, at, *d);
-    else
-      rc = sqlite3_bind_int64(s, at, std::get<int64_t>(binds[i]));
-    if (rc != SQLITE_OK) return false;
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// Query compilation. Every value becomes a bound parameter; the text index
-// sees only double-quoted tokens. String comparisons are narrowed with the
-// text index where that is sound and verified with md_match unless the index
-// alone is exact.
-
-enum class Target { Named, AnyMetadata, AnyAttribute, Text };
-
-// The full-text narrowing of one string comparison.
-struct Narrowing {
-  std::string match;  // FTS5 MATCH text; empty when the index cannot narrow
-  bool exact = false; // the index alone decides the comparison
-};
-
-Narrowing narrowingFor(Target target, const std::string& name, query::Op op, const std::string& pattern,
-                       const query::Options& o) {
-  Narrowing n;
-  if (target == Target::Named && !searchedByWildcard(name)) return n;  // not in the text index
-  const bool glob = (op == query::Op::Equal || op == query::Op::Like) && textmatch::hasWildcard(pattern);
-  bool anchoredStart = false;
-  switch (op) {
-    case query::Op::Equal:
-    case query::Op::Like:
-    case query::Op::BeginsWith:
-      anchoredStart = true;
-      break;
-    case query::Op::Contains:
-    case query::Op::EndsWith:
-      anchoredStart = o.words;
-      break;
-    default:
-      return n;  // negations and orderings cannot be narrowed by words
-  }
-
-  // Split the fully folded pattern into tokens as the index's tokenizer
-  // does; keep those that must begin a token (or a camel-case part) of any
-  // matching value. Each becomes a prefix query: a superset, never less.
-  const std::string folded = foldText(pattern, FoldAll);
-  std::vector<std::string> tokens;
-  std::string current;
-  bool currentAnchored = false, afterSeparator = anchoredStart;
-  auto endToken = [&]() {
-    if (!current.empty() && currentAnchored) tokens.push_back(current);
-    current.clear();
-  };
-  size_t pos = 0, tokenCount = 0;
-  while (pos < folded.size()) {
-    utf8proc_int32_t cp;
-    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(folded.data() + pos),
-                                static_cast<utf8proc_ssize_t>(folded.size() - pos), &cp);
-    if (len <= 0) len = 1, cp = 0xFFFD;
-    const bool wildcard = glob && (cp == '*' || cp == '?');
-    if (textmatch::isWordChar(cp)) {
-      if (current.empty()) {
-        currentAnchored = afterSeparator;
-        ++tokenCount;
-      }
-      current.append(folded, pos, static_cast<size_t>(len));
-    } else {
-      endToken();
-      afterSeparator = !wildcard;
-    }
-    pos += static_cast<size_t>(len);
-  }
-  endToken();
-  if (tokens.empty()) return n;
-
-  std::string expr;
-  for (const auto& t : tokens) {
-    if (!expr.empty()) expr += " AND ";
-    expr += '"';
-    for (char ch : t) expr += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    expr += "\"*";
-  }
-  switch (target) {
-    case Target::Named:
-    case Target::AnyMetadata:
-      n.match = "{meta meta_x} : (" + expr + ")";
-      break;
-    case Target::Text:
-      n.match = "{body body_x} : (" + expr + ")";
-      break;
-    case Target::AnyAttribute:
-      n.match = expr;
-      break;
-  }
-
-  // Exact when the index's own folding and word starts are the comparison's:
-  // c, d and w set, one token, and a word-prefix test over whole columns.
-  const bool wholeColumns = target != Target::Named;
-  const bool singleToken = tokenCount == 1 && tokens.size() == 1;
-  const bool prefixTest =
-      (op == query::Op::Contains && !glob && folded == tokens[0]) ||
-      (glob && (op == query::Op::Equal || op == query::Op::Like) && folded == tokens[0] + "*");
-  n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
-  return n;
-}
-
-class Compiler {
- public:
-  std::vector<Bindable> binds;
-  // "i.id", or "+i.id" to keep SQLite from driving the search by the
-  // comparisons (so that a small scope's path range drives it instead).
-  std::string idTerm = "i.id";
-
-  std::string node(const query::Node& n) {
-    switch (n.kind) {
-      case query::Node::Kind::True:
-        return "1";
-      case query::Node::Kind::False:
-        return "0";
-      case query::Node::Kind::Not:
-        return n.children.empty() ? "1" : "NOT (" + node(n.children[0]) + ")";
-      case query::Node::Kind::And:
-      case query::Node::Kind::Or: {
-        if (n.children.empty()) return n.kind == query::Node::Kind::And ? "1" : "0";
-        std::string out = "(";
-        for (size_t i = 0; i < n.children.size(); ++i) {
-          if (i) out += n.kind == query::Node::Kind::And ? " AND " : " OR ";
-          out += node(n.children[i]);
-        }
-        return out + ")";
-      }
-      case query::Node::Kind::Compare:
-        return compare(n.comparison);
-    }
-    return "0";
-  }
-
- private:
-  static Target targetOf(const std::string& a) {
-    if (a == query::kAnyMetadata) return Target::AnyMetadata;
-    if (a == query::kAnyAttribute) return Target::AnyAttribute;
-    if (a == attr::TextContent) return Target::Text;
-    return Target::Named;
-  }
-
-  static std::optional<double> numberOf(const Value& v) {
-    if (auto* d = std::get_if<double>(&v)) return *d;
-    if (auto* t = std::get_if<Date>(&v)) return t->seconds;
-    return std::nullopt;
-  }
-
-  static std::string textOf(const Value& v) {
-    if (auto* s = std::get_if<std::string>(&v)) return *s;
-    if (auto* d = std::get_if<double>(&v)) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g", *d);
-      return buf;
-    }
-    return {};
-  }
-
-  std::string nameFilter(Target t, const std::string& name) {
-    if (t == Target::Named) {
-      binds.emplace_back(name);
-      return "name = ?";
-    }
-    std::string out = "name NOT IN (";
-    for (size_t i = 0; i < std::size(kNotSearchedByWildcard); ++i) {
-      out += i ? ",?" : "?";
-      binds.emplace_back(std::string(kNotSearchedByWildcard[i]));
-    }
-    return out + ")";
-  }
-
-  std::string compare(const query::Comparison& c) {
-    const Target target = targetOf(c.attribute);
-    // A list of values matches when any one of them does.
-    if (auto* list = std::get_if<std::vector<std::string>>(&c.value)) {
-      if (list->empty()) return "0";
-      std::string out = "(";
-      for (size_t i = 0; i < list->size(); ++i) {
-        query::Comparison one = c;
-        one.value = (*list)[i];
-        out += (i ? " OR " : "") + compare(one);
-      }
-      return out + ")";
-    }
-    const auto number = numberOf(c.value);
-    const bool numericOp = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Less ||
-                           c.op == query::Op::LessEqual || c.op == query::Op::Greater ||
-                           c.op == query::Op::GreaterEqual || c.op == query::Op::InRange;
-    if (number && numericOp) return numeric(target, c, *number);
-    if (std::holds_alternative<Date>(c.value)) return "0";  // a date is no text
-    return string(target, c);
-  }
-
-  std::string numeric(Target target, const query::Comparison& c, double value) {
-    if (target == Target::Text) return "0";  // the text content holds no numbers
-    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-    if (target == Target::Named) {
-      binds.emplace_back(c.attribute);
-      sql += "name = ? AND ";
-    }
-    if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
-    static const std::unordered_map<int, const char*> ops = {
-        {int(query::Op::Equal), "="},     {int(query::Op::NotEqual), "!="},   {int(query::Op::Less), "<"},
-        {int(query::Op::LessEqual), "<="}, {int(query::Op::Greater), ">"}, {int(query::Op::GreaterEqual), ">="}};
-    if (c.op == query::Op::InRange) {
-      const auto high = c.high ? numberOf(*c.high) : std::nullopt;
-      if (!high) return "0";
-      sql += "num BETWEEN ? AND ?)";
-      binds.emplace_back(value);
-      binds.emplace_back(*high);
-      return sql;
-    }
-    sql += std::string("num ") + ops.at(int(c.op)) + " ?)";
-    binds.emplace_back(value);
-    return sql;
-  }
-
-  // One md_match test (or two for a string InRange) on column `col`.
-  std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col) {
-    if (c.op == query::Op::InRange) {
-      const std::string high = c.high ? textOf(*c.high) : std::string();
-      binds.emplace_back(pattern);
-      binds.emplace_back(int64_t(matchCode(query::Op::GreaterEqual, c.options)));
-      binds.emplace_back(high);
-      binds.emplace_back(int64_t(matchCode(query::Op::LessEqual, c.options)));
-      return std::string("md_match(") + col + ", ?, ?) AND md_match(" + col + ", ?, ?)";
-    }
-    binds.emplace_back(pattern);
-    binds.emplace_back(int64_t(matchCode(c.op, c.options)));
-    return std::string("md_match(") + col + ", ?, ?)";
-  }
-
-  std::string string(Target target, const query::Comparison& c) {
-    const std::string pattern = textOf(c.value);
-    const Narrowing narrow = narrowingFor(target, c.attribute, c.op, pattern, c.options);
-    if (narrow.exact) {
-      binds.emplace_back(narrow.match);
-      return idTerm + " IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
-    }
-    std::vector<std::string> parts;
-    if (target != Target::Text) {
-      std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-      if (!narrow.match.empty()) {
-        sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-        binds.emplace_back(narrow.match);
-      }
-      sql += nameFilter(target, c.attribute);
-      // Only string rows have a `str`; testing it (not `kind`) keeps the
-      // (name, str) index covering.
-      sql += " AND str IS NOT NULL AND ";
-      sql += matchTests(c, pattern, "str") + ")";
-      parts.push_back(sql);
-    }
-    if (target == Target::Text || target == Target::AnyAttribute) {
-      std::string sql = idTerm + " IN (SELECT id FROM texts WHERE ";
-      if (!narrow.match.empty()) {
-        sql += "id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-        binds.emplace_back(narrow.match);
-      }
-      sql += matchTests(c, pattern, "body") + ")";
-      parts.push_back(sql);
-    }
-    if (parts.size() == 1) return parts[0];
-    return "(" + parts[0] + " OR " + parts[1] + ")";
-  }
-};
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-namespace {
 
 // The connection and its cached statements.
 struct Connection {
@@ -513,56 +127,6 @@ bool fileExists(const std::string& p) {
   return stat(p.c_str(), &st) == 0;
 }
 
-// Renames the database and its WAL files aside with a unique suffix.
-void moveAside(const std::string& dbPath, const char* why) {
-  const std::string base = dbPath + "." + why + "-" + std::to_string(static_cast<long long>(nowSeconds()));
-  std::string target = base;
-  for (int i = 1; fileExists(target); ++i) target = base + "-" + std::to_string(i);
-  std::rename(dbPath.c_str(), target.c_str());
-  for (const char* suffix : {"-wal", "-shm"}) {
-    const std::string from = dbPath + suffix;
-    if (fileExists(from)) std::rename(from.c_str(), (target + suffix).c_str());
-  }
-}
-
-enum class OpenResult {
-  Ready,        // usable store of our version
-  Empty,        // a database without our schema yet
-  Unreadable,   // not a database, or damaged
-  OtherVersion, // a store written by another version
-};
-
-OpenResult inspect(sqlite3* db, int* version) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(s);
-    return OpenResult::Unreadable;
-  }
-  const int rc = sqlite3_step(s);
-  *version = rc == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
-  sqlite3_finalize(s);
-  if (rc != SQLITE_ROW) return OpenResult::Unreadable;
-  if (*version == kSchemaVersion) {
-    // The schema must also be readable; a damaged first page shows here.
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
-        sqlite3_step(s) != SQLITE_ROW) {
-      sqlite3_finalize(s);
-      return OpenResult::Unreadable;
-    }
-    sqlite3_finalize(s);
-    return OpenResult::Ready;
-  }
-  if (*version != 0) return OpenResult::OtherVersion;
-  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
-      sqlite3_step(s) != SQLITE_ROW) {
-    sqlite3_finalize(s);
-    return OpenResult::Unreadable;
-  }
-  const int tables = sqlite3_column_int(s, 0);
-  sqlite3_finalize(s);
-  return tables == 0 ? OpenResult::Empty : OpenResult::OtherVersion;
-}
-
 }  // namespace
 
 struct Store::Impl : Connection {};
@@ -624,7 +188,7 @@ std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::str
       if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
         return fail("cannot set up " + dbPath + ": " + impl->lastError());
       if (state == OpenResult::Empty) {
-        const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema + "PRAGMA user_version=" +
+        const std::string create = "BEGIN IMMEDIATE;" + schemaSql() + "PRAGMA user_version=" +
                                    std::to_string(kSchemaVersion) + ";COMMIT;";
         if (!impl->exec(create.c_str())) {
           // Another process may have created it in the meantime.
@@ -634,8 +198,7 @@ std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::str
         }
       }
     }
-    if (sqlite3_create_function_v2(impl->db, "md_match", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   mdMatchFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (registerMdMatch(impl->db) != SQLITE_OK)
       return fail("cannot register the match function: " + impl->lastError());
     return std::unique_ptr<Store>(new Store(std::move(impl)));
   }

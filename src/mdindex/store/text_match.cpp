@@ -133,6 +133,8 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
   return out;
 }
 
+std::string ftsTokenizer() { return "unicode61 remove_diacritics 0 categories 'L* N*'"; }
+
 bool hasWildcard(std::string_view pattern) {
   return pattern.find_first_of("*?") != std::string_view::npos;
 }

@@ -34,6 +34,10 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics);
 // made of, for matching here and for the tokens a search is narrowed by.
 bool isWordChar(char32_t cp);
 
+// The FTS5 tokenizer option of the store's text index (the value of its
+// `tokenize` argument).
+std::string ftsTokenizer();
+
 // True when `pattern` holds a '*' or '?' wildcard (meaningful for Equal,
 // NotEqual and Like).
 bool hasWildcard(std::string_view pattern);
