@@ -1,7 +1,5 @@
 #include "mdindex/store/compile.h"
 
-#include <utf8proc.h>
-
 #include <cstdio>
 #include <optional>
 #include <unordered_map>
@@ -62,37 +60,19 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
       return n;  // negations and orderings cannot be narrowed by words
   }
 
-  // Split the fully folded pattern into tokens as the index's tokenizer
-  // does; keep those that must begin a token (or a camel-case part) of any
-  // matching value. Each becomes a prefix query: a superset, never less.
+  // Cut the fully folded pattern into words as the index does; keep those
+  // that must begin a word (or a camel-case part) of any matching value: the
+  // first one when the comparison is anchored at the start, and every one
+  // after a separator that is not a wildcard. Each becomes a prefix query: a
+  // superset, never less.
   const std::string folded = foldText(pattern, FoldAll);
+  const auto words = textmatch::splitWords(folded);
   std::vector<std::string> tokens;
-  std::string current;
-  bool currentAnchored = false, afterSeparator = anchoredStart;
-  auto endToken = [&]() {
-    if (!current.empty() && currentAnchored) tokens.push_back(current);
-    current.clear();
-  };
-  size_t pos = 0, tokenCount = 0;
-  while (pos < folded.size()) {
-    utf8proc_int32_t cp;
-    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(folded.data() + pos),
-                                static_cast<utf8proc_ssize_t>(folded.size() - pos), &cp);
-    if (len <= 0) len = 1, cp = 0xFFFD;
-    const bool wildcard = glob && (cp == '*' || cp == '?');
-    if (textmatch::isWordChar(cp)) {
-      if (current.empty()) {
-        currentAnchored = afterSeparator;
-        ++tokenCount;
-      }
-      current.append(folded, pos, static_cast<size_t>(len));
-    } else {
-      endToken();
-      afterSeparator = !wildcard;
-    }
-    pos += static_cast<size_t>(len);
+  for (const auto& w : words) {
+    const bool anchored = w.offset == 0 ? anchoredStart : !(glob && (folded[w.offset - 1] == '*' || folded[w.offset - 1] == '?'));
+    if (anchored) tokens.push_back(folded.substr(w.offset, w.length));
   }
-  endToken();
+  const size_t tokenCount = words.size();
   if (tokens.empty()) return n;
 
   std::string expr;

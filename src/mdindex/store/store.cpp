@@ -233,7 +233,7 @@ struct MetaText {
   std::string meta, metaX;
   void add(const std::string& s) {
     const std::string parts = textmatch::camelParts(s);
-    meta += foldText(s, FoldAll);
+    meta += textmatch::indexedWords(foldText(s, FoldAll));
     meta += '\n';
     if (!parts.empty()) {
       metaX += parts;
@@ -300,7 +300,7 @@ bool Store::put(const ItemRecord& r) {
   if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
   const MetaText mt = metaTextOf(r.attributes);
   if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
-             {id, mt.meta, foldText(r.text, FoldAll), mt.metaX, textmatch::camelParts(r.text)}))
+             {id, mt.meta, textmatch::indexedWords(foldText(r.text, FoldAll)), mt.metaX, textmatch::camelParts(r.text)}))
     return false;
   return tx.commit();
 }
