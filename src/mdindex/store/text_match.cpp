@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "mdindex/core/fold.h"
 
@@ -205,79 +206,96 @@ Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) c
   }
 }
 
-bool Matcher::matches(std::string_view value) const {
-  // ASCII against an ASCII pattern, without word starts: plain byte tests
-  // on the (lower-cased) value, sparing the full folding.
-  if (!asciiPattern_.empty() || pattern_.chars.empty()) {
-    const bool asciiValue =
-        std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (asciiValue && !options_.words && !glob_) {
-      thread_local std::string lowered;
-      lowered.assign(value);
-      if (options_.ignoreCase)
-        for (char& c : lowered)
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      const std::string_view v(lowered), p(asciiPattern_);
-      switch (op_) {
-        case query::Op::Equal:
-        case query::Op::Like:
-          return v == p;
-        case query::Op::NotEqual:
-          return v != p;
-        case query::Op::Contains:
-          return v.find(p) != std::string_view::npos;
-        case query::Op::BeginsWith:
-          return v.substr(0, p.size()) == p;
-        case query::Op::EndsWith:
-          return v.size() >= p.size() && v.substr(v.size() - p.size()) == p;
-        default:
-          break;  // orderings: the general path below
-      }
-    }
-  }
-  const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
-  const std::u32string_view hay(v.chars);
-  const std::u32string_view needle(pattern_.chars);
-  const bool w = options_.words;
-  // With w a match must begin where a word begins (or at a non-word
-  // character, when the pattern itself begins with one).
-  auto startOk = [&](size_t i) { return !w || i >= hay.size() || v.wordStart[i] || !v.wordChar[i]; };
-
-  auto equal = [&]() {
-    if (glob_) {
-      if (!w) return globFrom(v, 0, false) == Glob::Match;
-      for (size_t s = 0; s <= hay.size(); ++s) {
-        if (s < hay.size() && !startOk(s)) continue;
-        const Glob g = globFrom(v, s, true);
-        if (g == Glob::Match) return true;
-        // A star that ran to the end found no place for the rest of the
-        // pattern; a later start would only search a shorter tail. Without
-        // this, "a*b" over "a a a …" would take quadratic time.
-        if (g == Glob::Exhausted) return false;
-      }
-      return false;
-    }
-    if (!w) return hay == needle;
-    for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
-      if (startOk(s) && v.wordEndAt(s + needle.size())) return true;
-    return false;
-  };
-
+// ASCII against an ASCII pattern, without word starts or wildcards: plain
+// byte tests on the (lower-cased) value, sparing the full folding. Empty
+// when the general path must answer.
+std::optional<bool> Matcher::asciiMatch(std::string_view value) const {
+  if (asciiPattern_.empty() && !pattern_.chars.empty()) return std::nullopt;
+  if (options_.words || glob_) return std::nullopt;
+  if (!std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::nullopt;
+  thread_local std::string lowered;
+  lowered.assign(value);
+  if (options_.ignoreCase)
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  const std::string_view v(lowered), p(asciiPattern_);
   switch (op_) {
     case query::Op::Equal:
     case query::Op::Like:
-      return equal();
+      return v == p;
     case query::Op::NotEqual:
-      return !equal();
+      return v != p;
     case query::Op::Contains:
-      for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
-        if (startOk(s)) return true;
-      return false;
+      return v.find(p) != std::string_view::npos;
+    case query::Op::BeginsWith:
+      return v.substr(0, p.size()) == p;
+    case query::Op::EndsWith:
+      return v.size() >= p.size() && v.substr(v.size() - p.size()) == p;
+    default:
+      return std::nullopt;  // orderings: the general path
+  }
+}
+
+// With w a match must begin where a word begins (or at a non-word
+// character, when the pattern itself begins with one).
+bool Matcher::startOk(const Folded& v, size_t i) const {
+  return !options_.words || i >= v.chars.size() || v.wordStart[i] || !v.wordChar[i];
+}
+
+bool Matcher::equals(const Folded& v) const {
+  if (glob_) return equalsGlob(v);
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  if (!options_.words) return hay == needle;
+  // Under w, "equal" is a whole word (or run of words) inside the value.
+  for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+    if (startOk(v, s) && v.wordEndAt(s + needle.size())) return true;
+  return false;
+}
+
+bool Matcher::equalsGlob(const Folded& v) const {
+  if (!options_.words) return globFrom(v, 0, false) == Glob::Match;
+  for (size_t s = 0; s <= v.chars.size(); ++s) {
+    if (s < v.chars.size() && !startOk(v, s)) continue;
+    const Glob g = globFrom(v, s, true);
+    if (g == Glob::Match) return true;
+    // A star that ran to the end found no place for the rest of the
+    // pattern; a later start would only search a shorter tail. Without
+    // this, "a*b" over "a a a …" would take quadratic time.
+    if (g == Glob::Exhausted) return false;
+  }
+  return false;
+}
+
+bool Matcher::contains(const Folded& v) const {
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+    if (startOk(v, s)) return true;
+  return false;
+}
+
+bool Matcher::endsWith(const Folded& v) const {
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  return hay.size() >= needle.size() && hay.substr(hay.size() - needle.size()) == needle &&
+         startOk(v, hay.size() - needle.size());
+}
+
+bool Matcher::matches(std::string_view value) const {
+  if (const auto quick = asciiMatch(value)) return *quick;
+  const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  switch (op_) {
+    case query::Op::Equal:
+    case query::Op::Like:
+      return equals(v);
+    case query::Op::NotEqual:
+      return !equals(v);
+    case query::Op::Contains:
+      return contains(v);
     case query::Op::BeginsWith:
       return hay.substr(0, needle.size()) == needle;
     case query::Op::EndsWith:
-      return hay.size() >= needle.size() && hay.substr(hay.size() - needle.size()) == needle &&
-             startOk(hay.size() - needle.size());
+      return endsWith(v);
     case query::Op::Less:
       return hay < needle;
     case query::Op::LessEqual:

@@ -9,6 +9,7 @@
 // "camel" and "Case"). Combining marks belong to the character before them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -109,6 +110,13 @@ class Matcher {
     Exhausted,  // a '*' took everything to the end and the rest never fit
   };
   Glob globFrom(const Folded& v, size_t start, bool toWordEnd) const;
+  // One named case per kind of test; matches() picks among them.
+  std::optional<bool> asciiMatch(std::string_view value) const;
+  bool startOk(const Folded& v, size_t i) const;
+  bool equals(const Folded& v) const;
+  bool equalsGlob(const Folded& v) const;
+  bool contains(const Folded& v) const;
+  bool endsWith(const Folded& v) const;
   query::Op op_;
   query::Options options_;
   bool glob_ = false;
