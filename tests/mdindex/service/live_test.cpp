@@ -262,6 +262,8 @@ TEST_F(ServiceLive, AStoreOfAnotherFormatIsSetAsideAndRebuiltByACrawl) {
     if (name.rfind("index.sqlite.old-", 0) == 0 && name.find("-wal") == std::string::npos) ++aside;
   }
   EXPECT_EQ(aside, 1u);
+  const auto status = tool("mdutil", {"-s"});
+  EXPECT_NE(status.out.find("\tSet aside: " + index + "/index.sqlite.old-"), std::string::npos) << status.out;
   EXPECT_EQ(integrity(), "");
 }
 
