@@ -133,6 +133,22 @@ std::string textOf(const Value& v) {
 
 }  // namespace
 
+// SQLite parses "a AND b AND c …" into a tree as deep as the list is long
+// and refuses one deeper than 1000; grouped in halves, the depth grows with
+// the logarithm of the length, so a query of thousands of words compiles.
+// The parts keep their order, and with it the order of their parameters.
+std::string Compiler::joined(const std::vector<std::string>& parts, size_t from, size_t to, const char* op) {
+  constexpr size_t kFlat = 8;
+  std::string out = "(";
+  if (to - from <= kFlat) {
+    for (size_t i = from; i < to; ++i) out += (i > from ? op : "") + parts[i];
+  } else {
+    const size_t mid = from + (to - from) / 2;
+    out += joined(parts, from, mid, op) + op + joined(parts, mid, to, op);
+  }
+  return out + ")";
+}
+
 std::string Compiler::node(const query::Node& n) {
   switch (n.kind) {
     case query::Node::Kind::True:
@@ -144,12 +160,9 @@ std::string Compiler::node(const query::Node& n) {
     case query::Node::Kind::And:
     case query::Node::Kind::Or: {
       if (n.children.empty()) return n.kind == query::Node::Kind::And ? "1" : "0";
-      std::string out = "(";
-      for (size_t i = 0; i < n.children.size(); ++i) {
-        if (i) out += n.kind == query::Node::Kind::And ? " AND " : " OR ";
-        out += node(n.children[i]);
-      }
-      return out + ")";
+      std::vector<std::string> parts;
+      for (const auto& child : n.children) parts.push_back(node(child));
+      return joined(parts, 0, parts.size(), n.kind == query::Node::Kind::And ? " AND " : " OR ");
     }
     case query::Node::Kind::Compare:
       return compare(n.comparison);
@@ -175,13 +188,13 @@ std::string Compiler::compare(const query::Comparison& c) {
   // A list of values matches when any one of them does.
   if (auto* list = std::get_if<std::vector<std::string>>(&c.value)) {
     if (list->empty()) return "0";
-    std::string out = "(";
-    for (size_t i = 0; i < list->size(); ++i) {
+    std::vector<std::string> parts;
+    for (const auto& v : *list) {
       query::Comparison one = c;
-      one.value = (*list)[i];
-      out += (i ? " OR " : "") + compare(one);
+      one.value = v;
+      parts.push_back(compare(one));
     }
-    return out + ")";
+    return joined(parts, 0, parts.size(), " OR ");
   }
   const auto number = numberOf(c.value);
   const bool numericOp = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Less ||

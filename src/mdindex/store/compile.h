@@ -66,6 +66,7 @@ class Compiler {
   std::string node(const query::Node& n);
 
  private:
+  static std::string joined(const std::vector<std::string>& parts, size_t from, size_t to, const char* op);
   std::string nameFilter(Target t, const std::string& name);
   std::string compare(const query::Comparison& c);
   std::string numeric(Target target, const query::Comparison& c, double value);

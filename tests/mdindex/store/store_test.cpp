@@ -210,6 +210,20 @@ TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+TEST_F(StoreTest, QueriesOfThousandsOfWordsAnswer) {
+  auto s = openRw();
+  std::string text, any;
+  for (int i = 0; i < 1500; ++i) {
+    text += "w" + std::to_string(i) + " ";
+    any += (i ? " || " : "") + std::string("kMDItemFSName == \"n") + std::to_string(i) + "\"";
+  }
+  ASSERT_TRUE(s->put(item("/q/many.txt", text)));
+  ASSERT_TRUE(s->put(item("/q/n1499", "")));
+  EXPECT_EQ(find(*s, text), Paths{"/q/many.txt"});
+  EXPECT_EQ(find(*s, text + "absent"), Paths{});
+  EXPECT_EQ(find(*s, any), Paths{"/q/n1499"});
+}
+
 TEST_F(StoreTest, DamagedFileIsMovedAsideAndRebuilt) {
   fs::create_directories(dir_);
   {
