@@ -18,6 +18,7 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   h.inScope = excl.isIndexable(path);
   h.servicePid = runningServicePid();
 
+  h.setAside = Store::setAsideCopy(indexDir());
   std::string openError;
   auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &openError);
   if (!store) {

@@ -16,7 +16,8 @@ namespace mdindex::service {
 enum class StoreState {
   Ready,    // opened read-only and answering
   Missing,  // there is no index yet
-  Damaged,  // a file is there but it is damaged or not an index of ours
+  Damaged,  // a file is there but cannot be read: damaged, not ours, or an
+            // I/O error, full disk, lock (storeError says which)
 };
 
 struct IndexHealth {
@@ -33,6 +34,7 @@ struct IndexHealth {
   long fallbackFolders = 0;    // folders rescanned for want of an inotify watch
   std::string fallbackInterval;  // their rescan period in seconds, as stored
   long tooLongPaths = 0;       // paths not indexed: PATH_MAX bytes or longer
+  std::optional<std::string> setAside;  // the unusable index the store set aside, while kept
 
   // Indexing is enabled for `path`: in scope and switched on.
   bool enabled() const { return inScope && indexingOn; }

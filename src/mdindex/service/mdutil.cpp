@@ -119,6 +119,12 @@ std::optional<pid_t> poke() {
   return pid;
 }
 
+// One line naming the unusable index the store set aside, while it is kept.
+void printSetAside(const IndexHealth& h) {
+  if (h.setAside)
+    std::printf("\tSet aside: %s (an unusable index, moved aside when the index was rebuilt).\n", h.setAside->c_str());
+}
+
 int status(const std::string& path) {
   const IndexHealth h = readIndexHealth(path);
   printHeader(path, h.enabled());
@@ -136,6 +142,7 @@ int status(const std::string& path) {
       std::printf("\tItems indexed: 0 (no index yet).\n");
     else
       std::printf("\tItems indexed: 0 (%s).\n", h.storeError.c_str());
+    printSetAside(h);
     return kOk;
   }
   std::printf("\tItems indexed: %zu.\n", h.items);
@@ -150,6 +157,7 @@ int status(const std::string& path) {
   if (h.tooLongPaths > 0)
     std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", h.tooLongPaths,
                 h.tooLongPaths == 1 ? "" : "s", PATH_MAX - 1);
+  printSetAside(h);
   return kOk;
 }
 

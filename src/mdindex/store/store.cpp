@@ -1,11 +1,15 @@
+// Store: the connection, its statement cache and transactions, and the
+// reads and writes of items (contract in store.h). The schema and the moving
+// aside of a store live in schema.cpp, the query compiler in compile.cpp,
+// the md_match function in md_match.cpp.
 #include "mdindex/store/store.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
-#include <utf8proc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,417 +19,28 @@
 #include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/query/ast.h"
+#include "mdindex/store/compile.h"
+#include "mdindex/store/md_match.h"
+#include "mdindex/store/schema.h"
 #include "mdindex/store/text_match.h"
 
 namespace mdindex {
 
+using namespace storage;
+
 namespace {
 
-constexpr int kSchemaVersion = 2;
 constexpr int kBusyTimeoutMs = 5000;
-constexpr const char* kDatabaseName = "index.sqlite";
-
-// Row kinds in `attrs`: one row per scalar or per array element; an empty
-// array keeps one marker row so that it survives a round trip.
-enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
-
-// Names the store treats as identity or type rather than searchable
-// metadata: left out of the text index and of the `*` / `**` attributes.
-constexpr const char* kNotSearchedByWildcard[] = {attr::Path, attr::ContentType, attr::ContentTypeTree,
-                                                  attr::Kind};
-
-bool searchedByWildcard(const std::string& name) {
-  for (const char* n : kNotSearchedByWildcard)
-    if (name == n) return false;
-  return true;
-}
-
-constexpr const char* kSchema = R"sql(
-CREATE TABLE items(
-  id INTEGER PRIMARY KEY,
-  path TEXT NOT NULL UNIQUE,
-  status INTEGER NOT NULL,
-  importer TEXT NOT NULL,
-  size INTEGER NOT NULL,
-  mtime_ns INTEGER NOT NULL,
-  ctime_ns INTEGER NOT NULL,
-  inode INTEGER NOT NULL,
-  is_dir INTEGER NOT NULL,
-  updated REAL NOT NULL);
-CREATE TABLE attrs(
-  item INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  idx INTEGER NOT NULL,
-  kind INTEGER NOT NULL,
-  str TEXT,
-  num REAL,
-  PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
-CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
-CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
-CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
-CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
-CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
-  tokenize = "unicode61 remove_diacritics 0 categories 'L* N*'", detail = column, prefix = '2 3');
-CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
-  DELETE FROM attrs WHERE item = old.id;
-  DELETE FROM texts WHERE id = old.id;
-  DELETE FROM fts WHERE rowid = old.id;
-END;
-)sql";
 
 double nowSeconds() {
   using namespace std::chrono;
   return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-// md_match(value, pattern, code): the exact string test behind every string
-// comparison. `code` packs the operator and the c/d/w options. The compiled
-// matcher is kept as auxiliary data of the pattern argument, so it is built
-// once per statement, not once per row.
-constexpr int kCaseBit = 1 << 8, kDiacriticsBit = 1 << 9, kWordsBit = 1 << 10;
-
-int matchCode(query::Op op, const query::Options& o) {
-  return static_cast<int>(op) | (o.ignoreCase ? kCaseBit : 0) | (o.ignoreDiacritics ? kDiacriticsBit : 0) |
-         (o.words ? kWordsBit : 0);
-}
-
-void mdMatchFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-    sqlite3_result_int(ctx, 0);
-    return;
-  }
-  auto* matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
-  if (!matcher) {
-    const int code = sqlite3_value_int(argv[2]);
-    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(argv[1]));
-    const std::string pattern(p ? p : "", static_cast<size_t>(sqlite3_value_bytes(argv[1])));
-    query::Options o;
-    o.ignoreCase = code & kCaseBit;
-    o.ignoreDiacritics = code & kDiacriticsBit;
-    o.words = code & kWordsBit;
-    matcher = new textmatch::Matcher(static_cast<query::Op>(code & 0xff), pattern, o);
-    sqlite3_set_auxdata(ctx, 1, matcher, [](void* m) { delete static_cast<textmatch::Matcher*>(m); });
-    matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
-    if (!matcher) {  // SQLite may drop auxdata at once (out of memory): answer without caching
-      textmatch::Matcher once(static_cast<query::Op>(code & 0xff), pattern, o);
-      const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-      sqlite3_result_int(ctx, once.matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
-      return;
-    }
-  }
-  const auto* v = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-  sqlite3_result_int(ctx, matcher->matches(std::string_view(v ? v : "", sqlite3_value_bytes(argv[0]))));
-}
-
 std::string columnText(sqlite3_stmt* s, int i) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
   return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
 }
-
-// Scope of a path as SQL bounds: the folder itself, and the half-open range
-// [folder + "/", folder + "0") that holds exactly the paths under it ('0'
-// follows '/' in byte order), so "/a/b" never takes in "/a/bc".
-struct PathRange {
-  std::string self, low, high;
-  bool all = false;
-};
-
-PathRange rangeOf(const std::string& folder) {
-  PathRange r;
-  r.self = trimTrailingSlashes(folder);
-  if (r.self == "/") {
-    r.all = true;
-    return r;
-  }
-  r.low = r.self + "/";
-  r.high = r.self + "0";
-  return r;
-}
-
-using Bindable = std::variant<std::string, double, int64_t>;
-
-bool bindAll(sqlite3_stmt* s, const std::vector<Bindable>& binds) {
-  for (size_t i = 0; i < binds.size(); ++i) {
-    const int at = static_cast<int>(i + 1);
-    int rc;
-    if (auto* t = std::get_if<std::string>(&binds[i]))
-      rc = sqlite3_bind_text(s, at, t->data(), static_cast<int>(t->size()), SQLITE_TRANSIENT);
-    else if (auto* d = std::get_if<double>(&binds[i]))
-      rc = sqlite3_bind_double(s, at, *d);
-    else
-      rc = sqlite3_bind_int64(s, at, std::get<int64_t>(binds[i]));
-    if (rc != SQLITE_OK) return false;
-  }
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// Query compilation. Every value becomes a bound parameter; the text index
-// sees only double-quoted tokens. String comparisons are narrowed with the
-// text index where that is sound and verified with md_match unless the index
-// alone is exact.
-
-enum class Target { Named, AnyMetadata, AnyAttribute, Text };
-
-// The full-text narrowing of one string comparison.
-struct Narrowing {
-  std::string match;  // FTS5 MATCH text; empty when the index cannot narrow
-  bool exact = false; // the index alone decides the comparison
-};
-
-Narrowing narrowingFor(Target target, const std::string& name, query::Op op, const std::string& pattern,
-                       const query::Options& o) {
-  Narrowing n;
-  if (target == Target::Named && !searchedByWildcard(name)) return n;  // not in the text index
-  const bool glob = (op == query::Op::Equal || op == query::Op::Like) && textmatch::hasWildcard(pattern);
-  bool anchoredStart = false;
-  switch (op) {
-    case query::Op::Equal:
-    case query::Op::Like:
-    case query::Op::BeginsWith:
-      anchoredStart = true;
-      break;
-    case query::Op::Contains:
-    case query::Op::EndsWith:
-      anchoredStart = o.words;
-      break;
-    default:
-      return n;  // negations and orderings cannot be narrowed by words
-  }
-
-  // Split the fully folded pattern into tokens as the index's tokenizer
-  // does; keep those that must begin a token (or a camel-case part) of any
-  // matching value. Each becomes a prefix query: a superset, never less.
-  const std::string folded = foldText(pattern, FoldAll);
-  std::vector<std::string> tokens;
-  std::string current;
-  bool currentAnchored = false, afterSeparator = anchoredStart;
-  auto endToken = [&]() {
-    if (!current.empty() && currentAnchored) tokens.push_back(current);
-    current.clear();
-  };
-  size_t pos = 0, tokenCount = 0;
-  while (pos < folded.size()) {
-    utf8proc_int32_t cp;
-    auto len = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(folded.data() + pos),
-                                static_cast<utf8proc_ssize_t>(folded.size() - pos), &cp);
-    if (len <= 0) len = 1, cp = 0xFFFD;
-    const bool wildcard = glob && (cp == '*' || cp == '?');
-    if (textmatch::isWordChar(cp)) {
-      if (current.empty()) {
-        currentAnchored = afterSeparator;
-        ++tokenCount;
-      }
-      current.append(folded, pos, static_cast<size_t>(len));
-    } else {
-      endToken();
-      afterSeparator = !wildcard;
-    }
-    pos += static_cast<size_t>(len);
-  }
-  endToken();
-  if (tokens.empty()) return n;
-
-  std::string expr;
-  for (const auto& t : tokens) {
-    if (!expr.empty()) expr += " AND ";
-    expr += '"';
-    for (char ch : t) expr += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    expr += "\"*";
-  }
-  switch (target) {
-    case Target::Named:
-    case Target::AnyMetadata:
-      n.match = "{meta meta_x} : (" + expr + ")";
-      break;
-    case Target::Text:
-      n.match = "{body body_x} : (" + expr + ")";
-      break;
-    case Target::AnyAttribute:
-      n.match = expr;
-      break;
-  }
-
-  // Exact when the index's own folding and word starts are the comparison's:
-  // c, d and w set, one token, and a word-prefix test over whole columns.
-  const bool wholeColumns = target != Target::Named;
-  const bool singleToken = tokenCount == 1 && tokens.size() == 1;
-  const bool prefixTest =
-      (op == query::Op::Contains && !glob && folded == tokens[0]) ||
-      (glob && (op == query::Op::Equal || op == query::Op::Like) && folded == tokens[0] + "*");
-  n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
-  return n;
-}
-
-class Compiler {
- public:
-  std::vector<Bindable> binds;
-  // "i.id", or "+i.id" to keep SQLite from driving the search by the
-  // comparisons (so that a small scope's path range drives it instead).
-  std::string idTerm = "i.id";
-
-  std::string node(const query::Node& n) {
-    switch (n.kind) {
-      case query::Node::Kind::True:
-        return "1";
-      case query::Node::Kind::False:
-        return "0";
-      case query::Node::Kind::Not:
-        return n.children.empty() ? "1" : "NOT (" + node(n.children[0]) + ")";
-      case query::Node::Kind::And:
-      case query::Node::Kind::Or: {
-        if (n.children.empty()) return n.kind == query::Node::Kind::And ? "1" : "0";
-        std::string out = "(";
-        for (size_t i = 0; i < n.children.size(); ++i) {
-          if (i) out += n.kind == query::Node::Kind::And ? " AND " : " OR ";
-          out += node(n.children[i]);
-        }
-        return out + ")";
-      }
-      case query::Node::Kind::Compare:
-        return compare(n.comparison);
-    }
-    return "0";
-  }
-
- private:
-  static Target targetOf(const std::string& a) {
-    if (a == query::kAnyMetadata) return Target::AnyMetadata;
-    if (a == query::kAnyAttribute) return Target::AnyAttribute;
-    if (a == attr::TextContent) return Target::Text;
-    return Target::Named;
-  }
-
-  static std::optional<double> numberOf(const Value& v) {
-    if (auto* d = std::get_if<double>(&v)) return *d;
-    if (auto* t = std::get_if<Date>(&v)) return t->seconds;
-    return std::nullopt;
-  }
-
-  static std::string textOf(const Value& v) {
-    if (auto* s = std::get_if<std::string>(&v)) return *s;
-    if (auto* d = std::get_if<double>(&v)) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%.15g", *d);
-      return buf;
-    }
-    return {};
-  }
-
-  std::string nameFilter(Target t, const std::string& name) {
-    if (t == Target::Named) {
-      binds.emplace_back(name);
-      return "name = ?";
-    }
-    std::string out = "name NOT IN (";
-    for (size_t i = 0; i < std::size(kNotSearchedByWildcard); ++i) {
-      out += i ? ",?" : "?";
-      binds.emplace_back(std::string(kNotSearchedByWildcard[i]));
-    }
-    return out + ")";
-  }
-
-  std::string compare(const query::Comparison& c) {
-    const Target target = targetOf(c.attribute);
-    // A list of values matches when any one of them does.
-    if (auto* list = std::get_if<std::vector<std::string>>(&c.value)) {
-      if (list->empty()) return "0";
-      std::string out = "(";
-      for (size_t i = 0; i < list->size(); ++i) {
-        query::Comparison one = c;
-        one.value = (*list)[i];
-        out += (i ? " OR " : "") + compare(one);
-      }
-      return out + ")";
-    }
-    const auto number = numberOf(c.value);
-    const bool numericOp = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Less ||
-                           c.op == query::Op::LessEqual || c.op == query::Op::Greater ||
-                           c.op == query::Op::GreaterEqual || c.op == query::Op::InRange;
-    if (number && numericOp) return numeric(target, c, *number);
-    if (std::holds_alternative<Date>(c.value)) return "0";  // a date is no text
-    return string(target, c);
-  }
-
-  std::string numeric(Target target, const query::Comparison& c, double value) {
-    if (target == Target::Text) return "0";  // the text content holds no numbers
-    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-    if (target == Target::Named) {
-      binds.emplace_back(c.attribute);
-      sql += "name = ? AND ";
-    }
-    if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
-    static const std::unordered_map<int, const char*> ops = {
-        {int(query::Op::Equal), "="},     {int(query::Op::NotEqual), "!="},   {int(query::Op::Less), "<"},
-        {int(query::Op::LessEqual), "<="}, {int(query::Op::Greater), ">"}, {int(query::Op::GreaterEqual), ">="}};
-    if (c.op == query::Op::InRange) {
-      const auto high = c.high ? numberOf(*c.high) : std::nullopt;
-      if (!high) return "0";
-      sql += "num BETWEEN ? AND ?)";
-      binds.emplace_back(value);
-      binds.emplace_back(*high);
-      return sql;
-    }
-    sql += std::string("num ") + ops.at(int(c.op)) + " ?)";
-    binds.emplace_back(value);
-    return sql;
-  }
-
-  // One md_match test (or two for a string InRange) on column `col`.
-  std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col) {
-    if (c.op == query::Op::InRange) {
-      const std::string high = c.high ? textOf(*c.high) : std::string();
-      binds.emplace_back(pattern);
-      binds.emplace_back(int64_t(matchCode(query::Op::GreaterEqual, c.options)));
-      binds.emplace_back(high);
-      binds.emplace_back(int64_t(matchCode(query::Op::LessEqual, c.options)));
-      return std::string("md_match(") + col + ", ?, ?) AND md_match(" + col + ", ?, ?)";
-    }
-    binds.emplace_back(pattern);
-    binds.emplace_back(int64_t(matchCode(c.op, c.options)));
-    return std::string("md_match(") + col + ", ?, ?)";
-  }
-
-  std::string string(Target target, const query::Comparison& c) {
-    const std::string pattern = textOf(c.value);
-    const Narrowing narrow = narrowingFor(target, c.attribute, c.op, pattern, c.options);
-    if (narrow.exact) {
-      binds.emplace_back(narrow.match);
-      return idTerm + " IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
-    }
-    std::vector<std::string> parts;
-    if (target != Target::Text) {
-      std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-      if (!narrow.match.empty()) {
-        sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-        binds.emplace_back(narrow.match);
-      }
-      sql += nameFilter(target, c.attribute);
-      // Only string rows have a `str`; testing it (not `kind`) keeps the
-      // (name, str) index covering.
-      sql += " AND str IS NOT NULL AND ";
-      sql += matchTests(c, pattern, "str") + ")";
-      parts.push_back(sql);
-    }
-    if (target == Target::Text || target == Target::AnyAttribute) {
-      std::string sql = idTerm + " IN (SELECT id FROM texts WHERE ";
-      if (!narrow.match.empty()) {
-        sql += "id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-        binds.emplace_back(narrow.match);
-      }
-      sql += matchTests(c, pattern, "body") + ")";
-      parts.push_back(sql);
-    }
-    if (parts.size() == 1) return parts[0];
-    return "(" + parts[0] + " OR " + parts[1] + ")";
-  }
-};
-
-}  // namespace
-
-// ---------------------------------------------------------------------------
-
-namespace {
 
 // The connection and its cached statements.
 struct Connection {
@@ -513,56 +128,6 @@ bool fileExists(const std::string& p) {
   return stat(p.c_str(), &st) == 0;
 }
 
-// Renames the database and its WAL files aside with a unique suffix.
-void moveAside(const std::string& dbPath, const char* why) {
-  const std::string base = dbPath + "." + why + "-" + std::to_string(static_cast<long long>(nowSeconds()));
-  std::string target = base;
-  for (int i = 1; fileExists(target); ++i) target = base + "-" + std::to_string(i);
-  std::rename(dbPath.c_str(), target.c_str());
-  for (const char* suffix : {"-wal", "-shm"}) {
-    const std::string from = dbPath + suffix;
-    if (fileExists(from)) std::rename(from.c_str(), (target + suffix).c_str());
-  }
-}
-
-enum class OpenResult {
-  Ready,        // usable store of our version
-  Empty,        // a database without our schema yet
-  Unreadable,   // not a database, or damaged
-  OtherVersion, // a store written by another version
-};
-
-OpenResult inspect(sqlite3* db, int* version) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &s, nullptr) != SQLITE_OK) {
-    sqlite3_finalize(s);
-    return OpenResult::Unreadable;
-  }
-  const int rc = sqlite3_step(s);
-  *version = rc == SQLITE_ROW ? sqlite3_column_int(s, 0) : -1;
-  sqlite3_finalize(s);
-  if (rc != SQLITE_ROW) return OpenResult::Unreadable;
-  if (*version == kSchemaVersion) {
-    // The schema must also be readable; a damaged first page shows here.
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
-        sqlite3_step(s) != SQLITE_ROW) {
-      sqlite3_finalize(s);
-      return OpenResult::Unreadable;
-    }
-    sqlite3_finalize(s);
-    return OpenResult::Ready;
-  }
-  if (*version != 0) return OpenResult::OtherVersion;
-  if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, &s, nullptr) != SQLITE_OK ||
-      sqlite3_step(s) != SQLITE_ROW) {
-    sqlite3_finalize(s);
-    return OpenResult::Unreadable;
-  }
-  const int tables = sqlite3_column_int(s, 0);
-  sqlite3_finalize(s);
-  return tables == 0 ? OpenResult::Empty : OpenResult::OtherVersion;
-}
-
 }  // namespace
 
 struct Store::Impl : Connection {};
@@ -570,76 +135,255 @@ struct Store::Impl : Connection {};
 Store::Store(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Store::~Store() = default;
 
-std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::string* error) {
-  auto fail = [&](const std::string& why) -> std::unique_ptr<Store> {
+namespace {
+
+// The Judgement of a failure on `db` outside inspect().
+Judgement failureOf(sqlite3* db) {
+  Judgement j;
+  j.code = db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
+  j.sysErrno = db ? sqlite3_system_errno(db) : 0;
+  j.message = db ? sqlite3_errmsg(db) : "out of memory";
+  return j;
+}
+
+// A file: URI for `path` with `query`: every byte but the unreserved ones
+// percent-encoded, so no '?', '#' or '%' in a folder name can change it.
+std::string fileUri(const std::string& path, const char* query) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out = "file:";
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out + "?" + query;
+}
+
+bool openConnection(Connection& c, const std::string& target, int flags) {
+  flags |= SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(target.c_str(), &c.db, flags, nullptr) != SQLITE_OK) return false;
+  sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(c.db, 1);
+  return true;
+}
+
+void closeConnection(Connection& c) {
+  for (auto& [sql, st] : c.cache) sqlite3_finalize(st);
+  c.cache.clear();
+  if (c.db) sqlite3_close_v2(c.db);
+  c.db = nullptr;
+}
+
+std::string formatComplaint(const std::string& dir, int version) {
+  return "the index at " + dir + " has format " + std::to_string(version) + ", expected " +
+         std::to_string(kSchemaVersion);
+}
+
+}  // namespace
+
+struct Store::Opener {
+  std::string dir, dbPath;
+  std::string* error;
+
+  std::unique_ptr<Store> fail(const std::string& why) const {
     if (error) *error = why;
     return nullptr;
-  };
-  const std::string dir = trimTrailingSlashes(dirIn);
-  if (dir.empty()) return fail("no index folder given");
-  const std::string dbPath = dir + "/" + kDatabaseName;
-
-  if (mode == Mode::ReadWrite) {
-    if (!makeFolders(dir)) return fail("cannot create the index folder " + dir + ": " + std::strerror(errno));
-    chmod(dir.c_str(), 0700);
-  } else if (!fileExists(dbPath)) {
-    return fail("there is no index at " + dir);
   }
 
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  std::unique_ptr<Store> ready(std::unique_ptr<Impl> impl) const {
+    if (registerMdMatch(impl->db) != SQLITE_OK)
+      return fail("cannot register the match function: " + impl->lastError());
+    return std::unique_ptr<Store>(new Store(std::move(impl)));
+  }
+
+  std::unique_ptr<Impl> connection(Store::Mode mode) const {
     auto impl = std::make_unique<Impl>();
     impl->dir = dir;
     impl->dbPath = dbPath;
     impl->mode = mode;
-    if (mode == Mode::ReadWrite && !fileExists(dbPath)) {
-      // Created here with 0600 so the database never exists with wider
-      // rights; SQLite gives the -wal and -shm files the same mode.
-      const int fd = ::open(dbPath.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-      if (fd < 0) return fail("cannot create " + dbPath + ": " + std::strerror(errno));
-      ::close(fd);
-    }
-    if (mode == Mode::ReadWrite) chmod(dbPath.c_str(), 0600);
-    const int flags = (mode == Mode::ReadWrite ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
-                      SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(dbPath.c_str(), &impl->db, flags, nullptr) != SQLITE_OK)
-      return fail("cannot open " + dbPath + ": " + impl->lastError());
-    sqlite3_busy_timeout(impl->db, kBusyTimeoutMs);
-    sqlite3_extended_result_codes(impl->db, 1);
-
-    int version = 0;
-    const OpenResult state = inspect(impl->db, &version);
-    if (mode == Mode::ReadOnly) {
-      if (state == OpenResult::Unreadable) return fail("the index at " + dir + " is damaged or not an index");
-      if (state == OpenResult::Empty) return fail("the index at " + dir + " is not initialised yet");
-      if (state == OpenResult::OtherVersion)
-        return fail("the index at " + dir + " has format " + std::to_string(version) + ", expected " +
-                    std::to_string(kSchemaVersion));
-    } else {
-      if (state == OpenResult::Unreadable || state == OpenResult::OtherVersion) {
-        sqlite3_close_v2(impl->db);
-        impl->db = nullptr;
-        moveAside(dbPath, state == OpenResult::Unreadable ? "damaged" : "old");
-        continue;
-      }
-      if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
-        return fail("cannot set up " + dbPath + ": " + impl->lastError());
-      if (state == OpenResult::Empty) {
-        const std::string create = std::string("BEGIN IMMEDIATE;") + kSchema + "PRAGMA user_version=" +
-                                   std::to_string(kSchemaVersion) + ";COMMIT;";
-        if (!impl->exec(create.c_str())) {
-          // Another process may have created it in the meantime.
-          const std::string why = impl->lastError();
-          impl->exec("ROLLBACK");
-          if (inspect(impl->db, &version) != OpenResult::Ready) return fail("cannot create the index: " + why);
-        }
-      }
-    }
-    if (sqlite3_create_function_v2(impl->db, "md_match", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                   mdMatchFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
-      return fail("cannot register the match function: " + impl->lastError());
-    return std::unique_ptr<Store>(new Store(std::move(impl)));
+    return impl;
   }
-  return fail("cannot rebuild the index at " + dir);
+
+  // Reading needs no write access: a store on a read-only file system (or
+  // in files this user may not write) opens immutable when the usual way,
+  // which writes the shared-memory file, fails. Immutable reads see what
+  // the last writer checkpointed, which is everything after a clean stop.
+  std::unique_ptr<Store> readOnly() const {
+    if (!fileExists(dbPath)) return fail("there is no index at " + dir);
+    auto impl = connection(Store::Mode::ReadOnly);
+    Judgement j;
+    if (openConnection(*impl, dbPath, SQLITE_OPEN_READONLY))
+      j = inspect(impl->db);
+    else
+      j = failureOf(impl->db);
+    if (j.result == OpenResult::Failed &&
+        (onReadOnlyFileSystem(dir) || access(dir.c_str(), W_OK) != 0 || access(dbPath.c_str(), W_OK) != 0)) {
+      closeConnection(*impl);
+      if (openConnection(*impl, fileUri(dbPath, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI))
+        j = inspect(impl->db);
+      else
+        j = failureOf(impl->db);
+    }
+    switch (j.result) {
+      case OpenResult::Ready:
+        return ready(std::move(impl));
+      case OpenResult::Empty:
+        return fail("the index at " + dir + " is not initialised yet");
+      case OpenResult::OtherVersion:
+        return fail(formatComplaint(dir, j.version));
+      case OpenResult::Damaged:
+        return fail("the index at " + dir + " is damaged or not an index");
+      case OpenResult::Failed:
+        break;
+    }
+    return fail(describeFailure(j, dir));
+  }
+
+  struct Opened {
+    std::unique_ptr<Impl> impl;
+    Judgement judgement;
+    bool replaced = false;  // the path named another file after the judging
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string error;  // why it could not be opened at all
+  };
+
+  // Opens the database and judges it. False with `o->error` set when it cannot be opened for
+  // writing; a judgement of a file that was replaced meanwhile is marked so.
+  bool openWritable(Opened* o) const {
+    chmod(dbPath.c_str(), 0600);
+    struct stat before {}, after {};
+    if (stat(dbPath.c_str(), &before) != 0) {
+      o->replaced = true;  // moved away this moment: look again
+      return true;
+    }
+    auto sameFile = [&] {
+      return stat(dbPath.c_str(), &after) == 0 && after.st_ino == before.st_ino && after.st_dev == before.st_dev;
+    };
+    o->impl = connection(Store::Mode::ReadWrite);
+    if (!openConnection(*o->impl, dbPath, SQLITE_OPEN_READWRITE)) {
+      o->replaced = !sameFile();
+      o->error = describeFailure(failureOf(o->impl->db), dir);
+      return o->replaced;
+    }
+    if (sqlite3_db_readonly(o->impl->db, "main") == 1) {
+      Judgement j;
+      j.code = SQLITE_READONLY;
+      j.sysErrno = access(dbPath.c_str(), W_OK) == 0 ? 0 : errno;
+      o->error = describeFailure(j, dir);
+      return false;
+    }
+    o->judgement = inspect(o->impl->db);
+    // What was judged must be what the path names before and after: a store
+    // another opener set aside meanwhile says nothing about the new one (it
+    // may even fail to read, its WAL files gone).
+    o->replaced = !sameFile();
+    o->dev = before.st_dev;
+    o->ino = before.st_ino;
+    return true;
+  }
+
+  std::unique_ptr<Store> setUp(std::unique_ptr<Impl> impl) const {
+    if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
+      return fail(describeFailure(failureOf(impl->db), dir));
+    return ready(std::move(impl));
+  }
+
+  // Under the SettleLock: a new store, built under a temporary name and
+  // renamed into place, so no opener ever sees a store half made.
+  bool build(std::string* error) const {
+    const std::string tmp = dir + "/.index.sqlite.new";
+    auto removeTmp = [&] {
+      for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
+    };
+    removeTmp();
+    // Created here with 0600 so the database never exists with wider
+    // rights; SQLite gives the -wal and -shm files the same mode.
+    const int fd = ::open(tmp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      Judgement j;
+      j.sysErrno = errno;
+      j.code = SQLITE_CANTOPEN;
+      j.message = std::strerror(errno);
+      *error = "cannot create the index: " + describeFailure(j, dir);
+      return false;
+    }
+    ::close(fd);
+    bool ok;
+    {
+      Connection c;
+      const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE;" + schemaSql() +
+                              "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+      ok = openConnection(c, tmp, SQLITE_OPEN_READWRITE) && c.exec(sql.c_str());
+      if (!ok) *error = "cannot create the index: " + describeFailure(failureOf(c.db), dir);
+    }  // closing the only connection checkpoints the WAL into the file
+    if (ok && std::rename(tmp.c_str(), dbPath.c_str()) != 0) {
+      *error = "cannot put the new index in place: " + std::string(std::strerror(errno));
+      ok = false;
+    }
+    removeTmp();
+    return ok;
+  }
+
+  // Writing: only a store SQLite calls damaged, or one of another format, is
+  // set aside and rebuilt; any other failure is reported and the store kept.
+  std::unique_ptr<Store> readWrite() const {
+    if (!makeFolders(dir)) {
+      const int e = errno;
+      if (e == EROFS) return fail(kReadOnlyFileSystem);
+      return fail("cannot create the index folder " + dir + ": " + std::strerror(e));
+    }
+    if (onReadOnlyFileSystem(dir)) return fail(kReadOnlyFileSystem);
+    chmod(dir.c_str(), 0700);
+    // A store of ours opens without further ado. Anything else is settled
+    // under the lock: judged again, set aside when it is unusable, built
+    // anew when there is none. A few rounds cover other openers replacing it.
+    for (int round = 0; round < 8; ++round) {
+      Opened o;
+      if (fileExists(dbPath)) {
+        if (!openWritable(&o)) return fail(o.error);
+        if (o.replaced) continue;
+        if (o.judgement.result == OpenResult::Ready) return setUp(std::move(o.impl));
+        if (o.judgement.result == OpenResult::Failed) return fail(describeFailure(o.judgement, dir));
+        o.impl.reset();
+      }
+
+      const SettleLock lock(dir);
+      if (!lock.held()) return fail(lock.error());
+      if (fileExists(dbPath)) {
+        if (!openWritable(&o)) return fail(o.error);
+        if (o.replaced) continue;
+        const OpenResult r = o.judgement.result;
+        if (r == OpenResult::Ready) return setUp(std::move(o.impl));  // another opener settled it
+        if (r == OpenResult::Failed) return fail(describeFailure(o.judgement, dir));
+        o.impl.reset();
+        // An empty database (as an interrupted creation may leave) is simply
+        // replaced; a damaged or foreign one is kept aside.
+        std::string why;
+        if (r != OpenResult::Empty &&
+            !setAside(dir, dbPath, r == OpenResult::Damaged ? "damaged" : "old", o.dev, o.ino, &why))
+          return fail(why);
+      }
+      std::string why;
+      if (!build(&why)) return fail(why);
+    }
+    return fail("the index at " + dir + " kept being replaced while it was opened");
+  }
+};
+
+std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::string* error) {
+  const Opener o{trimTrailingSlashes(dirIn), "", error};
+  if (o.dir.empty()) return o.fail("no index folder given");
+  Opener opener{o.dir, o.dir + "/" + kDatabaseName, error};
+  return mode == Mode::ReadOnly ? opener.readOnly() : opener.readWrite();
+}
+
+std::optional<std::string> Store::setAsideCopy(const std::string& dir) {
+  return storage::setAsideCopy(trimTrailingSlashes(dir));
 }
 
 bool Store::begin() {
@@ -670,7 +414,7 @@ struct MetaText {
   std::string meta, metaX;
   void add(const std::string& s) {
     const std::string parts = textmatch::camelParts(s);
-    meta += foldText(s, FoldAll);
+    meta += textmatch::indexedWords(foldText(s, FoldAll));
     meta += '\n';
     if (!parts.empty()) {
       metaX += parts;
@@ -737,7 +481,7 @@ bool Store::put(const ItemRecord& r) {
   if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
   const MetaText mt = metaTextOf(r.attributes);
   if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
-             {id, mt.meta, foldText(r.text, FoldAll), mt.metaX, textmatch::camelParts(r.text)}))
+             {id, mt.meta, textmatch::indexedWords(foldText(r.text, FoldAll)), mt.metaX, textmatch::camelParts(r.text)}))
     return false;
   return tx.commit();
 }

@@ -55,16 +55,27 @@ struct StoreStatus {
 class Store {
  public:
   // The database is `<dir>/index.sqlite`; a store moved aside keeps its
-  // name with ".damaged-<time>" or ".old-<time>" appended.
+  // name with ".damaged-<time>" or ".old-<time>" appended (and its WAL with
+  // "-wal" after that). At most one set-aside copy is kept.
   enum class Mode {
-    ReadOnly,   // never creates or migrates; fails when there is no store
+    ReadOnly,   // never creates or migrates; fails when there is no store.
+                // Works on a read-only file system too (opened immutable).
     ReadWrite,  // creates the folder (0700) and database (0600) as needed;
-                // moves aside and rebuilds a corrupt or other-version store
+                // moves aside and rebuilds a store that SQLite reports as
+                // damaged (corrupt, not a database) or that has another
+                // format. Concurrent openers agree: one sets it aside, all
+                // then use the same new store.
   };
 
   // Opens the store in `dir` (normally indexDir()). Null with `*error` set on
-  // failure. Never throws.
+  // failure, to a reason a user can act on. A failure that says nothing
+  // about the store itself (I/O error, full disk, locked, no permission, a
+  // read-only file system: then `*error` is "the index is on a read-only
+  // file system" for ReadWrite) leaves the store as it is. Never throws.
   static std::unique_ptr<Store> open(const std::string& dir, Mode mode, std::string* error = nullptr);
+
+  // The set-aside copy in `dir` (full path), if there is one.
+  static std::optional<std::string> setAsideCopy(const std::string& dir);
   ~Store();
 
   // Batches writes: everything between begin() and commit() is one
@@ -125,6 +136,7 @@ class Store {
 
  private:
   struct Impl;
+  struct Opener;
   explicit Store(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "mdindex/core/fold.h"
 
@@ -11,15 +12,34 @@ namespace mdindex::textmatch {
 
 namespace {
 
+// utf8proc's category names, indexed by utf8proc_category_t.
+constexpr const char* kCategoryNames[] = {"Cn", "Lu", "Ll", "Lt", "Lm", "Lo", "Mn", "Mc", "Me", "Nd",
+                                          "Nl", "No", "Pc", "Pd", "Ps", "Pe", "Pi", "Pf", "Po", "Sm",
+                                          "Sc", "Sk", "So", "Zs", "Zl", "Zp", "Cc", "Cf", "Cs", "Co"};
+static_assert(std::size(kCategoryNames) == UTF8PROC_CATEGORY_CO + 1);
+static_assert(UTF8PROC_CATEGORY_LU == 1 && UTF8PROC_CATEGORY_ND == 9 && UTF8PROC_CATEGORY_CO == 29);
+
+// kWordCategories as a table: "Xy" names one category, "X*" all of X.
+const std::array<bool, std::size(kCategoryNames)>& wordCategoryTable() {
+  static const auto table = [] {
+    std::array<bool, std::size(kCategoryNames)> t{};
+    const std::string_view spec(kWordCategories);
+    for (size_t pos = 0; pos < spec.size();) {
+      const size_t end = std::min(spec.find(' ', pos), spec.size());
+      const std::string_view item = spec.substr(pos, end - pos);
+      for (size_t c = 0; c < t.size(); ++c)
+        if (item.size() == 2 && item[0] == kCategoryNames[c][0] && (item[1] == '*' || item[1] == kCategoryNames[c][1]))
+          t[c] = true;
+      pos = end + 1;
+    }
+    return t;
+  }();
+  return table;
+}
+
 bool isWordCategory(utf8proc_category_t c) {
-  switch (c) {
-    case UTF8PROC_CATEGORY_LU: case UTF8PROC_CATEGORY_LL: case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM: case UTF8PROC_CATEGORY_LO: case UTF8PROC_CATEGORY_ND:
-    case UTF8PROC_CATEGORY_NL: case UTF8PROC_CATEGORY_NO:
-      return true;
-    default:
-      return false;
-  }
+  const auto& t = wordCategoryTable();
+  return c >= 0 && static_cast<size_t>(c) < t.size() && t[static_cast<size_t>(c)];
 }
 
 bool isMarkCategory(utf8proc_category_t c) {
@@ -37,62 +57,71 @@ utf8proc_category_t categoryOf(utf8proc_int32_t cp) {
   return cp >= 0 && cp < 128 ? ascii[static_cast<size_t>(cp)] : utf8proc_category(cp);
 }
 
-// Walks the code points of `text` and says, for each, where it starts and
-// whether it is a word character and a word start. Invalid bytes read as
-// U+FFFD, one byte at a time.
-class WordWalker {
- public:
-  struct Step {
-    utf8proc_int32_t cp;
-    size_t offset;
-    size_t length;
-    bool wordChar;
-    bool wordStart;
-    bool camelStart;  // a word start inside a token (lower-to-upper change)
-  };
-
-  explicit WordWalker(std::string_view text) : text_(text) {}
-
-  bool next(Step* s) {
-    if (pos_ >= text_.size()) return false;
-    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + pos_);
-    utf8proc_int32_t cp = p[0];
-    utf8proc_ssize_t n = 1;
-    if (cp >= 0x80) {
-      n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
-      if (n < 0) {
-        cp = 0xFFFD;
-        n = 1;
-      }
-    }
-    const auto cat = categoryOf(cp);
-    const bool mark = isMarkCategory(cat);
-    const bool word = isWordCategory(cat);
-    s->cp = cp;
-    s->offset = pos_;
-    s->length = static_cast<size_t>(n);
-    s->wordChar = word || (mark && prevWord_);
-    s->camelStart = word && prevWord_ && prevCat_ == UTF8PROC_CATEGORY_LL &&
-                    (cat == UTF8PROC_CATEGORY_LU || cat == UTF8PROC_CATEGORY_LT);
-    s->wordStart = word && (!prevWord_ || s->camelStart);
-    if (!mark) {
-      prevWord_ = word;
-      prevCat_ = cat;
-    }
-    pos_ += static_cast<size_t>(n);
-    return true;
-  }
-
- private:
-  std::string_view text_;
-  size_t pos_ = 0;
-  bool prevWord_ = false;
-  utf8proc_category_t prevCat_ = UTF8PROC_CATEGORY_CN;
-};
-
 }  // namespace
 
 bool isWordChar(char32_t cp) { return isWordCategory(categoryOf(static_cast<utf8proc_int32_t>(cp))); }
+
+bool WordWalker::next(Step* s) {
+  if (pos_ >= text_.size()) return false;
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + pos_);
+  utf8proc_int32_t cp = p[0];
+  utf8proc_ssize_t n = 1;
+  if (cp >= 0x80) {
+    n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
+    if (n < 0) {
+      cp = 0xFFFD;
+      n = 1;
+    }
+  }
+  const auto cat = categoryOf(cp);
+  const bool mark = isMarkCategory(cat);
+  const bool word = isWordCategory(cat);
+  s->cp = static_cast<char32_t>(cp);
+  s->offset = pos_;
+  s->length = static_cast<size_t>(n);
+  s->wordChar = word || (mark && prevWord_);
+  s->camelStart = word && prevWord_ && prevCat_ == UTF8PROC_CATEGORY_LL &&
+                  (cat == UTF8PROC_CATEGORY_LU || cat == UTF8PROC_CATEGORY_LT);
+  s->wordStart = word && (!prevWord_ || s->camelStart);
+  if (!mark) {
+    prevWord_ = word;
+    prevCat_ = cat;
+  }
+  pos_ += static_cast<size_t>(n);
+  return true;
+}
+
+std::vector<WordSpan> splitWords(std::string_view utf8) {
+  std::vector<WordSpan> out;
+  WordWalker walker(utf8);
+  WordWalker::Step s{};
+  bool inWord = false;
+  while (walker.next(&s)) {
+    if (!s.wordChar) {
+      inWord = false;
+    } else if (inWord) {
+      out.back().length = s.offset + s.length - out.back().offset;
+    } else {
+      out.push_back({s.offset, s.length});
+      inWord = true;
+    }
+  }
+  return out;
+}
+
+std::string indexedWords(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() + 1);
+  for (const auto& w : splitWords(utf8)) {
+    out.append(utf8, w.offset, w.length);
+    out += ' ';
+  }
+  return out;
+}
+
+std::string ftsTokenizer() {
+  return std::string("unicode61 remove_diacritics 0 categories '") + kWordCategories + "'";
+}
 
 bool Folded::wordEndAt(size_t i) const {
   return i >= chars.size() || !wordChar[i] || wordStart[i];
@@ -119,9 +148,9 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
       continue;
     }
     int boundclass = 0;
-    auto n = utf8proc_decompose_char(s.cp, buf, 64, static_cast<utf8proc_option_t>(options), &boundclass);
+    auto n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(s.cp), buf, 64, static_cast<utf8proc_option_t>(options), &boundclass);
     if (n < 0 || n > 64) {  // no decomposition is that long; keep the character as it is
-      buf[0] = s.cp;
+      buf[0] = static_cast<utf8proc_int32_t>(s.cp);
       n = 1;
     }
     for (utf8proc_ssize_t j = 0; j < n; ++j) {
@@ -177,79 +206,96 @@ Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) c
   }
 }
 
-bool Matcher::matches(std::string_view value) const {
-  // ASCII against an ASCII pattern, without word starts: plain byte tests
-  // on the (lower-cased) value, sparing the full folding.
-  if (!asciiPattern_.empty() || pattern_.chars.empty()) {
-    const bool asciiValue =
-        std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (asciiValue && !options_.words && !glob_) {
-      thread_local std::string lowered;
-      lowered.assign(value);
-      if (options_.ignoreCase)
-        for (char& c : lowered)
-          if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      const std::string_view v(lowered), p(asciiPattern_);
-      switch (op_) {
-        case query::Op::Equal:
-        case query::Op::Like:
-          return v == p;
-        case query::Op::NotEqual:
-          return v != p;
-        case query::Op::Contains:
-          return v.find(p) != std::string_view::npos;
-        case query::Op::BeginsWith:
-          return v.substr(0, p.size()) == p;
-        case query::Op::EndsWith:
-          return v.size() >= p.size() && v.substr(v.size() - p.size()) == p;
-        default:
-          break;  // orderings: the general path below
-      }
-    }
-  }
-  const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
-  const std::u32string_view hay(v.chars);
-  const std::u32string_view needle(pattern_.chars);
-  const bool w = options_.words;
-  // With w a match must begin where a word begins (or at a non-word
-  // character, when the pattern itself begins with one).
-  auto startOk = [&](size_t i) { return !w || i >= hay.size() || v.wordStart[i] || !v.wordChar[i]; };
-
-  auto equal = [&]() {
-    if (glob_) {
-      if (!w) return globFrom(v, 0, false) == Glob::Match;
-      for (size_t s = 0; s <= hay.size(); ++s) {
-        if (s < hay.size() && !startOk(s)) continue;
-        const Glob g = globFrom(v, s, true);
-        if (g == Glob::Match) return true;
-        // A star that ran to the end found no place for the rest of the
-        // pattern; a later start would only search a shorter tail. Without
-        // this, "a*b" over "a a a …" would take quadratic time.
-        if (g == Glob::Exhausted) return false;
-      }
-      return false;
-    }
-    if (!w) return hay == needle;
-    for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
-      if (startOk(s) && v.wordEndAt(s + needle.size())) return true;
-    return false;
-  };
-
+// ASCII against an ASCII pattern, without word starts or wildcards: plain
+// byte tests on the (lower-cased) value, sparing the full folding. Empty
+// when the general path must answer.
+std::optional<bool> Matcher::asciiMatch(std::string_view value) const {
+  if (asciiPattern_.empty() && !pattern_.chars.empty()) return std::nullopt;
+  if (options_.words || glob_) return std::nullopt;
+  if (!std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::nullopt;
+  thread_local std::string lowered;
+  lowered.assign(value);
+  if (options_.ignoreCase)
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  const std::string_view v(lowered), p(asciiPattern_);
   switch (op_) {
     case query::Op::Equal:
     case query::Op::Like:
-      return equal();
+      return v == p;
     case query::Op::NotEqual:
-      return !equal();
+      return v != p;
     case query::Op::Contains:
-      for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
-        if (startOk(s)) return true;
-      return false;
+      return v.find(p) != std::string_view::npos;
+    case query::Op::BeginsWith:
+      return v.substr(0, p.size()) == p;
+    case query::Op::EndsWith:
+      return v.size() >= p.size() && v.substr(v.size() - p.size()) == p;
+    default:
+      return std::nullopt;  // orderings: the general path
+  }
+}
+
+// With w a match must begin where a word begins (or at a non-word
+// character, when the pattern itself begins with one).
+bool Matcher::startOk(const Folded& v, size_t i) const {
+  return !options_.words || i >= v.chars.size() || v.wordStart[i] || !v.wordChar[i];
+}
+
+bool Matcher::equals(const Folded& v) const {
+  if (glob_) return equalsGlob(v);
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  if (!options_.words) return hay == needle;
+  // Under w, "equal" is a whole word (or run of words) inside the value.
+  for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+    if (startOk(v, s) && v.wordEndAt(s + needle.size())) return true;
+  return false;
+}
+
+bool Matcher::equalsGlob(const Folded& v) const {
+  if (!options_.words) return globFrom(v, 0, false) == Glob::Match;
+  for (size_t s = 0; s <= v.chars.size(); ++s) {
+    if (s < v.chars.size() && !startOk(v, s)) continue;
+    const Glob g = globFrom(v, s, true);
+    if (g == Glob::Match) return true;
+    // A star that ran to the end found no place for the rest of the
+    // pattern; a later start would only search a shorter tail. Without
+    // this, "a*b" over "a a a …" would take quadratic time.
+    if (g == Glob::Exhausted) return false;
+  }
+  return false;
+}
+
+bool Matcher::contains(const Folded& v) const {
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
+    if (startOk(v, s)) return true;
+  return false;
+}
+
+bool Matcher::endsWith(const Folded& v) const {
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  return hay.size() >= needle.size() && hay.substr(hay.size() - needle.size()) == needle &&
+         startOk(v, hay.size() - needle.size());
+}
+
+bool Matcher::matches(std::string_view value) const {
+  if (const auto quick = asciiMatch(value)) return *quick;
+  const Folded v = fold(value, options_.ignoreCase, options_.ignoreDiacritics);
+  const std::u32string_view hay(v.chars), needle(pattern_.chars);
+  switch (op_) {
+    case query::Op::Equal:
+    case query::Op::Like:
+      return equals(v);
+    case query::Op::NotEqual:
+      return !equals(v);
+    case query::Op::Contains:
+      return contains(v);
     case query::Op::BeginsWith:
       return hay.substr(0, needle.size()) == needle;
     case query::Op::EndsWith:
-      return hay.size() >= needle.size() && hay.substr(hay.size() - needle.size()) == needle &&
-             startOk(hay.size() - needle.size());
+      return endsWith(v);
     case query::Op::Less:
       return hay < needle;
     case query::Op::LessEqual:

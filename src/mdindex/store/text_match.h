@@ -3,12 +3,13 @@
 // options. The store uses it to verify what the full-text index narrowed
 // down, so it decides what a query finally matches.
 //
-// Words: a word starts at a letter or digit that follows a non-word
-// character (or the start), and at an upper-case letter that follows a
-// lower-case one ("camelCase" has the words "camel" and "Case"). Combining
-// marks belong to the character before them.
+// Words: a word starts at a word character (kWordCategories: letters and
+// digits) that follows a non-word character (or the start), and at an
+// upper-case letter that follows a lower-case one ("camelCase" has the words
+// "camel" and "Case"). Combining marks belong to the character before them.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +31,65 @@ struct Folded {
 
 Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics);
 
-// True for a letter or digit (Unicode categories L and N): what words are
-// made of, for matching here and for the tokens a search is narrowed by.
+// What words are made of: the Unicode general categories of letters and
+// digits, written as FTS5's unicode61 tokenizer takes them ("L*" is every
+// letter category). The one definition behind isWordChar, splitWords, the
+// matcher's word starts and the store's text index (ftsTokenizer()), so that
+// narrowing by the index never misses what the matcher would match.
+inline constexpr const char* kWordCategories = "L* N*";
+
+// True for a character of kWordCategories.
 bool isWordChar(char32_t cp);
+
+// Walks the code points of a text and says, for each, where it starts and
+// whether it is a word character and a word start. A combining mark after a
+// word character belongs to the word; invalid bytes read as U+FFFD, one byte
+// at a time.
+class WordWalker {
+ public:
+  struct Step {
+    char32_t cp;
+    size_t offset;
+    size_t length;
+    bool wordChar;
+    bool wordStart;   // a word character after a non-word one, or a camel start
+    bool camelStart;  // a word start inside a token (lower-to-upper change)
+  };
+
+  explicit WordWalker(std::string_view text) : text_(text) {}
+  // The next code point; false at the end.
+  bool next(Step* s);
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+  bool prevWord_ = false;
+  int prevCat_ = 0;
+};
+
+// One word of a text: its bytes [offset, offset + length).
+struct WordSpan {
+  size_t offset = 0;
+  size_t length = 0;
+  bool operator==(const WordSpan&) const = default;
+};
+
+// The words of `utf8` as the text index cuts them: maximal runs of word
+// characters (camel-case starts do not cut). Apply it to folded text (as the
+// index is fed) to get the index's tokens.
+std::vector<WordSpan> splitWords(std::string_view utf8);
+
+// The words of `utf8` (splitWords), each followed by one space: what the
+// store feeds its text index. The index's tokenizer takes its characters
+// from its own, older Unicode tables and would otherwise keep some symbols
+// (emoji modifiers, private-use characters) inside tokens that the splitter
+// and the matcher cut apart; fed this, it sees only the splitter's words.
+std::string indexedWords(std::string_view utf8);
+
+// The FTS5 tokenizer option of the store's text index (the value of its
+// `tokenize` argument), made from kWordCategories. Case and diacritics are
+// folded before text reaches the index, so the tokenizer folds nothing.
+std::string ftsTokenizer();
 
 // True when `pattern` holds a '*' or '?' wildcard (meaningful for Equal,
 // NotEqual and Like).
@@ -53,6 +110,13 @@ class Matcher {
     Exhausted,  // a '*' took everything to the end and the rest never fit
   };
   Glob globFrom(const Folded& v, size_t start, bool toWordEnd) const;
+  // One named case per kind of test; matches() picks among them.
+  std::optional<bool> asciiMatch(std::string_view value) const;
+  bool startOk(const Folded& v, size_t i) const;
+  bool equals(const Folded& v) const;
+  bool equalsGlob(const Folded& v) const;
+  bool contains(const Folded& v) const;
+  bool endsWith(const Folded& v) const;
   query::Op op_;
   query::Options options_;
   bool glob_ = false;

@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include "../../support/tmpfs.h"
 #include "live_harness.h"
 #include "mdindex/core/keywords.h"
 
@@ -254,11 +255,91 @@ TEST_F(ServiceLive, AStoreOfAnotherFormatIsSetAsideAndRebuiltByACrawl) {
 
   startService();
   ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/kept.txt"); })) << log();
+  // One copy: the database (its WAL, when it had one, goes with it).
   size_t aside = 0;
-  for (auto& e : fs::directory_iterator(index))
-    if (e.path().filename().string().rfind("index.sqlite.old-", 0) == 0) ++aside;
+  for (auto& e : fs::directory_iterator(index)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("index.sqlite.old-", 0) == 0 && name.find("-wal") == std::string::npos) ++aside;
+  }
   EXPECT_EQ(aside, 1u);
+  const auto status = tool("mdutil", {"-s"});
+  EXPECT_NE(status.out.find("\tSet aside: " + index + "/index.sqlite.old-"), std::string::npos) << status.out;
   EXPECT_EQ(integrity(), "");
+}
+
+namespace {
+
+ino_t inodeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+size_t setAsideCopies(const std::string& index) {
+  size_t n = 0;
+  for (auto& e : fs::directory_iterator(index))
+    if (e.path().filename().string().rfind("index.sqlite.", 0) == 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST_F(ServiceLive, OnAFullIndexDiskTheServiceSaysSoAndKeepsTheIndex) {
+  fs::create_directories(index);
+  TmpfsMount disk(index, "2m");
+  if (!disk.available()) GTEST_SKIP() << disk.whyNot();
+  writeFile(home + "/kept.txt", "kappa");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/kept.txt"); })) << log();
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+  const ino_t before = inodeOf(index + "/index.sqlite");
+
+  ASSERT_TRUE(TmpfsMount::fill(index + "/fill"));
+  const auto full = tool("mdindexd", {"--foreground"});  // ends at once: it cannot open the index
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE((full.out + full.err).find("the index disk is full"), std::string::npos) << full.out << full.err;
+  EXPECT_EQ(setAsideCopies(index), 0u);
+  EXPECT_EQ(inodeOf(index + "/index.sqlite"), before);
+
+  // With room again it starts on the same index: nothing was rebuilt.
+  fs::remove(index + "/fill");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  EXPECT_TRUE(indexed(home + "/kept.txt"));
+  EXPECT_EQ(inodeOf(index + "/index.sqlite"), before);
+  EXPECT_EQ(setAsideCopies(index), 0u);
+  EXPECT_EQ(integrity(), "");
+}
+
+TEST_F(ServiceLive, AReadOnlyIndexAnswersQueriesAndWritersSaySo) {
+  fs::create_directories(index);
+  TmpfsMount disk(index, "4m");
+  if (!disk.available()) GTEST_SKIP() << disk.whyNot();
+  writeFile(home + "/kept.txt", "lambda");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/kept.txt"); })) << log();
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+  ASSERT_TRUE(disk.setReadOnly(true));
+
+  const auto found = tool("mdfind", {"lambda"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out, home + "/kept.txt\n") << found.err;
+  const auto status = tool("mdutil", {"-s"});
+  EXPECT_NE(status.out.find("\tItems indexed: 1.\n"), std::string::npos) << status.out;
+
+  const std::string kSays = "the index is on a read-only file system";
+  const auto service = tool("mdindexd", {"--foreground"});
+  EXPECT_EQ(service.status, 1);
+  EXPECT_NE((service.out + service.err).find(kSays), std::string::npos) << service.out << service.err;
+  const auto import = tool("mdimport", {home + "/kept.txt"});
+  EXPECT_NE(import.status, 0);
+  EXPECT_NE(import.err.find(kSays), std::string::npos) << import.err;
+  const auto erase = tool("mdutil", {"-E"});
+  EXPECT_NE(erase.status, 0);
+  EXPECT_NE(erase.err.find(kSays), std::string::npos) << erase.err;
+
+  ASSERT_TRUE(disk.setReadOnly(false));
+  EXPECT_EQ(setAsideCopies(index), 0u);
+  EXPECT_TRUE(indexed(home + "/kept.txt"));
 }
 
 TEST_F(ServiceLive, SecondInstanceSaysSoAndLeavesTheFirstAlone) {

@@ -6,12 +6,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "../../support/scratch.h"
+#include "../../support/tmpfs.h"
 #include "mdindex/query/parse.h"
 #include "mdindex/store/store.h"
+#include "mdindex/store/text_match.h"
 
 using namespace mdindex;
 namespace fs = std::filesystem;
@@ -57,12 +61,23 @@ class StoreTest : public ::testing::Test {
     std::vector<std::string> out;
     for (const auto& e : fs::directory_iterator(dir_)) {
       const std::string n = e.path().filename();
-      if (n.rfind("index.sqlite.", 0) == 0) out.push_back(n);
+      if (n.rfind("index.sqlite.", 0) == 0 && n.find("-wal") == std::string::npos) out.push_back(n);
     }
     return out;
   }
 
-  Scratch scratch_{"store-test"};
+  // A store of another format (user_version 99) at dir_.
+  void writeOtherFormat() const {
+    fs::create_directories(dir_);
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(dir_ + "/index.sqlite" + suffix);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE items(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+
+  Scratch scratch_{"store-test", "/var/tmp"};
   std::string root_, dir_;
 };
 
@@ -167,6 +182,48 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
+  // What the matcher calls a word start must survive the narrowing by the
+  // text index, in every script and between symbols the index's own
+  // tables would keep inside a token.
+  const std::vector<std::string> texts = {
+      "Grüße aus Köln", "e\xCC\x81t\xC3\xA9 de\xCC\x81ja\xCC\x80", "Καλημέρα κόσμε Привет мир שָׁלוֹם",
+      "नमस्ते দুনিয়া สวัสดี", "東京都の天気 안녕하세요", "v1.2.3 x² ٣٤٥ ５６", "foo_bar-baz/qux.txt a’b",
+      "ＡＢＣ ﬁle straße", "x🏽y 👍🏽done a\xEE\x80\x80b", "fooBarBaz"};
+  auto s = openRw();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ItemRecord r = item("/w/t" + std::to_string(i), texts[i]);
+    r.attributes[attr::Title] = texts[i];
+    ASSERT_TRUE(s->put(r));
+  }
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::string want = "/w/t" + std::to_string(i);
+    for (const auto& w : textmatch::splitWords(texts[i])) {
+      const std::string word = texts[i].substr(w.offset, w.length);
+      for (const std::string q : {"kMDItemTextContent == \"" + word + "*\"cdw", "** == \"" + word + "*\"cdw",
+                                  "kMDItemTitle == \"*" + word + "*\"cd", "kMDItemTitle == \"" + word + "*\"cdw"}) {
+        const auto found = find(*s, q);
+        EXPECT_NE(std::find(found.begin(), found.end(), want), found.end()) << q;
+      }
+    }
+  }
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, QueriesOfThousandsOfWordsAnswer) {
+  auto s = openRw();
+  std::string text, any;
+  for (int i = 0; i < 1500; ++i) {
+    text += "w" + std::to_string(i) + " ";
+    any += (i ? " || " : "") + std::string("kMDItemFSName == \"n") + std::to_string(i) + "\"";
+  }
+  ASSERT_TRUE(s->put(item("/q/many.txt", text)));
+  ASSERT_TRUE(s->put(item("/q/n1499", "")));
+  EXPECT_EQ(find(*s, text), Paths{"/q/many.txt"});
+  EXPECT_EQ(find(*s, text + "absent"), Paths{});
+  EXPECT_EQ(find(*s, any), Paths{"/q/n1499"});
+}
+
 TEST_F(StoreTest, DamagedFileIsMovedAsideAndRebuilt) {
   fs::create_directories(dir_);
   {
@@ -186,11 +243,7 @@ TEST_F(StoreTest, DamagedFileIsMovedAsideAndRebuilt) {
 }
 
 TEST_F(StoreTest, OtherVersionIsMovedAsideAndRebuilt) {
-  fs::create_directories(dir_);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE items(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr), SQLITE_OK);
-  sqlite3_close(db);
+  writeOtherFormat();
 
   std::string error;
   EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadOnly, &error));
@@ -223,6 +276,129 @@ TEST_F(StoreTest, ReadersWorkBesideAnOpenWriteBatch) {
   ASSERT_TRUE(writer2->put(item("/r/third.txt", "visible")));
   EXPECT_EQ(find(*reader, "visible"), (Paths{"/r/new.txt", "/r/third.txt"}));
   EXPECT_EQ(reader->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, ACorruptStoreIsSetAsideAndOnlyTheNewestCopyIsKept) {
+  {
+    auto s = openRw();
+    ASSERT_TRUE(s->put(item("/c/one.txt", "one")));
+  }
+  // Garbage over the schema page: SQLite reports the file as corrupt.
+  const std::string db = dir_ + "/index.sqlite";
+  {
+    std::fstream f(db, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(100);
+    f << std::string(3000, '\x7f');
+  }
+  auto s = openRw();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->status().items, 0);
+  auto first = Store::setAsideCopy(dir_);
+  ASSERT_TRUE(first);
+  EXPECT_NE(first->find("index.sqlite.damaged-"), std::string::npos) << *first;
+  s.reset();
+
+  writeOtherFormat();
+  ASSERT_TRUE(openRw());
+  EXPECT_EQ(asideFiles().size(), 1u) << "older set-aside copies are removed";
+  auto second = Store::setAsideCopy(dir_);
+  ASSERT_TRUE(second);
+  EXPECT_NE(second->find("index.sqlite.old-"), std::string::npos) << *second;
+  EXPECT_FALSE(fs::exists(*first));
+}
+
+TEST_F(StoreTest, ConcurrentOpenersSetAnOldStoreAsideOnceAndShareTheNewOne) {
+  constexpr int kOpeners = 6;
+  for (int round = 0; round < 8; ++round) {
+    fs::remove_all(dir_);
+    writeOtherFormat();
+    std::vector<std::unique_ptr<Store>> stores(kOpeners);
+    std::vector<std::string> errors(kOpeners);
+    std::atomic<int> waiting{kOpeners};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kOpeners; ++i)
+      threads.emplace_back([&, i] {
+        waiting.fetch_sub(1);
+        while (waiting.load() > 0) std::this_thread::yield();  // start together
+        stores[i] = Store::open(dir_, Store::Mode::ReadWrite, &errors[i]);
+        if (stores[i]) stores[i]->put(item("/t/" + std::to_string(i), "shared"));
+      });
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < kOpeners; ++i) ASSERT_TRUE(stores[i]) << "round " << round << ": " << errors[i];
+    EXPECT_EQ(asideFiles().size(), 1u) << "round " << round;
+    // Every opener wrote into the one store that is now at the path.
+    auto reader = Store::open(dir_, Store::Mode::ReadOnly);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(find(*reader, "shared").size(), size_t(kOpeners)) << "round " << round;
+  }
+}
+
+TEST_F(StoreTest, ALockedStoreIsReportedAndKept) {
+  {
+    auto s = openRw();
+    ASSERT_TRUE(s->put(item("/l/kept.txt", "kept")));
+  }
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  std::string error;
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadWrite, &error));
+  EXPECT_NE(error.find("locked"), std::string::npos) << error;
+  sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  EXPECT_TRUE(asideFiles().empty());
+  auto s = openRw();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(find(*s, "kept"), Paths{"/l/kept.txt"});
+}
+
+TEST_F(StoreTest, AFullDiskIsReportedAndTheStoreKept) {
+  fs::create_directories(dir_);
+  TmpfsMount disk(dir_, "1m");
+  if (!disk.available()) GTEST_SKIP() << disk.whyNot();
+  {
+    auto s = openRw();
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->put(item("/f/kept.txt", "kept")));
+  }
+  ASSERT_TRUE(TmpfsMount::fill(dir_ + "/fill"));
+  std::string error;
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadWrite, &error));
+  EXPECT_NE(error.find("the index disk is full"), std::string::npos) << error;
+  EXPECT_TRUE(asideFiles().empty()) << asideFiles()[0];
+  // Once there is room again, the same store opens with its items.
+  fs::remove(dir_ + "/fill");
+  auto s = openRw();
+  ASSERT_TRUE(s);
+  EXPECT_EQ(find(*s, "kept"), Paths{"/f/kept.txt"});
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+TEST_F(StoreTest, AReadOnlyStoreAnswersQueriesAndRefusesWriters) {
+  fs::create_directories(dir_);
+  TmpfsMount disk(dir_, "4m");
+  if (!disk.available()) GTEST_SKIP() << disk.whyNot();
+  {
+    auto s = openRw();
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->put(item("/ro/kept.txt", "kept")));
+  }
+  for (const char* leftover : {"/index.sqlite-wal", "/index.sqlite-shm"}) fs::remove(dir_ + leftover);
+  ASSERT_TRUE(disk.setReadOnly(true));
+  std::string error;
+  auto reader = Store::open(dir_, Store::Mode::ReadOnly, &error);
+  ASSERT_TRUE(reader) << error;
+  EXPECT_EQ(find(*reader, "kept"), Paths{"/ro/kept.txt"});
+  EXPECT_EQ(reader->status().items, 1);
+  reader.reset();
+  EXPECT_FALSE(Store::open(dir_, Store::Mode::ReadWrite, &error));
+  EXPECT_EQ(error, "the index is on a read-only file system");
+  EXPECT_FALSE(Store::open(dir_ + "/sub", Store::Mode::ReadWrite, &error));
+  EXPECT_EQ(error, "the index is on a read-only file system");
+  ASSERT_TRUE(disk.setReadOnly(false));
+  EXPECT_TRUE(asideFiles().empty());
+  EXPECT_EQ(find(*openRw(), "kept"), Paths{"/ro/kept.txt"});
 }
 
 TEST_F(StoreTest, ReadOnlyOpenNeverCreates) {

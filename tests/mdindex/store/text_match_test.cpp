@@ -1,6 +1,10 @@
-// The matcher on inputs that would make a naive glob search quadratic:
-// many word starts, and a pattern whose tail never fits.
+// The matcher on inputs that would make a naive glob search quadratic, and
+// the one definition of a word: the text index, the splitter and the matcher
+// must cut the same texts alike, or narrowing loses matches.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "mdindex/core/fold.h"
 
 #include "mdindex/store/text_match.h"
 
@@ -18,4 +22,71 @@ TEST(TextMatch, WordGlobsStayLinearOverManyWords) {
   EXPECT_TRUE(textmatch::Matcher(query::Op::Equal, "a*b*", cw).matches(text + "xBee"));
   EXPECT_FALSE(textmatch::Matcher(query::Op::Equal, "a*b", cw).matches(text + "xBee"));  // must end at a word end
   EXPECT_TRUE(textmatch::Matcher(query::Op::Contains, "a a", cw).matches(text));
+}
+
+namespace {
+
+// Texts in many scripts, with combining marks, digits of several kinds,
+// punctuation that may or may not cut words, CJK runs and emoji.
+const std::vector<std::string> kMixedTexts = {
+    "Grüße aus Köln, naïve café",
+    "e\xCC\x81t\xC3\xA9 de\xCC\x81ja\xCC\x80 vu",  // decomposed marks
+    "Καλημέρα κόσμε! Привет, мир. שָׁלוֹם עוֹלָם مرحبا بالعالم",
+    "नमस्ते दुनिया স্বাগতম สวัสดีครับ",
+    "東京都の天気、今日は晴れ。 안녕하세요 세계 カタカナー",
+    "v1.2.3 3,14 ½ x² ٣٤٥ ５６ ⅻ",
+    "foo_bar-baz/qux.txt (x) [y] {z} a'b a’b «c» “d” e—f g…h #tag @me $5 100%",
+    "ＡＢＣ ﬁle İstanbul straße ǅemal",
+    "I ❤ 🐈 cats 👍🏽 done x🏽y a\xEE\x80\x80b",  // a skin-tone modifier, a private-use character
+    "fooBarBaz XMLParser camelCase",
+    "tab\there\nnew line\r\nzero\xE2\x80\x8Bwidth nbsp\xC2\xA0space",
+};
+
+std::vector<std::string> splitterWords(const std::string& text) {
+  std::vector<std::string> out;
+  for (const auto& w : textmatch::splitWords(text)) out.push_back(text.substr(w.offset, w.length));
+  return out;
+}
+
+}  // namespace
+
+TEST(TextMatch, TheTextIndexCutsWordsAsTheSplitterDoes) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  const std::string create = "CREATE VIRTUAL TABLE t USING fts5(body, tokenize = \"" + textmatch::ftsTokenizer() +
+                             "\"); CREATE VIRTUAL TABLE v USING fts5vocab(t, 'instance');";
+  ASSERT_EQ(sqlite3_exec(db, create.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  for (const auto& raw : kMixedTexts) {
+    // The index is fed folded text as indexedWords() gives it; the splitter
+    // cuts the folded pattern when it narrows.
+    const std::string text = foldText(raw, FoldAll);
+    const std::string fed = textmatch::indexedWords(text);
+    ASSERT_EQ(sqlite3_exec(db, "DELETE FROM t", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* ins = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO t(body) VALUES(?)", -1, &ins, nullptr), SQLITE_OK);
+    sqlite3_bind_text(ins, 1, fed.data(), int(fed.size()), SQLITE_STATIC);
+    ASSERT_EQ(sqlite3_step(ins), SQLITE_DONE);
+    sqlite3_finalize(ins);
+    std::vector<std::string> tokens;
+    sqlite3_stmt* q = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT term FROM v ORDER BY offset", -1, &q, nullptr), SQLITE_OK);
+    while (sqlite3_step(q) == SQLITE_ROW) tokens.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(q, 0)));
+    sqlite3_finalize(q);
+    EXPECT_EQ(tokens, splitterWords(text)) << raw;
+  }
+  sqlite3_close(db);
+}
+
+TEST(TextMatch, SplitterAndMatcherAgreeOnWordStarts) {
+  // Every word the splitter finds in the unfolded text is a word-start match
+  // for the matcher, with and without folding.
+  for (const auto& text : kMixedTexts) {
+    for (const auto& word : splitterWords(text)) {
+      EXPECT_TRUE(textmatch::Matcher(query::Op::Contains, word, {false, false, true}).matches(text)) << word;
+      EXPECT_TRUE(textmatch::Matcher(query::Op::Contains, foldText(word, FoldAll), {true, true, true}).matches(text))
+          << word;
+    }
+  }
+  EXPECT_EQ(splitterWords("e\xCC\x81t\xC3\xA9!"), std::vector<std::string>{"e\xCC\x81t\xC3\xA9"});  // marks stay in
+  EXPECT_EQ(splitterWords("fooBar x1y"), (std::vector<std::string>{"fooBar", "x1y"}));      // camel does not cut
 }

@@ -1,0 +1,207 @@
+#include "mdindex/store/schema.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include <chrono>
+#include <cstdio>
+
+#include "mdindex/core/value.h"
+#include "mdindex/store/text_match.h"
+
+namespace mdindex::storage {
+
+const char* const kNotSearchedByWildcard[4] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind};
+
+bool searchedByWildcard(const std::string& name) {
+  for (const char* n : kNotSearchedByWildcard)
+    if (name == n) return false;
+  return true;
+}
+
+std::string schemaSql() {
+  return R"sql(
+CREATE TABLE items(
+  id INTEGER PRIMARY KEY,
+  path TEXT NOT NULL UNIQUE,
+  status INTEGER NOT NULL,
+  importer TEXT NOT NULL,
+  size INTEGER NOT NULL,
+  mtime_ns INTEGER NOT NULL,
+  ctime_ns INTEGER NOT NULL,
+  inode INTEGER NOT NULL,
+  is_dir INTEGER NOT NULL,
+  updated REAL NOT NULL);
+CREATE TABLE attrs(
+  item INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  idx INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  str TEXT,
+  num REAL,
+  PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
+CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
+CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
+CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
+CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
+  tokenize = ")sql" + textmatch::ftsTokenizer() + R"sql(", detail = column, prefix = '2 3');
+CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
+  DELETE FROM attrs WHERE item = old.id;
+  DELETE FROM texts WHERE id = old.id;
+  DELETE FROM fts WHERE rowid = old.id;
+END;
+)sql";
+}
+
+namespace {
+
+bool fileExists(const std::string& p) {
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0;
+}
+
+bool isDamageCode(int code) {
+  const int primary = code & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+Judgement failedAt(sqlite3* db, sqlite3_stmt* s) {
+  sqlite3_finalize(s);
+  Judgement j;
+  j.code = sqlite3_extended_errcode(db);
+  j.sysErrno = sqlite3_system_errno(db);
+  j.message = sqlite3_errmsg(db);
+  j.result = isDamageCode(j.code) ? OpenResult::Damaged : OpenResult::Failed;
+  return j;
+}
+
+// Runs a one-row query; false (with the failure in `*j`) when it fails.
+bool oneInt(sqlite3* db, const char* sql, int* out, Judgement* j) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK || sqlite3_step(s) != SQLITE_ROW) {
+    *j = failedAt(db, s);
+    return false;
+  }
+  *out = sqlite3_column_int(s, 0);
+  sqlite3_finalize(s);
+  return true;
+}
+
+// "index.sqlite.damaged-…" or "index.sqlite.old-…", without the WAL suffixes.
+bool isAsideName(const std::string& name) {
+  const std::string base = std::string(kDatabaseName) + ".";
+  if (name.rfind(base + "damaged-", 0) != 0 && name.rfind(base + "old-", 0) != 0) return false;
+  auto endsWith = [&](const char* suffix) {
+    const std::string_view n(name), x(suffix);
+    return n.size() >= x.size() && n.substr(n.size() - x.size()) == x;
+  };
+  return !endsWith("-wal") && !endsWith("-shm");
+}
+
+}  // namespace
+
+Judgement inspect(sqlite3* db) {
+  Judgement j;
+  if (!oneInt(db, "PRAGMA user_version", &j.version, &j)) return j;
+  // The schema must also be readable; a damaged first page shows here.
+  int tables = 0;
+  if (!oneInt(db, "SELECT count(*) FROM sqlite_master", &tables, &j)) return j;
+  if (j.version == kSchemaVersion)
+    j.result = OpenResult::Ready;
+  else if (j.version != 0)
+    j.result = OpenResult::OtherVersion;
+  else
+    j.result = tables == 0 ? OpenResult::Empty : OpenResult::OtherVersion;
+  return j;
+}
+
+bool onReadOnlyFileSystem(const std::string& path) {
+  struct statvfs fs {};
+  return statvfs(path.c_str(), &fs) == 0 && (fs.f_flag & ST_RDONLY);
+}
+
+std::string describeFailure(const Judgement& j, const std::string& dir) {
+  const int primary = j.code & 0xff;
+  const int e = j.sysErrno;
+  if (primary == SQLITE_FULL || e == ENOSPC || e == EDQUOT) return "the index disk is full";
+  if (e == EROFS || onReadOnlyFileSystem(dir)) return kReadOnlyFileSystem;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return "the index is locked by another process";
+  if (primary == SQLITE_READONLY || primary == SQLITE_PERM || e == EACCES || e == EPERM)
+    return "no permission to use the index files in " + dir + (e ? std::string(" (") + std::strerror(e) + ")" : "");
+  std::string out = (primary == SQLITE_IOERR ? "I/O error on the index: " : "cannot read the index: ") + j.message;
+  if (e && primary != SQLITE_NOMEM) out += std::string(" (") + std::strerror(e) + ")";
+  return out;
+}
+
+SettleLock::SettleLock(const std::string& dir) {
+  const std::string lockPath = dir + "/index.lock";
+  fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd_ >= 0 && flock(fd_, LOCK_EX) == 0) return;
+  error_ = "cannot lock " + lockPath + ": " + std::strerror(errno);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+SettleLock::~SettleLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing the only descriptor releases the flock
+}
+
+bool setAside(const std::string& dir, const std::string& dbPath, const char* why, dev_t judgedDev,
+              ino_t judgedIno, std::string* error) {
+  bool ok = true;
+  struct stat now {};
+  // Another opener may have set it aside and created a new store meanwhile:
+  // then the path names that new store, which is left alone.
+  if (stat(dbPath.c_str(), &now) == 0 && now.st_dev == judgedDev && now.st_ino == judgedIno) {
+    using namespace std::chrono;
+    const auto seconds = duration_cast<std::chrono::seconds>(system_clock::now().time_since_epoch()).count();
+    const std::string base = dbPath + "." + why + "-" + std::to_string(static_cast<long long>(seconds));
+    std::string target = base;
+    for (int i = 1; fileExists(target); ++i) target = base + "-" + std::to_string(i);
+    if (std::rename(dbPath.c_str(), target.c_str()) != 0) {
+      *error = "cannot move the unusable index " + dbPath + " aside: " + std::strerror(errno);
+      ok = false;
+    } else {
+      const std::string wal = dbPath + "-wal";
+      if (fileExists(wal)) std::rename(wal.c_str(), (target + "-wal").c_str());
+      ::unlink((dbPath + "-shm").c_str());
+      // Keep only the copy just made.
+      const std::string kept = target.substr(dir.size() + 1);
+      if (DIR* d = opendir(dir.c_str())) {
+        std::vector<std::string> old;
+        while (dirent* e = readdir(d))
+          if (isAsideName(e->d_name) && kept != e->d_name) old.push_back(e->d_name);
+        closedir(d);
+        for (const auto& n : old)
+          for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((dir + "/" + n + suffix).c_str());
+      }
+    }
+  }
+  return ok;
+}
+
+std::optional<std::string> setAsideCopy(const std::string& dir) {
+  std::optional<std::string> newest;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      // Seconds in the name sort as text within one kind; take any one.
+      if (isAsideName(name) && (!newest || name > *newest)) newest = name;
+    }
+    closedir(d);
+  }
+  if (newest) return dir + "/" + *newest;
+  return std::nullopt;
+}
+
+}  // namespace mdindex::storage

@@ -1,0 +1,97 @@
+// The store's schema: the tables and the text index, the format number a
+// store carries, and how a database found in the index folder is judged
+// (ours, empty, damaged, another format, or unreadable for a reason that
+// says nothing about the store) and moved aside when it must be rebuilt. Internal to the store folder: nothing outside it includes this.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+namespace mdindex::storage {
+
+// The format number kept in PRAGMA user_version; a store carrying another
+// one is moved aside and rebuilt.
+inline constexpr int kSchemaVersion = 2;
+inline constexpr const char* kDatabaseName = "index.sqlite";
+
+// Row kinds in `attrs`: one row per scalar or per array element; an empty
+// array keeps one marker row so that it survives a round trip.
+enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
+
+// Names the store treats as identity or type rather than searchable
+// metadata: left out of the text index and of the `*` / `**` attributes.
+extern const char* const kNotSearchedByWildcard[4];
+bool searchedByWildcard(const std::string& name);
+
+// The statements that create an empty store of kSchemaVersion (without the
+// user_version, which the caller sets in the same transaction). The text
+// index's tokenizer is textmatch::ftsTokenizer(), so the index cuts words as
+// the matcher does.
+std::string schemaSql();
+
+// What a database file holds.
+enum class OpenResult {
+  Ready,         // usable store of our version
+  Empty,         // a database without our schema yet
+  Damaged,       // SQLite itself says so: not a database, or corrupt
+  OtherVersion,  // a store of another format (another user_version, or foreign tables)
+  Failed,        // SQLite could not read it for another reason (I/O error, full
+                 // disk, locked, no permission): the store may be healthy
+};
+
+struct Judgement {
+  OpenResult result = OpenResult::Failed;
+  int version = 0;   // user_version, when it could be read
+  int code = 0;      // SQLite extended result code of the failure
+  int sysErrno = 0;  // the system error behind it, when there is one
+  std::string message;  // SQLite's message of the failure
+};
+
+// Judges the database behind `db` by reading its format number and schema.
+Judgement inspect(sqlite3* db);
+
+// A failure as a reason for the user: "the index disk is full", "the index
+// is on a read-only file system", "the index is locked by another process",
+// I/O errors with SQLite's words.
+std::string describeFailure(const Judgement& j, const std::string& dir);
+
+// The reason given for any write refused by a read-only file system.
+inline constexpr const char* kReadOnlyFileSystem = "the index is on a read-only file system";
+
+// True when the file system holding `path` is mounted read-only.
+bool onReadOnlyFileSystem(const std::string& path);
+
+// An flock on `<dir>/index.lock`, held while a store is judged, set aside
+// and created, so concurrent openers settle it one at a time: one of them
+// sets a bad store aside and creates the new one, the others then find it.
+class SettleLock {
+ public:
+  explicit SettleLock(const std::string& dir);
+  ~SettleLock();
+  SettleLock(const SettleLock&) = delete;
+  SettleLock& operator=(const SettleLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  std::string error_;
+};
+
+// Under a SettleLock: sets the store at `dbPath` aside as `why` ("damaged" or
+// "old"), but only if the path still names the file judged bad
+// (`judgedDev`/`judgedIno`). The database and its WAL are renamed to
+// "<db>.<why>-<seconds>[-<n>]" (and "…-wal"); the shared-memory file (no
+// data) is removed; older set-aside copies are removed, so at most one is
+// kept. False with `*error` set when the rename fails.
+bool setAside(const std::string& dir, const std::string& dbPath, const char* why, dev_t judgedDev,
+              ino_t judgedIno, std::string* error);
+
+// The set-aside copy kept in `dir` (its path), if any.
+std::optional<std::string> setAsideCopy(const std::string& dir);
+
+}  // namespace mdindex::storage
