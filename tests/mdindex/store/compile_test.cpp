@@ -54,7 +54,7 @@ TEST(Compiler, ANamedStringTestIsNarrowedAndVerified) {
 }
 
 TEST(Compiler, UserTextIsOnlyEverBound) {
-  for (const std::string q : {std::string("kMDItemTitle == 'x\\') OR 1=1; DROP TABLE items; --'"),
+  for (const std::string& q : {std::string("kMDItemTitle == 'x\\') OR 1=1; DROP TABLE items; --'"),
                               std::string("** == \"a\\\" OR b*\"cdw")}) {
     const Compiled c = compile(q);
     EXPECT_EQ(c.sql.find("OR 1"), std::string::npos) << c.sql;

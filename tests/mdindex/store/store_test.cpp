@@ -189,7 +189,7 @@ TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   const std::vector<std::string> texts = {
       "Grüße aus Köln", "e\xCC\x81t\xC3\xA9 de\xCC\x81ja\xCC\x80", "Καλημέρα κόσμε Привет мир שָׁלוֹם",
       "नमस्ते দুনিয়া สวัสดี", "東京都の天気 안녕하세요", "v1.2.3 x² ٣٤٥ ５６", "foo_bar-baz/qux.txt a’b",
-      "ＡＢＣ ﬁle straße", "x🏽y 👍🏽done a\xEE\x80\x80b", "fooBarBaz"};
+      "ＡＢＣ ﬁle straße", "x🏽y 👍🏽done a\xEE\x80\x80" "b", "fooBarBaz"};
   auto s = openRw();
   for (size_t i = 0; i < texts.size(); ++i) {
     ItemRecord r = item("/w/t" + std::to_string(i), texts[i]);
@@ -200,7 +200,7 @@ TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
     const std::string want = "/w/t" + std::to_string(i);
     for (const auto& w : textmatch::splitWords(texts[i])) {
       const std::string word = texts[i].substr(w.offset, w.length);
-      for (const std::string q : {"kMDItemTextContent == \"" + word + "*\"cdw", "** == \"" + word + "*\"cdw",
+      for (const std::string& q : {"kMDItemTextContent == \"" + word + "*\"cdw", "** == \"" + word + "*\"cdw",
                                   "kMDItemTitle == \"*" + word + "*\"cd", "kMDItemTitle == \"" + word + "*\"cdw"}) {
         const auto found = find(*s, q);
         EXPECT_NE(std::find(found.begin(), found.end(), want), found.end()) << q;

@@ -37,7 +37,7 @@ const std::vector<std::string> kMixedTexts = {
     "v1.2.3 3,14 ½ x² ٣٤٥ ５６ ⅻ",
     "foo_bar-baz/qux.txt (x) [y] {z} a'b a’b «c» “d” e—f g…h #tag @me $5 100%",
     "ＡＢＣ ﬁle İstanbul straße ǅemal",
-    "I ❤ 🐈 cats 👍🏽 done x🏽y a\xEE\x80\x80b",  // a skin-tone modifier, a private-use character
+    "I ❤ 🐈 cats 👍🏽 done x🏽y a\xEE\x80\x80" "b",  // a skin-tone modifier, a private-use character
     "fooBarBaz XMLParser camelCase",
     "tab\there\nnew line\r\nzero\xE2\x80\x8Bwidth nbsp\xC2\xA0space",
 };
