@@ -1,8 +1,12 @@
 #include "mdindex/query/parse.h"
 
+#include <utf8proc.h>
+
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "mdindex/query/dates.h"
@@ -339,7 +343,7 @@ bool looksLikeExpression(std::string_view t) {
   return head.rfind("inrange", 0) == 0;
 }
 
-std::variant<Node, ParseError> plainWords(std::string_view t) {
+std::variant<Node, ParseError> plainWords(std::string_view t, WordTest hasWord) {
   std::vector<Node> words;
   size_t i = 0;
   while (i < t.size()) {
@@ -347,6 +351,7 @@ std::variant<Node, ParseError> plainWords(std::string_view t) {
       ++i;
       continue;
     }
+    const size_t wordStart = i;
     std::string word;
     if (t[i] == '"') {
       const size_t close = t.find('"', i + 1);
@@ -362,6 +367,7 @@ std::variant<Node, ParseError> plainWords(std::string_view t) {
       const size_t keep = word.find_last_not_of('*');
       if (keep != std::string::npos) word.erase(keep + 1);
     }
+    if (hasWord && !hasWord(word)) return ParseError{wordStart, "expected a word with a letter or digit"};
     if (word.empty()) continue;
     Comparison c;
     c.attribute = kAnyAttribute;
@@ -460,16 +466,37 @@ class PredicateParser : public Cursor {
 
 }  // namespace
 
-std::variant<Node, ParseError> parseMdfindQuery(std::string_view text) {
+std::optional<ParseError> invalidUtf8(std::string_view t) {
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(t.data());
+  for (size_t i = 0; i < t.size();) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    utf8proc_int32_t cp = 0;
+    const utf8proc_ssize_t n = utf8proc_iterate(p + i, static_cast<utf8proc_ssize_t>(t.size() - i), &cp);
+    if (n <= 0) {
+      char byte[8];
+      std::snprintf(byte, sizeof byte, "0x%02x", static_cast<unsigned>(p[i]));
+      return ParseError{i, std::string("expected valid UTF-8 (byte ") + byte + " is not)"};
+    }
+    i += static_cast<size_t>(n);
+  }
+  return std::nullopt;
+}
+
+std::variant<Node, ParseError> parseMdfindQuery(std::string_view text, WordTest hasWord) {
+  if (auto bad = invalidUtf8(text)) return *bad;
   try {
     return MdfindParser(text).parse();
   } catch (const Failure& f) {
     if (looksLikeExpression(text)) return f.error;
   }
-  return plainWords(text);
+  return plainWords(text, hasWord);
 }
 
 std::variant<Node, ParseError> parsePredicate(std::string_view text) {
+  if (auto bad = invalidUtf8(text)) return *bad;
   try {
     return PredicateParser(text).parse();
   } catch (const Failure& f) {

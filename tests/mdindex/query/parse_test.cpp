@@ -2,6 +2,8 @@
 // and why bad input fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "mdindex/query/dates.h"
@@ -104,14 +106,31 @@ TEST(MdfindSyntax, ReportsWhereAndWhatWasExpected) {
       {"a > $time.today(x)", 16, "whole number"},
       {"== 'x'", 0, "attribute name"},
       {"", 0, "expected a query"},
+      // Invalid UTF-8 is refused before anything else, wherever it is.
+      {"caf\xff", 3, "valid UTF-8 (byte 0xff"},
+      {"kMDItemFSName == 'x\xc3'", 19, "valid UTF-8 (byte 0xc3"},
+      {"\xed\xa0\x80", 0, "valid UTF-8"},  // a surrogate
+      {"\xc0\xaf", 0, "valid UTF-8"},      // an overlong '/'
+      // With a word test, a plain word with nothing to search for.
+      {".*", 0, "a letter or digit"},
+      {"cattle --", 7, "a letter or digit"},
+      {"cattle \"...\"", 7, "a letter or digit"},
+  };
+  const auto hasLetter = [](std::string_view w) {
+    return std::any_of(w.begin(), w.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
   };
   for (const auto& c : cases) {
-    const auto r = parseMdfindQuery(c.input);
+    const auto r = parseMdfindQuery(c.input, hasLetter);
     ASSERT_TRUE(std::holds_alternative<ParseError>(r)) << c.input << " -> " << parseOrError(r);
     const auto& e = std::get<ParseError>(r);
     EXPECT_EQ(e.position, c.position) << c.input << ": " << e.message;
     EXPECT_NE(e.message.find(c.expected), std::string::npos) << c.input << ": " << e.message;
   }
+}
+
+TEST(MdfindSyntax, PlainWordsWithoutAWordTestKeepEveryWord) {
+  EXPECT_EQ(parseOrError(parseMdfindQuery("cattle --")), "(and ** contains 'cattle' cdw ** contains '--' cdw)");
+  EXPECT_EQ(parseOrError(parsePredicate("kMDItemTitle == 'caf\xe9'")), "error at 20: expected valid UTF-8 (byte 0xe9 is not)");
 }
 
 TEST(PredicateFormat, ParsesTheAppsPredicateAndTheRest) {

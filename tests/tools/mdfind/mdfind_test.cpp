@@ -126,8 +126,16 @@ TEST_F(MdfindTool, UsageErrorsAndHelp) {
     int status;
     std::string out, err;
   } cases[] = {
-      {{"kMDItemFSName =="}, 1, "", "Failed to create query for 'kMDItemFSName =='.\n"},
-      {{"a == 'x' &&", "b"}, 1, "", "Failed to create query for 'a == 'x' && b'.\n"},
+      {{"kMDItemFSName =="}, 1, "",
+       "Failed to create query for 'kMDItemFSName =='.\nmdfind: expected a quoted value, a number or a date at 16.\n"},
+      {{"a == 'x' &&", "b"}, 1, "",
+       "Failed to create query for 'a == 'x' && b'.\n"
+       "mdfind: expected a comparison operator (==, !=, <, >, <=, >=) at 13.\n"},
+      // Plain words need a letter or digit; the query must be UTF-8.
+      {{".*"}, 1, "", "Failed to create query for '.*'.\nmdfind: expected a word with a letter or digit at 0.\n"},
+      {{"caf\xff", "x"}, 1, "",
+       "Failed to create query for 'caf\xEF\xBF\xBD x'.\nmdfind: expected valid UTF-8 (byte 0xff is not) at 3.\n"},
+      {{"-name", "caf\xff"}, 1, "", "mdfind: the name is not valid UTF-8 (at byte 3).\n"},
       {{"-live", "cattle"}, 1, "", "Unknown option -live\n\n" + usage},
       {{}, 1, "", "mdfind: no query specified.\n" + usage},
       {{"-count"}, 1, "", "mdfind: no query specified.\n" + usage},
@@ -142,6 +150,12 @@ TEST_F(MdfindTool, UsageErrorsAndHelp) {
     EXPECT_EQ(r.out, c.out) << label;
     EXPECT_EQ(r.err, c.err) << label;
   }
+  // A huge query is echoed cut, at a character boundary, and the cut is said.
+  const std::string huge = "kMDItemTitle == '" + std::string(199 - 17, 'x') + "\xC3\xA9" + std::string(100000, 'y');
+  const ToolRun r = mdfind({huge});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Failed to create query for '" + huge.substr(0, 199) + "...'.\nmdfind: expected a closing quote at 16 "
+                   "(the query is 100201 bytes; the line above shows the first 199).\n");
   EXPECT_NE(usage.find("\t-onlyin <dir>"), std::string::npos);
   EXPECT_NE(usage.find("Exit status"), std::string::npos);
 }

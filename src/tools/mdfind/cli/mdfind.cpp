@@ -155,6 +155,39 @@ bool readArguments(const std::vector<std::string>& args, Settings& s, std::strin
   return false;
 }
 
+// A plain word with nothing the index could find: no letter or digit.
+bool hasWord(std::string_view word) { return !textmatch::splitWords(word).empty(); }
+
+// The two lines of a query that does not parse: "Failed to create query
+// for '<query>'." with the query cut to kEchoBytes (at a character
+// boundary, "..." marking the cut; a bad byte shown as U+FFFD), then the
+// parser's reason and the byte position it names.
+constexpr size_t kEchoBytes = 200;
+
+std::string failedQuery(const std::string& text, const query::ParseError& e) {
+  size_t cut = text.size();
+  if (cut > kEchoBytes) {
+    cut = kEchoBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  }
+  std::string shown;
+  std::string_view rest(text.data(), cut);
+  while (!rest.empty()) {
+    const auto bad = query::invalidUtf8(rest);
+    const size_t good = bad ? bad->position : rest.size();
+    shown.append(rest.substr(0, good));
+    if (!bad) break;
+    shown += "\xEF\xBF\xBD";
+    rest.remove_prefix(good + 1);
+  }
+  std::string out = "Failed to create query for '" + shown + (cut < text.size() ? "..." : "") + "'.\n";
+  out += "mdfind: " + e.message + " at " + std::to_string(e.position);
+  if (cut < text.size())
+    out += " (the query is " + std::to_string(text.size()) + " bytes; the line above shows the first " +
+           std::to_string(cut) + ")";
+  return out + ".\n";
+}
+
 std::optional<std::string> warningFor(Store* store, const std::string& openError) {
   if (!store) {
     if (openError.rfind("there is no index", 0) == 0)
@@ -185,6 +218,13 @@ const std::string& mdfindUsage() {
       "\t-h, --help        Show this help\n"
       "\t--                End of options (for a query that begins with '-')\n"
       "\n"
+      "Plain words match case- and diacritic-insensitively at word starts, in any attribute\n"
+      "or the text; every word must have a letter or digit (\".*\" is an error: use an\n"
+      "expression such as kMDItemFSName == \"*.*\" for other characters). A query that does\n"
+      "not parse, or is not UTF-8, prints \"Failed to create query for '<query>'.\" (a query\n"
+      "longer than 200 bytes is cut, ending in \"...\") and a line with the reason and the\n"
+      "byte position (from 0) where it was found.\n"
+      "\n"
       "Exit status: 0 when the query ran (also when nothing matched, and when there is no\n"
       "readable index yet: a warning on stderr says so); 1 for a malformed query, an unknown\n"
       "option, a missing option value or an index that fails while answering.\n";
@@ -213,6 +253,10 @@ int runMdfind(const std::vector<std::string>& args, std::string& out, std::strin
 
   query::Node node;
   if (s.name) {
+    if (auto bad = query::invalidUtf8(*s.name)) {
+      err += "mdfind: the name is not valid UTF-8 (at byte " + std::to_string(bad->position) + ").\n";
+      return 1;
+    }
     node.kind = query::Node::Kind::Compare;
     node.comparison.attribute = attr::FSName;
     // A name holding * or ? is a pattern, still matched anywhere in the
@@ -222,9 +266,9 @@ int runMdfind(const std::vector<std::string>& args, std::string& out, std::strin
     node.comparison.value = pattern ? "*" + *s.name + "*" : *s.name;
     node.comparison.options = {true, true, false};
   } else {
-    auto parsed = query::parseMdfindQuery(queryText);
-    if (std::holds_alternative<query::ParseError>(parsed)) {
-      err += "Failed to create query for '" + queryText + "'.\n";
+    auto parsed = query::parseMdfindQuery(queryText, hasWord);
+    if (auto* e = std::get_if<query::ParseError>(&parsed)) {
+      err += failedQuery(queryText, *e);
       return 1;
     }
     node = std::move(std::get<query::Node>(parsed));

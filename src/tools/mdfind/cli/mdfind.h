@@ -13,7 +13,9 @@
 //
 // Exit status: 0 when the query ran, also when nothing matched or an
 // -onlyin folder does not exist; 1 for a malformed query
-// ("Failed to create query for '<query>'."), an unknown option
+// ("Failed to create query for '<query>'." with the query cut to 200
+// bytes, then "mdfind: <reason> at <byte position>."; a query that is not
+// UTF-8, or a plain word without a letter or digit, is malformed), an unknown option
 // ("Unknown option <opt>", a blank line, the usage), a missing option value
 // or no query ("mdfind: no query specified.", the usage), all on stderr;
 // also 1 when the index fails while answering. When there is no readable
