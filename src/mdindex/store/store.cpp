@@ -707,6 +707,27 @@ StoreStatus Store::status() {
   return st;
 }
 
+std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
+  Impl& s = *impl_;
+  std::vector<std::pair<ImportStatus, int64_t>> out;
+  sqlite3_stmt* q = s.stmt("SELECT status, count(*) FROM items GROUP BY status ORDER BY status");
+  if (!q) return out;
+  while (sqlite3_step(q) == SQLITE_ROW)
+    out.emplace_back(static_cast<ImportStatus>(sqlite3_column_int(q, 0)), sqlite3_column_int64(q, 1));
+  sqlite3_reset(q);
+  return out;
+}
+
+std::vector<std::string> Store::pathsWithFileId(uint64_t inode) {
+  Impl& s = *impl_;
+  std::vector<std::string> out;
+  sqlite3_stmt* q = s.stmt("SELECT path FROM items WHERE inode = ? ORDER BY path");
+  if (!q || !bindAll(q, {static_cast<int64_t>(inode)})) return out;
+  while (sqlite3_step(q) == SQLITE_ROW) out.push_back(columnText(q, 0));
+  sqlite3_reset(q);
+  return out;
+}
+
 std::optional<std::string> Store::meta(const std::string& key) {
   Impl& s = *impl_;
   sqlite3_stmt* q = s.stmt("SELECT value FROM settings WHERE key = ?");

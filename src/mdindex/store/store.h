@@ -108,6 +108,9 @@ class Store {
   // compatibility forms always); `w` anchors a match at a word start (also
   // a lower-to-upper case change). `==` without '*' or '?' matches the whole
   // value, with them a glob (under `w`: from a word start to a word end).
+  // On running text (core/attributes.h: kMDItemTextContent and the other
+  // long-text attributes) `==`, `!=` and LIKE compare each word instead: a
+  // word (or run of words) of the value must match; `!=` is the negation.
   // Each element of a string array is tested on its own; an item matches
   // when any value of the attribute does (also for `!=`; items without the
   // attribute never match). Numbers and dates compare numerically, a Date
@@ -119,6 +122,12 @@ class Store {
                                                   std::string* error = nullptr);
 
   StoreStatus status();
+  // How many items have each import status (statuses with none left out),
+  // in the order of ImportStatus.
+  std::vector<std::pair<ImportStatus, int64_t>> countsByStatus();
+  // The paths of the items whose file id (inode number) is `inode`, sorted:
+  // more than one for hard links, or for files of several volumes.
+  std::vector<std::string> pathsWithFileId(uint64_t inode);
 
   // Small key/value settings kept with the index (e.g. "indexing" = "off").
   // The store itself keeps "last_update" there.
