@@ -56,9 +56,28 @@ struct Connection {
     if (db) sqlite3_close_v2(db);
   }
 
+  // The first failure since clearTrouble(), as SQLite said it at the time
+  // (a later ROLLBACK would overwrite the connection's own error code).
+  int troubleCode = SQLITE_OK;
+  int troubleErrno = 0;
+
   std::string lastError() const { return db ? sqlite3_errmsg(db) : "no database"; }
 
-  bool exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+  void noteFailure() {
+    if (troubleCode != SQLITE_OK || !db) return;
+    troubleCode = sqlite3_extended_errcode(db);
+    troubleErrno = sqlite3_system_errno(db);
+  }
+  void clearTrouble() {
+    troubleCode = SQLITE_OK;
+    troubleErrno = 0;
+  }
+
+  bool exec(const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    noteFailure();
+    return false;
+  }
 
   // A cached statement, reset and unbound; null on a prepare error.
   sqlite3_stmt* stmt(const std::string& sql) {
@@ -70,6 +89,7 @@ struct Connection {
     }
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+      noteFailure();
       sqlite3_finalize(s);
       return nullptr;
     }
@@ -90,6 +110,7 @@ struct Connection {
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     }
+    if (rc != SQLITE_DONE) noteFailure();
     sqlite3_reset(s);
     return rc == SQLITE_DONE;
   }
@@ -103,6 +124,7 @@ struct Connection {
 class WriteScope {
  public:
   explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
+    if (own_) s_.clearTrouble();
     ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
   }
   ~WriteScope() {
@@ -388,6 +410,7 @@ std::optional<std::string> Store::setAsideCopy(const std::string& dir) {
 
 bool Store::begin() {
   if (impl_->inBatch) return false;
+  impl_->clearTrouble();
   if (!impl_->exec("BEGIN IMMEDIATE")) return false;
   impl_->inBatch = true;
   return true;
@@ -399,6 +422,37 @@ bool Store::commit() {
   if (impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
   return false;
+}
+
+WriteTrouble Store::writeTrouble() const {
+  const int primary = impl_->troubleCode & 0xff;
+  const int e = impl_->troubleErrno;
+  if (primary == SQLITE_FULL || e == ENOSPC || e == EDQUOT) return WriteTrouble::DiskFull;
+  if (primary == SQLITE_READONLY || e == EROFS) return WriteTrouble::ReadOnly;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return WriteTrouble::Busy;
+  if (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) return WriteTrouble::IoError;
+  if (primary == SQLITE_NOMEM) return WriteTrouble::OutOfMemory;
+  return primary == SQLITE_OK ? WriteTrouble::None : WriteTrouble::Other;
+}
+
+const char* describe(WriteTrouble t) {
+  switch (t) {
+    case WriteTrouble::None:
+      return "";
+    case WriteTrouble::DiskFull:
+      return "index disk full";
+    case WriteTrouble::ReadOnly:
+      return "the index is on a read-only file system";
+    case WriteTrouble::Busy:
+      return "the index is locked by another writer";
+    case WriteTrouble::IoError:
+      return "index disk I/O error";
+    case WriteTrouble::OutOfMemory:
+      return "out of memory";
+    case WriteTrouble::Other:
+      return "index write failed";
+  }
+  return "";
 }
 
 void Store::rollback() {
@@ -460,6 +514,7 @@ bool Store::put(const ItemRecord& r) {
     if (str) sqlite3_bind_text(st, 5, str->data(), int(str->size()), SQLITE_STATIC);
     if (num) sqlite3_bind_double(st, 6, *num);
     const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) s.noteFailure();
     sqlite3_reset(st);
     return ok;
   };
