@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/store/store.h"
 
 namespace {
@@ -93,9 +93,9 @@ std::pair<std::string, std::string> mixedDocument(int i, const std::string& word
 // Runs a command to completion and returns its stdout.
 std::string capture(const std::vector<std::string>& argv, const std::string& scratch) {
   const std::string out = scratch + "/capture.out";
-  const pid_t pid = bench::startProcess(argv, out, scratch + "/capture.err");
+  const pid_t pid = support::startProcess(argv, out, scratch + "/capture.err");
   if (pid < 0) return {};
-  bench::waitExit(pid);
+  support::waitExit(pid);
   std::ifstream in(out);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
 
   // --- ours: initial crawl -------------------------------------------------
   const auto crawlStart = Clock::now();
-  const pid_t service = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t service = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   auto state = [&]() -> std::string {
     auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly);
     return s ? s->meta("service.state").value_or("") : "";
@@ -267,7 +267,7 @@ int main(int argc, char** argv) {
 
   // --- ours: restart over an unchanged tree (reconcile, nothing re-imported) --
   const auto restartStart = Clock::now();
-  const pid_t again = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t again = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   waitFor([&] { return state() == "crawling" || state() == "idle"; }, 60s, 5ms);
   if (waitFor([&] { return state() == "idle"; }, 3600s, 20ms))
     std::printf("  mdindexd restart over the unchanged tree: reconciled in %.2f s, peak RSS %.1f MB\n",
@@ -281,12 +281,12 @@ int main(int argc, char** argv) {
     fs::create_directories(conf);
     writeFile(conf + "/recoll.conf", "topdirs = " + tree + "\nloglevel = 1\n");
     const auto t0 = Clock::now();
-    const pid_t full = bench::startProcess({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
+    const pid_t full = support::startProcess({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
     int st;
     waitpid(full, &st, 0);
     const double rcrawl = secondsSince(t0);
     std::printf("  (recollindex initial index: %.1f s, %.0f files/s)\n", rcrawl, files / rcrawl);
-    const pid_t monitor = bench::startProcess({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
+    const pid_t monitor = support::startProcess({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
     // The monitor starts with an incremental pass; let it settle on a known file.
     waitFor([&] { return !capture({"recollq", "-c", conf, "-b", "word1"}, root).empty(); }, 60s, 200ms);
     std::this_thread::sleep_for(2s);  // a settle pause for the peer, outside any measurement
