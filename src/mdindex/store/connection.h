@@ -36,6 +36,7 @@ struct Connection {
   std::string dbPath;
   Store::Mode mode = Store::Mode::ReadOnly;
   bool inBatch = false;
+  bool spoiled = false;  // the batch holds a half-written item: commit() rolls back
   std::unordered_map<std::string, sqlite3_stmt*> cache;
 
   ~Connection() {
@@ -107,7 +108,8 @@ struct Connection {
 // takes the write lock up front, so the busy timeout applies to waiting
 // writers instead of a deadlock error on upgrade.
 // Inside a batch it is a savepoint instead, so that a failed write leaves
-// no half item behind in the batch either.
+// no half item behind in the batch either (Store::put, the write that runs
+// by the thousand, undoes itself another way: see there).
 class WriteScope {
  public:
   explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {

@@ -25,6 +25,7 @@ using namespace storage;
 bool Store::begin() {
   if (impl_->inBatch) return false;
   impl_->clearTrouble();
+  impl_->spoiled = false;
   if (!impl_->exec("BEGIN IMMEDIATE")) return false;
   impl_->inBatch = true;
   return true;
@@ -33,7 +34,7 @@ bool Store::begin() {
 bool Store::commit() {
   if (!impl_->inBatch) return false;
   impl_->inBatch = false;
-  if (impl_->exec("COMMIT")) return true;
+  if (!impl_->spoiled && impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
   return false;
 }
@@ -104,12 +105,22 @@ MetaText metaTextOf(const Attributes& attributes) {
 
 }  // namespace
 
-bool Store::put(const ItemRecord& r) {
-  Impl& s = *impl_;
-  WriteScope tx(s);
-  if (!tx.ok()) return false;
-  const std::string path = trimTrailingSlashes(r.path);
-  if (!s.run("DELETE FROM items WHERE path = ?", {path})) return false;
+namespace {
+
+// The statements of one put, in whatever transaction is open.
+bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
+  // Only an item that is there is deleted: a DELETE with triggers opens a
+  // statement savepoint, and each one makes FTS5 flush what it holds.
+  sqlite3_stmt* old = s.stmt("SELECT id FROM items WHERE path = ?");
+  if (!old || !bindAll(old, {path})) return false;
+  const int step = sqlite3_step(old);
+  const int64_t oldId = step == SQLITE_ROW ? sqlite3_column_int64(old, 0) : 0;
+  sqlite3_reset(old);
+  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+    s.noteFailure();
+    return false;
+  }
+  if (step == SQLITE_ROW && !s.run("DELETE FROM items WHERE id = ?", {oldId})) return false;
   if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated) "
              "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
              {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
@@ -152,7 +163,28 @@ bool Store::put(const ItemRecord& r) {
   if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
              {id, mt.meta, textmatch::indexedWords(foldText(r.text, FoldAll)), mt.metaX, textmatch::camelParts(r.text)}))
     return false;
-  return tx.commit();
+  return true;
+}
+
+}  // namespace
+
+bool Store::put(const ItemRecord& r) {
+  Impl& s = *impl_;
+  const std::string path = trimTrailingSlashes(r.path);
+  if (s.inBatch) {
+    // No savepoint here: a savepoint makes FTS5 flush its pending terms as a
+    // segment of their own, which for a batch of small items costs more than
+    // the rest of the write together and multiplies what its merges rewrite.
+    // A put that fails part way removes what it wrote instead, so no half
+    // item remains (the item is then absent until its file is imported
+    // again); when that cannot be done, commit() rolls the batch back.
+    if (writeItem(s, r, path)) return true;
+    if (sqlite3_get_autocommit(s.db) || !s.run("DELETE FROM items WHERE path = ?", {path})) s.spoiled = true;
+    return false;
+  }
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  return writeItem(s, r, path) && tx.commit();
 }
 
 bool Store::removeTree(const std::string& pathIn) {
