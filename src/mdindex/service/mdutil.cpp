@@ -224,6 +224,8 @@ int status(const std::string& path, bool verbose) {
   } else {
     std::printf("\tService: not running; start mdindexd to keep the index up to date.\n");
   }
+  if (!h.writeTrouble.empty())
+    std::printf("\tWrites held back: %s; changes are kept and written once it passes.\n", h.writeTrouble.c_str());
   if (!h.inScope && holds.empty()) return kOk;
   if (h.store != StoreState::Ready) {
     // A damaged or other-version index is not "no index": say what is wrong
