@@ -269,6 +269,7 @@ std::optional<bool> Matcher::asciiWordEquals(std::string_view value) const {
     for (char& c : lowered)
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   const std::string_view hay(lowered), needle(asciiPattern_);
+  if (needle.empty()) return false;  // no word is empty
   for (size_t s = hay.find(needle); s != std::string_view::npos; s = hay.find(needle, s + 1))
     if (startAt(s) && endAt(s + needle.size())) return true;
   return false;
@@ -295,7 +296,9 @@ bool Matcher::equals(const Folded& v) const {
   if (glob_) return equalsGlob(v);
   const std::u32string_view hay(v.chars), needle(pattern_.chars);
   if (!wordwise_) return hay == needle;
-  // Word-wise, "equal" is a whole word (or run of words) inside the value.
+  // Word-wise, "equal" is a whole word (or run of words) inside the value;
+  // no word is empty.
+  if (needle.empty()) return false;
   for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
     if (runStart(v, s) && runEnd(v, s + needle.size())) return true;
   return false;

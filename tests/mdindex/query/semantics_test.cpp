@@ -205,6 +205,7 @@ TEST_F(QuerySemantics, LongTextComparesEachWord) {
       {"kMDItemTextContent == 'camelcase'c", {"cafe.txt"}},
       {"kMDItemTextContent != 'cattle'c", {"cafe.txt", "in-b.txt", "in-bc.txt", "kw.rtf", "rinder.txt"}},
       {"kMDItemTextContent != 'catt*'cd", {"cafe.txt", "in-b.txt", "in-bc.txt", "kw.rtf", "rinder.txt"}},
+      {"kMDItemTextContent == ''", {}},  // no word is empty
       // Other long-text attributes, by name and through `*`.
       {"kMDItemDescription == 'cows'", {"cafe.txt"}},
       {"kMDItemDescription != 'herd'c", {}},
