@@ -24,21 +24,12 @@ std::string lower(std::string_view s) {
 }
 
 Node compare(const std::string& attribute, Op op, Value value, Options o) {
-  Node n;
-  n.kind = Node::Kind::Compare;
-  n.comparison.attribute = attribute;
-  n.comparison.op = op;
-  n.comparison.value = std::move(value);
-  n.comparison.options = o;
-  return n;
-}
-
-Node combine(Node::Kind kind, std::vector<Node> parts) {
-  if (parts.size() == 1) return std::move(parts[0]);
-  Node n;
-  n.kind = kind;
-  n.children = std::move(parts);
-  return n;
+  Comparison c;
+  c.attribute = attribute;
+  c.op = op;
+  c.value = std::move(value);
+  c.options = o;
+  return compareNode(std::move(c));
 }
 
 // The types `kind:` names, as content-type-tree members.
@@ -129,7 +120,7 @@ class Interpreter {
       parts.push_back(orExpr());
     }
     if (parts.empty()) fail("expected a search term", pos_);
-    return combine(Node::Kind::And, std::move(parts));
+    return combineNodes(Node::Kind::And, std::move(parts));
   }
 
   Node orExpr() {
@@ -141,7 +132,7 @@ class Interpreter {
       if (atTermEnd()) fail("expected a search term after OR", at);
       parts.push_back(unary());
     }
-    return combine(Node::Kind::Or, std::move(parts));
+    return combineNodes(Node::Kind::Or, std::move(parts));
   }
 
   Node unary() {
@@ -247,7 +238,7 @@ class Interpreter {
         std::vector<Node> any;
         for (const auto& uti : split(row.types))
           any.push_back(compare(attr::ContentTypeTree, Op::Equal, uti, {}));
-        return combine(Node::Kind::Or, std::move(any));
+        return combineNodes(Node::Kind::Or, std::move(any));
       }
     }
     return compare(attr::Kind, Op::Contains, value, {true, true, false});

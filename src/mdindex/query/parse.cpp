@@ -36,21 +36,6 @@ bool isOrdering(Op op) {
   return op == Op::Less || op == Op::LessEqual || op == Op::Greater || op == Op::GreaterEqual || op == Op::InRange;
 }
 
-Node makeCompare(Comparison c) {
-  Node n;
-  n.kind = Node::Kind::Compare;
-  n.comparison = std::move(c);
-  return n;
-}
-
-Node combine(Node::Kind kind, std::vector<Node> children) {
-  if (children.size() == 1) return std::move(children[0]);
-  Node n;
-  n.kind = kind;
-  n.children = std::move(children);
-  return n;
-}
-
 // What both languages share: the cursor, quoted strings, numbers, dates and
 // option letters.
 class Cursor {
@@ -252,13 +237,13 @@ class MdfindParser : public Cursor {
   Node orExpr() {
     std::vector<Node> parts{andExpr()};
     while (accept("||")) parts.push_back(andExpr());
-    return combine(Node::Kind::Or, std::move(parts));
+    return combineNodes(Node::Kind::Or, std::move(parts));
   }
 
   Node andExpr() {
     std::vector<Node> parts{unary()};
     while (accept("&&")) parts.push_back(unary());
-    return combine(Node::Kind::And, std::move(parts));
+    return combineNodes(Node::Kind::And, std::move(parts));
   }
 
   Node unary() {
@@ -298,7 +283,7 @@ class MdfindParser : public Cursor {
     if (!accept(",")) fail("expected ','");
     c.high = value(Op::InRange, nullptr);
     if (!accept(")")) fail("expected ')'");
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 
   Node comparison() {
@@ -319,7 +304,7 @@ class MdfindParser : public Cursor {
     if (!found) fail("expected a comparison operator (==, !=, <, >, <=, >=)");
     c.options = bracketOptions();
     c.value = value(c.op, &c.options);
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 };
 
@@ -374,10 +359,10 @@ std::variant<Node, ParseError> plainWords(std::string_view t, WordTest hasWord) 
     c.op = Op::Contains;
     c.value = word;
     c.options = Options{true, true, true};
-    words.push_back(makeCompare(std::move(c)));
+    words.push_back(compareNode(std::move(c)));
   }
   if (words.empty()) return ParseError{0, "expected a query"};
-  return combine(Node::Kind::And, std::move(words));
+  return combineNodes(Node::Kind::And, std::move(words));
 }
 
 // ---------------------------------------------------------------------------
@@ -398,13 +383,13 @@ class PredicateParser : public Cursor {
   Node orExpr() {
     std::vector<Node> parts{andExpr()};
     while (acceptKeyword("OR") || accept("||")) parts.push_back(andExpr());
-    return combine(Node::Kind::Or, std::move(parts));
+    return combineNodes(Node::Kind::Or, std::move(parts));
   }
 
   Node andExpr() {
     std::vector<Node> parts{unary()};
     while (acceptKeyword("AND") || accept("&&")) parts.push_back(unary());
-    return combine(Node::Kind::And, std::move(parts));
+    return combineNodes(Node::Kind::And, std::move(parts));
   }
 
   Node unary() {
@@ -460,7 +445,7 @@ class PredicateParser : public Cursor {
     } else {
       c.value = value(c.op, nullptr);
     }
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 };
 
