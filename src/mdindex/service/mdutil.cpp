@@ -157,6 +157,10 @@ int status(const std::string& path) {
   if (h.tooLongPaths > 0)
     std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", h.tooLongPaths,
                 h.tooLongPaths == 1 ? "" : "s", PATH_MAX - 1);
+  if (h.recognitionBacklog > 0)
+    std::printf("\tText recognition: %lld item%s waiting.\n", static_cast<long long>(h.recognitionBacklog),
+                h.recognitionBacklog == 1 ? "" : "s");
+  if (!h.recognitionProblem.empty()) std::printf("\tText recognition: %s.\n", h.recognitionProblem.c_str());
   printSetAside(h);
   return kOk;
 }

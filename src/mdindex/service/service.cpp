@@ -21,9 +21,11 @@
 
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/paths.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/pipeline.h"
+#include "mdindex/service/recognition_pass.h"
 #include "mdindex/service/stamp_index.h"
 #include "mdindex/service/status.h"
 #include "mdindex/service/subtree.h"
@@ -96,6 +98,8 @@ class Loop {
   void rescanFallback();
   void setIndexing(bool on);
   void publishState();
+  void startRecognition();
+  void steerRecognition();
   WatchResult watch(const std::string& folder);
   bool isRoot(const std::string& p) const;
   int pollTimeoutMs(Clock::time_point now) const;
@@ -105,6 +109,8 @@ class Loop {
   std::unique_ptr<Store> reader_;
   std::unique_ptr<StoreWriter> writer_;
   std::unique_ptr<ImportPool> pool_;
+  std::unique_ptr<RecognitionPass> recognition_;
+  bool toldRecognitionUnavailable_ = false;
   std::unique_ptr<Watcher> watcher_;
   DebounceQueue debounce_{std::chrono::milliseconds(30), std::chrono::milliseconds(300), kDebounceCapacity};
   std::deque<CrawlTask> crawls_;
@@ -154,6 +160,7 @@ bool Loop::setUp() {
   debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
   writer_ = std::make_unique<StoreWriter>(std::move(rw));
   pool_ = std::make_unique<ImportPool>(*writer_, opt_.importThreads, wakeFd_);
+  startRecognition();
   writer_->setMeta(meta::kPid, std::to_string(getpid()));
   writer_->setMeta(meta::kFallbackInterval, std::to_string(opt_.fallbackInterval.count()));
   return true;
@@ -188,6 +195,7 @@ ServiceExit Loop::run() {
     if (t >= nextMetaCheck_) checkMeta();
     if (indexing_ && !fallback_.empty() && t >= nextFallbackScan_) rescanFallback();
     if (indexing_) crawlStep();
+    steerRecognition();
     publishState();
   }
   logLine("stopping");
@@ -199,6 +207,13 @@ ServiceExit Loop::run() {
     joined = pool_->stop(1000);
     if (!joined) pool_->abandon();
   }
+  if (recognition_ && !recognition_->stop(200)) {
+    killOwnChildren();  // the recognition helper, busy with a large picture
+    if (!recognition_->stop(1000)) {
+      recognition_->abandon();
+      joined = false;
+    }
+  }
   writer_->setMeta(meta::kState, meta::stateName(meta::State::Stopped));
   writer_->stop();
   reader_.reset();
@@ -206,8 +221,41 @@ ServiceExit Loop::run() {
   // A detached import thread still refers to the pool and the writer: keep
   // both alive until the caller's _exit().
   (void)pool_.release();
+  (void)recognition_.release();
   (void)writer_.release();
   return ServiceExit::CleanDetached;
+}
+
+// Text recognition as mdindex.conf asks: a second pass, when it is on and
+// some of its languages have data. Problems go to the log and never stop
+// the service.
+void Loop::startRecognition() {
+  RecognitionConfig c = readRecognitionConfig();
+  for (const auto& p : c.problems) logLine("%s", p);
+  if (!c.enabled) {
+    logLine("text recognition off (%s)", recognitionConfigPath());
+    return;
+  }
+  const auto missing = missingRecognitionLanguages(c.languages);
+  if (!missing.empty()) {
+    logLine("text recognition: %s", missingLanguagesLine(missing));
+    std::erase_if(c.languages, [&](const std::string& l) {
+      return std::find(missing.begin(), missing.end(), l) != missing.end();
+    });
+    if (c.languages.empty()) return;  // the backlog waits for the language data
+  }
+  recognition_ = std::make_unique<RecognitionPass>(opt_.indexFolder, *writer_, recognitionLimits(c.languageSpec()));
+}
+
+// Recognition gets the machine only when nothing else is waiting: no
+// crawl, no live change, no import queued or running.
+void Loop::steerRecognition() {
+  if (!recognition_) return;
+  recognition_->allow(indexing_ && crawls_.empty() && debounce_.empty() && pool_->idle());
+  if (!toldRecognitionUnavailable_ && recognition_->unavailable()) {
+    toldRecognitionUnavailable_ = true;
+    logLine("text recognition: the language data could not be loaded; pictures stay unrecognised");
+  }
 }
 
 int Loop::pollTimeoutMs(Clock::time_point now) const {

@@ -40,7 +40,9 @@ CREATE TABLE items(
   ctime_ns INTEGER NOT NULL,
   inode INTEGER NOT NULL,
   is_dir INTEGER NOT NULL,
-  updated REAL NOT NULL);
+  updated REAL NOT NULL,
+  recognition INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
 CREATE TABLE attrs(
   item INTEGER NOT NULL,
   name TEXT NOT NULL,

@@ -15,7 +15,7 @@ namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty

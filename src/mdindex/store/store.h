@@ -34,6 +34,15 @@ struct ItemRecord {
   int64_t ctimeNs = 0;     // status change: catches extended-attribute edits
   uint64_t inode = 0;
   bool isDirectory = false;
+  // Pictures in the file wait for text recognition (the service's second
+  // pass); cleared when they have been recognised.
+  bool recognitionPending = false;
+};
+
+// An item waiting for text recognition.
+struct PendingRecognition {
+  int64_t id = 0;  // increases with each put: a cursor for the next call
+  std::string path;
 };
 
 // The stamp of a stored item, for reconciling the store with the disk.
@@ -119,6 +128,14 @@ class Store {
                                                   std::string* error = nullptr);
 
   StoreStatus status();
+
+  // Text recognition's backlog: up to `limit` items waiting for it with an
+  // id above `afterId`, in id order; and how many wait in all.
+  std::vector<PendingRecognition> awaitingRecognition(int64_t afterId, int limit);
+  int64_t recognitionBacklog();
+  // Takes the item at `path` off the backlog without changing what it
+  // holds (its recognition failed: it is not tried again until it changes).
+  bool clearRecognitionPending(const std::string& path);
 
   // Small key/value settings kept with the index (e.g. "indexing" = "off").
   // The store itself keeps "last_update" there.
