@@ -20,10 +20,6 @@ inline constexpr int64_t kMaxPixels = 64'000'000;
 // recognition: more pixels cost time and memory but find no more words.
 inline constexpr int kWorkingMaxSide = 4000;
 
-// Pictures whose longer side is under this are scaled up two times first:
-// screen text of 10-12 pixels is too small for the recogniser as it is.
-inline constexpr int kUpscaleBelowSide = 1200;
-
 // Processor time that recognition may spend on one file (all its pages
 // together). When it is spent, the words found so far are kept.
 inline constexpr double kCpuSecondsPerFile = 30;

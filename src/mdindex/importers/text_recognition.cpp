@@ -44,8 +44,8 @@ bool isWord(const char* w) {
 
 bool cancelWhenSpent(void* deadline, int) { return processCpuSeconds() >= *static_cast<double*>(deadline); }
 
-// 8-bit gray at the working size: large pictures scaled down, small ones
-// (screen text) scaled up, colour maps and alpha removed.
+// 8-bit gray at the working size: large pictures scaled down (never up:
+// that blurs the letters), colour maps and alpha removed.
 PixPtr prepare(Pix* src) {
   PixPtr gray(pixConvertTo8(src, 0));
   if (!gray) return nullptr;
@@ -53,7 +53,6 @@ PixPtr prepare(Pix* src) {
   const int longer = std::max(w, h);
   float scale = 1;
   if (longer > kWorkingMaxSide) scale = static_cast<float>(kWorkingMaxSide) / static_cast<float>(longer);
-  else if (longer < kUpscaleBelowSide) scale = 2;
   if (scale == 1) return gray;
   return PixPtr(pixScale(gray.get(), scale, scale));
 }
@@ -107,9 +106,12 @@ std::string TextRecognizer::recognize(Pix* pix, int ppi) {
   if (!work) return {};
   const float scale = static_cast<float>(pixGetWidth(work.get())) / static_cast<float>(pixGetWidth(pix));
   auto& api = engine_->api;
+  // A picture file's own resolution field is often a guess (72 ppi on a
+  // photo): without a known one the recogniser measures the letters.
+  const int resolution = ppi > 0 ? static_cast<int>(static_cast<float>(ppi) * scale) : 0;
+  pixSetResolution(work.get(), resolution, resolution);
   api.SetImage(work.get());
-  // Unknown resolutions: screen pictures are about 96 ppi.
-  api.SetSourceResolution(static_cast<int>((ppi > 0 ? ppi : 96) * scale));
+  if (resolution > 0) api.SetSourceResolution(resolution);
   tesseract::ETEXT_DESC monitor;
   monitor.cancel = cancelWhenSpent;
   monitor.cancel_this = &deadline_;
@@ -118,16 +120,15 @@ std::string TextRecognizer::recognize(Pix* pix, int ppi) {
   api.Recognize(&monitor);
   {
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    // Words kept on the current line; a line without kept words leaves
+    // no trace in the text.
     bool lineHasWords = false;
     if (it && !it->Empty(tesseract::RIL_WORD)) {
       do {
-        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE) && lineHasWords) {
-          out += '\n';
-          lineHasWords = false;
-        }
+        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) lineHasWords = false;
         std::unique_ptr<char[]> word(it->GetUTF8Text(tesseract::RIL_WORD));
         if (!word || it->Confidence(tesseract::RIL_WORD) < kMinWordConfidence || !isWord(word.get())) continue;
-        if (lineHasWords) out += ' ';
+        if (!out.empty()) out += lineHasWords ? ' ' : '\n';
         out += word.get();
         lineHasWords = true;
       } while (it->Next(tesseract::RIL_WORD));
@@ -141,7 +142,7 @@ std::string TextRecognizer::recognizeFile(const std::string& path) {
   quietLeptonica();
   PixPtr pix(pixRead(path.c_str()));
   if (!pix) return {};
-  return recognize(pix.get(), pixGetXRes(pix.get()));
+  return recognize(pix.get(), 0);
 }
 
 TextRecognizer& recognizerFor(const std::string& languages) {
