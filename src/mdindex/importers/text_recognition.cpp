@@ -5,6 +5,9 @@
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <ctime>
 #include <map>
@@ -42,6 +45,30 @@ bool isWord(const char* w) {
   return false;
 }
 
+// libjpeg and libpng print their warnings about damaged data straight to
+// standard error, past leptonica; while a picture decodes, standard error
+// points at /dev/null so that `mdimport -t` prints only its own lines.
+class QuietStderr {
+ public:
+  QuietStderr() {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    if (saved_ >= 0) ::dup2(null, 2);
+    ::close(null);
+  }
+  ~QuietStderr() {
+    if (saved_ < 0) return;
+    ::dup2(saved_, 2);
+    ::close(saved_);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
 bool cancelWhenSpent(void* deadline, int) { return processCpuSeconds() >= *static_cast<double*>(deadline); }
 
 // 8-bit gray at the working size: large pictures scaled down (never up:
@@ -62,6 +89,7 @@ PixPtr prepare(Pix* src) {
 PictureVerdict judgePicture(const std::string& path) {
   quietLeptonica();
   l_int32 format = 0, w = 0, h = 0, bps = 0, spp = 0, cmap = 0;
+  QuietStderr quiet;
   if (pixReadHeader(path.c_str(), &format, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0)
     return PictureVerdict::Unreadable;
   if (static_cast<int64_t>(w) * static_cast<int64_t>(h) > kMaxPixels) return PictureVerdict::TooLarge;
@@ -140,7 +168,11 @@ std::string TextRecognizer::recognize(Pix* pix, int ppi) {
 
 std::string TextRecognizer::recognizeFile(const std::string& path) {
   quietLeptonica();
-  PixPtr pix(pixRead(path.c_str()));
+  PixPtr pix;
+  {
+    QuietStderr quiet;
+    pix.reset(pixRead(path.c_str()));
+  }
   if (!pix) return {};
   return recognize(pix.get(), 0);
 }
