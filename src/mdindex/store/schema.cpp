@@ -20,7 +20,8 @@
 
 namespace mdindex::storage {
 
-const char* const kNotSearchedByWildcard[4] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind};
+const char* const kNotSearchedByWildcard[5] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind,
+                                              attr::TextContentSource};
 
 bool searchedByWildcard(const std::string& name) {
   for (const char* n : kNotSearchedByWildcard)

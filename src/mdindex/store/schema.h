@@ -24,7 +24,7 @@ enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyAr
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
-extern const char* const kNotSearchedByWildcard[4];
+extern const char* const kNotSearchedByWildcard[5];
 bool searchedByWildcard(const std::string& name);
 
 // The statements that create an empty store of kSchemaVersion (without the

@@ -122,7 +122,8 @@ class Store {
   // attribute never match). Numbers and dates compare numerically, a Date
   // only with dates. `*` is every metadata string except the identity and
   // type attributes (kMDItemPath, kMDItemContentType,
-  // kMDItemContentTypeTree, kMDItemKind); `**` adds kMDItemTextContent.
+  // kMDItemContentTypeTree, kMDItemKind, kMDItemTextContentSource); `**` adds
+  // kMDItemTextContent.
   std::optional<std::vector<std::string>> search(const query::Node& query,
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);

@@ -89,6 +89,10 @@ TEST_F(RecognitionLive, PicturesFollowTheCrawlAndAreNeverRecognisedTwice) {
   EXPECT_EQ(crashed->text, "");
   const auto sign = item(home + "/pics/sign.jpg");
   EXPECT_EQ(std::get<std::string>(sign->attributes.at(mdindex::attr::TextContentSource)), "recognized");
+  // The marker is searched by name only: it is no word of the picture.
+  EXPECT_EQ(found("recognized"), "");
+  EXPECT_EQ(found("kMDItemTextContentSource == \"recognized\""),
+            home + "/pics/FindlarkI.png\n" + home + "/pics/scan.pdf\n" + home + "/pics/sign.jpg\n");
   EXPECT_EQ(recognised().size(), 5u);
   EXPECT_TRUE(serviceAlive());
   EXPECT_EQ(integrity(), "");

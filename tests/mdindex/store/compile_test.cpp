@@ -88,7 +88,7 @@ TEST(Compiler, TextContentAndAnyAttributeTestTheirColumns) {
   const Compiled any = compile("** == \"Cat*\"c");  // not exact: case only
   EXPECT_NE(any.sql.find("md_match(str, ?, ?)"), std::string::npos);
   EXPECT_NE(any.sql.find("md_match(body, ?, ?)"), std::string::npos);
-  EXPECT_NE(any.sql.find("name NOT IN (?,?,?,?)"), std::string::npos);
+  EXPECT_NE(any.sql.find("name NOT IN (?,?,?,?,?)"), std::string::npos);
   EXPECT_EQ(placeholders(any.sql), any.binds.size());
 }
 
