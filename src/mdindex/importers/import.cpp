@@ -58,6 +58,15 @@ void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
   mergeKeywords(attributes_, keywords);
 }
 
+TextRecognizer* CollectingSink::recognizer() {
+  if (!resolved_ && !languages_.empty()) {
+    resolved_ = true;
+    TextRecognizer& mine = recognizerFor(languages_);
+    if (mine.ready()) recognizer_ = &mine;
+  }
+  return recognizer_;
+}
+
 bool CollectingSink::full() const { return capped_ || text_.size() >= maxText_; }
 
 void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywords) {
@@ -147,10 +156,7 @@ void finishImport(const std::string& path, ImportResult& result) {
 
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {
   CollectingSink sink(limits.maxTextBytes);
-  if (limits.recognizeText) {
-    TextRecognizer& mine = recognizerFor(limits.recognitionLanguages);
-    if (mine.ready()) sink.useRecognizer(&mine);
-  }
+  if (limits.recognizeText) sink.recognizeIn(limits.recognitionLanguages);
   FormatResult r;
   try {
     r.status = importer.import(path, sink);

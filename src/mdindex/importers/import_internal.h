@@ -19,10 +19,13 @@ class CollectingSink final : public Sink {
   void addKeywords(const std::vector<std::string>& keywords) override;
   bool full() const override;
   bool hasText() const override { return !text_.empty(); }
-  TextRecognizer* recognizer() override { return recognizer_; }
+  // The recognizer for the languages given to recognizeIn(), loaded on the
+  // first call (files without pictures never load the language data); null
+  // when recognition is off or its data does not load.
+  TextRecognizer* recognizer() override;
   void setRecognition(Recognition r) override { recognition_ = r; }
 
-  void useRecognizer(TextRecognizer* r) { recognizer_ = r; }
+  void recognizeIn(std::string languages) { languages_ = std::move(languages); }
   Recognition recognition() const { return recognition_; }
 
   Attributes takeAttributes() { return std::move(attributes_); }
@@ -33,6 +36,8 @@ class CollectingSink final : public Sink {
   bool capped_ = false;
   Attributes attributes_;
   std::string text_;
+  std::string languages_;  // empty: recognition off
+  bool resolved_ = false;
   TextRecognizer* recognizer_ = nullptr;
   Recognition recognition_ = Recognition::None;
 };

@@ -28,7 +28,8 @@ constexpr const char* kUsageText =
     "Usage: mdutil -s [PATH]\n"
     "       mdutil -E [PATH]\n"
     "       mdutil -i on|off [PATH]\n"
-    "  -s       print the indexing state of PATH (default: the home folder)\n"
+    "  -s       print the indexing state of PATH (default: the home folder); while\n"
+    "           pictures wait for text recognition, a line says how many\n"
     "  -E       erase the index; the running mdindexd rebuilds it\n"
     "  -i on|off  turn indexing on or off\n"
     "Exit status: 0 done, 1 failed (PATH missing, index not writable), 64 bad usage.\n";
