@@ -112,6 +112,31 @@ TEST_F(RecognitionLive, PicturesFollowTheCrawlAndAreNeverRecognisedTwice) {
   EXPECT_EQ(recognised(), std::vector<std::string>{home + "/pics/again.png"});
 }
 
+// The settings are read again on SIGHUP: switched off, the pass takes no
+// further file and drops the one at hand; switched on, it takes them all.
+TEST_F(RecognitionLive, SwitchingOffAndOnAtRunTime) {
+  fs::copy_file(kSamples + "FindlarkI.png", home + "/a.png");
+  fs::copy_file(kSamples + "FindlarkI.png", home + "/b.png");
+  startService();
+  // The pass goes by the backlog's order, which is the crawl's.
+  ASSERT_TRUE(waitFor([&] { return recognised().size() == 1; })) << log();
+  const std::string first = recognised().front();
+  const std::string second = first == home + "/a.png" ? home + "/b.png" : home + "/a.png";
+
+  fs::create_directories(home + "/.config/findlark");
+  writeFile(home + "/.config/findlark/mdindex.conf", "textRecognition = off\n");
+  kill(pid, SIGHUP);
+  ASSERT_TRUE(waitFor([&] { return log().find("text recognition off") != std::string::npos; })) << log();
+  writeFile(gate, "open");
+
+  writeFile(home + "/.config/findlark/mdindex.conf", "textRecognition = on\n");
+  kill(pid, SIGHUP);
+  ASSERT_TRUE(waitFor([&] { return lines(found("cattle")).size() == 2 && recognitionLines().empty(); }, 60s))
+      << log();
+  // The first pass read one picture and dropped it; the new pass read both.
+  EXPECT_EQ(recognised(), (std::vector<std::string>{first, first, second}));
+}
+
 // `mdimport FILE` recognises at once; with recognition switched off in the
 // settings file nothing is recognised and the backlog is not shown.
 TEST_F(RecognitionLive, MdimportRecognisesAtOnceUnlessSwitchedOff) {
