@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/store/store.h"
 
@@ -42,7 +42,7 @@ using namespace std::chrono_literals;
 double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
 bool run(const std::vector<std::string>& argv, const std::string& scratch) {
-  return bench::waitExit(bench::startProcess(argv, "/dev/null", scratch + "/tools.log")) == 0;
+  return support::waitExit(support::startProcess(argv, "/dev/null", scratch + "/tools.log")) == 0;
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit, std::chrono::milliseconds step = 50ms) {
@@ -130,7 +130,7 @@ PassFigures servicePass(const std::string& root, bool recognition) {
     return s ? static_cast<long>(s->recognitionBacklog()) : -1;
   };
   const auto t0 = Clock::now();
-  const pid_t service = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t service = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   auto sample = [&] {
     f.servicePeakKb = std::max(f.servicePeakKb, statusKb(service, "VmHWM:"));
     for (pid_t c : childrenOf(service)) f.childPeakKb = std::max(f.childPeakKb, statusKb(c, "VmHWM:"));

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/store/store.h"
 
@@ -56,15 +56,15 @@ std::vector<std::string> vocabulary(size_t n, Rng& rng) {
 // Wall time of one process with stdout/stderr to /dev/null, in ms.
 double timeProcess(const std::vector<std::string>& args, char** envp) {
   const auto start = Clock::now();
-  const pid_t pid = bench::startProcess(args, "/dev/null", "/dev/null", envp);
+  const pid_t pid = support::startProcess(args, "/dev/null", "/dev/null", envp);
   if (pid < 0) return -1;
-  bench::waitExit(pid);
+  support::waitExit(pid);
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // The first line a process prints (for result counts).
 std::string firstLine(const std::vector<std::string>& args, char** envp, const std::string& scratch) {
-  bench::waitExit(bench::startProcess(args, scratch, "/dev/null", envp));
+  support::waitExit(support::startProcess(args, scratch, "/dev/null", envp));
   std::ifstream f(scratch);
   std::string line;
   std::getline(f, line);

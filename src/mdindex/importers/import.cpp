@@ -146,9 +146,14 @@ void finishImport(const std::string& path, ImportResult& result) {
   // Read the value here rather than through readKeywordsXattr so that a
   // hostile, deeply nested value is refused before libplist recurses into it
   // (this runs in the caller's process, not in the import helper).
-  std::string value(64 * 1024, '\0');
+  // Most files have none: ask the size first, so they cost one call and
+  // no buffer.
+  constexpr ssize_t kMaxValue = 64 * 1024;
+  const ssize_t size = lgetxattr(path.c_str(), kKeywordsXattr, nullptr, 0);
+  if (size <= 0 || size > kMaxValue) return;
+  std::string value(static_cast<size_t>(size), '\0');
   const ssize_t n = lgetxattr(path.c_str(), kKeywordsXattr, value.data(), value.size());
-  if (n <= 0) return;
+  if (n <= 0) return;  // changed meanwhile (ERANGE) or gone: as if none
   value.resize(static_cast<size_t>(n));
   if (!plistNestingWithin(value)) return;
   if (const auto keywords = decodeKeywordsValue(value)) mergeKeywords(result.attributes, *keywords);

@@ -18,6 +18,7 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   const Exclusions excl({homeDir(), volumesRoot()}, indexDir());
   h.inScope = excl.isIndexable(path);
   h.servicePid = runningServicePid();
+  if (h.servicePid) h.writeTrouble = serviceNote();
 
   const RecognitionConfig recognition = readRecognitionConfig();
   h.recognitionOn = recognition.enabled;

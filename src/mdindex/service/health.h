@@ -38,6 +38,8 @@ struct IndexHealth {
   bool recognitionOn = true;   // textRecognition in mdindex.conf
   int64_t recognitionBacklog = 0;  // items whose pictures wait for recognition (when on)
   std::string recognitionProblem;  // missing language data, when on; "" otherwise
+  std::string writeTrouble;    // what holds the running service's writes back
+                               // ("index disk full"), "" when nothing does
 
   // Indexing is enabled for `path`: in scope and switched on.
   bool enabled() const { return inScope && indexingOn; }

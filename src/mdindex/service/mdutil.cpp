@@ -136,6 +136,8 @@ int status(const std::string& path) {
   } else {
     std::printf("\tService: not running; start mdindexd to keep the index up to date.\n");
   }
+  if (!h.writeTrouble.empty())
+    std::printf("\tWrites held back: %s; changes are kept and written once it passes.\n", h.writeTrouble.c_str());
   if (h.store != StoreState::Ready) {
     // A damaged or other-version index is not "no index": say what is wrong
     // (the service moves it aside and rebuilds it when it starts).

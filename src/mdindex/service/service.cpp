@@ -161,7 +161,14 @@ bool Loop::setUp() {
     return false;
   }
   debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
-  writer_ = std::make_unique<StoreWriter>(std::move(rw));
+  writer_ = std::make_unique<StoreWriter>(std::move(rw), 64, [this](const std::string& trouble) {
+    // From the writer's thread: the log and the lock file's note are safe there.
+    if (trouble.empty())
+      logLine("index writes resumed: the index is catching up");
+    else
+      logLine("index writes held back (%s): the changes are kept and tried again until they succeed", trouble);
+    if (opt_.onWriteTrouble) opt_.onWriteTrouble(trouble);
+  });
   pool_ = std::make_unique<ImportPool>(*writer_, opt_.importThreads, wakeFd_);
   applyRecognitionSettings();
   writer_->setMeta(meta::kPid, std::to_string(getpid()));
@@ -221,6 +228,9 @@ ServiceExit Loop::run() {
   }
   writer_->setMeta(meta::kState, meta::stateName(meta::State::Stopped));
   writer_->stop();
+  if (const uint64_t lost = writer_->unwritten(); lost > 0)
+    logLine("%s changes could not be written before stopping (%s); the next start reads them from the disk again",
+            std::to_string(lost), writer_->trouble());
   reader_.reset();
   if (joined) return ServiceExit::Clean;
   // A detached import thread still refers to the pool and the writer: keep
@@ -263,11 +273,12 @@ void Loop::applyRecognitionSettings() {
 }
 
 // Recognition gets the machine only when nothing else is waiting: no
-// crawl, no live change, no import queued or running.
+// crawl, no live change, no import queued or running, no write held back.
 void Loop::steerRecognition() {
   std::erase_if(retiring_, [](const std::unique_ptr<RecognitionPass>& p) { return p->stop(0); });
   if (!recognition_) return;
-  recognition_->allow(indexing_ && crawls_.empty() && debounce_.empty() && pool_->idle());
+  recognition_->allow(indexing_ && crawls_.empty() && debounce_.empty() && pool_->idle() &&
+                      writer_->trouble().empty());
   if (!toldRecognitionUnavailable_ && recognition_->unavailable()) {
     toldRecognitionUnavailable_ = true;
     logLine("text recognition: the language data could not be loaded; pictures stay unrecognised");

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct ServiceOptions {
   int importThreads = 2;
   std::chrono::milliseconds quiet{30};      // a path is imported once quiet this long...
   std::chrono::milliseconds maxDelay{300};  // ...or this long after its first event
+  // Told, from the writer's thread, when a trouble starts holding index
+  // writes back ("index disk full") and "" when it has passed; the daemon
+  // puts it in the lock file for mdutil and mdfind.
+  std::function<void(const std::string& trouble)> onWriteTrouble;
 };
 
 // How a service run ended.

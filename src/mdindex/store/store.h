@@ -61,6 +61,23 @@ struct StoreStatus {
   std::optional<double> lastUpdate;  // seconds since epoch of the newest write
 };
 
+// Why writes failed, as far as the fault is not the item's own. Every kind
+// but Other passes by itself (space is freed, the file system is remounted,
+// the other writer finishes), so a writer keeps such work and tries again.
+enum class WriteTrouble {
+  None,
+  DiskFull,     // no space (or quota) left where the index lives
+  ReadOnly,     // the index's file system turned read-only
+  Busy,         // another writer held the lock past the busy timeout
+  IoError,      // the disk reported an I/O error
+  OutOfMemory,
+  Other,        // anything else: the write itself is at fault
+};
+
+// A short phrase for people and logs: "index disk full", ...; "" for None.
+const char* describe(WriteTrouble t);
+inline bool passes(WriteTrouble t) { return t != WriteTrouble::None && t != WriteTrouble::Other; }
+
 class Store {
  public:
   // The database is `<dir>/index.sqlite`; a store moved aside keeps its
@@ -93,6 +110,12 @@ class Store {
   bool begin();
   bool commit();
   void rollback();
+  // The first failure of a write since begin() (or since this connection
+  // opened, for writes outside a batch), classified. After a trouble that
+  // passes() the batch should be rolled back whole and tried again later:
+  // SQLite may already have ended the transaction, so later writes in the
+  // same batch would commit on their own.
+  WriteTrouble writeTrouble() const;
 
   // Inserts or replaces the item at record.path.
   bool put(const ItemRecord& record);

@@ -70,6 +70,15 @@ TEST(Fold, CaseDiacriticsAndCompatibilityForms) {
   EXPECT_EQ(foldText("Stra\xC3\x9F" "e"), "strasse");
   EXPECT_EQ(foldText("Caf\xC3\xA9", FoldCase), "caf\xC3\xA9");
   EXPECT_EQ(foldText("ab\xFF" "c"), "ab\xEF\xBF\xBD" "c");
+
+  // Pure ASCII takes a short cut; it must agree with the full folding,
+  // which a text with one letter beyond ASCII takes.
+  const std::string kAccent = "\xC3\xA9";
+  for (unsigned options : {unsigned(FoldAll), unsigned(FoldCase), unsigned(FoldDiacritics), 0u}) {
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+    EXPECT_EQ(foldText(ascii, options) + foldText(kAccent, options), foldText(ascii + kAccent, options)) << options;
+  }
 }
 
 TEST(Fold, Utf8Validation) {

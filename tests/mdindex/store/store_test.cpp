@@ -182,6 +182,50 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+// A put refused part way (here by a trigger the test adds, after the item
+// row and its attributes are written) leaves no half item: in a batch the
+// item is then absent and the rest of the batch commits; alone, the
+// previous version stays.
+TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
+  auto s = openRw();
+  ASSERT_TRUE(s->put(item("/p/kept.txt", "original")));
+  ASSERT_TRUE(s->put(item("/p/replaced.txt", "original")));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+
+  EXPECT_FALSE(s->put(item("/p/kept.txt", "poison")));
+  EXPECT_EQ(find(*s, "original"), (Paths{"/p/kept.txt", "/p/replaced.txt"}));
+
+  ASSERT_TRUE(s->begin());
+  EXPECT_TRUE(s->put(item("/p/before.txt", "fine")));
+  EXPECT_FALSE(s->put(item("/p/replaced.txt", "poison")));
+  EXPECT_FALSE(s->put(item("/p/new.txt", "poison")));
+  EXPECT_TRUE(s->put(item("/p/after.txt", "fine")));
+  EXPECT_EQ(s->writeTrouble(), WriteTrouble::Other);
+  ASSERT_TRUE(s->commit());
+
+  EXPECT_EQ(find(*s, "fine"), (Paths{"/p/after.txt", "/p/before.txt"}));
+  EXPECT_FALSE(s->get("/p/replaced.txt"));
+  EXPECT_FALSE(s->get("/p/new.txt"));
+  EXPECT_TRUE(find(*s, "kMDItemFSName == 'new.txt'").empty());
+  sqlite3_stmt* q = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT (SELECT count(*) FROM attrs WHERE item NOT IN (SELECT id FROM items)) + "
+                               "(SELECT count(*) FROM fts_docsize WHERE id NOT IN (SELECT id FROM items))",
+                               -1, &q, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(q, 0), 0) << "rows of half-written items remain";
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
 TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   // What the matcher calls a word start must survive the narrowing by the
   // text index, in every script and between symbols the index's own

@@ -222,15 +222,8 @@ TEST_F(FindlarkCheck, InterruptedItRemovesItsFolder) {
   setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
   const std::string bin = std::string(FINDLARK_BIN_DIR) + "/findlark-check";
   std::vector<std::string> argv{bin, "--timeout", "600"};
-  std::vector<char*> args;
-  for (auto& a : argv) args.push_back(a.data());
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, (root + "/check.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t child = -1;
-  ASSERT_EQ(posix_spawn(&child, bin.c_str(), &fa, nullptr, args.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t child = support::startProcess(argv, root + "/check.out", "");
+  ASSERT_GT(child, 0);
   ASSERT_TRUE(waitFor([&] { return indexed(checkFolder() + "/FindlarkA.txt"); }));
   kill(child, SIGINT);
   int st = 0;

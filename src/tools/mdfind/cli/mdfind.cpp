@@ -166,6 +166,8 @@ std::optional<std::string> warningFor(Store* store, const std::string& openError
     return "mdfind: warning: indexing is disabled; results may be out of date.";
   if (!indexServiceRunning())
     return "mdfind: warning: the index service (mdindexd) is not running; results may be out of date.";
+  if (const std::string trouble = mdindex::serviceNote(); !trouble.empty())
+    return "mdfind: warning: " + trouble + "; recent changes are not in the index yet.";
   return std::nullopt;
 }
 
