@@ -14,6 +14,8 @@
 #include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/plist_importer.h"
+#include "mdindex/importers/recognition_limits.h"
+#include "mdindex/importers/text_recognition.h"
 
 namespace mdindex {
 
@@ -54,6 +56,15 @@ void CollectingSink::setAttribute(const std::string& name, Value value) {
 
 void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
   mergeKeywords(attributes_, keywords);
+}
+
+TextRecognizer* CollectingSink::recognizer() {
+  if (!resolved_ && !languages_.empty()) {
+    resolved_ = true;
+    TextRecognizer& mine = recognizerFor(languages_);
+    if (mine.ready()) recognizer_ = &mine;
+  }
+  return recognizer_;
 }
 
 bool CollectingSink::full() const { return capped_ || text_.size() >= maxText_; }
@@ -150,6 +161,7 @@ void finishImport(const std::string& path, ImportResult& result) {
 
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {
   CollectingSink sink(limits.maxTextBytes);
+  if (limits.recognizeText) sink.recognizeIn(limits.recognitionLanguages);
   FormatResult r;
   try {
     r.status = importer.import(path, sink);
@@ -158,6 +170,7 @@ FormatResult runFormatImporter(const Importer& importer, const std::string& path
   } catch (...) {
     r.status = ImportStatus::Unreadable;
   }
+  r.recognition = sink.recognition();
   r.attributes = sink.takeAttributes();
   r.text = sink.takeText();
   return r;
@@ -173,6 +186,16 @@ void applyFormatResult(FormatResult&& format, ImportResult& result) {
     result.attributes[name] = std::move(value);
   }
   result.text = std::move(format.text);
+  result.recognitionPending = format.recognition == Recognition::Pending;
+}
+
+ImportLimits recognitionLimits(const std::string& languages, ImportLimits base) {
+  base.recognizeText = true;
+  base.recognitionLanguages = languages;
+  base.cpuSeconds += recognition::kCpuSecondsPerFile;
+  // Recognition runs at idle priority: a busy machine may stretch it a lot.
+  base.wallSeconds += 10 * recognition::kCpuSecondsPerFile;
+  return base;
 }
 
 ImportResult importFile(const std::string& path, const ImportLimits& limits) {

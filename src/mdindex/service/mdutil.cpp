@@ -29,7 +29,8 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 64;
 
 constexpr const char* kUsageText =
     "Usage: mdutil [-s] [-v] [-E] [-i on|off] [-a] [-t fileid] [PATH]\n"
-    "  -s         print the indexing state of PATH (default: the home folder)\n"
+    "  -s         print the indexing state of PATH (default: the home folder); while\n"
+    "             pictures wait for text recognition, a line says how many\n"
     "  -v         verbose state: what -s prints, then the index file and its size, and the\n"
     "             items by import status\n"
     "  -E         erase the index; the running mdindexd rebuilds it\n"
@@ -249,6 +250,10 @@ int status(const std::string& path, bool verbose) {
   if (h.tooLongPaths > 0)
     std::printf("\tNot indexed: %ld path%s longer than the system allows (%d bytes).\n", h.tooLongPaths,
                 h.tooLongPaths == 1 ? "" : "s", PATH_MAX - 1);
+  if (h.recognitionBacklog > 0)
+    std::printf("\tText recognition: %lld item%s waiting.\n", static_cast<long long>(h.recognitionBacklog),
+                h.recognitionBacklog == 1 ? "" : "s");
+  if (!h.recognitionProblem.empty()) std::printf("\tText recognition: %s.\n", h.recognitionProblem.c_str());
   printSetAside(h);
   if (verbose) printVerbose();
   return kOk;

@@ -1,6 +1,8 @@
 // mdutil: the index's state and switches, for people and for the app.
 //
-//   mdutil -s [PATH]        indexing state, service, item count, failures, last update
+//   mdutil -s [PATH]        indexing state, service, item count, failures, last update;
+//                           "Text recognition: N items waiting." while there is a
+//                           backlog, and a line naming missing language data
 //   mdutil -v [PATH]        the same, then the index file and size, items by status
 //   mdutil -E [PATH]        erase the index; the running service rebuilds it
 //   mdutil -i on|off [PATH] turn indexing on or off (kept in the index)

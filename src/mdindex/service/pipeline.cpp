@@ -64,6 +64,10 @@ void StoreWriter::setMeta(const std::string& key, const std::string& value) {
   enqueue({Op::Kind::Meta, {}, key, value});
 }
 
+void StoreWriter::clearRecognition(ItemRecord record) {
+  enqueue({Op::Kind::ClearRecognition, std::move(record), {}, {}});
+}
+
 bool StoreWriter::sync() {
   std::unique_lock lock(mu_);
   const uint64_t target = enqueued_;
@@ -106,6 +110,8 @@ bool StoreWriter::apply(Op& op) {
       return store_->moveTree(op.a, op.b);
     case Op::Kind::Meta:
       return store_->setMeta(op.a, op.b);
+    case Op::Kind::ClearRecognition:
+      return !stillCurrent(op.record) || store_->clearRecognitionPending(op.record.path);
   }
   return false;
 }
@@ -248,7 +254,7 @@ void ImportPool::abandon() {
     if (t.joinable()) t.detach();
 }
 
-ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& session) {
+ItemRecord importRecord(const std::string& path, GuardedImportSession& session) {
   ItemRecord rec;
   rec.path = path;
   struct stat st {};
@@ -265,6 +271,7 @@ ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& 
   rec.text = std::move(res.text);
   rec.status = res.status;
   rec.importer = std::move(res.importer);
+  rec.recognitionPending = res.recognitionPending;
   // The stamp of the file as it was before the import: a change during the
   // import makes the record stale, and the writer drops it.
   rec.size = st.st_size;
@@ -291,7 +298,7 @@ void ImportPool::run() {
       queued_.erase(path);
       ++running_;
     }
-    ItemRecord rec = recordFor(path, session);
+    ItemRecord rec = importRecord(path, session);
     bool wake = false;
     if (!rec.attributes.empty()) writer_.put(std::move(rec));
     {

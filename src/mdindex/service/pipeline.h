@@ -52,6 +52,9 @@ class StoreWriter {
   void remove(const std::string& path);
   void move(const std::string& from, const std::string& to);
   void setMeta(const std::string& key, const std::string& value);
+  // Takes record.path off the text-recognition backlog, when the file still
+  // has record's stamp (its recognition failed; what the store holds stays).
+  void clearRecognition(ItemRecord record);
   // Returns true once everything queued before the call is committed, or
   // false at once while a trouble holds writes back.
   bool sync();
@@ -73,8 +76,8 @@ class StoreWriter {
 
  private:
   struct Op {
-    enum class Kind { Put, Remove, Move, Meta } kind;
-    ItemRecord record;  // Put
+    enum class Kind { Put, Remove, Move, Meta, ClearRecognition } kind;
+    ItemRecord record;  // Put, ClearRecognition
     std::string a, b;   // Remove: a; Move: a -> b; Meta: a = b
   };
   void enqueue(Op op);
@@ -97,6 +100,12 @@ class StoreWriter {
   bool finished_ = false;
   std::thread thread_;
 };
+
+// Imports `path` through `session` into a record for the writer, stamped
+// as the file was before the import (a change during it makes the record
+// stale). A folder gets its file-system attributes without a child process.
+// A path that is gone gives a record without attributes.
+ItemRecord importRecord(const std::string& path, GuardedImportSession& session);
 
 class ImportPool {
  public:
@@ -130,7 +139,6 @@ class ImportPool {
 
  private:
   void run();
-  static ItemRecord recordFor(const std::string& path, GuardedImportSession& session);
 
   StoreWriter& writer_;
   int wakeFd_;

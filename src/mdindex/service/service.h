@@ -5,6 +5,9 @@
 // turn) so signals and live changes are never stuck behind a large crawl.
 // Imports run on a small pool (importFileGuarded), writes on one writer
 // thread (pipeline.h). The loop blocks in poll() when there is nothing to do.
+// Text recognition is a second pass (recognition_pass.h) that the loop lets
+// run only while nothing else waits; mdindex.conf is read when it starts and
+// on SIGHUP or SIGUSR1.
 #pragma once
 
 #include <chrono>

@@ -20,7 +20,8 @@
 
 namespace mdindex::storage {
 
-const char* const kNotSearchedByWildcard[4] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind};
+const char* const kNotSearchedByWildcard[5] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind,
+                                              attr::TextContentSource};
 
 bool searchedByWildcard(const std::string& name) {
   for (const char* n : kNotSearchedByWildcard)
@@ -40,7 +41,9 @@ CREATE TABLE items(
   ctime_ns INTEGER NOT NULL,
   inode INTEGER NOT NULL,
   is_dir INTEGER NOT NULL,
-  updated REAL NOT NULL);
+  updated REAL NOT NULL,
+  recognition INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
 CREATE TABLE attrs(
   item INTEGER NOT NULL,
   name TEXT NOT NULL,

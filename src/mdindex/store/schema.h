@@ -15,7 +15,7 @@ namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
@@ -24,7 +24,7 @@ enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyAr
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
-extern const char* const kNotSearchedByWildcard[4];
+extern const char* const kNotSearchedByWildcard[5];
 bool searchedByWildcard(const std::string& name);
 
 // The statements that create an empty store of kSchemaVersion (without the

@@ -121,10 +121,10 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
     return false;
   }
   if (step == SQLITE_ROW && !s.run("DELETE FROM items WHERE id = ?", {oldId})) return false;
-  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated) "
-             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated, recognition) "
+             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
              {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
-              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds()}))
+              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
     return false;
   const int64_t id = sqlite3_last_insert_rowid(s.db);
   const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
@@ -268,7 +268,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   Impl& s = *impl_;
   const std::string path = trimTrailingSlashes(pathIn);
   sqlite3_stmt* q =
-      s.stmt("SELECT id, status, importer, size, mtime_ns, ctime_ns, inode, is_dir FROM items WHERE path = ?");
+      s.stmt("SELECT id, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, recognition FROM items WHERE path = ?");
   if (!q || !bindAll(q, {path}) || sqlite3_step(q) != SQLITE_ROW) {
     if (q) sqlite3_reset(q);
     return std::nullopt;
@@ -279,6 +279,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   r.status = static_cast<ImportStatus>(sqlite3_column_int(q, 1));
   r.importer = columnText(q, 2);
   readStampColumns(q, 3, r);
+  r.recognitionPending = sqlite3_column_int(q, 8) == 1;
   sqlite3_reset(q);
 
   sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
@@ -419,6 +420,16 @@ std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
   return out;
 }
 
+std::vector<PendingRecognition> Store::awaitingRecognition(int64_t afterId, int limit) {
+  Impl& s = *impl_;
+  std::vector<PendingRecognition> out;
+  sqlite3_stmt* q = s.stmt("SELECT id, path FROM items WHERE recognition = 1 AND id > ? ORDER BY id LIMIT ?");
+  if (!q || !bindAll(q, {afterId, int64_t(limit)})) return out;
+  while (sqlite3_step(q) == SQLITE_ROW) out.push_back({sqlite3_column_int64(q, 0), columnText(q, 1)});
+  sqlite3_reset(q);
+  return out;
+}
+
 std::vector<std::string> Store::pathsWithFileId(uint64_t inode) {
   Impl& s = *impl_;
   std::vector<std::string> out;
@@ -427,6 +438,22 @@ std::vector<std::string> Store::pathsWithFileId(uint64_t inode) {
   while (sqlite3_step(q) == SQLITE_ROW) out.push_back(columnText(q, 0));
   sqlite3_reset(q);
   return out;
+}
+
+int64_t Store::recognitionBacklog() {
+  Impl& s = *impl_;
+  sqlite3_stmt* q = s.stmt("SELECT count(*) FROM items WHERE recognition = 1");
+  if (!q) return 0;
+  const int64_t n = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+  sqlite3_reset(q);
+  return n;
+}
+
+bool Store::clearRecognitionPending(const std::string& pathIn) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  return tx.ok() && s.run("UPDATE items SET recognition = 0 WHERE path = ?", {trimTrailingSlashes(pathIn)}) &&
+         tx.commit();
 }
 
 std::optional<std::string> Store::meta(const std::string& key) {

@@ -34,6 +34,15 @@ struct ItemRecord {
   int64_t ctimeNs = 0;     // status change: catches extended-attribute edits
   uint64_t inode = 0;
   bool isDirectory = false;
+  // Pictures in the file wait for text recognition (the service's second
+  // pass); cleared when they have been recognised.
+  bool recognitionPending = false;
+};
+
+// An item waiting for text recognition.
+struct PendingRecognition {
+  int64_t id = 0;  // increases with each put: a cursor for the next call
+  std::string path;
 };
 
 // The stamp of a stored item, for reconciling the store with the disk.
@@ -139,7 +148,8 @@ class Store {
   // attribute never match). Numbers and dates compare numerically, a Date
   // only with dates. `*` is every metadata string except the identity and
   // type attributes (kMDItemPath, kMDItemContentType,
-  // kMDItemContentTypeTree, kMDItemKind); `**` adds kMDItemTextContent.
+  // kMDItemContentTypeTree, kMDItemKind, kMDItemTextContentSource); `**` adds
+  // kMDItemTextContent.
   std::optional<std::vector<std::string>> search(const query::Node& query,
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);
@@ -151,6 +161,14 @@ class Store {
   // The paths of the items whose file id (inode number) is `inode`, sorted:
   // more than one for hard links, or for files of several volumes.
   std::vector<std::string> pathsWithFileId(uint64_t inode);
+
+  // Text recognition's backlog: up to `limit` items waiting for it with an
+  // id above `afterId`, in id order; and how many wait in all.
+  std::vector<PendingRecognition> awaitingRecognition(int64_t afterId, int limit);
+  int64_t recognitionBacklog();
+  // Takes the item at `path` off the backlog without changing what it
+  // holds (its recognition failed: it is not tried again until it changes).
+  bool clearRecognitionPending(const std::string& path);
 
   // Small key/value settings kept with the index (e.g. "indexing" = "off").
   // The store itself keeps "last_update" there.

@@ -14,6 +14,7 @@
 #include "mdindex/core/attributes.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/plist.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
@@ -46,6 +47,8 @@ constexpr const char* kUsage =
     "recursively, leaving out what the index service leaves out (hidden names, *.noindex\n"
     "folders, folders holding .metadata_never_index, links, FIFOs, devices); with -t a\n"
     "folder is reported as one item.\n"
+    "Words in pictures and in PDF pages without text are recognised unless\n"
+    "textRecognition = off is set in $XDG_CONFIG_HOME/findlark/mdindex.conf.\n"
     "Exit status: 0 when every path was imported, 1 when any failed, 64 on bad usage.\n";
 
 struct Options {
@@ -78,6 +81,23 @@ constexpr OptionRow<Options> kOptions[] = {
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
 
+// The import limits the recognition settings ask for; their problems (bad
+// lines, missing language data) are told on `err` and never stop an import.
+ImportLimits limitsFromSettings(std::ostream& err) {
+  RecognitionConfig c = readRecognitionConfig();
+  for (const auto& p : c.problems) err << "mdimport: " << p << "\n";
+  if (!c.enabled) return {};
+  const auto missing = missingRecognitionLanguages(c.languages);
+  if (!missing.empty()) {
+    err << "mdimport: text recognition: " << missingLanguagesLine(missing) << "\n";
+    std::erase_if(c.languages, [&](const std::string& l) {
+      return std::find(missing.begin(), missing.end(), l) != missing.end();
+    });
+    if (c.languages.empty()) return {};
+  }
+  return recognitionLimits(c.languageSpec());
+}
+
 // Parses `args`; on a bad option writes the complaint to `err` and returns false.
 bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
   const auto fault = readOptions<Options>(args, kOptions, o, o.paths);
@@ -98,7 +118,8 @@ bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) 
 
 class Run {
  public:
-  Run(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
+  Run(const Options& o, std::ostream& out, std::ostream& err)
+      : o_(o), out_(out), err_(err), limits_(limitsFromSettings(err)), session_(limits_) {
     level_ = o.debug >= 0 ? o.debug : (o.test ? 1 : 0);
   }
 
@@ -158,7 +179,7 @@ class Run {
       const std::string path = absolutePath(p);
       if (!exists(p, path)) continue;
       const auto start = std::chrono::steady_clock::now();
-      const ImportResult r = importFile(path);
+      const ImportResult r = importFile(path, limits_);
       report(path, r, std::chrono::steady_clock::now() - start);
     }
     return failed_ ? 1 : 0;
@@ -271,6 +292,7 @@ class Run {
     rec.ctimeNs = r.ctimeNs;
     rec.inode = r.inode;
     rec.isDirectory = r.isDirectory;
+    rec.recognitionPending = r.recognitionPending;
     if (!store_->put(rec)) {
       err_ << "mdimport: could not write " << mdindex::quoted(path, '\'') << " to the index\n";
       failed_ = true;
@@ -285,6 +307,7 @@ class Run {
   int level_ = 0;
   bool failed_ = false;
   std::unique_ptr<Store> store_;
+  ImportLimits limits_;
   GuardedImportSession session_;
   const service::Exclusions rules_{{}, indexDir()};
   int pendingWrites_ = 0;

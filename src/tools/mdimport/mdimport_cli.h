@@ -8,7 +8,11 @@
 // holding .metadata_never_index, the index folder, symbolic links, FIFOs,
 // sockets and devices). Each file goes through the guarded import.
 // With -t nothing is written: each path (a folder counts as one item) is
-// imported in this process and reported.
+// imported in this process and reported. Both forms recognise the text in
+// pictures and scanned PDF pages unless mdindex.conf switches it off
+// (recognition_config.h); a settings problem or missing language data is
+// one line on standard error ("mdimport: text recognition: ...") and never
+// a failed import.
 //
 // Output (standard output): with -d1 (the default level with -t) one line per
 // item, "Imported '<path>' of type '<uti>' with plugIn <importer path>." or

@@ -60,6 +60,7 @@ class LiveHome : public ::testing::Test {
     setenv("FINDLARK_INDEX_DIR", index.c_str(), 1);
     setenv("FINDLARK_VOLUMES_ROOT", volumes.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
     setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
     unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
   }

@@ -452,3 +452,33 @@ TEST_F(StoreTest, ReadOnlyOpenNeverCreates) {
 }
 
 }  // namespace
+
+// The recognition backlog: read in id order from a cursor, kept through a
+// move, left by a re-put or a clear, gone with its item.
+TEST_F(StoreTest, TheRecognitionBacklogFollowsItsItems) {
+  auto s = openRw();
+  for (const char* p : {"/p/a.png", "/p/b.png", "/p/c.png", "/p/d.txt"}) {
+    ItemRecord r = item(p);
+    r.recognitionPending = std::string(p).find(".png") != std::string::npos;
+    ASSERT_TRUE(s->put(r));
+  }
+  EXPECT_EQ(s->recognitionBacklog(), 3);
+  const auto first = s->awaitingRecognition(0, 2);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first[0].path, "/p/a.png");
+  EXPECT_EQ(first[1].path, "/p/b.png");
+  const auto rest = s->awaitingRecognition(first[1].id, 2);
+  ASSERT_EQ(rest.size(), 1u);
+  EXPECT_EQ(rest[0].path, "/p/c.png");
+
+  ASSERT_TRUE(s->moveTree("/p", "/q"));
+  EXPECT_TRUE(s->get("/q/a.png")->recognitionPending);
+  ItemRecord recognised = item("/q/a.png", "words from pixels");
+  ASSERT_TRUE(s->put(recognised));
+  ASSERT_TRUE(s->clearRecognitionPending("/q/b.png"));
+  EXPECT_TRUE(s->get("/q/b.png").has_value());
+  ASSERT_TRUE(s->removeTree("/q/c.png"));
+  EXPECT_EQ(s->recognitionBacklog(), 0);
+  EXPECT_TRUE(s->awaitingRecognition(0, 10).empty());
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
