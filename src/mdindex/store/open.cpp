@@ -182,6 +182,17 @@ struct Store::Opener {
     return ready(std::move(impl));
   }
 
+  // Under the SettleLock: an older store brought up to date in one
+  // transaction. On failure (a full disk, say) the store is left as it was.
+  bool migrate(Connection& c, int fromVersion, std::string* error) const {
+    const std::string sql = "BEGIN IMMEDIATE;" + migrationSql(fromVersion) +
+                            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+    if (c.exec(sql.c_str())) return true;
+    *error = "cannot bring the index up to date: " + describeFailure(failureOf(c.db), dir);
+    c.exec("ROLLBACK");
+    return false;
+  }
+
   // Under the SettleLock: a new store, built under a temporary name and
   // renamed into place, so no opener ever sees a store half made.
   bool build(std::string* error) const {
@@ -249,6 +260,11 @@ struct Store::Opener {
         const OpenResult r = o.judgement.result;
         if (r == OpenResult::Ready) return setUp(std::move(o.impl));  // another opener settled it
         if (r == OpenResult::Failed) return fail(describeFailure(o.judgement, dir));
+        if (r == OpenResult::OtherVersion && !migrationSql(o.judgement.version).empty()) {
+          std::string why;
+          if (!migrate(*o.impl, o.judgement.version, &why)) return fail(why);
+          return setUp(std::move(o.impl));
+        }
         o.impl.reset();
         // An empty database (as an interrupted creation may leave) is simply
         // replaced; a damaged or foreign one is kept aside.

@@ -14,7 +14,8 @@
 namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
-// one is moved aside and rebuilt.
+// one is brought up to date in place where migrationSql() knows how, else
+// moved aside and rebuilt.
 inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
@@ -32,6 +33,12 @@ bool searchedByWildcard(const std::string& name);
 // index's tokenizer is textmatch::ftsTokenizer(), so the index cuts words as
 // the matcher does.
 std::string schemaSql();
+
+// The statements that bring a store of the older format `fromVersion` up to
+// kSchemaVersion in place (without the user_version, which the caller sets
+// in the same transaction), or "" when there is no such way: the store is
+// then set aside and rebuilt by a crawl.
+std::string migrationSql(int fromVersion);
 
 // What a database file holds.
 enum class OpenResult {

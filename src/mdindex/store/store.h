@@ -87,10 +87,11 @@ class Store {
     ReadOnly,   // never creates or migrates; fails when there is no store.
                 // Works on a read-only file system too (opened immutable).
     ReadWrite,  // creates the folder (0700) and database (0600) as needed;
-                // moves aside and rebuilds a store that SQLite reports as
-                // damaged (corrupt, not a database) or that has another
-                // format. Concurrent openers agree: one sets it aside, all
-                // then use the same new store.
+                // brings a store of an older format up to date in place
+                // where it can; moves aside and rebuilds a store that SQLite
+                // reports as damaged (corrupt, not a database) or that has
+                // another format. Concurrent openers agree: one migrates or
+                // sets it aside, all then use the same store.
   };
 
   // Opens the store in `dir` (normally indexDir()). Null with `*error` set on

@@ -226,6 +226,43 @@ TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+// A store of the previous format (before the recognition backlog) is
+// brought up to date in place: nothing set aside, every item kept, and its
+// pictures waiting for recognition as a fresh crawl would leave them.
+TEST_F(StoreTest, AStoreOfThePreviousFormatIsMigratedInPlace) {
+  {
+    auto s = openRw();
+    ItemRecord picture = item("/p/sign.png");
+    picture.importer = "Image.mdimporter";
+    ItemRecord scan = item("/p/scan.pdf");
+    scan.importer = "PDF.mdimporter";
+    ItemRecord paper = item("/p/paper.pdf", "printed words");
+    paper.importer = "PDF.mdimporter";
+    for (const auto& r : {picture, scan, paper, item("/p/note.txt", "plain words")}) ASSERT_TRUE(s->put(r));
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
+                         "PRAGMA user_version = 2;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  auto s = openRw();
+  EXPECT_TRUE(asideFiles().empty());
+  EXPECT_EQ(s->status().items, 4);
+  EXPECT_EQ(find(*s, "words"), (Paths{"/p/note.txt", "/p/paper.pdf"}));
+  std::vector<std::string> waiting;
+  for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
+  std::sort(waiting.begin(), waiting.end());
+  EXPECT_EQ(waiting, (Paths{"/p/scan.pdf", "/p/sign.png"}));
+  EXPECT_EQ(s->checkIntegrity(), "");
+  s.reset();
+  EXPECT_TRUE(openRw());  // once migrated, it opens as it is
+  EXPECT_TRUE(asideFiles().empty());
+}
+
 TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   // What the matcher calls a word start must survive the narrowing by the
   // text index, in every script and between symbols the index's own
