@@ -1,16 +1,14 @@
-// The mdindexd command line: option table, instance lock, detaching.
+// Running the service as a daemon: one instance per user, detached from the
+// terminal unless asked not to, at a lower priority.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <string_view>
 
 #include "mdindex/core/paths.h"
 #include "mdindex/service/instance_lock.h"
@@ -19,80 +17,6 @@
 namespace mdindex::service {
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: mdindexd [--foreground] [--max-watches N] [--fallback-interval SECONDS]\n"
-    "  Keeps the metadata index of the home folder and the volumes root up to date.\n"
-    "  Without --foreground it detaches and logs to mdindexd.log in the index folder.\n"
-    "  --max-watches N          use at most N inotify watches (default: the system limit)\n"
-    "  --fallback-interval S    rescan folders left unwatched every S seconds (default 30)\n"
-    "  Exit status: 0 when started or already running, 1 on failure, 64 on bad usage.\n";
-
-struct Args {
-  bool foreground = false;
-  bool help = false;
-  ServiceOptions options;
-};
-
-bool parseCount(const char* text, long min, long max, long& out) {
-  char* end = nullptr;
-  errno = 0;
-  const long v = std::strtol(text, &end, 10);
-  if (errno || end == text || *end || v < min || v > max) return false;
-  out = v;
-  return true;
-}
-
-struct OptionRow {
-  std::string_view name;
-  bool takesValue;
-  bool (*apply)(Args&, const char* value);
-};
-
-const std::array<OptionRow, 5> kOptions{{
-    {"--foreground", false, [](Args& a, const char*) { return a.foreground = true; }},
-    {"--help", false, [](Args& a, const char*) { return a.help = true; }},
-    {"-h", false, [](Args& a, const char*) { return a.help = true; }},
-    {"--max-watches", true,
-     [](Args& a, const char* v) {
-       long n;
-       if (!parseCount(v, 1, 1L << 30, n)) return false;
-       a.options.maxWatches = static_cast<size_t>(n);
-       return true;
-     }},
-    {"--fallback-interval", true,
-     [](Args& a, const char* v) {
-       long n;
-       if (!parseCount(v, 1, 86400, n)) return false;
-       a.options.fallbackInterval = std::chrono::seconds(n);
-       return true;
-     }},
-}};
-
-bool parseArgs(int argc, char** argv, Args& args) {
-  for (int i = 1; i < argc; ++i) {
-    const OptionRow* row = nullptr;
-    for (auto& o : kOptions)
-      if (argv[i] == o.name) row = &o;
-    if (!row) {
-      std::fprintf(stderr, "mdindexd: unknown option %s\n", argv[i]);
-      return false;
-    }
-    const char* value = nullptr;
-    if (row->takesValue) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "mdindexd: %s needs a value\n", argv[i]);
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (!row->apply(args, value)) {
-      std::fprintf(stderr, "mdindexd: bad value for %s: %s\n", argv[i - 1], value ? value : "");
-      return false;
-    }
-  }
-  return true;
-}
 
 // Double fork + setsid; the grandchild returns true, the others leave.
 // stdin and stdout go to /dev/null, stderr to the log in the index folder.
@@ -120,16 +44,7 @@ bool detach(const std::string& logPath) {
 
 }  // namespace
 
-int mdindexdMain(int argc, char** argv) {
-  Args args;
-  if (!parseArgs(argc, argv, args)) {
-    std::fputs(kUsage, stderr);
-    return 64;
-  }
-  if (args.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
+int runDaemon(ServiceOptions options, bool foreground) {
   const std::string index = indexDir();
   if (!makeFolders(index)) {
     std::fprintf(stderr, "mdindexd: cannot create the index folder %s: %s\n", index.c_str(),
@@ -151,7 +66,7 @@ int mdindexdMain(int argc, char** argv) {
       break;
   }
   // The lock belongs to the open file, which the detached child inherits.
-  if (!args.foreground && !detach(index + "/mdindexd.log")) {
+  if (!foreground && !detach(index + "/mdindexd.log")) {
     std::fprintf(stderr, "mdindexd: cannot detach: %s\n", std::strerror(errno));
     return 1;
   }
@@ -159,8 +74,8 @@ int mdindexdMain(int argc, char** argv) {
   errno = 0;
   if (nice(10) == -1 && errno) std::fprintf(stderr, "mdindexd: cannot lower priority: %s\n", std::strerror(errno));
   blockServiceSignals();
-  args.options.onWriteTrouble = [&lock](const std::string& trouble) { lock.setNote(trouble); };
-  switch (runService(args.options)) {
+  options.onWriteTrouble = [&lock](const std::string& trouble) { lock.setNote(trouble); };
+  switch (runService(options)) {
     case ServiceExit::Clean:
       return 0;
     case ServiceExit::CleanDetached:

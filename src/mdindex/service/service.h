@@ -49,8 +49,11 @@ ServiceExit runService(const ServiceOptions& options);
 // Blocks the signals the service loop takes through its signalfd.
 void blockServiceSignals();
 
-// The mdindexd command line: [--foreground] [--max-watches N]
-// [--fallback-interval SECONDS] [--help]. Returns the exit status.
-int mdindexdMain(int argc, char** argv);
+// The daemon around runService(): takes the one-per-user lock (another
+// instance running is success: it says so on stdout), detaches unless
+// `foreground` (logging to mdindexd.log in the index folder), lowers its
+// priority and runs. Returns the exit status: 0 clean or already running,
+// 1 on failure.
+int runDaemon(ServiceOptions options, bool foreground);
 
 }  // namespace mdindex::service

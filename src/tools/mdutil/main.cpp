@@ -1,3 +1,3 @@
-#include "mdindex/service/mdutil.h"
+#include "mdutil_cli.h"
 
-int main(int argc, char** argv) { return mdindex::service::mdutilMain(argc, argv); }
+int main(int argc, char** argv) { return mdindex::tools::runMdutil({argv + 1, argv + argc}); }

@@ -19,8 +19,12 @@
 // index not writable, unknown file id), 64 bad usage.
 #pragma once
 
-namespace mdindex::service {
+#include <string>
+#include <vector>
 
-int mdutilMain(int argc, char** argv);
+namespace mdindex::tools {
 
-}  // namespace mdindex::service
+// Runs mdutil with `args` (argv without the program name); the exit status.
+int runMdutil(const std::vector<std::string>& args);
+
+}  // namespace mdindex::tools

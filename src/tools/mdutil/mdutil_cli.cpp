@@ -1,27 +1,27 @@
-#include "mdindex/service/mdutil.h"
+#include "mdutil_cli.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <csignal>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/report.h"
+#include "mdindex/service/control.h"
 #include "mdindex/service/health.h"
-#include "mdindex/service/instance_lock.h"
 #include "mdindex/service/status.h"
 #include "mdindex/store/store.h"
+#include "tools/common/options.h"
 
-namespace mdindex::service {
+namespace mdindex::tools {
+
+using namespace mdindex::service;
 
 namespace {
 
@@ -60,70 +60,69 @@ struct Args {
   std::string path;
 };
 
-// The single-letter options: the letter, the action it adds (if any), and
-// whether it takes the next argument as its value.
-struct OptionRow {
-  char letter;
-  std::optional<Command> command;
-  bool takesValue;
-};
-
-const std::array<OptionRow, 6> kOptions{{
-    {'s', Command::Status, false},
-    {'v', std::nullopt, false},
-    {'E', Command::Erase, false},
-    {'i', Command::Switch, true},
-    {'a', std::nullopt, false},
-    {'t', Command::FileId, true},
-}};
-
 bool usageError(const std::string& message) {
   if (!message.empty()) std::fprintf(stderr, "mdutil: %s\n", message.c_str());
   std::fputs(kUsageText, stderr);
   return false;
 }
 
-bool parseArgs(int argc, char** argv, Args& a) {
+void addAction(Args& a, Command c, const std::string& value = {}) { a.actions.push_back({c, value}); }
+
+const OptionRow<Args> kOptions[] = {
+    {"-s", false, [](Args& a, const std::string&) { addAction(a, Command::Status); }},
+    {"-v", false, [](Args& a, const std::string&) { a.verbose = true; }},
+    {"-E", false, [](Args& a, const std::string&) { addAction(a, Command::Erase); }},
+    {"-i", true, [](Args& a, const std::string& v) { addAction(a, Command::Switch, v); }},
+    {"-a", false, [](Args& a, const std::string&) { a.all = true; }},
+    {"-t", true, [](Args& a, const std::string& v) { addAction(a, Command::FileId, v); }},
+    {"-h", false, [](Args& a, const std::string&) { a.help = true; }},
+    {"--help", false, [](Args& a, const std::string&) { a.help = true; }},
+};
+
+bool takesValue(char letter) { return letter == 'i' || letter == 't'; }
+
+// Single-letter options may come as a cluster ("-sa", "-ai off"): each
+// becomes an argument of its own before the table is read. A letter that
+// takes a value must end its cluster. Empty with `*error` set otherwise.
+std::optional<std::vector<std::string>> splitClusters(const std::vector<std::string>& args, std::string* error) {
+  std::vector<std::string> out;
   bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (!optionsDone && (arg == "-h" || arg == "--help")) {
-      a.help = true;
-      return true;
-    }
-    if (!optionsDone && arg == "--") {
-      optionsDone = true;
+  for (const std::string& arg : args) {
+    if (arg == "--") optionsDone = true;
+    if (optionsDone || arg.size() <= 2 || arg[0] != '-' || arg[1] == '-') {
+      out.push_back(arg);
       continue;
     }
-    if (optionsDone || arg.size() < 2 || arg.front() != '-') {
-      if (!a.path.empty()) return usageError("one PATH at most");
-      a.path = arg;
-      continue;
-    }
-    // A cluster of letters; one that takes a value must come last in it.
     for (size_t k = 1; k < arg.size(); ++k) {
-      const OptionRow* row = nullptr;
-      for (const auto& o : kOptions)
-        if (arg[k] == o.letter) row = &o;
-      if (!row) return usageError("unknown option -" + std::string(1, arg[k]));
-      if (row->letter == 'v') a.verbose = true;
-      if (row->letter == 'a') a.all = true;
-      if (!row->command) continue;
-      Action action{*row->command, {}};
-      if (row->takesValue) {
-        const std::string flag = "-" + std::string(1, row->letter);
-        if (k + 1 < arg.size()) return usageError(flag + " takes a value: put it last in " + std::string(arg));
-        if (i + 1 >= argc) return usageError(flag + (row->letter == 'i' ? " needs on or off" : " needs a file id"));
-        action.value = argv[++i];
-        if (row->letter == 'i' && action.value != "on" && action.value != "off")
-          return usageError("-i takes on or off, not " + action.value);
-        if (row->letter == 't' && (action.value.empty() ||
-                                   action.value.find_first_not_of("0123456789") != std::string::npos ||
-                                   action.value.size() > 19))
-          return usageError("-t takes a file id (a whole number), not " + action.value);
+      if (takesValue(arg[k]) && k + 1 < arg.size()) {
+        *error = "-" + std::string(1, arg[k]) + " takes a value: put it last in " + arg;
+        return std::nullopt;
       }
-      a.actions.push_back(std::move(action));
+      out.push_back("-" + std::string(1, arg[k]));
     }
+  }
+  return out;
+}
+
+bool parseArgs(const std::vector<std::string>& given, Args& a) {
+  std::string error;
+  const auto args = splitClusters(given, &error);
+  if (!args) return usageError(error);
+  std::vector<std::string> operands;
+  if (const auto fault = readOptions<Args>(*args, kOptions, a, operands)) {
+    if (fault->error == ArgumentError::UnknownOption) return usageError("unknown option " + fault->option);
+    return usageError(fault->option + (fault->option == "-i" ? " needs on or off" : " needs a file id"));
+  }
+  if (a.help) return true;
+  if (operands.size() > 1) return usageError("one PATH at most");
+  if (!operands.empty()) a.path = operands.front();
+  for (const Action& action : a.actions) {
+    if (action.command == Command::Switch && action.value != "on" && action.value != "off")
+      return usageError("-i takes on or off, not " + action.value);
+    if (action.command == Command::FileId &&
+        (action.value.empty() || action.value.find_first_not_of("0123456789") != std::string::npos ||
+         action.value.size() > 19))
+      return usageError("-t takes a file id (a whole number), not " + action.value);
   }
   // -v alone is the verbose state; with -s it makes that -s verbose.
   if (a.verbose && std::none_of(a.actions.begin(), a.actions.end(),
@@ -146,48 +145,14 @@ std::string absolute(const std::string& p) {
   return trimTrailingSlashes(out);
 }
 
-bool indexingOn(Store* store) {
-  if (!store) return true;
-  const auto v = store->meta(meta::kIndexing);
-  return !v || *v != "off";
-}
-
 void printHeader(const std::string& path, bool enabled) {
   std::printf("%s:\n\t%s\n", path.c_str(), enabled ? "Indexing enabled. " : "Indexing disabled.");
-}
-
-// Asks the running service to re-read its settings now.
-std::optional<pid_t> poke() {
-  auto pid = runningServicePid();
-  if (pid && *pid > 0) kill(*pid, SIGUSR1);
-  return pid;
 }
 
 // One line naming the unusable index the store set aside, while it is kept.
 void printSetAside(const IndexHealth& h) {
   if (h.setAside)
     std::printf("\tSet aside: %s (an unusable index, moved aside when the index was rebuilt).\n", h.setAside->c_str());
-}
-
-// The indexed folders: the home folder and each volume of the volumes root.
-std::vector<std::string> indexedVolumes() {
-  std::vector<std::string> out{homeDir()};
-  const std::string root = volumesRoot();
-  if (root.empty()) return out;
-  std::vector<std::string> volumes;
-  if (DIR* d = opendir(root.c_str())) {
-    while (const dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.empty() || name[0] == '.') continue;
-      struct stat st {};
-      const std::string full = trimTrailingSlashes(root) + "/" + name;
-      if (lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && !isInScope(full, homeDir())) volumes.push_back(full);
-    }
-    closedir(d);
-  }
-  std::sort(volumes.begin(), volumes.end());
-  out.insert(out.end(), volumes.begin(), volumes.end());
-  return out;
 }
 
 // The index's files and their size, and the items by import status.
@@ -275,50 +240,36 @@ int fileId(const std::string& value) {
   return kOk;
 }
 
-std::unique_ptr<Store> openForWriting() {
-  std::string error;
-  auto store = Store::open(indexDir(), Store::Mode::ReadWrite, &error);
-  if (!store) std::fprintf(stderr, "mdutil: cannot open the index in %s: %s\n", indexDir().c_str(), error.c_str());
-  return store;
-}
-
 int erase(const std::vector<std::string>& paths) {
-  auto store = openForWriting();
-  if (!store) return kFailed;
-  const auto indexing = store->meta(meta::kIndexing);
-  const bool ok = store->begin() && store->clear() &&
-                  (!indexing || store->setMeta(meta::kIndexing, *indexing)) && store->setMeta(meta::kRebuild, "1") &&
-                  store->commit();
-  if (!ok) {
-    store->rollback();
-    std::fprintf(stderr, "mdutil: cannot erase the index in %s\n", indexDir().c_str());
+  std::string error;
+  if (!eraseIndex(&error)) {
+    std::fprintf(stderr, "mdutil: %s\n", error.c_str());
     return kFailed;
   }
-  const bool running = poke().has_value();
+  const bool running = askServiceToReread().has_value();
   for (const auto& path : paths) {
-    printHeader(path, indexingOn(store.get()));
+    printHeader(path, readIndexHealth(path, false).indexingOn);
     if (!running) std::printf("\tService not running: the index is rebuilt when mdindexd starts.\n");
   }
   return kOk;
 }
 
 int setIndexing(const std::vector<std::string>& paths, bool on) {
-  auto store = openForWriting();
-  if (!store) return kFailed;
-  if (!store->setMeta(meta::kIndexing, on ? "on" : "off")) {
-    std::fprintf(stderr, "mdutil: cannot write the index in %s\n", indexDir().c_str());
+  std::string error;
+  if (!setIndexingSwitch(on, &error)) {
+    std::fprintf(stderr, "mdutil: %s\n", error.c_str());
     return kFailed;
   }
   for (const auto& path : paths) printHeader(path, on);
-  poke();
+  askServiceToReread();
   return kOk;
 }
 
 }  // namespace
 
-int mdutilMain(int argc, char** argv) {
+int runMdutil(const std::vector<std::string>& argv) {
   Args args;
-  if (!parseArgs(argc, argv, args)) return kUsage;
+  if (!parseArgs(argv, args)) return kUsage;
   if (args.help) {
     std::fputs(kUsageText, stdout);
     return kOk;
@@ -358,4 +309,4 @@ int mdutilMain(int argc, char** argv) {
   return kOk;
 }
 
-}  // namespace mdindex::service
+}  // namespace mdindex::tools

@@ -1,0 +1,31 @@
+// What the tools may do to the index and ask of the running service, beside
+// reading its health (health.h): erase it, switch indexing on or off, and
+// have the service re-read its settings at once. One writer of these
+// switches, so the tools and the app agree on what each means.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mdindex::service {
+
+// Empties the index, keeping the indexing switch, and marks it for the
+// service to rebuild by a crawl. False with `*error` set when the index
+// cannot be opened or written.
+bool eraseIndex(std::string* error);
+
+// Sets the one indexing switch that holds for every indexed folder.
+bool setIndexingSwitch(bool on, std::string* error);
+
+// Signals the running service to re-read its settings now; its pid, or
+// empty when it does not run (0: it runs but has not written its pid yet).
+std::optional<pid_t> askServiceToReread();
+
+// The indexed folders: the home folder, then each volume of the volumes
+// root (sorted), as absolute paths.
+std::vector<std::string> indexedVolumes();
+
+}  // namespace mdindex::service
