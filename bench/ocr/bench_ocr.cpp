@@ -45,31 +45,9 @@ bool run(const std::vector<std::string>& argv, const std::string& scratch) {
   return support::waitExit(support::startProcess(argv, "/dev/null", scratch + "/tools.log")) == 0;
 }
 
-bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit, std::chrono::milliseconds step = 50ms) {
-  const auto deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(step);
-  }
-  return cond();
-}
+using support::waitUntil;
 
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  int st;
-  if (!waitFor([&] { return waitpid(pid, &st, WNOHANG) == pid; }, 30s)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &st, 0);
-  }
-}
-
-long statusKb(pid_t pid, const std::string& field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
-  return -1;
-}
+void stop(pid_t pid) { support::stopProcess(pid, 30s); }
 
 // The processes `pid` started (its import helpers).
 std::vector<pid_t> childrenOf(pid_t pid) {
@@ -132,16 +110,16 @@ PassFigures servicePass(const std::string& root, bool recognition) {
   const auto t0 = Clock::now();
   const pid_t service = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   auto sample = [&] {
-    f.servicePeakKb = std::max(f.servicePeakKb, statusKb(service, "VmHWM:"));
-    for (pid_t c : childrenOf(service)) f.childPeakKb = std::max(f.childPeakKb, statusKb(c, "VmHWM:"));
+    f.servicePeakKb = std::max(f.servicePeakKb, support::procStatusKb(service, "VmHWM:"));
+    for (pid_t c : childrenOf(service)) f.childPeakKb = std::max(f.childPeakKb, support::procStatusKb(c, "VmHWM:"));
   };
-  if (!waitFor([&] { sample(); return state() == "idle"; }, 3600s)) {
+  if (!waitUntil([&] { sample(); return state() == "idle"; }, 3600s)) {
     std::fprintf(stderr, "mdindexd did not finish its first pass; see %s/mdindexd.log\n", root.c_str());
     stop(service);
     return f;
   }
   f.firstPass = secondsSince(t0);
-  if (recognition && waitFor([&] { sample(); return backlog() == 0; }, 7200s, 100ms)) f.backlog = secondsSince(t0);
+  if (recognition && waitUntil([&] { sample(); return backlog() == 0; }, 7200s, 100ms)) f.backlog = secondsSince(t0);
   sample();
   stop(service);
   return f;

@@ -106,32 +106,12 @@ std::string capture(const std::vector<std::string>& argv, const std::string& scr
 }
 
 bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit, std::chrono::milliseconds step = 20ms) {
-  const auto deadline = Clock::now() + limit;
-  while (Clock::now() < deadline) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(step);
-  }
-  return cond();
+  return support::waitUntil(cond, limit, step);
 }
 
-void stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  int st;
-  if (!waitFor([&] { return waitpid(pid, &st, WNOHANG) == pid; }, 20s)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &st, 0);
-  }
-}
+void stop(pid_t pid) { support::stopProcess(pid); }
 
-// VmRSS (now) or VmHWM (peak) of `pid`, in kB.
-long memoryKb(pid_t pid, const std::string& field = "VmRSS:") {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
-  return -1;
-}
+long memoryKb(pid_t pid, const std::string& field = "VmRSS:") { return support::procStatusKb(pid, field); }
 long rssKb(pid_t pid) { return memoryKb(pid); }
 
 // User + system CPU seconds of `pid` (its own threads, not reaped children).

@@ -4,10 +4,16 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -45,6 +51,37 @@ inline int waitExit(pid_t pid) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Polls `cond` every `step` until it holds or `limit` passes; whether it
+// held at the end.
+inline bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit,
+                      std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (cond()) return true;
+    std::this_thread::sleep_for(step);
+  }
+  return cond();
+}
+
+// SIGTERM, then SIGKILL when `pid` has not ended within `grace`; reaps it.
+inline void stopProcess(pid_t pid, std::chrono::milliseconds grace = std::chrono::seconds(20)) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  int st = 0;
+  if (!waitUntil([&] { return waitpid(pid, &st, WNOHANG) == pid; }, grace)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &st, 0);
+  }
+}
+
+// A "kB" line of /proc/PID/status ("VmRSS:", "VmHWM:"), or -1.
+inline long procStatusKb(pid_t pid, const std::string& field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + field.size());
+  return -1;
 }
 
 }  // namespace support

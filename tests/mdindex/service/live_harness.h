@@ -38,12 +38,7 @@ inline void writeFile(const std::string& path, const std::string& content) {
 // Polls `cond` until it holds or `limit` passes. The limit only keeps a
 // broken build from hanging; passing never depends on how fast it is.
 inline bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit = 20s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (cond()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return cond();
+  return support::waitUntil(cond, limit, 10ms);
 }
 
 class LiveHome : public ::testing::Test {
