@@ -47,6 +47,18 @@ bool setIndexingSwitch(bool on, std::string* error) {
   return false;
 }
 
+std::optional<int64_t> requestReimport(const std::string& importer, std::string* error) {
+  auto store = openForWriting(error);
+  if (!store) return std::nullopt;
+  const auto n = store->invalidateStampsOf(importer);
+  if (!n || !store->setMeta(meta::kRescan, "1")) {
+    if (error) *error = "cannot write the index in " + indexDir();
+    return std::nullopt;
+  }
+  askServiceToReread();
+  return n;
+}
+
 std::optional<pid_t> askServiceToReread() {
   auto pid = runningServicePid();
   if (pid && *pid > 0) kill(*pid, SIGUSR1);

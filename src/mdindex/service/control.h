@@ -20,6 +20,11 @@ bool eraseIndex(std::string* error);
 // Sets the one indexing switch that holds for every indexed folder.
 bool setIndexingSwitch(bool on, std::string* error);
 
+// Has every item imported by `importer` imported again: their stamps are
+// invalidated and the service asked to crawl (at once when it runs, else
+// when it starts). How many items, or empty with `*error` set.
+std::optional<int64_t> requestReimport(const std::string& importer, std::string* error);
+
 // Signals the running service to re-read its settings now; its pid, or
 // empty when it does not run (0: it runs but has not written its pid yet).
 std::optional<pid_t> askServiceToReread();

@@ -537,6 +537,15 @@ void Loop::checkMeta() {
   const auto indexing = reader_->meta(meta::kIndexing);
   const bool on = !indexing || *indexing != "off";
   if (on != indexing_ || !published_) setIndexing(on);
+  const auto rescan = reader_->meta(meta::kRescan);
+  if (rescan && *rescan == "1") {
+    writer_->setMeta(meta::kRescan, "0");
+    writer_->sync();
+    if (indexing_) {
+      logLine("importing again what mdimport -r asked for");
+      queueRootCrawls();
+    }
+  }
   const auto rebuild = reader_->meta(meta::kRebuild);
   if (rebuild && *rebuild == "1") {
     writer_->setMeta(meta::kRebuild, "0");

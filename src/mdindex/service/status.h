@@ -11,6 +11,9 @@ namespace mdindex::service::meta {
 inline constexpr const char* kIndexing = "indexing";
 // Set to "1" by `mdutil -E` after erasing: the service rebuilds and clears it.
 inline constexpr const char* kRebuild = "service.rebuild";
+// Set to "1" by `mdimport -r`: the service crawls once more (items whose
+// stamps were invalidated are imported again) and clears it.
+inline constexpr const char* kRescan = "service.rescan";
 // Service state: one of the State names below.
 inline constexpr const char* kState = "service.state";
 inline constexpr const char* kPid = "service.pid";

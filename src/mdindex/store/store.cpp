@@ -239,6 +239,15 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
   return s.touch() && tx.commit();
 }
 
+std::optional<int64_t> Store::invalidateStampsOf(const std::string& importer) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  if (!tx.ok() || !s.run("UPDATE items SET mtime_ns = -1 WHERE importer = ?", {importer})) return std::nullopt;
+  const int64_t n = sqlite3_changes(s.db);
+  if (!tx.commit()) return std::nullopt;
+  return n;
+}
+
 bool Store::clear() {
   Impl& s = *impl_;
   WriteScope tx(s);

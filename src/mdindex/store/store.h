@@ -126,6 +126,9 @@ class Store {
   bool moveTree(const std::string& from, const std::string& to);
   // Removes everything.
   bool clear();
+  // Makes the stamps of the items imported by `importer` match no file, so
+  // the next crawl imports them again; how many, or empty on a failure.
+  std::optional<int64_t> invalidateStampsOf(const std::string& importer);
 
   // The stored item, with its text when `withText`.
   std::optional<ItemRecord> get(const std::string& path, bool withText = false);

@@ -15,9 +15,11 @@
 #include "mdindex/core/paths.h"
 #include "mdindex/core/plist.h"
 #include "mdindex/core/recognition_config.h"
+#include "mdindex/core/service_lock.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
+#include "mdindex/service/control.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/store/store.h"
 #include "tools/common/operand_path.h"
@@ -32,7 +34,7 @@ namespace fs = std::filesystem;
 constexpr const char* kBuiltIn = "built-in: ";
 
 constexpr const char* kUsage =
-    "usage: mdimport [-t] [-d1|-d2|-d3|-d4 | -d LEVEL] [-L] [-A] [-X] path ...\n"
+    "usage: mdimport [-t] [-d1|-d2|-d3|-d4 | -d LEVEL] [-L] [-A] [-X] [-r IMPORTER] path ...\n"
     "import files into the metadata index, or test how they are imported\n"
     "  -t        test the import only: nothing is written to the index\n"
     "  -d1       print one line per item naming its type and importer (the default with -t)\n"
@@ -43,6 +45,8 @@ constexpr const char* kUsage =
     "  -L        list the importers (built into mdimport; none is a file on disk)\n"
     "  -A        list every attribute the importers can set: name, type, description\n"
     "  -X        print that schema as an XML property list\n"
+    "  -r NAME   import again, through the index service, every indexed file that the\n"
+    "            importer NAME handled (a name -L lists, with or without \".mdimporter\")\n"
     "Reports go to standard output, problems to standard error. Folders are imported\n"
     "recursively, leaving out what the index service leaves out (hidden names, *.noindex\n"
     "folders, folders holding .metadata_never_index, links, FIFOs, devices); with -t a\n"
@@ -58,6 +62,7 @@ struct Options {
   bool list = false;
   bool attributes = false;
   bool schema = false;
+  std::optional<std::string> reimport;  // -r NAME
   bool help = false;
   std::vector<std::string> paths;
 };
@@ -77,6 +82,7 @@ constexpr OptionRow<Options> kOptions[] = {
     {"-L", false, [](Options& o, const std::string&) { o.list = true; }},
     {"-A", false, [](Options& o, const std::string&) { o.attributes = true; }},
     {"-X", false, [](Options& o, const std::string&) { o.schema = true; }},
+    {"-r", true, [](Options& o, const std::string& v) { o.reimport = v; }},
     {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
@@ -313,6 +319,30 @@ class Run {
   int pendingWrites_ = 0;
 };
 
+// -r NAME: the service imports again what importer NAME handled.
+int reimport(const std::string& given, std::ostream& out, std::ostream& err) {
+  const Importer* importer = nullptr;
+  for (const Importer* i : allImporters())
+    if (i->name() == given || i->name() == given + ".mdimporter") importer = i;
+  if (!importer) {
+    err << "mdimport: no importer is called " << mdindex::quoted(given, '\'') << "; mdimport -L lists them\n";
+    return 1;
+  }
+  std::string error;
+  const auto n = service::requestReimport(importer->name(), &error);
+  if (!n) {
+    err << "mdimport: " << error << "\n";
+    return 1;
+  }
+  const auto pid = runningServicePid();
+  out << "Importing again " << *n << " item" << (*n == 1 ? "" : "s") << " handled by " << importer->name();
+  if (pid)
+    out << " (mdindexd is doing it now).\n";
+  else
+    out << " when mdindexd next starts (it is not running).\n";
+  return 0;
+}
+
 }  // namespace
 
 int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -324,6 +354,7 @@ int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::os
     out << kUsage;
     return 0;
   }
+  if (o.reimport) return reimport(*o.reimport, out, err);
   Run run(o, out, err);
   if (o.list) return run.listImporters();
   if (o.attributes) return run.listAttributes();

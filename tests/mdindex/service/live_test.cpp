@@ -11,6 +11,7 @@
 
 #include "../../support/tmpfs.h"
 #include "live_harness.h"
+#include "mdindex/core/file_stamp.h"
 #include "mdindex/core/keywords.h"
 
 using namespace live;
@@ -355,6 +356,33 @@ TEST_F(ServiceLive, AnIndexDiskThatFillsWhileIndexingLosesNothingAndCatchesUp) {
   EXPECT_EQ(tool("mdfind", {"latecomer"}).out, home + "/docs/late.txt\n");
   EXPECT_EQ(WEXITSTATUS(stopService()), 0);
   EXPECT_EQ(integrity(), "");
+}
+
+// mdimport -r: the service imports again what one importer handled, and
+// only that; an unknown importer is an error.
+TEST_F(ServiceLive, ReimportOfOneImportersFilesGoesThroughTheService) {
+  writeFile(home + "/page.html", "<html><body><p>heron</p></body></html>");
+  writeFile(home + "/note.txt", "heron");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/page.html") && indexed(home + "/note.txt"); })) << log();
+  const int64_t noteStamp = item(home + "/note.txt")->mtimeNs;
+
+  const auto asked = tool("mdimport", {"-r", "HTML"});
+  EXPECT_EQ(asked.status, 0) << asked.err;
+  EXPECT_EQ(asked.out, "Importing again 1 item handled by HTML.mdimporter (mdindexd is doing it now).\n");
+  // Imported again: its stamp matches the file once more.
+  EXPECT_TRUE(waitFor([&] {
+    auto page = item(home + "/page.html");
+    struct stat st {};
+    return page && stat((home + "/page.html").c_str(), &st) == 0 && page->mtimeNs == mdindex::mtimeNs(st) &&
+           log().find("importing again what mdimport -r asked for") != std::string::npos;
+  })) << log();
+  EXPECT_EQ(item(home + "/note.txt")->mtimeNs, noteStamp);
+  EXPECT_EQ(meta("service.rescan"), "0");
+
+  const auto unknown = tool("mdimport", {"-r", "Nothing"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.err, "mdimport: no importer is called 'Nothing'; mdimport -L lists them\n");
 }
 
 TEST_F(ServiceLive, AReadOnlyIndexAnswersQueriesAndWritersSaySo) {
