@@ -1,3 +1,5 @@
+// The service loop: set-up and shutdown, events, settings and the state it
+// publishes (crawling is in crawl.cpp; the loop class in loop.h).
 #include "mdindex/service/service.h"
 
 #include <dirent.h>
@@ -24,6 +26,7 @@
 #include "mdindex/core/recognition_config.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
+#include "mdindex/service/loop.h"
 #include "mdindex/service/pipeline.h"
 #include "mdindex/service/recognition_pass.h"
 #include "mdindex/service/stamp_index.h"
@@ -32,34 +35,9 @@
 #include "mdindex/service/watcher.h"
 #include "mdindex/store/store.h"
 
-namespace mdindex::service {
+namespace mdindex::service::loop {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr auto kMetaCheckPeriod = std::chrono::seconds(1);
-constexpr size_t kDebounceCapacity = 4096;
-constexpr size_t kEntriesPerTurn = 2000;  // crawl budget between two polls
-
-void logLine(const char* fmt, const std::string& a = {}, const std::string& b = {}) {
-  char when[32];
-  const std::time_t now = std::time(nullptr);
-  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", std::gmtime(&now));
-  std::fprintf(stderr, "%s mdindexd: ", when);
-  std::fprintf(stderr, fmt, a.c_str(), b.c_str());
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
-}
-
-// One pass over a folder tree, comparing the disk with the store's stamps.
-struct CrawlTask {
-  std::string folder;
-  bool full = true;       // descend into folders already watched
-  bool started = false;
-  StampIndex stamps;                        // what the store holds under `folder`
-  std::vector<std::string> stack;           // folders still to read
-};
 
 // SIGKILLs the processes this process started (import helpers), found
 // through /proc/self/task/*/children.
@@ -76,57 +54,7 @@ void killOwnChildren() {
   closedir(tasks);
 }
 
-class Loop {
- public:
-  Loop(const ServiceOptions& opt, Exclusions excl) : opt_(opt), excl_(std::move(excl)) {}
-  ServiceExit run();
-
- private:
-  bool setUp();
-  void handleSignals();
-  void handleEvents(const std::vector<WatchEvent>& events);
-  void handleMove(const WatchEvent& ev);
-  void check(const std::string& path);
-  void forget(const std::string& path);
-  bool skipIfTooLong(const std::string& path);
-  void crawlStep();
-  void readFolder(CrawlTask& task, const std::string& dir, size_t& budget);
-  void finishCrawl(CrawlTask& task);
-  void queueCrawl(const std::string& folder, bool full);
-  void queueRootCrawls();
-  void checkMeta();
-  void rescanFallback();
-  void setIndexing(bool on);
-  void publishState();
-  void applyRecognitionSettings();
-  void steerRecognition();
-  WatchResult watch(const std::string& folder);
-  bool isRoot(const std::string& p) const;
-  int pollTimeoutMs(Clock::time_point now) const;
-
-  const ServiceOptions& opt_;
-  Exclusions excl_;
-  std::unique_ptr<Store> reader_;
-  std::unique_ptr<StoreWriter> writer_;
-  std::unique_ptr<ImportPool> pool_;
-  std::unique_ptr<RecognitionPass> recognition_;
-  std::optional<std::string> recognitionSpec_;  // languages of recognition_; "" while there is none
-  // Passes replaced by a settings change, finishing the file at hand.
-  std::vector<std::unique_ptr<RecognitionPass>> retiring_;
-  bool toldRecognitionUnavailable_ = false;
-  std::unique_ptr<Watcher> watcher_;
-  DebounceQueue debounce_{std::chrono::milliseconds(30), std::chrono::milliseconds(300), kDebounceCapacity};
-  std::deque<CrawlTask> crawls_;
-  std::set<std::string> fallback_;  // folders we could not watch
-  std::set<std::string> tooLong_;   // paths the system cannot open by name
-  int sigFd_ = -1, wakeFd_ = -1;
-  bool stop_ = false;
-  bool indexing_ = true;
-  std::optional<meta::State> published_;
-  size_t publishedFallback_ = static_cast<size_t>(-1);
-  size_t publishedTooLong_ = static_cast<size_t>(-1);
-  Clock::time_point nextMetaCheck_{}, nextFallbackScan_{};
-};
+}  // namespace
 
 bool Loop::isRoot(const std::string& p) const {
   for (auto& r : excl_.roots())
@@ -417,121 +345,6 @@ void Loop::check(const std::string& path) {
   }
 }
 
-WatchResult Loop::watch(const std::string& folder) {
-  const WatchResult r = watcher_->add(folder);
-  if (r == WatchResult::LimitReached) {
-    if (fallback_.insert(folder).second && fallback_.size() == 1)
-      logLine("inotify watch limit reached at %s: rescanning unwatched folders every %s s", folder,
-              std::to_string(opt_.fallbackInterval.count()));
-  } else {
-    fallback_.erase(folder);
-  }
-  return r;
-}
-
-void Loop::queueCrawl(const std::string& folder, bool full) {
-  for (auto& t : crawls_)
-    if (isInScope(folder, t.folder) && (t.full || !full) && !t.started) return;  // already covered
-  CrawlTask task;
-  task.folder = folder;
-  task.full = full;
-  crawls_.push_back(std::move(task));
-}
-
-void Loop::queueRootCrawls() {
-  crawls_.clear();
-  tooLong_.clear();  // counted afresh by the crawls
-  for (auto& r : opt_.roots) queueCrawl(r, true);
-}
-
-void Loop::crawlStep() {
-  size_t budget = kEntriesPerTurn;
-  while (!crawls_.empty() && budget > 0 && pool_->wantsMore()) {
-    CrawlTask& task = crawls_.front();
-    if (!task.started) {
-      task.started = true;
-      struct stat st {};
-      if (lstat(task.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        crawls_.pop_front();
-        continue;
-      }
-      // Pending moves and removals must reach the store before its stamps
-      // are read, or moved items would look new.
-      writer_->sync();
-      task.stamps = StampIndex(reader_->stampsUnder(task.folder));
-      task.stamps.markSeen(task.folder);
-      if (!isRoot(task.folder)) pool_->submit(task.folder, false);
-      watch(task.folder);
-      task.stack.push_back(task.folder);
-    }
-    if (task.stack.empty()) {
-      finishCrawl(task);
-      crawls_.pop_front();
-      continue;
-    }
-    const std::string dir = std::move(task.stack.back());
-    task.stack.pop_back();
-    readFolder(task, dir, budget);
-  }
-}
-
-void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  DIR* d = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!d) {
-    if (fd >= 0) close(fd);
-    // Unreadable (or gone): keep what the store has below it; a later event
-    // or rescan settles it.
-    task.stamps.markBelow(dir);
-    return;
-  }
-  const std::string prefix = dir == "/" ? "/" : dir + "/";
-  while (dirent* e = readdir(d)) {
-    const std::string_view name = e->d_name;
-    if (Exclusions::isHiddenName(name)) continue;
-    if (budget > 0) --budget;  // a huge folder is still read in one go
-    struct stat st {};
-    if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    std::string path = prefix + e->d_name;
-    EntryKind kind = excl_.classify(path, st.st_mode);
-    if (kind != EntryKind::Skipped && skipIfTooLong(path)) continue;
-    if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
-    if (kind == EntryKind::Skipped) continue;  // stays a leftover: removed if stored
-    const ItemStamp* s = task.stamps.find(path);
-    const bool same = s && s->inode == static_cast<uint64_t>(st.st_ino) &&
-                      s->isDirectory == (kind == EntryKind::Directory) &&
-                      (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st) &&
-                                                        s->ctimeNs == ctimeNs(st)));
-    if (s) task.stamps.markSeen(path);
-    if (!same) pool_->submit(path, false);
-    if (kind == EntryKind::Directory) {
-      const bool known = watcher_->isWatched(path) || fallback_.count(path);
-      watch(path);
-      if (task.full || !known) task.stack.push_back(std::move(path));
-      else
-        task.stamps.markBelow(path);
-    }
-  }
-  closedir(d);
-}
-
-void Loop::finishCrawl(CrawlTask& task) {
-  // What the store holds but the crawl did not see: removed unless it is
-  // back on disk and indexable (created since the stamps were read).
-  std::string removed;
-  for (const auto& path : task.stamps.unseen()) {
-    if (!removed.empty() && isInScope(path, removed)) continue;  // went with its folder
-    // A link, FIFO or device put in by hand (mdimport) is a leftover too.
-    struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && excl_.classify(path, st.st_mode) != EntryKind::Skipped &&
-        excl_.isIndexable(path))
-      continue;
-    writer_->remove(path);
-    removed = path;
-  }
-  task.stamps.clear();
-}
-
 void Loop::checkMeta() {
   nextMetaCheck_ = Clock::now() + kMetaCheckPeriod;
   const auto indexing = reader_->meta(meta::kIndexing);
@@ -573,19 +386,6 @@ void Loop::setIndexing(bool on) {
   }
 }
 
-void Loop::rescanFallback() {
-  nextFallbackScan_ = Clock::now() + opt_.fallbackInterval;
-  const std::vector<std::string> folders(fallback_.begin(), fallback_.end());
-  for (const auto& f : folders) {
-    struct stat st {};
-    if (lstat(f.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-      forget(f);
-      continue;
-    }
-    queueCrawl(f, false);  // also retries the watch
-  }
-}
-
 void Loop::publishState() {
   meta::State s = !indexing_ ? meta::State::Off
                   : (!crawls_.empty() || !pool_->idle() || !debounce_.empty()) ? meta::State::Crawling
@@ -605,7 +405,9 @@ void Loop::publishState() {
   }
 }
 
-}  // namespace
+}  // namespace mdindex::service::loop
+
+namespace mdindex::service {
 
 void blockServiceSignals() {
   sigset_t set;
@@ -631,7 +433,7 @@ ServiceExit runService(const ServiceOptions& options) {
     if (!inside && std::find(top.begin(), top.end(), r) == top.end()) top.push_back(r);
   }
   opt.roots = top;
-  Loop loop(opt, Exclusions(roots, opt.indexFolder));
+  loop::Loop loop(opt, Exclusions(roots, opt.indexFolder));
   return loop.run();
 }
 
