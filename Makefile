@@ -16,7 +16,9 @@ PACKAGES := build-essential cmake pkg-config make \
 	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
-	xvfb xauth attr
+	xvfb xauth attr \
+	recollcmd python3-recoll unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
+	dbus
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

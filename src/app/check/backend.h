@@ -88,6 +88,10 @@ struct Stored {
   QString detail;         // e.g. the importer's status "crashed"
   QStringList attributes; // what was stored, one "name = value" line each
   QString termAttribute;  // the stored attribute holding the term, "" if none
+  // The index is done with this file: waiting longer will not change what
+  // its routes find (e.g. stored in full without the term), so the check
+  // stops waiting for it, as it does for a failed import.
+  bool settled = false;
 };
 
 class Backend {

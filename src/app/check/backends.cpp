@@ -1,5 +1,6 @@
 #include "app/check/backend.h"
 #include "app/check/mdindex_backend.h"
+#include "app/check/recoll_backend.h"
 
 namespace findlark::check {
 
@@ -14,7 +15,8 @@ struct BackendRow {
 
 // The one table of backends, in picker order.
 const BackendRow kBackends[] = {
-    {"mdindex", [] () -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
+    {"mdindex", []() -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
+    {"recoll", []() -> std::unique_ptr<Backend> { return std::make_unique<RecollBackend>(); }},
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 #include <vector>
 
 #include <QDir>
@@ -70,7 +71,7 @@ void killAndReap(pid_t pid) {
 
 // Waits for `pid` to exit until `deadline`. True when it exited (and is
 // reaped), false when the deadline passed first.
-bool waitUntil(pid_t pid, Clock::time_point deadline) {
+bool waitUntil(pid_t pid, Clock::time_point deadline, int* status) {
   // The raw system call: glibc's header for it lacks C++ linkage.
   Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (pidfd.get() >= 0) {
@@ -81,13 +82,13 @@ bool waitUntil(pid_t pid, Clock::time_point deadline) {
       if (n == 0) return false;
       if (errno != EINTR) break;  // fall through to a blocking wait
     }
-    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
     }
     return true;
   }
   // Kernels without pidfd: poll the child's state until the deadline.
   for (;;) {
-    const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+    const pid_t r = ::waitpid(pid, status, WNOHANG);
     if (r == pid || (r < 0 && errno != EINTR)) return true;
     if (Clock::now() >= deadline) return false;
     ::poll(nullptr, 0, 5);
@@ -104,9 +105,9 @@ QString shareFolder() {
   return QDir::cleanPath(executableFolder() + QStringLiteral("/../share/findlark"));
 }
 
-}  // namespace
 
-std::optional<QString> runTool(const QString& program, const QStringList& arguments, int timeoutMs) {
+// The one spawn-and-collect behind runTool and runToolStatus.
+std::optional<ToolResult> run(const QString& program, const QStringList& arguments, int timeoutMs, bool quiet) {
   const QByteArray path = QFile::encodeName(program);
   std::vector<QByteArray> argBytes;
   argBytes.reserve(static_cast<size_t>(arguments.size()) + 1);
@@ -126,6 +127,7 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
   posix_spawnattr_t attr;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+  if (quiet) ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   ::posix_spawnattr_init(&attr);
   sigset_t none;
   sigset_t defaults;
@@ -172,7 +174,8 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
       return std::nullopt;
     }
   }
-  if (!waitUntil(pid, deadline)) {
+  int status = 0;
+  if (!waitUntil(pid, deadline, &status)) {
     killAndReap(pid);
     return std::nullopt;
   }
@@ -182,7 +185,19 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
   QString text = QString::fromUtf8(output);
   // A leading byte-order mark is valid UTF-8 and part of the output.
   if (output.startsWith("\xEF\xBB\xBF") && !text.startsWith(QChar(0xFEFF))) text.prepend(QChar(0xFEFF));
-  return text;
+  return ToolResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
+}
+
+}  // namespace
+
+std::optional<QString> runTool(const QString& program, const QStringList& arguments, int timeoutMs) {
+  std::optional<ToolResult> r = run(program, arguments, timeoutMs, false);
+  if (!r) return std::nullopt;
+  return std::move(r->output);
+}
+
+std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments, int timeoutMs) {
+  return run(program, arguments, timeoutMs, true);
 }
 
 QString toolPath(const QString& name) {
