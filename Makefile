@@ -18,6 +18,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
 	xvfb xauth attr \
 	recollcmd python3-recoll unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
+	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
 	dbus
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

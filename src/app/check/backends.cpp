@@ -1,6 +1,7 @@
 #include "app/check/backend.h"
 #include "app/check/mdindex_backend.h"
 #include "app/check/recoll_backend.h"
+#include "app/check/tracker_backend.h"
 
 namespace findlark::check {
 
@@ -16,6 +17,7 @@ struct BackendRow {
 // The one table of backends, in picker order.
 const BackendRow kBackends[] = {
     {"mdindex", []() -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
+    {"tracker", []() -> std::unique_ptr<Backend> { return std::make_unique<TrackerBackend>(); }},
     {"recoll", []() -> std::unique_ptr<Backend> { return std::make_unique<RecollBackend>(); }},
 };
 

@@ -101,6 +101,10 @@ class PeerHome : public ::testing::Test {
     while (!started_.empty()) stop(started_.back());
   }
 
+  // Adds NAME=VALUE to the environment of what starts next (the bus passes
+  // its own environment to the services it starts).
+  void setEnv(const std::string& name, const std::string& value) { env_.push_back(name + "=" + value); }
+
   // Starts a session bus of its own and points the environment at it.
   void startBus() {
     const auto r = run({"/usr/bin/dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"});
