@@ -1,4 +1,5 @@
 #include "app/check/backend.h"
+#include "app/check/baloo_backend.h"
 #include "app/check/mdindex_backend.h"
 #include "app/check/recoll_backend.h"
 #include "app/check/tracker_backend.h"
@@ -18,6 +19,7 @@ struct BackendRow {
 const BackendRow kBackends[] = {
     {"mdindex", []() -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
     {"tracker", []() -> std::unique_ptr<Backend> { return std::make_unique<TrackerBackend>(); }},
+    {"baloo", []() -> std::unique_ptr<Backend> { return std::make_unique<BalooBackend>(); }},
     {"recoll", []() -> std::unique_ptr<Backend> { return std::make_unique<RecollBackend>(); }},
 };
 

@@ -268,7 +268,7 @@ TEST_F(FindlarkCheck, UsageErrors) {
     std::string errStart;
   };
   const std::vector<Case> cases{
-      {{"--index", "spotlight"}, "findlark-check: unknown index \"spotlight\"; known: mdindex, tracker, recoll, all\nUsage: findlark-check "},
+      {{"--index", "spotlight"}, "findlark-check: unknown index \"spotlight\"; known: mdindex, tracker, baloo, recoll, all\nUsage: findlark-check "},
       {{"--index"}, "findlark-check: option --index needs a value\n"},
       {{"--timeout", "0"}, "findlark-check: --timeout takes whole seconds from 1 to 86400, not 0\n"},
       {{"--timeout", "5s"}, "findlark-check: --timeout takes whole seconds"},
