@@ -106,6 +106,9 @@ class Backend {
   // whose term is pixels only is expected from it.
   virtual bool recognisesText() const = 0;
 
+  // Whether the index's programs are on this machine. Cheap: asks no
+  // service and reads no index (the window's picker lists only these).
+  virtual bool installed() const = 0;
   virtual Availability availability() = 0;
   // `folder` is the check's folder (it exists when this is asked).
   virtual Coverage coverage(const QString& folder) = 0;

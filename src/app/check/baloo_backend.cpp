@@ -70,6 +70,10 @@ QList<Route> BalooBackend::routes() const {
            QStringLiteral("baloosearch")}};
 }
 
+bool BalooBackend::installed() const {
+  return !baloosearch_.isEmpty() && !balooctl_.isEmpty() && QFileInfo(helper_).isExecutable();
+}
+
 Availability BalooBackend::availability() {
   if (baloosearch_.isEmpty() || balooctl_.isEmpty())
     return {false, Reason::NotInstalled, QStringLiteral("baloosearch and balooctl are not installed (Debian: baloo-kf5)")};

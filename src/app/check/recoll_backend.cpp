@@ -166,6 +166,8 @@ QList<Route> RecollBackend::routes() const {
           {QStringLiteral("recollq"), QStringLiteral("recollq"), Expects::Command, QStringLiteral("recollq")}};
 }
 
+bool RecollBackend::installed() const { return !recollq_.isEmpty() && !recollindex_.isEmpty(); }
+
 Availability RecollBackend::availability() {
   if (recollq_.isEmpty() || recollindex_.isEmpty())
     return {false, Reason::NotInstalled, QStringLiteral("recollq and recollindex are not installed (Debian: recollcmd)")};

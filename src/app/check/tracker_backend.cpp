@@ -122,6 +122,10 @@ QList<Route> TrackerBackend::routes() const {
            QStringLiteral("tracker3 search")}};
 }
 
+bool TrackerBackend::installed() const {
+  return !tracker3_.isEmpty() && !gdbus_.isEmpty() && !gsettings_.isEmpty();
+}
+
 Availability TrackerBackend::availability() {
   if (tracker3_.isEmpty())
     return {false, Reason::NotInstalled, QStringLiteral("tracker3 is not installed (Debian: tracker, tracker-miner-fs)")};

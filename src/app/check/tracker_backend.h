@@ -26,6 +26,7 @@ class TrackerBackend : public Backend {
   QString name() const override;
   QList<Route> routes() const override;
   bool recognisesText() const override { return false; }
+  bool installed() const override;
   Availability availability() override;
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;
