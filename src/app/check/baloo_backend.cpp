@@ -178,18 +178,27 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
       st.termAttribute = line.section(QStringLiteral(" = "), 0, 0);
       return st;
     }
+  // Text terms are the lower-case ones; Baloo prefixes property and type
+  // terms with capitals ("Mapplication", "X15-body").
+  bool text = false;
   if (!balooshow_.isEmpty()) {
     const auto shown = runToolStatus(balooshow_, {QStringLiteral("-x"), path}, kToolTimeoutMs);
-    if (shown && balooTerms(shown->output).contains(term.toLower())) {
+    const QStringList terms = shown ? balooTerms(shown->output) : QStringList();
+    if (terms.contains(term.toLower())) {
       st.termAttribute = QStringLiteral("text");
       return st;
     }
+    for (const QString& t : terms) text = text || !t.at(0).isUpper();
   }
   QStringList names;
   for (const QString& line : st.attributes) names.append(line.section(QStringLiteral(" = "), 0, 0));
-  st.detail = names.isEmpty() ? QStringLiteral("Baloo stored no text or properties for it (no extractor for its type)")
-                              : QStringLiteral("stored: ") + names.join(QStringLiteral(", ")) +
-                                    QStringLiteral("; its text terms do not hold the term");
+  if (!text && names.isEmpty()) {
+    st.detail = QStringLiteral("Baloo stored no text and no properties (no extractor for its type)");
+    return st;
+  }
+  st.detail = (text ? QStringLiteral("its text and ") : QStringLiteral("no text; ")) +
+              (names.isEmpty() ? QStringLiteral("no properties") : names.join(QStringLiteral(", "))) +
+              QStringLiteral(" do not hold the term");
   return st;
 }
 

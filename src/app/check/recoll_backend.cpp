@@ -272,9 +272,24 @@ Stored RecollBackend::stored(const QString& path, const QString& term) {
   // Stored without the term: Recoll is done with this file.
   st.settled = true;
   const QString trial = trialDiagnosis(path);
+  // Fields that say something about the content, not where the file is
+  // or how Recoll keeps it.
+  static const QStringList kBookkeeping{
+      QStringLiteral("rcludi"), QStringLiteral("sig"),    QStringLiteral("relevancyrating"), QStringLiteral("url"),
+      QStringLiteral("fbytes"), QStringLiteral("dbytes"), QStringLiteral("pcbytes"),         QStringLiteral("fmtime"),
+      QStringLiteral("mtime"),  QStringLiteral("dmtime"), QStringLiteral("origcharset"),     QStringLiteral("filename"),
+      QStringLiteral("mtype"),  QStringLiteral("abstract")};
   QStringList names;
-  for (const QString& line : st.attributes) names.append(line.section(QStringLiteral(" = "), 0, 0));
-  st.detail = trial.isEmpty() ? QStringLiteral("stored: ") + names.join(QStringLiteral(", ")) : trial;
+  bool text = false;
+  for (const QString& line : st.attributes) {
+    const QString name = line.section(QStringLiteral(" = "), 0, 0);
+    if (name == QLatin1String("abstract")) text = !line.section(QStringLiteral(" = "), 1).trimmed().isEmpty();
+    if (!kBookkeeping.contains(name) && !line.section(QStringLiteral(" = "), 1).trimmed().isEmpty()) names.append(name);
+  }
+  st.detail = !trial.isEmpty() ? trial
+                               : (text ? QStringLiteral("its text and ") : QStringLiteral("no text; ")) +
+                                     (names.isEmpty() ? QStringLiteral("no fields") : names.join(QStringLiteral(", "))) +
+                                     QStringLiteral(" do not hold the term");
   return st;
 }
 

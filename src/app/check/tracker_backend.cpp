@@ -45,6 +45,20 @@ bool isIdentity(const QString& name, const QString& value) {
          value.startsWith(QLatin1String("urn:fileid:"));
 }
 
+// A property that says something about the content, not where the file is
+// or how Tracker keeps it.
+bool isDescriptive(const QString& name) {
+  static const QStringList kBookkeeping{
+      QStringLiteral("nfo:belongsToContainer"), QStringLiteral("nie:isPartOf"),     QStringLiteral("nie:created"),
+      QStringLiteral("nie:interpretedAs"),      QStringLiteral("nie:dataSource"),   QStringLiteral("nie:byteSize"),
+      QStringLiteral("nie:url"),                QStringLiteral("nie:isStoredAs"),   QStringLiteral("nie:mimeType"),
+      QStringLiteral("nie:informationElementDate"), QStringLiteral("nie:contentCreated"),
+      QStringLiteral("nie:contentLastModified")};
+  return !kBookkeeping.contains(name) && !name.startsWith(QLatin1String("nfo:file")) &&
+         !name.startsWith(QLatin1String("nrl:")) && !name.startsWith(QLatin1String("tracker:")) &&
+         !name.startsWith(QLatin1String("rdf:")) && !name.startsWith(QLatin1String("http://"));
+}
+
 }  // namespace
 
 QStringList parseStringArray(const QString& text) {
@@ -319,7 +333,7 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
     const QString value = line.section(QStringLiteral(" = "), 1);
     if (name == QLatin1String("tracker:extractorHash")) extracted = true;
     if (name == QLatin1String("nie:mimeType") && mime.isEmpty()) mime = value;
-    if (!names.contains(name) && name != QLatin1String("rdf:type")) names.append(name);
+    if (!names.contains(name) && isDescriptive(name)) names.append(name);
     if (st.termAttribute.isEmpty() && !isIdentity(name, value) && value.contains(term, Qt::CaseInsensitive))
       st.termAttribute = name;
   }
@@ -331,7 +345,10 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
   }
   if (extracted) {
     st.settled = true;
-    st.detail = QStringLiteral("stored: ") + names.join(QStringLiteral(", "));
+    const bool text = names.removeAll(QStringLiteral("nie:plainTextContent")) > 0;
+    st.detail = (text ? QStringLiteral("its text (nie:plainTextContent) and ") : QStringLiteral("no text; ")) +
+                (names.isEmpty() ? QStringLiteral("no properties") : names.join(QStringLiteral(", "))) +
+                QStringLiteral(" do not hold the term");
   } else {
     st.settled = minerStatus() == QLatin1String("Idle") && extractorIdle();
     if (mime.isEmpty()) mime = QMimeDatabase().mimeTypeForFile(path).name();
