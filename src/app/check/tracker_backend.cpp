@@ -247,7 +247,10 @@ Coverage TrackerBackend::coverage(const QString& folder) {
         return c;
       }
   }
-  for (const QString& p : QStringList(chain) << root)
+  // The root and every folder below it down to the check folder.
+  QStringList marked = chain;
+  marked.prepend(root);
+  for (const QString& p : marked)
     for (const QString& marker : markers)
       if (QFileInfo::exists(p + QLatin1Char('/') + marker)) {
         c.reason = Reason::FolderExcluded;

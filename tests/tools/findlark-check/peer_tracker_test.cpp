@@ -21,6 +21,16 @@ class TrackerCheck : public PeerHome {
     gsettings({"set", "org.freedesktop.Tracker3.Miner.Files", "initial-sleep", "0"});
     miner = start({kMiner}, "miner.log");
     ASSERT_TRUE(waitFor([&] { return minerOnBus(); })) << readAll(root + "/miner.log");
+    // Its first crawl done, it watches its folders, as in a session that
+    // has been up a while.
+    ASSERT_TRUE(waitFor([&] { return minerStatus() == "('Idle',)"; })) << minerStatus();
+  }
+
+  std::string minerStatus() {
+    const auto r = run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.Tracker3.Miner.Files",
+                        "--object-path", "/org/freedesktop/Tracker3/Miner/Files", "--method",
+                        "org.freedesktop.Tracker3.Miner.GetStatus"});
+    return r.out.substr(0, r.out.find('\n'));
   }
 
   void gsettings(std::vector<std::string> args) {
@@ -52,6 +62,13 @@ TEST_F(TrackerCheck, FoldersOutsideItsRootsAreNotCoveredAndTheRootsAreNamed) {
       EXPECT_NE(cell.detail.find(home + "/Documents"), std::string::npos) << cell.detail;
       EXPECT_NE(cell.detail.find(home + " (top level only)"), std::string::npos) << cell.detail;
     }
+
+  // A folder holding .trackerignore is left out, though under a root.
+  writeFile(home + "/Documents/quiet/.trackerignore", "");
+  const auto q = check({"--index", "tracker", "--folder", home + "/Documents/quiet", "--json", "--timeout", "20"});
+  const Cell quiet = cells(indexNamed(parse(q.out), "tracker")).at("FindlarkA.txt").at("search");
+  EXPECT_EQ(quiet.reason, "folder-excluded") << q.out;
+  EXPECT_EQ(quiet.detail, home + "/Documents/quiet holds .trackerignore (Tracker's ignored-directories-with-content)");
 
   // A root under $TMPDIR is configured, yet the miner drops it.
   const std::string tmpRoot = root + "/tmp/watched";
