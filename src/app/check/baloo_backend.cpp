@@ -190,6 +190,14 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
     }
     for (const QString& t : terms) text = text || !t.at(0).isUpper();
   }
+  if (!st.settled) {
+    // Known by name, its content still waiting for Baloo's content pass.
+    st.inIndex = false;
+    st.reason = Reason::StillQueued;
+    st.detail = QStringLiteral("Baloo has not indexed its content yet (balooctl status: ") +
+                (state.isEmpty() ? QStringLiteral("unknown") : state) + QLatin1Char(')');
+    return st;
+  }
   QStringList names;
   for (const QString& line : st.attributes) names.append(line.section(QStringLiteral(" = "), 0, 0));
   if (!text && names.isEmpty()) {
