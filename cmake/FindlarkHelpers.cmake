@@ -19,7 +19,8 @@ endfunction()
 
 # _findlark_test(NAME SOURCES DEPS ENV): what every test executable shares.
 # It knows the source, data, tool and resource folders, lands in
-# <build>/tests, and runs under ctest with ENV and a 300 s limit.
+# <build>/tests, and runs under ctest with ENV, without the user's XDG
+# settings and data folders, and with a 300 s limit.
 function(_findlark_test name sources deps env)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${deps})
@@ -31,7 +32,10 @@ function(_findlark_test name sources deps env)
     FINDLARK_FAULT_TOOL_DIR="${FINDLARK_FAULT_TOOL_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+  # The user's own settings and data folders never reach a test: with these
+  # unset, the tools look under the HOME each test points at a scratch folder.
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300
+    ENVIRONMENT_MODIFICATION "XDG_CONFIG_HOME=unset:;XDG_DATA_HOME=unset:")
 endfunction()
 
 # findlark_gtest(NAME SOURCES <files...> DEPS <targets...>)

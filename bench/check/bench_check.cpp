@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/store/store.h"
 
 namespace fs = std::filesystem;
@@ -58,7 +58,7 @@ int main() {
   setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
 
   const std::string bin = FINDLARK_BIN_DIR;
-  const pid_t service = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/service.log");
+  const pid_t service = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/service.log");
   const auto ready = [&] {
     auto store = mdindex::Store::open(root + "/index", mdindex::Store::Mode::ReadOnly);
     return store && store->meta("service.state") == std::string("idle");
@@ -72,8 +72,8 @@ int main() {
   int failures = 0;
   for (int run = 0; run < kRuns; ++run) {
     const auto start = Clock::now();
-    const pid_t check = bench::startProcess({bin + "/findlark-check", "--json"}, root + "/check.json", root + "/check.err");
-    const int status = bench::waitExit(check);
+    const pid_t check = support::startProcess({bin + "/findlark-check", "--json"}, root + "/check.json", root + "/check.err");
+    const int status = support::waitExit(check);
     whole.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     if (status != 0) ++failures;
     const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(slurp(root + "/check.json"))).object();
@@ -91,7 +91,7 @@ int main() {
     }
   }
   ::kill(service, SIGTERM);
-  bench::waitExit(service);
+  support::waitExit(service);
   fs::remove_all(root);
 
   std::printf("findlark-check on a running mdindexd, %d runs (%d not exit 0)\n", kRuns, failures);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -25,7 +25,7 @@ namespace {
 
 // Runs `argv` with stdout and stderr discarded; returns the exit status or -1.
 int runQuiet(const std::vector<std::string>& args) {
-  return bench::waitExit(bench::startProcess(args, "/dev/null", "/dev/null"));
+  return support::waitExit(support::startProcess(args, "/dev/null", "/dev/null"));
 }
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }

@@ -3,7 +3,8 @@
 // them into a temporary store through the Store API, and times whole
 // `mdfind` processes: median and 95th percentile of RUNS runs (default 30)
 // for a rare word, a common word, a prefix, an attribute comparison,
-// -onlyin and -name. Where recollindex/recollq are installed, indexes the same files
+// -onlyin, -name, and word comparisons on the text content. Where
+// recollindex/recollq are installed, indexes the same files
 // with Recoll (temporary config folder) and times the same searches.
 // Everything lives in a temporary folder that is removed at the end
 // (kept, and its path printed, with --keep).
@@ -19,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/store/store.h"
 
@@ -56,15 +57,15 @@ std::vector<std::string> vocabulary(size_t n, Rng& rng) {
 // Wall time of one process with stdout/stderr to /dev/null, in ms.
 double timeProcess(const std::vector<std::string>& args, char** envp) {
   const auto start = Clock::now();
-  const pid_t pid = bench::startProcess(args, "/dev/null", "/dev/null", envp);
+  const pid_t pid = support::startProcess(args, "/dev/null", "/dev/null", envp);
   if (pid < 0) return -1;
-  bench::waitExit(pid);
+  support::waitExit(pid);
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // The first line a process prints (for result counts).
 std::string firstLine(const std::vector<std::string>& args, char** envp, const std::string& scratch) {
-  bench::waitExit(bench::startProcess(args, scratch, "/dev/null", envp));
+  support::waitExit(support::startProcess(args, scratch, "/dev/null", envp));
   std::ifstream f(scratch);
   std::string line;
   std::getline(f, line);
@@ -211,6 +212,11 @@ int main(int argc, char** argv) {
       {"attribute", {mdfind, sizeQuery}, {"size>" + std::to_string(bigSize)}},
       {"-onlyin", {mdfind, "-onlyin", onlyDir, "harvest"}, {"harvest dir:" + onlyDir}},
       {"-name", {mdfind, "-name", "f1234"}, {"-f", "*f1234*"}},
+      // The forms a file manager writes for "contents contains": word
+      // matching in the text content, alone and beside every attribute.
+      {"text word", {mdfind, "kMDItemTextContent = \"harves*\"cd"}, {"harves*"}},
+      {"text word|*", {mdfind, "(* = \"harves*\"cdw || kMDItemTextContent = \"harves*\"cd)"}, {"harves*"}},
+      {"text !=", {mdfind, "kMDItemTextContent != \"harvest\"cd"}, {"-harvest"}},
   };
 
   const bool haveRecoll = !noRecoll && onPath("recollindex") && onPath("recollq");

@@ -4,7 +4,11 @@
 //     10,000 files (median and p95), beside Recoll's real-time indexer when
 //     recollindex and recollq are installed;
 //   - the initial crawl of those 10,000 files (seconds, files per second),
-//     the service's resident memory after it, its CPU use while idle.
+//     the service's resident memory after it, its CPU use while idle;
+//   - mdfind latency (p50, p99) with 8 readers at once while files change,
+//     and how often the service probe was wrong;
+//   - recovery after SIGKILL mid-crawl five times: time to converge, items
+//     against files on disk, integrity.
 // Everything lives in a scratch folder under /var/tmp; nothing is asserted.
 //
 //   bench_service [--files N] [--probes N] [--idle SECONDS] [--no-peer] [--keep]
@@ -14,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "../support/process.h"
+#include "../../tests/support/process.h"
 #include "mdindex/store/store.h"
 
 namespace {
@@ -93,9 +98,9 @@ std::pair<std::string, std::string> mixedDocument(int i, const std::string& word
 // Runs a command to completion and returns its stdout.
 std::string capture(const std::vector<std::string>& argv, const std::string& scratch) {
   const std::string out = scratch + "/capture.out";
-  const pid_t pid = bench::startProcess(argv, out, scratch + "/capture.err");
+  const pid_t pid = support::startProcess(argv, out, scratch + "/capture.err");
   if (pid < 0) return {};
-  bench::waitExit(pid);
+  support::waitExit(pid);
   std::ifstream in(out);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -233,11 +238,14 @@ int main(int argc, char** argv) {
 
   // --- ours: initial crawl -------------------------------------------------
   const auto crawlStart = Clock::now();
-  const pid_t service = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
-  auto state = [&]() -> std::string {
+  const pid_t service = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  auto metaOf = [&](const char* key) -> std::string {
     auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly);
-    return s ? s->meta("service.state").value_or("") : "";
+    return s ? s->meta(key).value_or("") : "";
   };
+  auto state = [&] { return metaOf("service.state"); };
+  // The state left by a killed service is stale until the new one has said who it is.
+  auto started = [&](pid_t pid) { return waitFor([&] { return metaOf("service.pid") == std::to_string(pid); }, 60s, 2ms); };
   if (service < 0 || !waitFor([&] { return state() == "idle"; }, 3600s, 100ms)) {
     std::fprintf(stderr, "mdindexd did not finish its crawl; see %s/mdindexd.log\n", root.c_str());
     stop(service);
@@ -267,12 +275,89 @@ int main(int argc, char** argv) {
 
   // --- ours: restart over an unchanged tree (reconcile, nothing re-imported) --
   const auto restartStart = Clock::now();
-  const pid_t again = bench::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+  const pid_t again = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
   waitFor([&] { return state() == "crawling" || state() == "idle"; }, 60s, 5ms);
   if (waitFor([&] { return state() == "idle"; }, 3600s, 20ms))
     std::printf("  mdindexd restart over the unchanged tree: reconciled in %.2f s, peak RSS %.1f MB\n",
                 secondsSince(restartStart), memoryKb(again, "VmHWM:") / 1024.0);
+
+  // --- ours: 8 readers while files change ---------------------------------
+  {
+    constexpr int kReaders = 8, kCallsEach = 60;
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+      for (int i = 0; writing; ++i) {
+        writeFile(tree + "/d" + std::to_string(i % folders) + "/churn" + std::to_string(i % 500) + ".txt",
+                  "churn " + std::to_string(i) + "\n");
+        std::this_thread::sleep_for(5ms);
+      }
+    });
+    std::vector<std::vector<double>> times(kReaders);
+    std::atomic<int> warned{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < kReaders; ++r)
+      readers.emplace_back([&, r] {
+        const std::string scratch = root + "/reader" + std::to_string(r);
+        fs::create_directories(scratch);
+        for (int c = 0; c < kCallsEach; ++c) {
+          const auto t0 = Clock::now();
+          const pid_t pid = support::startProcess({bin + "/mdfind", "word" + std::to_string((r * 7919 + c * 104729) % files)},
+                                                  "/dev/null", scratch + "/err", environ, support::Err::Replace);
+          support::waitExit(pid);
+          times[r].push_back(secondsSince(t0));
+          std::ifstream err(scratch + "/err");
+          if (std::string(std::istreambuf_iterator<char>(err), {}).find("not running") != std::string::npos) ++warned;
+        }
+      });
+    for (auto& t : readers) t.join();
+    writing = false;
+    writer.join();
+    std::vector<double> all;
+    for (auto& v : times) all.insert(all.end(), v.begin(), v.end());
+    std::sort(all.begin(), all.end());
+    std::printf("  %d concurrent mdfind readers while files change: p50 %.1f ms, p99 %.1f ms over %zu calls; "
+                "%d said the service is not running\n",
+                kReaders, 1000 * all[all.size() / 2], 1000 * all[std::min(all.size() - 1, all.size() * 99 / 100)],
+                all.size(), warned.load());
+  }
   stop(again);
+
+  // --- ours: killed with SIGKILL in the middle of work, five times -------------
+  {
+    constexpr int kRounds = 5, kNewEach = 2000;
+    int made = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      for (int i = 0; i < kNewEach; ++i, ++made) {
+        const auto [ext, content] = mixedDocument(made, "kill" + std::to_string(made));
+        writeFile(tree + "/d" + std::to_string(made % folders) + "/kill" + std::to_string(made) + ext, content);
+      }
+      const pid_t victim =
+          support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+      started(victim);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50 + 60 * round));  // somewhere in the crawl
+      kill(victim, SIGKILL);
+      waitpid(victim, nullptr, 0);
+    }
+    size_t onDisk = 0;
+    for (auto it = fs::recursive_directory_iterator(home); it != fs::recursive_directory_iterator(); ++it) ++onDisk;
+    long beforeRestart = 0;
+    if (auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadOnly)) beforeRestart = s->status().items;
+    const auto t0 = Clock::now();
+    const pid_t last = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", root + "/mdindexd.log");
+    started(last);
+    waitFor([&] { return state() == "idle"; }, 3600s, 5ms);
+    const double converge = secondsSince(t0);
+    long stored = 0;
+    std::string integrity = "cannot open";
+    if (auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite)) {
+      stored = s->status().items;
+      integrity = s->checkIntegrity();
+    }
+    std::printf("  killed (SIGKILL) %d times mid-crawl (%ld items stored by then), then restarted: converged in "
+                "%.2f s; %ld items for %zu files and folders on disk; integrity %s\n",
+                kRounds, beforeRestart, converge, stored, onDisk, integrity.empty() ? "ok" : integrity.c_str());
+    stop(last);
+  }
 
   // --- latency, Recoll -----------------------------------------------------
   const bool haveRecoll = peer && !capture({"sh", "-c", "command -v recollindex && command -v recollq"}, root).empty();
@@ -281,12 +366,12 @@ int main(int argc, char** argv) {
     fs::create_directories(conf);
     writeFile(conf + "/recoll.conf", "topdirs = " + tree + "\nloglevel = 1\n");
     const auto t0 = Clock::now();
-    const pid_t full = bench::startProcess({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
+    const pid_t full = support::startProcess({"recollindex", "-c", conf}, "/dev/null", root + "/recoll.log");
     int st;
     waitpid(full, &st, 0);
     const double rcrawl = secondsSince(t0);
     std::printf("  (recollindex initial index: %.1f s, %.0f files/s)\n", rcrawl, files / rcrawl);
-    const pid_t monitor = bench::startProcess({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
+    const pid_t monitor = support::startProcess({"recollindex", "-c", conf, "-m", "-D", "-x", "-C"}, "/dev/null", root + "/recoll.log");
     // The monitor starts with an incremental pass; let it settle on a known file.
     waitFor([&] { return !capture({"recollq", "-c", conf, "-b", "word1"}, root).empty(); }, 60s, 200ms);
     std::this_thread::sleep_for(2s);  // a settle pause for the peer, outside any measurement

@@ -40,6 +40,12 @@ class TmpfsMount {
     return ::mount(nullptr, dir_.c_str(), nullptr, flags, nullptr) == 0;
   }
 
+  // Gives the file system a new size (e.g. "64m"): room again after a fill.
+  bool resize(const std::string& size) {
+    const std::string options = "size=" + size;
+    return ::mount(nullptr, dir_.c_str(), nullptr, MS_REMOUNT | MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+  }
+
   // Writes `file` until the file system refuses with ENOSPC; true when it did.
   static bool fill(const std::string& file) {
     std::FILE* f = std::fopen(file.c_str(), "wb");

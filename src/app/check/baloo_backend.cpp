@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 
 namespace findlark::check {

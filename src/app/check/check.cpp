@@ -13,7 +13,7 @@
 #include "app/check/expectations.h"
 #include "app/engine/sample_folder.h"
 #include "app/engine/tester.h"
-#include "app/engine/tool_runner.h"
+#include "app/engine/app_paths.h"
 
 namespace findlark::check {
 

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QStringList>
 
-#include "app/engine/tool_runner.h"
+#include "app/engine/app_paths.h"
 
 namespace findlark::check {
 

@@ -12,6 +12,7 @@
 #include "app/engine/tester.h"
 #include "app/engine/tool_runner.h"
 #include "mdindex/core/fold.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/core/import_status.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/value.h"
@@ -71,6 +72,12 @@ QStringList outputLines(const std::optional<QString>& output) {
 }
 
 }  // namespace
+
+bool MdindexBackend::recognisesText() const {
+  // The settings the service and mdimport read.
+  const mdindex::RecognitionConfig c = mdindex::readRecognitionConfig();
+  return c.enabled && mdindex::missingRecognitionLanguages(c.languages).size() < c.languages.size();
+}
 
 QString MdindexBackend::name() const { return QStringLiteral("mdindex"); }
 

@@ -3,7 +3,8 @@
 // options on (route 0, "query") and mdfind over any attribute (route 1,
 // "mdfind"). Whether it can answer comes from the same health facts that
 // `mdutil -s` prints; what it stored comes from the store, `mdls` and
-// `mdimport -t -d2`. It has no text recognition.
+// `mdimport -t -d2`. It recognises text in pictures while mdindex.conf
+// has recognition on and some of its languages have data.
 #pragma once
 
 #include "app/check/backend.h"
@@ -14,7 +15,7 @@ class MdindexBackend : public Backend {
  public:
   QString name() const override;
   QList<Route> routes() const override;
-  bool recognisesText() const override { return false; }
+  bool recognisesText() const override;
   bool installed() const override;
   Availability availability() override;
   Coverage coverage(const QString& folder) override;

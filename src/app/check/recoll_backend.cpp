@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 
 namespace findlark::check {

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 
 namespace findlark::check {

@@ -14,7 +14,7 @@
 
 #include "app/engine/sample_folder.h"
 #include "app/engine/tester.h"
-#include "app/engine/tool_runner.h"
+#include "app/engine/app_paths.h"
 #include "mdindex/core/keywords.h"
 
 namespace findlark {

@@ -5,6 +5,7 @@
 
 #include "app/engine/metadata_query.h"
 #include "app/engine/text.h"
+#include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 #include "mdindex/core/paths.h"
 

@@ -1,4 +1,5 @@
-// Runs one command-line tool and collects its standard output as text.
+// Runs one command-line tool and collects its standard output as text, and
+// finds our own tools.
 #pragma once
 
 #include <QString>
@@ -38,17 +39,5 @@ std::optional<ToolResult> runToolStatus(const QString& program, const QStringLis
 // "mdindexd"): in $FINDLARK_TOOL_DIR when set, else in the folder of the
 // running executable.
 QString toolPath(const QString& name);
-
-// Absolute path of a bundled resource by name ("FindlarkA.txt",
-// "FindlarkHelp.pdf"): <exe dir>/../share/findlark/<name>, or under
-// $FINDLARK_SHARE_DIR when set. The file need not exist.
-QString resourcePath(const QString& name);
-
-// The resource folder (<exe dir>/../share/findlark or $FINDLARK_SHARE_DIR);
-// empty when it does not exist.
-QString resourceFolder();
-
-// Home folder: $HOME, else the passwd entry, without a trailing "/".
-QString homeFolder();
 
 }  // namespace findlark

@@ -1,6 +1,6 @@
 #include "app/ui/help_window.h"
 
-#include "app/engine/tool_runner.h"
+#include "app/engine/app_paths.h"
 #include "app/ui/accessibility.h"
 #include "app/ui/icons.h"
 

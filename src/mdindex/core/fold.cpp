@@ -2,6 +2,7 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -27,6 +28,15 @@ std::string mapWith(std::string_view text, int flags) {
 }  // namespace
 
 std::string foldText(std::string_view text, unsigned options) {
+  // ASCII is its own compatibility form and has no marks, so folding it is
+  // at most lowering its case: most texts skip the Unicode machinery.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    std::string out(text);
+    if (options & FoldCase)
+      for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  }
   int flags = UTF8PROC_COMPAT | UTF8PROC_COMPOSE;
   if (options & FoldCase) flags |= UTF8PROC_CASEFOLD;
   if (options & FoldDiacritics) flags |= UTF8PROC_STRIPMARK;

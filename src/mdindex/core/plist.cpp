@@ -27,6 +27,16 @@ bool plistToBinary(plist_t node, std::string& out) {
   return true;
 }
 
+bool plistToXml(plist_t node, std::string& out) {
+  char* data = nullptr;
+  uint32_t len = 0;
+  plist_to_xml(node, &data, &len);
+  if (!data) return false;
+  out.assign(data, len);
+  plist_to_xml_free(data);
+  return true;
+}
+
 std::string plistString(plist_t node) {
   if (!node || plist_get_node_type(node) != PLIST_STRING) return {};
   char* s = nullptr;

@@ -24,6 +24,9 @@ PlistPtr parsePlist(std::string_view bytes);
 // Binary (bplist00) serialisation; empty optional-like: returns false on failure.
 bool plistToBinary(plist_t node, std::string& out);
 
+// XML serialisation; returns false on failure.
+bool plistToXml(plist_t node, std::string& out);
+
 // The string value of a string node ("" for other nodes).
 std::string plistString(plist_t node);
 

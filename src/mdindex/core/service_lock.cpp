@@ -139,4 +139,21 @@ std::optional<pid_t> runningServicePid(const std::string& lockPath) {
   return written;
 }
 
+std::string serviceNote(const std::string& lockPath) {
+  const int fd = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return {};
+  char buf[256];
+  const ssize_t n = pread(fd, buf, sizeof buf, 0);
+  close(fd);
+  if (n <= 0) return {};
+  const std::string text(buf, static_cast<size_t>(n));
+  const size_t start = text.find('\n');
+  if (start == std::string::npos) return {};
+  size_t end = text.find('\n', start + 1);
+  if (end == std::string::npos) end = text.size();
+  std::string note = text.substr(start + 1, end - start - 1);
+  while (!note.empty() && note.back() == ' ') note.pop_back();
+  return note;
+}
+
 }  // namespace mdindex

@@ -22,4 +22,11 @@ std::string serviceLockPath();
 // under any load; a shared-lock probe is the fallback where /proc is unreadable.
 std::optional<pid_t> runningServicePid(const std::string& lockPath = serviceLockPath());
 
+// The lock file's second line: a short note from the running service about
+// a trouble it is riding out ("index disk full"), or "" when all is well.
+// The line has a fixed width and is rewritten in place, so saying "disk
+// full" needs no new disk space. Meaningful only while the service runs.
+inline constexpr size_t kServiceNoteWidth = 96;
+std::string serviceNote(const std::string& lockPath = serviceLockPath());
+
 }  // namespace mdindex

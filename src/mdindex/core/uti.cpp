@@ -35,6 +35,9 @@ constexpr Row kTypes[] = {
     {"public.png", "png", "public.image public.data public.item public.content", "PNG image"},
     {"public.jpeg", "jpg jpeg jpe", "public.image public.data public.item public.content", "JPEG image"},
     {"public.tiff", "tif tiff", "public.image public.data public.item public.content", "TIFF image"},
+    {"com.compuserve.gif", "gif", "public.image public.data public.item public.content", "GIF image"},
+    {"com.microsoft.bmp", "bmp", "public.image public.data public.item public.content", "Windows bitmap image"},
+    {"org.webmproject.webp", "webp", "public.image public.data public.item public.content", "WebP image"},
     {"com.apple.property-list", "plist", "public.data public.item", "Property List"},
     // Everyday text formats: they conform to public.plain-text or public.text,
     // so the plain-text importer reads them (the registry follows the tree).
@@ -163,6 +166,8 @@ std::string sniffUti(std::string_view head) {
   if (startsWith(head, "\x89PNG\r\n\x1a\n")) return "public.png";
   if (startsWith(head, "\xFF\xD8\xFF")) return "public.jpeg";
   if (startsWith(head, "II*\0") || startsWith(head, std::string_view("MM\0*", 4))) return "public.tiff";
+  if (startsWith(head, "GIF87a") || startsWith(head, "GIF89a")) return "com.compuserve.gif";
+  if (startsWith(head, "RIFF") && head.substr(8, 4) == "WEBP") return "org.webmproject.webp";
   if (startsWith(head, "{\\rtf")) return "public.rtf";
   if (startsWith(head, "bplist0")) return "com.apple.property-list";
   if (startsWith(head, "PK\x03\x04")) {

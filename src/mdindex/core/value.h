@@ -35,6 +35,9 @@ using Attributes = std::map<std::string, Value>;
 // Well-known attribute names.
 namespace attr {
 inline constexpr const char* TextContent = "kMDItemTextContent";
+// "recognized" when kMDItemTextContent holds words read from pixels.
+inline constexpr const char* TextContentSource = "kMDItemTextContentSource";
+inline constexpr const char* kTextRecognized = "recognized";
 inline constexpr const char* Keywords = "kMDItemKeywords";
 inline constexpr const char* Title = "kMDItemTitle";
 inline constexpr const char* Authors = "kMDItemAuthors";

@@ -91,7 +91,9 @@ struct GuardedImportSession::Helper {
                                      number(limits.cpuSeconds),
                                      std::to_string(limits.memoryBytes),
                                      std::to_string(limits.maxTextBytes),
-                                     std::to_string(limits.maxFileBytes)};
+                                     std::to_string(limits.maxFileBytes),
+                                     limits.recognizeText ? "1" : "0",
+                                     limits.recognitionLanguages};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -242,7 +244,7 @@ ImportResult importFileGuarded(const std::string& path, const ImportLimits& limi
 }
 
 int runImportChild(const std::vector<std::string>& args, const ImportChildHook& beforeEach) {
-  if (args.size() != 4) return 2;
+  if (args.size() != 6) return 2;
   ImportLimits limits;
   try {
     limits.cpuSeconds = std::stod(args[0]);
@@ -252,6 +254,9 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
   } catch (...) {
     return 2;
   }
+  if (args[4] != "0" && args[4] != "1") return 2;
+  limits.recognizeText = args[4] == "1";
+  limits.recognitionLanguages = args[5];
   setLimit(RLIMIT_CORE, 0, 0);
   setLimit(RLIMIT_AS, limits.memoryBytes, limits.memoryBytes);
   const int fd = 3;

@@ -10,6 +10,7 @@
 
 #include "mdindex/core/fold.h"
 #include "mdindex/importers/text_codec.h"
+#include "mdindex/importers/text_recognition.h"
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
@@ -27,10 +28,27 @@ std::string exifString(const Exiv2::ExifData& exif, const char* key) {
   return sanitizeUtf8(trimAscii(v));
 }
 
+// The picture's words, when its header says it is worth reading and the
+// sink asks for recognition now.
+void recognize(const std::string& path, Sink& sink) {
+  if (judgePicture(path) != PictureVerdict::Recognise) return;
+  TextRecognizer* ocr = sink.recognizer();
+  if (!ocr) {
+    sink.setRecognition(Recognition::Pending);
+    return;
+  }
+  ocr->beginFile();
+  addRecognizedText(sink, ocr->recognizeFile(path));
+  sink.setRecognition(Recognition::Done);
+}
+
 class ImageImporter final : public Importer {
  public:
   std::string name() const override { return "Image.mdimporter"; }
-  std::vector<std::string> utis() const override { return {"public.png", "public.jpeg", "public.tiff"}; }
+  std::vector<std::string> utis() const override {
+    return {"public.png", "public.jpeg", "public.tiff", "com.compuserve.gif", "com.microsoft.bmp", "org.webmproject.webp"};
+  }
+
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
     static std::once_flag once;
@@ -68,6 +86,7 @@ class ImageImporter final : public Importer {
         if (!k.empty()) keywords.push_back(k);
       }
       if (!keywords.empty()) sink.addKeywords(keywords);
+      recognize(path, sink);
       return ImportStatus::Imported;
     } catch (const std::exception&) {
       return ImportStatus::Unreadable;

@@ -14,6 +14,8 @@
 #include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/plist_importer.h"
+#include "mdindex/importers/recognition_limits.h"
+#include "mdindex/importers/text_recognition.h"
 
 namespace mdindex {
 
@@ -54,6 +56,15 @@ void CollectingSink::setAttribute(const std::string& name, Value value) {
 
 void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
   mergeKeywords(attributes_, keywords);
+}
+
+TextRecognizer* CollectingSink::recognizer() {
+  if (!resolved_ && !languages_.empty()) {
+    resolved_ = true;
+    TextRecognizer& mine = recognizerFor(languages_);
+    if (mine.ready()) recognizer_ = &mine;
+  }
+  return recognizer_;
 }
 
 bool CollectingSink::full() const { return capped_ || text_.size() >= maxText_; }
@@ -135,9 +146,14 @@ void finishImport(const std::string& path, ImportResult& result) {
   // Read the value here rather than through readKeywordsXattr so that a
   // hostile, deeply nested value is refused before libplist recurses into it
   // (this runs in the caller's process, not in the import helper).
-  std::string value(64 * 1024, '\0');
+  // Most files have none: ask the size first, so they cost one call and
+  // no buffer.
+  constexpr ssize_t kMaxValue = 64 * 1024;
+  const ssize_t size = lgetxattr(path.c_str(), kKeywordsXattr, nullptr, 0);
+  if (size <= 0 || size > kMaxValue) return;
+  std::string value(static_cast<size_t>(size), '\0');
   const ssize_t n = lgetxattr(path.c_str(), kKeywordsXattr, value.data(), value.size());
-  if (n <= 0) return;
+  if (n <= 0) return;  // changed meanwhile (ERANGE) or gone: as if none
   value.resize(static_cast<size_t>(n));
   if (!plistNestingWithin(value)) return;
   if (const auto keywords = decodeKeywordsValue(value)) mergeKeywords(result.attributes, *keywords);
@@ -145,6 +161,7 @@ void finishImport(const std::string& path, ImportResult& result) {
 
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {
   CollectingSink sink(limits.maxTextBytes);
+  if (limits.recognizeText) sink.recognizeIn(limits.recognitionLanguages);
   FormatResult r;
   try {
     r.status = importer.import(path, sink);
@@ -153,6 +170,7 @@ FormatResult runFormatImporter(const Importer& importer, const std::string& path
   } catch (...) {
     r.status = ImportStatus::Unreadable;
   }
+  r.recognition = sink.recognition();
   r.attributes = sink.takeAttributes();
   r.text = sink.takeText();
   return r;
@@ -168,6 +186,16 @@ void applyFormatResult(FormatResult&& format, ImportResult& result) {
     result.attributes[name] = std::move(value);
   }
   result.text = std::move(format.text);
+  result.recognitionPending = format.recognition == Recognition::Pending;
+}
+
+ImportLimits recognitionLimits(const std::string& languages, ImportLimits base) {
+  base.recognizeText = true;
+  base.recognitionLanguages = languages;
+  base.cpuSeconds += recognition::kCpuSecondsPerFile;
+  // Recognition runs at idle priority: a busy machine may stretch it a lot.
+  base.wallSeconds += 10 * recognition::kCpuSecondsPerFile;
+  return base;
 }
 
 ImportResult importFile(const std::string& path, const ImportLimits& limits) {

@@ -21,7 +21,16 @@ struct ImportLimits {
   uint64_t memoryBytes = 1024ull << 20;      // child address-space limit
   uint64_t maxTextBytes = 10ull << 20;       // text kept per file
   uint64_t maxFileBytes = 512ull << 20;      // larger files: FS attributes only, TooLarge
+  // Text recognition (text_recognition.h): off, a file with pictures is
+  // imported without it and comes back with recognitionPending set.
+  bool recognizeText = false;
+  std::string recognitionLanguages = "eng";  // tesseract codes joined by '+'
 };
+
+// The limits for an import that recognises text in `languages`: more time,
+// since recognition may spend its own budget (recognition_limits.h) on top
+// of the import's.
+ImportLimits recognitionLimits(const std::string& languages, ImportLimits base = {});
 
 struct ImportResult {
   ImportStatus status = ImportStatus::Unsupported;
@@ -29,6 +38,9 @@ struct ImportResult {
   std::string importer;    // importer name, empty when none ran
   Attributes attributes;   // file-system attributes + importer attributes + keywords
   std::string text;        // kMDItemTextContent (unfolded UTF-8, capped)
+  // The file holds pictures worth recognising and recognition did not run
+  // (off, or no language data).
+  bool recognitionPending = false;
   // Change-detection stamp of the file as it was imported.
   int64_t size = 0;
   int64_t mtimeNs = 0;
@@ -88,7 +100,7 @@ class GuardedImportSession {
 std::string importHelperPath();
 
 // The import helper's entry point: `mdimport --import-child CPU MEM TEXT
-// FILEMAX` reads requests (a 64-bit little-endian length, then a path) from
+// FILEMAX OCR LANGUAGES` (OCR "1" or "0") reads requests (a 64-bit little-endian length, then a path) from
 // file descriptor 3 and answers each on the same descriptor (a length, then
 // the encoded result) until end of input, then exits 0. `args` are the
 // words after "--import-child". `beforeEach`, when set, runs before each

@@ -18,6 +18,15 @@ class CollectingSink final : public Sink {
   void setAttribute(const std::string& name, Value value) override;
   void addKeywords(const std::vector<std::string>& keywords) override;
   bool full() const override;
+  bool hasText() const override { return !text_.empty(); }
+  // The recognizer for the languages given to recognizeIn(), loaded on the
+  // first call (files without pictures never load the language data); null
+  // when recognition is off or its data does not load.
+  TextRecognizer* recognizer() override;
+  void setRecognition(Recognition r) override { recognition_ = r; }
+
+  void recognizeIn(std::string languages) { languages_ = std::move(languages); }
+  Recognition recognition() const { return recognition_; }
 
   Attributes takeAttributes() { return std::move(attributes_); }
   std::string takeText() { return std::move(text_); }
@@ -27,6 +36,10 @@ class CollectingSink final : public Sink {
   bool capped_ = false;
   Attributes attributes_;
   std::string text_;
+  std::string languages_;  // empty: recognition off
+  bool resolved_ = false;
+  TextRecognizer* recognizer_ = nullptr;
+  Recognition recognition_ = Recognition::None;
 };
 
 // Appends `keywords` to attributes[kMDItemKeywords], skipping duplicates and
@@ -38,6 +51,7 @@ struct FormatResult {
   ImportStatus status = ImportStatus::Unreadable;
   Attributes attributes;
   std::string text;
+  Recognition recognition = Recognition::None;
 };
 
 // The file-system stage: attributes, type, whether a format importer runs.
@@ -49,7 +63,9 @@ struct PreparedImport {
 
 PreparedImport prepareImport(const std::string& path, const ImportLimits& limits);
 
-// Runs `importer` in this process. Library exceptions become Unreadable;
+// Runs `importer` in this process, with text recognition when
+// `limits.recognizeText` and the language data loads (else the importer
+// only tells whether recognition is pending). Library exceptions become Unreadable;
 // std::bad_alloc is rethrown so that a memory limit is told from bad input.
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits);
 

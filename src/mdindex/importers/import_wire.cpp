@@ -12,7 +12,7 @@ namespace mdindex {
 
 namespace {
 
-constexpr std::string_view kMagic = "FLIR1";
+constexpr std::string_view kMagic = "FLIR2";
 
 void putU64(std::string& out, uint64_t v) {
   for (int i = 0; i < 8; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
@@ -99,6 +99,7 @@ bool readExactly(int fd, char* out, size_t n) {
 std::string encodeFormatResult(const FormatResult& r) {
   std::string out(kMagic);
   putU64(out, static_cast<uint64_t>(r.status));
+  putU64(out, static_cast<uint64_t>(r.recognition));
   putStr(out, r.text);
   putU64(out, r.attributes.size());
   for (const auto& [name, value] : r.attributes) {
@@ -129,6 +130,9 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
   uint64_t status, count;
   if (!r.u64(status) || status > static_cast<uint64_t>(ImportStatus::TimedOut)) return false;
   out.status = static_cast<ImportStatus>(status);
+  uint64_t recognition;
+  if (!r.u64(recognition) || recognition > static_cast<uint64_t>(Recognition::Done)) return false;
+  out.recognition = static_cast<Recognition>(recognition);
   if (!r.str(out.text) || !r.u64(count)) return false;
   for (uint64_t i = 0; i < count; ++i) {
     std::string name;

@@ -12,6 +12,15 @@
 
 namespace mdindex {
 
+class TextRecognizer;
+
+// What became of text recognition (text_recognition.h) for one file.
+enum class Recognition {
+  None = 0,     // nothing to recognise: no picture worth it, or every page has text
+  Pending = 1,  // there are pictures to recognise and recognition did not run
+  Done = 2,     // recognised (possibly no words at all)
+};
+
 // Receives what an importer extracts. Text is UTF-8; the sink caps the total
 // it keeps (see ImportLimits) and ignores what comes after the cap.
 class Sink {
@@ -26,6 +35,15 @@ class Sink {
   virtual void addKeywords(const std::vector<std::string>& keywords) = 0;
   // True once the text cap is reached: importers may stop reading early.
   virtual bool full() const = 0;
+  // True when some text has been added (sinks that do not keep it say true,
+  // so that callers always separate what they add).
+  virtual bool hasText() const { return true; }
+  // Text recognition for this import: the recognizer to read pictures
+  // with, or null when recognition is not to run now. Importers of
+  // pictures and PDFs then only report whether it is pending.
+  virtual TextRecognizer* recognizer() { return nullptr; }
+  // What became of recognition; None unless an importer says otherwise.
+  virtual void setRecognition(Recognition r) { (void)r; }
 };
 
 class Importer {

@@ -2,19 +2,11 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 
 namespace mdindex {
-
-namespace {
-
-// 0x80..0x9F of Windows-1252; 0 marks the undefined bytes.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
-    0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
-};
-
-}  // namespace
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
@@ -35,50 +27,57 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-std::string windows1252ToUtf8(std::string_view bytes) {
+namespace {
+
+// What replaces a sequence iconv refuses, given its first byte.
+using Replacement = char32_t (*)(unsigned char first);
+char32_t replacementCharacter(unsigned char) { return 0xFFFD; }
+// Windows-1252 leaves five bytes undefined; they stand for the Latin-1
+// control code of the same value, as other readers of such files show them.
+char32_t latin1Control(unsigned char c) { return c; }
+
+// Converts `bytes` from the iconv encoding `from`. A sequence iconv refuses
+// or leaves incomplete at the end costs `unit` bytes (the encoding's code
+// unit) and is replaced by `replace`. Empty when iconv does not know `from`.
+std::optional<std::string> convert(std::string_view bytes, const char* from, size_t unit, Replacement replace) {
+  iconv_t cd = iconv_open("UTF-8", from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out;
-  out.reserve(bytes.size() + bytes.size() / 8);
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0xA0 && kCp1252High[c - 0x80] != 0) {
-      appendUtf8(out, kCp1252High[c - 0x80]);
-    } else {
-      appendUtf8(out, c);
-    }
+  out.reserve(bytes.size() + bytes.size() / 2 + 16);
+  char buf[4096];
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  while (inLeft > 0) {
+    char* o = buf;
+    size_t outLeft = sizeof buf;
+    const size_t rc = iconv(cd, &in, &inLeft, &o, &outLeft);
+    const int e = errno;
+    out.append(buf, static_cast<size_t>(o - buf));
+    if (rc != static_cast<size_t>(-1) || e == E2BIG) continue;
+    // EILSEQ, or EINVAL for a sequence cut off at the end.
+    appendUtf8(out, replace(static_cast<unsigned char>(*in)));
+    const size_t skip = std::min(unit, inLeft);
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::string windows1252ToUtf8(std::string_view bytes) {
+  if (auto out = convert(bytes, "CP1252", 1, latin1Control)) return *out;
+  // No converter installed: Latin-1, the part of 1252 every byte maps into.
+  std::string out;
+  for (unsigned char c : bytes) appendUtf8(out, c);
   return out;
 }
 
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
-  std::string out;
-  out.reserve(bytes.size());
-  auto unit = [&](size_t i) -> char16_t {
-    const auto a = static_cast<unsigned char>(bytes[i]);
-    const auto b = static_cast<unsigned char>(bytes[i + 1]);
-    return static_cast<char16_t>(bigEndian ? (a << 8) | b : (b << 8) | a);
-  };
-  size_t i = 0;
-  for (; i + 1 < bytes.size(); i += 2) {
-    const char16_t u = unit(i);
-    if (u >= 0xD800 && u <= 0xDBFF) {
-      if (i + 3 < bytes.size()) {
-        const char16_t lo = unit(i + 2);
-        if (lo >= 0xDC00 && lo <= 0xDFFF) {
-          appendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (lo - 0xDC00));
-          i += 2;
-          continue;
-        }
-      }
-      appendUtf8(out, 0xFFFD);
-    } else if (u >= 0xDC00 && u <= 0xDFFF) {
-      appendUtf8(out, 0xFFFD);
-    } else {
-      appendUtf8(out, u);
-    }
-  }
-  if (i < bytes.size()) appendUtf8(out, 0xFFFD);
-  return out;
+  if (auto out = convert(bytes, bigEndian ? "UTF-16BE" : "UTF-16LE", 2, replacementCharacter)) return *out;
+  return std::string();  // unreachable with any iconv: UTF-16 is built in
 }
 
 std::string codePageToUtf8(std::string_view bytes, int codePage) {
@@ -86,34 +85,8 @@ std::string codePageToUtf8(std::string_view bytes, int codePage) {
   if (codePage == 1252 || codePage <= 0) return windows1252ToUtf8(bytes);
   if (codePage == 65001) return std::string(bytes);
   const std::string from = codePage == 10000 ? "MACINTOSH" : "CP" + std::to_string(codePage);
-  iconv_t cd = iconv_open("UTF-8", from.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return windows1252ToUtf8(bytes);
-  std::string out(bytes.size() * 4 + 16, '\0');
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  char* o = out.data();
-  size_t outLeft = out.size();
-  bool ok = true;
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) {
-      if (errno == EILSEQ || errno == EINVAL) {
-        // Replace the offending byte and carry on.
-        if (outLeft < 3) { ok = false; break; }
-        std::string repl;
-        appendUtf8(repl, 0xFFFD);
-        for (char c : repl) { *o++ = c; --outLeft; }
-        ++in;
-        --inLeft;
-      } else {
-        ok = false;
-        break;
-      }
-    }
-  }
-  iconv_close(cd);
-  if (!ok) return windows1252ToUtf8(bytes);
-  out.resize(out.size() - outLeft);
-  return out;
+  if (auto out = convert(bytes, from.c_str(), 1, replacementCharacter)) return *out;
+  return windows1252ToUtf8(bytes);
 }
 
 std::string_view trimAscii(std::string_view text) {

@@ -7,6 +7,9 @@
 
 namespace mdindex {
 
+// Every conversion goes through iconv; only what replaces bytes that do not
+// convert is ours, the same for every caller.
+
 // Windows-1252 (a superset of the printable Latin-1 range) to UTF-8. The five
 // bytes 1252 leaves undefined map to the Latin-1 control code of that value.
 std::string windows1252ToUtf8(std::string_view bytes);
@@ -16,8 +19,9 @@ std::string windows1252ToUtf8(std::string_view bytes);
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 
 // Converts `bytes` from the Windows code page `codePage` (1252, 1250, 932...)
-// with iconv. Falls back to Windows-1252 when the code page is unknown or the
-// bytes do not convert. Thread-safe (one iconv handle per call).
+// (10000: Mac Roman; 65001: UTF-8, kept as it is). A byte that does not
+// convert becomes U+FFFD; a code page iconv does not know is read as
+// Windows-1252. Thread-safe (one iconv handle per call).
 std::string codePageToUtf8(std::string_view bytes, int codePage);
 
 // Appends the UTF-8 form of code point `cp` (U+FFFD for invalid ones).

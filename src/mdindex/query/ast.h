@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mdindex/core/value.h"
@@ -50,6 +51,23 @@ struct Node {
   std::vector<Node> children;  // And/Or: two or more; Not: one
   Comparison comparison;       // Compare only
 };
+
+// A Compare node.
+inline Node compareNode(Comparison c) {
+  Node n;
+  n.kind = Node::Kind::Compare;
+  n.comparison = std::move(c);
+  return n;
+}
+
+// An And/Or node of `children`, or the one child itself when there is one.
+inline Node combineNodes(Node::Kind kind, std::vector<Node> children) {
+  if (children.size() == 1) return std::move(children[0]);
+  Node n;
+  n.kind = kind;
+  n.children = std::move(children);
+  return n;
+}
 
 // A parse failure: the 0-based byte offset in the input and what was expected.
 struct ParseError {

@@ -1,8 +1,12 @@
 #include "mdindex/query/parse.h"
 
+#include <utf8proc.h>
+
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "mdindex/query/dates.h"
@@ -30,21 +34,6 @@ bool isIdentChar(char c) {
 
 bool isOrdering(Op op) {
   return op == Op::Less || op == Op::LessEqual || op == Op::Greater || op == Op::GreaterEqual || op == Op::InRange;
-}
-
-Node makeCompare(Comparison c) {
-  Node n;
-  n.kind = Node::Kind::Compare;
-  n.comparison = std::move(c);
-  return n;
-}
-
-Node combine(Node::Kind kind, std::vector<Node> children) {
-  if (children.size() == 1) return std::move(children[0]);
-  Node n;
-  n.kind = kind;
-  n.children = std::move(children);
-  return n;
 }
 
 // What both languages share: the cursor, quoted strings, numbers, dates and
@@ -248,13 +237,13 @@ class MdfindParser : public Cursor {
   Node orExpr() {
     std::vector<Node> parts{andExpr()};
     while (accept("||")) parts.push_back(andExpr());
-    return combine(Node::Kind::Or, std::move(parts));
+    return combineNodes(Node::Kind::Or, std::move(parts));
   }
 
   Node andExpr() {
     std::vector<Node> parts{unary()};
     while (accept("&&")) parts.push_back(unary());
-    return combine(Node::Kind::And, std::move(parts));
+    return combineNodes(Node::Kind::And, std::move(parts));
   }
 
   Node unary() {
@@ -294,7 +283,7 @@ class MdfindParser : public Cursor {
     if (!accept(",")) fail("expected ','");
     c.high = value(Op::InRange, nullptr);
     if (!accept(")")) fail("expected ')'");
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 
   Node comparison() {
@@ -315,7 +304,7 @@ class MdfindParser : public Cursor {
     if (!found) fail("expected a comparison operator (==, !=, <, >, <=, >=)");
     c.options = bracketOptions();
     c.value = value(c.op, &c.options);
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 };
 
@@ -339,7 +328,7 @@ bool looksLikeExpression(std::string_view t) {
   return head.rfind("inrange", 0) == 0;
 }
 
-std::variant<Node, ParseError> plainWords(std::string_view t) {
+std::variant<Node, ParseError> plainWords(std::string_view t, WordTest hasWord) {
   std::vector<Node> words;
   size_t i = 0;
   while (i < t.size()) {
@@ -347,6 +336,7 @@ std::variant<Node, ParseError> plainWords(std::string_view t) {
       ++i;
       continue;
     }
+    const size_t wordStart = i;
     std::string word;
     if (t[i] == '"') {
       const size_t close = t.find('"', i + 1);
@@ -362,16 +352,17 @@ std::variant<Node, ParseError> plainWords(std::string_view t) {
       const size_t keep = word.find_last_not_of('*');
       if (keep != std::string::npos) word.erase(keep + 1);
     }
+    if (hasWord && !hasWord(word)) return ParseError{wordStart, "expected a word with a letter or digit"};
     if (word.empty()) continue;
     Comparison c;
     c.attribute = kAnyAttribute;
     c.op = Op::Contains;
     c.value = word;
     c.options = Options{true, true, true};
-    words.push_back(makeCompare(std::move(c)));
+    words.push_back(compareNode(std::move(c)));
   }
   if (words.empty()) return ParseError{0, "expected a query"};
-  return combine(Node::Kind::And, std::move(words));
+  return combineNodes(Node::Kind::And, std::move(words));
 }
 
 // ---------------------------------------------------------------------------
@@ -392,13 +383,13 @@ class PredicateParser : public Cursor {
   Node orExpr() {
     std::vector<Node> parts{andExpr()};
     while (acceptKeyword("OR") || accept("||")) parts.push_back(andExpr());
-    return combine(Node::Kind::Or, std::move(parts));
+    return combineNodes(Node::Kind::Or, std::move(parts));
   }
 
   Node andExpr() {
     std::vector<Node> parts{unary()};
     while (acceptKeyword("AND") || accept("&&")) parts.push_back(unary());
-    return combine(Node::Kind::And, std::move(parts));
+    return combineNodes(Node::Kind::And, std::move(parts));
   }
 
   Node unary() {
@@ -454,22 +445,43 @@ class PredicateParser : public Cursor {
     } else {
       c.value = value(c.op, nullptr);
     }
-    return makeCompare(std::move(c));
+    return compareNode(std::move(c));
   }
 };
 
 }  // namespace
 
-std::variant<Node, ParseError> parseMdfindQuery(std::string_view text) {
+std::optional<ParseError> invalidUtf8(std::string_view t) {
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(t.data());
+  for (size_t i = 0; i < t.size();) {
+    if (p[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    utf8proc_int32_t cp = 0;
+    const utf8proc_ssize_t n = utf8proc_iterate(p + i, static_cast<utf8proc_ssize_t>(t.size() - i), &cp);
+    if (n <= 0) {
+      char byte[8];
+      std::snprintf(byte, sizeof byte, "0x%02x", static_cast<unsigned>(p[i]));
+      return ParseError{i, std::string("expected valid UTF-8 (byte ") + byte + " is not)"};
+    }
+    i += static_cast<size_t>(n);
+  }
+  return std::nullopt;
+}
+
+std::variant<Node, ParseError> parseMdfindQuery(std::string_view text, WordTest hasWord) {
+  if (auto bad = invalidUtf8(text)) return *bad;
   try {
     return MdfindParser(text).parse();
   } catch (const Failure& f) {
     if (looksLikeExpression(text)) return f.error;
   }
-  return plainWords(text);
+  return plainWords(text, hasWord);
 }
 
 std::variant<Node, ParseError> parsePredicate(std::string_view text) {
+  if (auto bad = invalidUtf8(text)) return *bad;
   try {
     return PredicateParser(text).parse();
   } catch (const Failure& f) {

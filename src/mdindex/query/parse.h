@@ -1,6 +1,7 @@
 // The two query languages, parsed into one tree (ast.h).
 #pragma once
 
+#include <optional>
 #include <string_view>
 #include <variant>
 
@@ -20,7 +21,17 @@ namespace mdindex::query {
 // expression and returns the error. Unquoted values: numbers, ISO dates,
 // `$time.…` terms; a quoted ISO date compared with an ordering operator is
 // a date. Dates without a zone are UTC. Nesting deeper than 256 is an error.
-std::variant<Node, ParseError> parseMdfindQuery(std::string_view text);
+// When `hasWord` is given, a plain word (or quoted phrase) for which it is
+// false (one with nothing to search for, such as ".*") is an error at that
+// word. Text that is not valid UTF-8 is an error at its first bad byte, in
+// both languages, before anything else is read.
+using WordTest = bool (*)(std::string_view word);
+
+// The first byte of `text` that is not valid UTF-8, as an error; nothing
+// when all of it is.
+std::optional<ParseError> invalidUtf8(std::string_view text);
+
+std::variant<Node, ParseError> parseMdfindQuery(std::string_view text, WordTest hasWord = nullptr);
 
 // The predicate format: `(kMDItemTextContent CONTAINS[cdw] "cattle") OR …`
 // with CONTAINS, BEGINSWITH, ENDSWITH, LIKE, ==, !=, <, >, <=, >=, options

@@ -159,6 +159,7 @@ int mdindexdMain(int argc, char** argv) {
   errno = 0;
   if (nice(10) == -1 && errno) std::fprintf(stderr, "mdindexd: cannot lower priority: %s\n", std::strerror(errno));
   blockServiceSignals();
+  args.options.onWriteTrouble = [&lock](const std::string& trouble) { lock.setNote(trouble); };
   switch (runService(args.options)) {
     case ServiceExit::Clean:
       return 0;

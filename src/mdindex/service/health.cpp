@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/core/service_lock.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/status.h"
@@ -17,6 +18,14 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   const Exclusions excl({homeDir(), volumesRoot()}, indexDir());
   h.inScope = excl.isIndexable(path);
   h.servicePid = runningServicePid();
+  if (h.servicePid) h.writeTrouble = serviceNote();
+
+  const RecognitionConfig recognition = readRecognitionConfig();
+  h.recognitionOn = recognition.enabled;
+  if (recognition.enabled) {
+    const auto missing = missingRecognitionLanguages(recognition.languages);
+    if (!missing.empty()) h.recognitionProblem = missingLanguagesLine(missing);
+  }
 
   h.setAside = Store::setAsideCopy(indexDir());
   std::string openError;
@@ -40,6 +49,7 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   h.fallbackFolders = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
   h.fallbackInterval = store->meta(meta::kFallbackInterval).value_or("30");
   h.tooLongPaths = std::atol(store->meta(meta::kTooLongPaths).value_or("0").c_str());
+  if (h.recognitionOn) h.recognitionBacklog = store->recognitionBacklog();
   return h;
 }
 

@@ -35,6 +35,11 @@ struct IndexHealth {
   std::string fallbackInterval;  // their rescan period in seconds, as stored
   long tooLongPaths = 0;       // paths not indexed: PATH_MAX bytes or longer
   std::optional<std::string> setAside;  // the unusable index the store set aside, while kept
+  bool recognitionOn = true;   // textRecognition in mdindex.conf
+  int64_t recognitionBacklog = 0;  // items whose pictures wait for recognition (when on)
+  std::string recognitionProblem;  // missing language data, when on; "" otherwise
+  std::string writeTrouble;    // what holds the running service's writes back
+                               // ("index disk full"), "" when nothing does
 
   // Indexing is enabled for `path`: in scope and switched on.
   bool enabled() const { return inScope && indexingOn; }

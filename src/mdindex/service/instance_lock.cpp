@@ -43,7 +43,16 @@ InstanceLock::Result InstanceLock::acquire(const std::string& path, std::string*
 void InstanceLock::writePid() {
   if (fd_ < 0) return;
   const std::string pid = std::to_string(getpid()) + "\n";
-  if (ftruncate(fd_, 0) == 0) (void)!pwrite(fd_, pid.data(), pid.size(), 0);
+  const std::string text = pid + std::string(kServiceNoteWidth, ' ') + "\n";
+  if (ftruncate(fd_, 0) == 0 && pwrite(fd_, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
+    noteAt_ = static_cast<off_t>(pid.size());
+}
+
+void InstanceLock::setNote(const std::string& note) {
+  if (fd_ < 0 || noteAt_ < 0) return;
+  std::string line = note.substr(0, kServiceNoteWidth);
+  line.resize(kServiceNoteWidth, ' ');
+  (void)!pwrite(fd_, line.data(), line.size(), noteAt_);
 }
 
 InstanceLock::~InstanceLock() {

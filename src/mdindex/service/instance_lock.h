@@ -24,8 +24,12 @@ class InstanceLock {
   // Tries to take the lock at `path` without waiting. The folder is created
   // (0700) when missing.
   Result acquire(const std::string& path, std::string* error = nullptr);
-  // Writes our pid into the file (after a fork, from the process that stays).
+  // Writes our pid into the file (after a fork, from the process that stays),
+  // and an empty note line.
   void writePid();
+  // Rewrites the note line in place (see serviceNote()); cut to its width.
+  // Thread-safe.
+  void setNote(const std::string& note);
   ~InstanceLock();
 
   // The fd stays open across fork(): the lock belongs to the open file, so a
@@ -34,6 +38,7 @@ class InstanceLock {
 
  private:
   int fd_ = -1;
+  off_t noteAt_ = -1;  // where the note line starts, once the pid is written
 };
 
 // Asking whether the service runs lives in core, shared with the tools and the app.

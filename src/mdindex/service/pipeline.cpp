@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -32,15 +33,23 @@ bool stillCurrent(const ItemRecord& r) {
 
 // ---- StoreWriter ----------------------------------------------------------
 
-StoreWriter::StoreWriter(std::unique_ptr<Store> store, size_t capacity)
-    : store_(std::move(store)), capacity_(capacity), thread_([this] { run(); }) {}
+StoreWriter::StoreWriter(std::unique_ptr<Store> store, size_t capacity, TroubleHandler onTrouble)
+    : store_(std::move(store)), capacity_(capacity), onTrouble_(std::move(onTrouble)), thread_([this] { run(); }) {}
 
 StoreWriter::~StoreWriter() { stop(); }
 
 void StoreWriter::enqueue(Op op) {
   std::unique_lock lock(mu_);
-  changed_.wait(lock, [&] { return queue_.size() < capacity_ || stopping_; });
+  if (op.kind == Op::Kind::Put)
+    changed_.wait(lock, [&] { return queue_.size() < capacity_ || stopping_; });
   if (stopping_) return;
+  // A setting written twice in a row is written once (only then: moving it
+  // ahead of other changes would let readers see, say, "idle" too early).
+  if (op.kind == Op::Kind::Meta && !queue_.empty() && queue_.back().kind == Op::Kind::Meta &&
+      queue_.back().a == op.a) {
+    queue_.back().b = std::move(op.b);
+    return;
+  }
   queue_.push_back(std::move(op));
   ++enqueued_;
   changed_.notify_all();
@@ -55,10 +64,15 @@ void StoreWriter::setMeta(const std::string& key, const std::string& value) {
   enqueue({Op::Kind::Meta, {}, key, value});
 }
 
-void StoreWriter::sync() {
+void StoreWriter::clearRecognition(ItemRecord record) {
+  enqueue({Op::Kind::ClearRecognition, std::move(record), {}, {}});
+}
+
+bool StoreWriter::sync() {
   std::unique_lock lock(mu_);
   const uint64_t target = enqueued_;
-  changed_.wait(lock, [&] { return committed_ >= target || !thread_.joinable(); });
+  changed_.wait(lock, [&] { return committed_ >= target || !trouble_.empty() || finished_; });
+  return committed_ >= target;
 }
 
 void StoreWriter::stop() {
@@ -76,6 +90,16 @@ uint64_t StoreWriter::failedWrites() const {
   return failed_;
 }
 
+std::string StoreWriter::trouble() const {
+  std::lock_guard lock(mu_);
+  return trouble_;
+}
+
+uint64_t StoreWriter::unwritten() const {
+  std::lock_guard lock(mu_);
+  return unwritten_;
+}
+
 bool StoreWriter::apply(Op& op) {
   switch (op.kind) {
     case Op::Kind::Put:
@@ -86,8 +110,46 @@ bool StoreWriter::apply(Op& op) {
       return store_->moveTree(op.a, op.b);
     case Op::Kind::Meta:
       return store_->setMeta(op.a, op.b);
+    case Op::Kind::ClearRecognition:
+      return !stillCurrent(op.record) || store_->clearRecognitionPending(op.record.path);
   }
   return false;
+}
+
+WriteTrouble StoreWriter::writeBatch(std::vector<Op>& batch, uint64_t& failed) {
+  failed = 0;
+  const bool inTransaction = store_->begin();
+  if (!inTransaction) {
+    // Without a transaction a retry could apply a move twice: wait instead.
+    const WriteTrouble t = store_->writeTrouble();
+    if (passes(t)) return t;
+  }
+  for (Op& op : batch) {
+    if (apply(op)) continue;
+    const WriteTrouble t = store_->writeTrouble();
+    if (passes(t) && inTransaction) {
+      store_->rollback();
+      return t;
+    }
+    ++failed;
+  }
+  if (inTransaction && !store_->commit()) {  // commit() rolls back when it fails
+    const WriteTrouble t = store_->writeTrouble();
+    if (passes(t)) return t;
+    failed = batch.size();
+  }
+  return WriteTrouble::None;
+}
+
+void StoreWriter::reportTrouble(WriteTrouble t) {
+  const std::string phrase = describe(t);
+  {
+    std::lock_guard lock(mu_);
+    if (phrase == trouble_) return;
+    trouble_ = phrase;
+    changed_.notify_all();  // sync() gives up waiting while held back
+  }
+  if (onTrouble_) onTrouble_(phrase);
 }
 
 void StoreWriter::run() {
@@ -104,21 +166,28 @@ void StoreWriter::run() {
       changed_.notify_all();  // room for waiting producers
     }
     uint64_t failed = 0;
-    const bool inTransaction = store_->begin();
-    for (Op& op : batch)
-      if (!apply(op)) ++failed;
-    if (inTransaction && !store_->commit()) {
-      store_->rollback();
-      failed = batch.size();
+    auto pause = kFirstRetry;
+    WriteTrouble t;
+    while (passes(t = writeBatch(batch, failed))) {
+      reportTrouble(t);
+      std::unique_lock lock(mu_);
+      if (stopping_) break;
+      changed_.wait_for(lock, pause, [&] { return stopping_; });
+      pause = std::min(pause * 2, kLongestRetry);
     }
+    if (!passes(t)) reportTrouble(WriteTrouble::None);
     std::lock_guard lock(mu_);
     committed_ += batch.size();
-    failed_ += failed;
+    if (passes(t))
+      unwritten_ += batch.size();
+    else
+      failed_ += failed;
     batch.clear();
     changed_.notify_all();
   }
   std::lock_guard lock(mu_);
   committed_ = enqueued_;
+  finished_ = true;
   changed_.notify_all();
 }
 
@@ -185,7 +254,7 @@ void ImportPool::abandon() {
     if (t.joinable()) t.detach();
 }
 
-ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& session) {
+ItemRecord importRecord(const std::string& path, GuardedImportSession& session) {
   ItemRecord rec;
   rec.path = path;
   struct stat st {};
@@ -202,6 +271,7 @@ ItemRecord ImportPool::recordFor(const std::string& path, GuardedImportSession& 
   rec.text = std::move(res.text);
   rec.status = res.status;
   rec.importer = std::move(res.importer);
+  rec.recognitionPending = res.recognitionPending;
   // The stamp of the file as it was before the import: a change during the
   // import makes the record stale, and the writer drops it.
   rec.size = st.st_size;
@@ -228,7 +298,7 @@ void ImportPool::run() {
       queued_.erase(path);
       ++running_;
     }
-    ItemRecord rec = recordFor(path, session);
+    ItemRecord rec = importRecord(path, session);
     bool wake = false;
     if (!rec.attributes.empty()) writer_.put(std::move(rec));
     {

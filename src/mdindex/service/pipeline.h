@@ -7,9 +7,11 @@
 // backlog is below its low-water mark (see ImportPool::wantsMore).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,13 +24,26 @@
 
 namespace mdindex::service {
 
+// Writes that fail for a reason that passes (a full disk, a file system
+// turned read-only, an I/O error, another writer holding the lock) are never
+// dropped: the batch is rolled back whole, kept at the head of the queue and
+// tried again with a growing pause, so the index catches up by itself once
+// the disk has room. Meanwhile importers wait for room in the queue (the
+// work stays queued upstream) and the event loop is never blocked.
 class StoreWriter {
  public:
+  // Told, from the writer's thread, the phrase of a trouble holding writes
+  // back ("index disk full") when it starts or changes, and "" once writes
+  // succeed again.
+  using TroubleHandler = std::function<void(const std::string& trouble)>;
+
   // Takes ownership of a read-write store. Starts its thread.
-  explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = 64);
+  explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = 64, TroubleHandler onTrouble = {});
   ~StoreWriter();  // finishes what is queued, then stops
 
-  // Queue a change; waits while the queue is full. Thread-safe.
+  // Queue a change. Thread-safe. put() waits while the queue is full (the
+  // import threads); the others never wait (the event loop), and a setting
+  // queued last is updated in place rather than queued again.
   //
   // put() is applied only when the file still has the stamp it was imported
   // with: an import that lost a race with a later change or deletion is
@@ -37,33 +52,60 @@ class StoreWriter {
   void remove(const std::string& path);
   void move(const std::string& from, const std::string& to);
   void setMeta(const std::string& key, const std::string& value);
-  // Returns once everything queued before the call is committed.
-  void sync();
-  // Commits what is queued and ends the thread. Idempotent.
+  // Takes record.path off the text-recognition backlog, when the file still
+  // has record's stamp (its recognition failed; what the store holds stays).
+  void clearRecognition(ItemRecord record);
+  // Returns true once everything queued before the call is committed, or
+  // false at once while a trouble holds writes back.
+  bool sync();
+  // Commits what is queued and ends the thread. Idempotent. While a trouble
+  // holds writes back it tries once more, then gives up on what is left
+  // (counted by unwritten(); the next crawl finds it on the disk again).
   void stop();
 
-  // Writes that failed (SQLite errors), for the log.
+  // Writes that failed for their own sake (SQLite errors), for the log.
   uint64_t failedWrites() const;
+  // The phrase of the trouble holding writes back now, or "".
+  std::string trouble() const;
+  // Changes given up at stop() because the trouble had not passed.
+  uint64_t unwritten() const;
+
+  // The pause between two tries doubles from the first to the longest.
+  static constexpr std::chrono::milliseconds kFirstRetry{100};
+  static constexpr std::chrono::milliseconds kLongestRetry{5000};
 
  private:
   struct Op {
-    enum class Kind { Put, Remove, Move, Meta } kind;
-    ItemRecord record;  // Put
+    enum class Kind { Put, Remove, Move, Meta, ClearRecognition } kind;
+    ItemRecord record;  // Put, ClearRecognition
     std::string a, b;   // Remove: a; Move: a -> b; Meta: a = b
   };
   void enqueue(Op op);
   void run();
   bool apply(Op& op);
+  // Writes `batch` in one transaction; `failed` counts ops that failed for
+  // their own sake. A trouble that passes() leaves nothing written.
+  WriteTrouble writeBatch(std::vector<Op>& batch, uint64_t& failed);
+  void reportTrouble(WriteTrouble t);
 
   std::unique_ptr<Store> store_;
   size_t capacity_;
+  TroubleHandler onTrouble_;
   mutable std::mutex mu_;
   std::condition_variable changed_;
   std::deque<Op> queue_;
-  uint64_t enqueued_ = 0, committed_ = 0, failed_ = 0;
+  uint64_t enqueued_ = 0, committed_ = 0, failed_ = 0, unwritten_ = 0;
+  std::string trouble_;
   bool stopping_ = false;
+  bool finished_ = false;
   std::thread thread_;
 };
+
+// Imports `path` through `session` into a record for the writer, stamped
+// as the file was before the import (a change during it makes the record
+// stale). A folder gets its file-system attributes without a child process.
+// A path that is gone gives a record without attributes.
+ItemRecord importRecord(const std::string& path, GuardedImportSession& session);
 
 class ImportPool {
  public:
@@ -97,7 +139,6 @@ class ImportPool {
 
  private:
   void run();
-  static ItemRecord recordFor(const std::string& path, GuardedImportSession& session);
 
   StoreWriter& writer_;
   int wakeFd_;

@@ -21,9 +21,11 @@
 
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/paths.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/pipeline.h"
+#include "mdindex/service/recognition_pass.h"
 #include "mdindex/service/stamp_index.h"
 #include "mdindex/service/status.h"
 #include "mdindex/service/subtree.h"
@@ -96,6 +98,8 @@ class Loop {
   void rescanFallback();
   void setIndexing(bool on);
   void publishState();
+  void applyRecognitionSettings();
+  void steerRecognition();
   WatchResult watch(const std::string& folder);
   bool isRoot(const std::string& p) const;
   int pollTimeoutMs(Clock::time_point now) const;
@@ -105,6 +109,11 @@ class Loop {
   std::unique_ptr<Store> reader_;
   std::unique_ptr<StoreWriter> writer_;
   std::unique_ptr<ImportPool> pool_;
+  std::unique_ptr<RecognitionPass> recognition_;
+  std::optional<std::string> recognitionSpec_;  // languages of recognition_; "" while there is none
+  // Passes replaced by a settings change, finishing the file at hand.
+  std::vector<std::unique_ptr<RecognitionPass>> retiring_;
+  bool toldRecognitionUnavailable_ = false;
   std::unique_ptr<Watcher> watcher_;
   DebounceQueue debounce_{std::chrono::milliseconds(30), std::chrono::milliseconds(300), kDebounceCapacity};
   std::deque<CrawlTask> crawls_;
@@ -152,8 +161,16 @@ bool Loop::setUp() {
     return false;
   }
   debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
-  writer_ = std::make_unique<StoreWriter>(std::move(rw));
+  writer_ = std::make_unique<StoreWriter>(std::move(rw), 64, [this](const std::string& trouble) {
+    // From the writer's thread: the log and the lock file's note are safe there.
+    if (trouble.empty())
+      logLine("index writes resumed: the index is catching up");
+    else
+      logLine("index writes held back (%s): the changes are kept and tried again until they succeed", trouble);
+    if (opt_.onWriteTrouble) opt_.onWriteTrouble(trouble);
+  });
   pool_ = std::make_unique<ImportPool>(*writer_, opt_.importThreads, wakeFd_);
+  applyRecognitionSettings();
   writer_->setMeta(meta::kPid, std::to_string(getpid()));
   writer_->setMeta(meta::kFallbackInterval, std::to_string(opt_.fallbackInterval.count()));
   return true;
@@ -188,6 +205,7 @@ ServiceExit Loop::run() {
     if (t >= nextMetaCheck_) checkMeta();
     if (indexing_ && !fallback_.empty() && t >= nextFallbackScan_) rescanFallback();
     if (indexing_) crawlStep();
+    steerRecognition();
     publishState();
   }
   logLine("stopping");
@@ -199,15 +217,72 @@ ServiceExit Loop::run() {
     joined = pool_->stop(1000);
     if (!joined) pool_->abandon();
   }
+  if (recognition_) retiring_.push_back(std::move(recognition_));
+  for (auto& pass : retiring_) {
+    if (pass->stop(200)) continue;
+    killOwnChildren();  // a recognition helper, busy with a large picture
+    if (!pass->stop(1000)) {
+      pass->abandon();
+      joined = false;
+    }
+  }
   writer_->setMeta(meta::kState, meta::stateName(meta::State::Stopped));
   writer_->stop();
+  if (const uint64_t lost = writer_->unwritten(); lost > 0)
+    logLine("%s changes could not be written before stopping (%s); the next start reads them from the disk again",
+            std::to_string(lost), writer_->trouble());
   reader_.reset();
   if (joined) return ServiceExit::Clean;
   // A detached import thread still refers to the pool and the writer: keep
   // both alive until the caller's _exit().
   (void)pool_.release();
+  for (auto& pass : retiring_) (void)pass.release();
   (void)writer_.release();
   return ServiceExit::CleanDetached;
+}
+
+// Text recognition as mdindex.conf asks: a second pass, when it is on and
+// some of its languages have data. Read at start and on SIGHUP/SIGUSR1; a
+// change replaces the pass (the old one finishes the file at hand and its
+// result is dropped). Problems go to the log and never stop the service.
+void Loop::applyRecognitionSettings() {
+  RecognitionConfig c = readRecognitionConfig();
+  for (const auto& p : c.problems) logLine("%s", p);
+  std::string spec;
+  if (c.enabled) {
+    const auto missing = missingRecognitionLanguages(c.languages);
+    if (!missing.empty()) logLine("text recognition: %s", missingLanguagesLine(missing));
+    std::erase_if(c.languages, [&](const std::string& l) {
+      return std::find(missing.begin(), missing.end(), l) != missing.end();
+    });
+    spec = c.languageSpec();  // "" when no language has data: the backlog waits
+  }
+  if (recognitionSpec_ && spec == *recognitionSpec_ && (recognition_ || spec.empty())) return;
+  if (recognition_) {
+    recognition_->stop(0);
+    retiring_.push_back(std::move(recognition_));
+  }
+  recognitionSpec_ = spec;
+  toldRecognitionUnavailable_ = false;
+  if (spec.empty()) {
+    logLine("text recognition off (%s)", recognitionConfigPath());
+    return;
+  }
+  logLine("text recognition on (%s)", spec);
+  recognition_ = std::make_unique<RecognitionPass>(opt_.indexFolder, *writer_, recognitionLimits(spec));
+}
+
+// Recognition gets the machine only when nothing else is waiting: no
+// crawl, no live change, no import queued or running, no write held back.
+void Loop::steerRecognition() {
+  std::erase_if(retiring_, [](const std::unique_ptr<RecognitionPass>& p) { return p->stop(0); });
+  if (!recognition_) return;
+  recognition_->allow(indexing_ && crawls_.empty() && debounce_.empty() && pool_->idle() &&
+                      writer_->trouble().empty());
+  if (!toldRecognitionUnavailable_ && recognition_->unavailable()) {
+    toldRecognitionUnavailable_ = true;
+    logLine("text recognition: the language data could not be loaded; pictures stay unrecognised");
+  }
 }
 
 int Loop::pollTimeoutMs(Clock::time_point now) const {
@@ -227,7 +302,10 @@ void Loop::handleSignals() {
   signalfd_siginfo si;
   while (read(sigFd_, &si, sizeof si) == sizeof si) {
     if (si.ssi_signo == SIGTERM || si.ssi_signo == SIGINT) stop_ = true;
-    else checkMeta();  // SIGHUP, SIGUSR1: settings changed
+    else {  // SIGHUP, SIGUSR1: settings changed
+      checkMeta();
+      applyRecognitionSettings();
+    }
   }
 }
 

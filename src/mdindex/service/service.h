@@ -5,10 +5,14 @@
 // turn) so signals and live changes are never stuck behind a large crawl.
 // Imports run on a small pool (importFileGuarded), writes on one writer
 // thread (pipeline.h). The loop blocks in poll() when there is nothing to do.
+// Text recognition is a second pass (recognition_pass.h) that the loop lets
+// run only while nothing else waits; mdindex.conf is read when it starts and
+// on SIGHUP or SIGUSR1.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,10 @@ struct ServiceOptions {
   int importThreads = 2;
   std::chrono::milliseconds quiet{30};      // a path is imported once quiet this long...
   std::chrono::milliseconds maxDelay{300};  // ...or this long after its first event
+  // Told, from the writer's thread, when a trouble starts holding index
+  // writes back ("index disk full") and "" when it has passed; the daemon
+  // puts it in the lock file for mdutil and mdfind.
+  std::function<void(const std::string& trouble)> onWriteTrouble;
 };
 
 // How a service run ended.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "mdindex/core/attributes.h"
 #include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/value.h"
@@ -75,12 +76,15 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
   const size_t tokenCount = words.size();
   if (tokens.empty()) return n;
 
+  const auto quote = [](const std::string& t) {
+    std::string q = "\"";
+    for (char ch : t) q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    return q + '"';
+  };
   std::string expr;
   for (const auto& t : tokens) {
     if (!expr.empty()) expr += " AND ";
-    expr += '"';
-    for (char ch : t) expr += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-    expr += "\"*";
+    expr += quote(t) + "*";
   }
   switch (target) {
     case Target::Named:
@@ -99,10 +103,20 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
   // c, d and w set, one token, and a word-prefix test over whole columns.
   const bool wholeColumns = target != Target::Named;
   const bool singleToken = tokenCount == 1 && tokens.size() == 1;
-  const bool prefixTest =
-      (op == query::Op::Contains && !glob && folded == tokens[0]) ||
-      (glob && (op == query::Op::Equal || op == query::Op::Like) && folded == tokens[0] + "*");
+  const bool equality = op == query::Op::Equal || op == query::Op::Like;
+  const bool prefixTest = (op == query::Op::Contains && !glob && folded == tokens[0]) ||
+                          (glob && equality && folded == tokens[0] + "*");
   n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
+
+  // The text content compared word by word with c and d (not w: camel-case
+  // parts are no words then) is decided by the body's own tokens: a token
+  // that begins with the word (`"word*"`), or is the word (`"word"`).
+  const bool tokenTest = (glob && folded == tokens[0] + "*") || (!glob && folded == tokens[0]);
+  if (target == Target::Text && equality && singleToken && tokenTest && o.ignoreCase && o.ignoreDiacritics &&
+      !o.words) {
+    n.match = "{body} : (" + quote(tokens[0]) + (glob ? "*)" : ")");
+    n.exact = true;
+  }
   return n;
 }
 
@@ -229,8 +243,10 @@ std::string Compiler::numeric(Target target, const query::Comparison& c, double 
   return sql;
 }
 
-// One md_match test (or two for a string InRange) on column `col`.
-std::string Compiler::matchTests(const query::Comparison& c, const std::string& pattern, const char* col) {
+// One md_match test (or two for a string InRange) on column `col`, whose
+// values are of `reach`.
+std::string Compiler::matchTests(const query::Comparison& c, const std::string& pattern, const char* col,
+                                 textmatch::Reach reach) {
   if (c.op == query::Op::InRange) {
     const std::string high = c.high ? textOf(*c.high) : std::string();
     binds.emplace_back(pattern);
@@ -240,8 +256,55 @@ std::string Compiler::matchTests(const query::Comparison& c, const std::string& 
     return std::string("md_match(") + col + ", ?, ?) AND md_match(" + col + ", ?, ?)";
   }
   binds.emplace_back(pattern);
-  binds.emplace_back(int64_t(matchCode(c.op, c.options)));
+  binds.emplace_back(int64_t(matchCode(c.op, c.options, reach)));
   return std::string("md_match(") + col + ", ?, ?)";
+}
+
+// The attrs rows of the comparison's attributes, tested with md_match: one
+// subquery, or, for `*` / `**` compared word by word, one for the
+// long-text attributes and one for the rest. (Under w both reaches agree.)
+std::string Compiler::metadataTests(Target target, const query::Comparison& c, const std::string& pattern,
+                                    const Narrowing& narrow) {
+  using textmatch::Reach;
+  const bool equality = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Like;
+  const auto head = [&] {
+    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
+    if (!narrow.match.empty()) {
+      sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
+      binds.emplace_back(narrow.match);
+    }
+    return sql;
+  };
+  // Only string rows have a `str`; testing it (not `kind`) keeps the
+  // (name, str) index covering.
+  if (target == Target::Named || !equality || c.options.words) {
+    const Reach reach = target == Target::Named && isLongText(c.attribute) ? Reach::EachWord : Reach::WholeValue;
+    std::string sql = head();  // binds in the order of the SQL text: one statement each
+    sql += nameFilter(target, c.attribute) + " AND str IS NOT NULL AND ";
+    sql += matchTests(c, pattern, "str", reach);
+    return sql + ")";
+  }
+  std::vector<std::string> longNames, shortNames(std::begin(kNotSearchedByWildcard), std::end(kNotSearchedByWildcard));
+  for (const auto& a : attributeTable())
+    if (a.longText && a.name != std::string_view(attr::TextContent)) longNames.emplace_back(a.name);
+  shortNames.insert(shortNames.end(), longNames.begin(), longNames.end());
+  const auto list = [&](const std::vector<std::string>& names) {
+    std::string out = "(";
+    for (size_t i = 0; i < names.size(); ++i) {
+      out += i ? ",?" : "?";
+      binds.emplace_back(names[i]);
+    }
+    return out + ")";
+  };
+  std::string sql = "(" + head();
+  sql += "name IN " + list(longNames);
+  sql += " AND str IS NOT NULL AND ";
+  sql += matchTests(c, pattern, "str", Reach::EachWord);
+  sql += ") OR " + head();
+  sql += "name NOT IN " + list(shortNames);
+  sql += " AND str IS NOT NULL AND ";
+  sql += matchTests(c, pattern, "str", Reach::WholeValue);
+  return sql + "))";
 }
 
 std::string Compiler::string(Target target, const query::Comparison& c) {
@@ -252,26 +315,14 @@ std::string Compiler::string(Target target, const query::Comparison& c) {
     return idTerm + " IN (SELECT rowid FROM fts WHERE fts MATCH ?)";
   }
   std::vector<std::string> parts;
-  if (target != Target::Text) {
-    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-    if (!narrow.match.empty()) {
-      sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-      binds.emplace_back(narrow.match);
-    }
-    sql += nameFilter(target, c.attribute);
-    // Only string rows have a `str`; testing it (not `kind`) keeps the
-    // (name, str) index covering.
-    sql += " AND str IS NOT NULL AND ";
-    sql += matchTests(c, pattern, "str") + ")";
-    parts.push_back(sql);
-  }
+  if (target != Target::Text) parts.push_back(metadataTests(target, c, pattern, narrow));
   if (target == Target::Text || target == Target::AnyAttribute) {
     std::string sql = idTerm + " IN (SELECT id FROM texts WHERE ";
     if (!narrow.match.empty()) {
       sql += "id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
       binds.emplace_back(narrow.match);
     }
-    sql += matchTests(c, pattern, "body") + ")";
+    sql += matchTests(c, pattern, "body", textmatch::Reach::EachWord) + ")";
     parts.push_back(sql);
   }
   if (parts.size() == 1) return parts[0];

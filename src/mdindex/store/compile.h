@@ -4,6 +4,9 @@
 // double-quoted tokens. A string comparison is narrowed with the text index
 // where that is sound (narrowing finds a superset of what matches, never
 // less) and verified with md_match unless the index alone decides it.
+// `==`, `!=` and LIKE on a long-text attribute (core/attributes.h: the text
+// content, descriptions, comments) compare each word of it, not the whole
+// value (textmatch::Reach::EachWord).
 // Internal to the store folder; unit tests check the SQL and the bindings.
 #pragma once
 
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "mdindex/query/ast.h"
+#include "mdindex/store/text_match.h"
 
 namespace mdindex::storage {
 
@@ -70,7 +74,10 @@ class Compiler {
   std::string nameFilter(Target t, const std::string& name);
   std::string compare(const query::Comparison& c);
   std::string numeric(Target target, const query::Comparison& c, double value);
-  std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col);
+  std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col,
+                         textmatch::Reach reach);
+  std::string metadataTests(Target target, const query::Comparison& c, const std::string& pattern,
+                            const Narrowing& narrow);
   std::string string(Target target, const query::Comparison& c);
 };
 

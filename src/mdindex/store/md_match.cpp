@@ -10,7 +10,7 @@ namespace mdindex::storage {
 namespace {
 
 // The operator sits in the low byte; the options above it.
-constexpr int kCaseBit = 1 << 8, kDiacriticsBit = 1 << 9, kWordsBit = 1 << 10;
+constexpr int kCaseBit = 1 << 8, kDiacriticsBit = 1 << 9, kWordsBit = 1 << 10, kEachWordBit = 1 << 11;
 
 std::string_view textOf(sqlite3_value* v) {
   const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
@@ -32,11 +32,12 @@ void mdMatchFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     o.ignoreCase = code & kCaseBit;
     o.ignoreDiacritics = code & kDiacriticsBit;
     o.words = code & kWordsBit;
-    matcher = new textmatch::Matcher(static_cast<query::Op>(code & 0xff), pattern, o);
+    const auto reach = code & kEachWordBit ? textmatch::Reach::EachWord : textmatch::Reach::WholeValue;
+    matcher = new textmatch::Matcher(static_cast<query::Op>(code & 0xff), pattern, o, reach);
     sqlite3_set_auxdata(ctx, 1, matcher, [](void* m) { delete static_cast<textmatch::Matcher*>(m); });
     matcher = static_cast<textmatch::Matcher*>(sqlite3_get_auxdata(ctx, 1));
     if (!matcher) {  // SQLite may drop auxdata at once (out of memory): answer without caching
-      textmatch::Matcher once(static_cast<query::Op>(code & 0xff), pattern, o);
+      textmatch::Matcher once(static_cast<query::Op>(code & 0xff), pattern, o, reach);
       sqlite3_result_int(ctx, once.matches(textOf(argv[0])));
       return;
     }
@@ -46,9 +47,9 @@ void mdMatchFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 }  // namespace
 
-int matchCode(query::Op op, const query::Options& o) {
+int matchCode(query::Op op, const query::Options& o, textmatch::Reach reach) {
   return static_cast<int>(op) | (o.ignoreCase ? kCaseBit : 0) | (o.ignoreDiacritics ? kDiacriticsBit : 0) |
-         (o.words ? kWordsBit : 0);
+         (o.words ? kWordsBit : 0) | (reach == textmatch::Reach::EachWord ? kEachWordBit : 0);
 }
 
 int registerMdMatch(sqlite3* db) {

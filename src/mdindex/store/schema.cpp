@@ -1,5 +1,7 @@
 #include "mdindex/store/schema.h"
 
+#include "mdindex/core/import_status.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,12 +22,27 @@
 
 namespace mdindex::storage {
 
-const char* const kNotSearchedByWildcard[4] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind};
+const char* const kNotSearchedByWildcard[5] = {attr::Path, attr::ContentType, attr::ContentTypeTree, attr::Kind,
+                                              attr::TextContentSource};
 
 bool searchedByWildcard(const std::string& name) {
   for (const char* n : kNotSearchedByWildcard)
     if (name == n) return false;
   return true;
+}
+
+std::string migrationSql(int fromVersion) {
+  if (fromVersion != 2) return "";
+  // Format 3 adds the text-recognition backlog. What format 2 stored stays
+  // valid; its pictures, and PDFs without any text, join the backlog, as a
+  // fresh crawl would have put them there.
+  return R"sql(
+ALTER TABLE items ADD COLUMN recognition INTEGER NOT NULL DEFAULT 0;
+CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
+UPDATE items SET recognition = 1 WHERE status = )sql" +
+         std::to_string(static_cast<int>(ImportStatus::Imported)) + R"sql( AND (importer = 'Image.mdimporter'
+  OR (importer = 'PDF.mdimporter' AND id NOT IN (SELECT id FROM texts)));
+)sql";
 }
 
 std::string schemaSql() {
@@ -40,7 +57,9 @@ CREATE TABLE items(
   ctime_ns INTEGER NOT NULL,
   inode INTEGER NOT NULL,
   is_dir INTEGER NOT NULL,
-  updated REAL NOT NULL);
+  updated REAL NOT NULL,
+  recognition INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
 CREATE TABLE attrs(
   item INTEGER NOT NULL,
   name TEXT NOT NULL,

@@ -14,8 +14,9 @@
 namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
-// one is moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 2;
+// one is brought up to date in place where migrationSql() knows how, else
+// moved aside and rebuilt.
+inline constexpr int kSchemaVersion = 3;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
@@ -24,7 +25,7 @@ enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyAr
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
-extern const char* const kNotSearchedByWildcard[4];
+extern const char* const kNotSearchedByWildcard[5];
 bool searchedByWildcard(const std::string& name);
 
 // The statements that create an empty store of kSchemaVersion (without the
@@ -32,6 +33,12 @@ bool searchedByWildcard(const std::string& name);
 // index's tokenizer is textmatch::ftsTokenizer(), so the index cuts words as
 // the matcher does.
 std::string schemaSql();
+
+// The statements that bring a store of the older format `fromVersion` up to
+// kSchemaVersion in place (without the user_version, which the caller sets
+// in the same transaction), or "" when there is no such way: the store is
+// then set aside and rebuilt by a crawl.
+std::string migrationSql(int fromVersion);
 
 // What a database file holds.
 enum class OpenResult {

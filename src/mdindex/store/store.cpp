@@ -1,25 +1,19 @@
-// Store: the connection, its statement cache and transactions, and the
-// reads and writes of items (contract in store.h). The schema and the moving
-// aside of a store live in schema.cpp, the query compiler in compile.cpp,
-// the md_match function in md_match.cpp.
+// Store: transactions and the reads and writes of items (contract in
+// store.h). The connection is in connection.h, opening a store in open.cpp,
+// the schema and the moving aside of a store in schema.cpp, the query
+// compiler in compile.cpp, the md_match function in md_match.cpp.
 #include "mdindex/store/store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <unordered_map>
 #include <variant>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/query/ast.h"
 #include "mdindex/store/compile.h"
+#include "mdindex/store/connection.h"
 #include "mdindex/store/md_match.h"
 #include "mdindex/store/schema.h"
 #include "mdindex/store/text_match.h"
@@ -28,366 +22,10 @@ namespace mdindex {
 
 using namespace storage;
 
-namespace {
-
-constexpr int kBusyTimeoutMs = 5000;
-
-double nowSeconds() {
-  using namespace std::chrono;
-  return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string columnText(sqlite3_stmt* s, int i) {
-  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
-}
-
-// The connection and its cached statements.
-struct Connection {
-  sqlite3* db = nullptr;
-  std::string dir;
-  std::string dbPath;
-  Store::Mode mode = Store::Mode::ReadOnly;
-  bool inBatch = false;
-  std::unordered_map<std::string, sqlite3_stmt*> cache;
-
-  ~Connection() {
-    for (auto& [sql, s] : cache) sqlite3_finalize(s);
-    if (db) sqlite3_close_v2(db);
-  }
-
-  std::string lastError() const { return db ? sqlite3_errmsg(db) : "no database"; }
-
-  bool exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
-
-  // A cached statement, reset and unbound; null on a prepare error.
-  sqlite3_stmt* stmt(const std::string& sql) {
-    auto it = cache.find(sql);
-    if (it != cache.end()) {
-      sqlite3_reset(it->second);
-      sqlite3_clear_bindings(it->second);
-      return it->second;
-    }
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
-      sqlite3_finalize(s);
-      return nullptr;
-    }
-    cache.emplace(sql, s);
-    return s;
-  }
-
-  // Records the time of a write that leaves no item row to carry it
-  // (removals, moves).
-  bool touch() {
-    return run("INSERT OR REPLACE INTO settings(key, value) VALUES('last_update', ?)", {std::to_string(nowSeconds())});
-  }
-
-  // Runs a cached statement with `binds` to completion.
-  bool run(const std::string& sql, const std::vector<Bindable>& binds) {
-    sqlite3_stmt* s = stmt(sql);
-    if (!s || !bindAll(s, binds)) return false;
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    }
-    sqlite3_reset(s);
-    return rc == SQLITE_DONE;
-  }
-};
-
-// One write transaction, unless a batch already holds one. BEGIN IMMEDIATE
-// takes the write lock up front, so the busy timeout applies to waiting
-// writers instead of a deadlock error on upgrade.
-// Inside a batch it is a savepoint instead, so that a failed write leaves
-// no half item behind in the batch either.
-class WriteScope {
- public:
-  explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
-    ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
-  }
-  ~WriteScope() {
-    if (ok_ && !done_) s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
-  }
-  bool ok() const { return ok_; }
-  bool commit() {
-    done_ = true;
-    if (s_.exec(own_ ? "COMMIT" : "RELEASE one_write")) return true;
-    s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
-    return false;
-  }
-
- private:
-  Connection& s_;
-  bool own_;
-  bool ok_ = false;
-  bool done_ = false;
-};
-
-bool fileExists(const std::string& p) {
-  struct stat st {};
-  return stat(p.c_str(), &st) == 0;
-}
-
-}  // namespace
-
-struct Store::Impl : Connection {};
-
-Store::Store(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Store::~Store() = default;
-
-namespace {
-
-// The Judgement of a failure on `db` outside inspect().
-Judgement failureOf(sqlite3* db) {
-  Judgement j;
-  j.code = db ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
-  j.sysErrno = db ? sqlite3_system_errno(db) : 0;
-  j.message = db ? sqlite3_errmsg(db) : "out of memory";
-  return j;
-}
-
-// A file: URI for `path` with `query`: every byte but the unreserved ones
-// percent-encoded, so no '?', '#' or '%' in a folder name can change it.
-std::string fileUri(const std::string& path, const char* query) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out = "file:";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out + "?" + query;
-}
-
-bool openConnection(Connection& c, const std::string& target, int flags) {
-  flags |= SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(target.c_str(), &c.db, flags, nullptr) != SQLITE_OK) return false;
-  sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(c.db, 1);
-  return true;
-}
-
-void closeConnection(Connection& c) {
-  for (auto& [sql, st] : c.cache) sqlite3_finalize(st);
-  c.cache.clear();
-  if (c.db) sqlite3_close_v2(c.db);
-  c.db = nullptr;
-}
-
-std::string formatComplaint(const std::string& dir, int version) {
-  return "the index at " + dir + " has format " + std::to_string(version) + ", expected " +
-         std::to_string(kSchemaVersion);
-}
-
-}  // namespace
-
-struct Store::Opener {
-  std::string dir, dbPath;
-  std::string* error;
-
-  std::unique_ptr<Store> fail(const std::string& why) const {
-    if (error) *error = why;
-    return nullptr;
-  }
-
-  std::unique_ptr<Store> ready(std::unique_ptr<Impl> impl) const {
-    if (registerMdMatch(impl->db) != SQLITE_OK)
-      return fail("cannot register the match function: " + impl->lastError());
-    return std::unique_ptr<Store>(new Store(std::move(impl)));
-  }
-
-  std::unique_ptr<Impl> connection(Store::Mode mode) const {
-    auto impl = std::make_unique<Impl>();
-    impl->dir = dir;
-    impl->dbPath = dbPath;
-    impl->mode = mode;
-    return impl;
-  }
-
-  // Reading needs no write access: a store on a read-only file system (or
-  // in files this user may not write) opens immutable when the usual way,
-  // which writes the shared-memory file, fails. Immutable reads see what
-  // the last writer checkpointed, which is everything after a clean stop.
-  std::unique_ptr<Store> readOnly() const {
-    if (!fileExists(dbPath)) return fail("there is no index at " + dir);
-    auto impl = connection(Store::Mode::ReadOnly);
-    Judgement j;
-    if (openConnection(*impl, dbPath, SQLITE_OPEN_READONLY))
-      j = inspect(impl->db);
-    else
-      j = failureOf(impl->db);
-    if (j.result == OpenResult::Failed &&
-        (onReadOnlyFileSystem(dir) || access(dir.c_str(), W_OK) != 0 || access(dbPath.c_str(), W_OK) != 0)) {
-      closeConnection(*impl);
-      if (openConnection(*impl, fileUri(dbPath, "immutable=1"), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI))
-        j = inspect(impl->db);
-      else
-        j = failureOf(impl->db);
-    }
-    switch (j.result) {
-      case OpenResult::Ready:
-        return ready(std::move(impl));
-      case OpenResult::Empty:
-        return fail("the index at " + dir + " is not initialised yet");
-      case OpenResult::OtherVersion:
-        return fail(formatComplaint(dir, j.version));
-      case OpenResult::Damaged:
-        return fail("the index at " + dir + " is damaged or not an index");
-      case OpenResult::Failed:
-        break;
-    }
-    return fail(describeFailure(j, dir));
-  }
-
-  struct Opened {
-    std::unique_ptr<Impl> impl;
-    Judgement judgement;
-    bool replaced = false;  // the path named another file after the judging
-    dev_t dev = 0;
-    ino_t ino = 0;
-    std::string error;  // why it could not be opened at all
-  };
-
-  // Opens the database and judges it. False with `o->error` set when it cannot be opened for
-  // writing; a judgement of a file that was replaced meanwhile is marked so.
-  bool openWritable(Opened* o) const {
-    chmod(dbPath.c_str(), 0600);
-    struct stat before {}, after {};
-    if (stat(dbPath.c_str(), &before) != 0) {
-      o->replaced = true;  // moved away this moment: look again
-      return true;
-    }
-    auto sameFile = [&] {
-      return stat(dbPath.c_str(), &after) == 0 && after.st_ino == before.st_ino && after.st_dev == before.st_dev;
-    };
-    o->impl = connection(Store::Mode::ReadWrite);
-    if (!openConnection(*o->impl, dbPath, SQLITE_OPEN_READWRITE)) {
-      o->replaced = !sameFile();
-      o->error = describeFailure(failureOf(o->impl->db), dir);
-      return o->replaced;
-    }
-    if (sqlite3_db_readonly(o->impl->db, "main") == 1) {
-      Judgement j;
-      j.code = SQLITE_READONLY;
-      j.sysErrno = access(dbPath.c_str(), W_OK) == 0 ? 0 : errno;
-      o->error = describeFailure(j, dir);
-      return false;
-    }
-    o->judgement = inspect(o->impl->db);
-    // What was judged must be what the path names before and after: a store
-    // another opener set aside meanwhile says nothing about the new one (it
-    // may even fail to read, its WAL files gone).
-    o->replaced = !sameFile();
-    o->dev = before.st_dev;
-    o->ino = before.st_ino;
-    return true;
-  }
-
-  std::unique_ptr<Store> setUp(std::unique_ptr<Impl> impl) const {
-    if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
-      return fail(describeFailure(failureOf(impl->db), dir));
-    return ready(std::move(impl));
-  }
-
-  // Under the SettleLock: a new store, built under a temporary name and
-  // renamed into place, so no opener ever sees a store half made.
-  bool build(std::string* error) const {
-    const std::string tmp = dir + "/.index.sqlite.new";
-    auto removeTmp = [&] {
-      for (const char* suffix : {"", "-wal", "-shm", "-journal"}) ::unlink((tmp + suffix).c_str());
-    };
-    removeTmp();
-    // Created here with 0600 so the database never exists with wider
-    // rights; SQLite gives the -wal and -shm files the same mode.
-    const int fd = ::open(tmp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      Judgement j;
-      j.sysErrno = errno;
-      j.code = SQLITE_CANTOPEN;
-      j.message = std::strerror(errno);
-      *error = "cannot create the index: " + describeFailure(j, dir);
-      return false;
-    }
-    ::close(fd);
-    bool ok;
-    {
-      Connection c;
-      const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE;" + schemaSql() +
-                              "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
-      ok = openConnection(c, tmp, SQLITE_OPEN_READWRITE) && c.exec(sql.c_str());
-      if (!ok) *error = "cannot create the index: " + describeFailure(failureOf(c.db), dir);
-    }  // closing the only connection checkpoints the WAL into the file
-    if (ok && std::rename(tmp.c_str(), dbPath.c_str()) != 0) {
-      *error = "cannot put the new index in place: " + std::string(std::strerror(errno));
-      ok = false;
-    }
-    removeTmp();
-    return ok;
-  }
-
-  // Writing: only a store SQLite calls damaged, or one of another format, is
-  // set aside and rebuilt; any other failure is reported and the store kept.
-  std::unique_ptr<Store> readWrite() const {
-    if (!makeFolders(dir)) {
-      const int e = errno;
-      if (e == EROFS) return fail(kReadOnlyFileSystem);
-      return fail("cannot create the index folder " + dir + ": " + std::strerror(e));
-    }
-    if (onReadOnlyFileSystem(dir)) return fail(kReadOnlyFileSystem);
-    chmod(dir.c_str(), 0700);
-    // A store of ours opens without further ado. Anything else is settled
-    // under the lock: judged again, set aside when it is unusable, built
-    // anew when there is none. A few rounds cover other openers replacing it.
-    for (int round = 0; round < 8; ++round) {
-      Opened o;
-      if (fileExists(dbPath)) {
-        if (!openWritable(&o)) return fail(o.error);
-        if (o.replaced) continue;
-        if (o.judgement.result == OpenResult::Ready) return setUp(std::move(o.impl));
-        if (o.judgement.result == OpenResult::Failed) return fail(describeFailure(o.judgement, dir));
-        o.impl.reset();
-      }
-
-      const SettleLock lock(dir);
-      if (!lock.held()) return fail(lock.error());
-      if (fileExists(dbPath)) {
-        if (!openWritable(&o)) return fail(o.error);
-        if (o.replaced) continue;
-        const OpenResult r = o.judgement.result;
-        if (r == OpenResult::Ready) return setUp(std::move(o.impl));  // another opener settled it
-        if (r == OpenResult::Failed) return fail(describeFailure(o.judgement, dir));
-        o.impl.reset();
-        // An empty database (as an interrupted creation may leave) is simply
-        // replaced; a damaged or foreign one is kept aside.
-        std::string why;
-        if (r != OpenResult::Empty &&
-            !setAside(dir, dbPath, r == OpenResult::Damaged ? "damaged" : "old", o.dev, o.ino, &why))
-          return fail(why);
-      }
-      std::string why;
-      if (!build(&why)) return fail(why);
-    }
-    return fail("the index at " + dir + " kept being replaced while it was opened");
-  }
-};
-
-std::unique_ptr<Store> Store::open(const std::string& dirIn, Mode mode, std::string* error) {
-  const Opener o{trimTrailingSlashes(dirIn), "", error};
-  if (o.dir.empty()) return o.fail("no index folder given");
-  Opener opener{o.dir, o.dir + "/" + kDatabaseName, error};
-  return mode == Mode::ReadOnly ? opener.readOnly() : opener.readWrite();
-}
-
-std::optional<std::string> Store::setAsideCopy(const std::string& dir) {
-  return storage::setAsideCopy(trimTrailingSlashes(dir));
-}
-
 bool Store::begin() {
   if (impl_->inBatch) return false;
+  impl_->clearTrouble();
+  impl_->spoiled = false;
   if (!impl_->exec("BEGIN IMMEDIATE")) return false;
   impl_->inBatch = true;
   return true;
@@ -396,9 +34,40 @@ bool Store::begin() {
 bool Store::commit() {
   if (!impl_->inBatch) return false;
   impl_->inBatch = false;
-  if (impl_->exec("COMMIT")) return true;
+  if (!impl_->spoiled && impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
   return false;
+}
+
+WriteTrouble Store::writeTrouble() const {
+  const int primary = impl_->troubleCode & 0xff;
+  const int e = impl_->troubleErrno;
+  if (primary == SQLITE_FULL || e == ENOSPC || e == EDQUOT) return WriteTrouble::DiskFull;
+  if (primary == SQLITE_READONLY || e == EROFS) return WriteTrouble::ReadOnly;
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return WriteTrouble::Busy;
+  if (primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) return WriteTrouble::IoError;
+  if (primary == SQLITE_NOMEM) return WriteTrouble::OutOfMemory;
+  return primary == SQLITE_OK ? WriteTrouble::None : WriteTrouble::Other;
+}
+
+const char* describe(WriteTrouble t) {
+  switch (t) {
+    case WriteTrouble::None:
+      return "";
+    case WriteTrouble::DiskFull:
+      return "index disk full";
+    case WriteTrouble::ReadOnly:
+      return "the index is on a read-only file system";
+    case WriteTrouble::Busy:
+      return "the index is locked by another writer";
+    case WriteTrouble::IoError:
+      return "index disk I/O error";
+    case WriteTrouble::OutOfMemory:
+      return "out of memory";
+    case WriteTrouble::Other:
+      return "index write failed";
+  }
+  return "";
 }
 
 void Store::rollback() {
@@ -436,16 +105,26 @@ MetaText metaTextOf(const Attributes& attributes) {
 
 }  // namespace
 
-bool Store::put(const ItemRecord& r) {
-  Impl& s = *impl_;
-  WriteScope tx(s);
-  if (!tx.ok()) return false;
-  const std::string path = trimTrailingSlashes(r.path);
-  if (!s.run("DELETE FROM items WHERE path = ?", {path})) return false;
-  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated) "
-             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+namespace {
+
+// The statements of one put, in whatever transaction is open.
+bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
+  // Only an item that is there is deleted: a DELETE with triggers opens a
+  // statement savepoint, and each one makes FTS5 flush what it holds.
+  sqlite3_stmt* old = s.stmt("SELECT id FROM items WHERE path = ?");
+  if (!old || !bindAll(old, {path})) return false;
+  const int step = sqlite3_step(old);
+  const int64_t oldId = step == SQLITE_ROW ? sqlite3_column_int64(old, 0) : 0;
+  sqlite3_reset(old);
+  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+    s.noteFailure();
+    return false;
+  }
+  if (step == SQLITE_ROW && !s.run("DELETE FROM items WHERE id = ?", {oldId})) return false;
+  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated, recognition) "
+             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
              {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
-              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds()}))
+              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
     return false;
   const int64_t id = sqlite3_last_insert_rowid(s.db);
   const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
@@ -460,6 +139,7 @@ bool Store::put(const ItemRecord& r) {
     if (str) sqlite3_bind_text(st, 5, str->data(), int(str->size()), SQLITE_STATIC);
     if (num) sqlite3_bind_double(st, 6, *num);
     const bool ok = sqlite3_step(st) == SQLITE_DONE;
+    if (!ok) s.noteFailure();
     sqlite3_reset(st);
     return ok;
   };
@@ -483,7 +163,28 @@ bool Store::put(const ItemRecord& r) {
   if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
              {id, mt.meta, textmatch::indexedWords(foldText(r.text, FoldAll)), mt.metaX, textmatch::camelParts(r.text)}))
     return false;
-  return tx.commit();
+  return true;
+}
+
+}  // namespace
+
+bool Store::put(const ItemRecord& r) {
+  Impl& s = *impl_;
+  const std::string path = trimTrailingSlashes(r.path);
+  if (s.inBatch) {
+    // No savepoint here: a savepoint makes FTS5 flush its pending terms as a
+    // segment of their own, which for a batch of small items costs more than
+    // the rest of the write together and multiplies what its merges rewrite.
+    // A put that fails part way removes what it wrote instead, so no half
+    // item remains (the item is then absent until its file is imported
+    // again); when that cannot be done, commit() rolls the batch back.
+    if (writeItem(s, r, path)) return true;
+    if (sqlite3_get_autocommit(s.db) || !s.run("DELETE FROM items WHERE path = ?", {path})) s.spoiled = true;
+    return false;
+  }
+  WriteScope tx(s);
+  if (!tx.ok()) return false;
+  return writeItem(s, r, path) && tx.commit();
 }
 
 bool Store::removeTree(const std::string& pathIn) {
@@ -567,7 +268,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   Impl& s = *impl_;
   const std::string path = trimTrailingSlashes(pathIn);
   sqlite3_stmt* q =
-      s.stmt("SELECT id, status, importer, size, mtime_ns, ctime_ns, inode, is_dir FROM items WHERE path = ?");
+      s.stmt("SELECT id, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, recognition FROM items WHERE path = ?");
   if (!q || !bindAll(q, {path}) || sqlite3_step(q) != SQLITE_ROW) {
     if (q) sqlite3_reset(q);
     return std::nullopt;
@@ -578,6 +279,7 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   r.status = static_cast<ImportStatus>(sqlite3_column_int(q, 1));
   r.importer = columnText(q, 2);
   readStampColumns(q, 3, r);
+  r.recognitionPending = sqlite3_column_int(q, 8) == 1;
   sqlite3_reset(q);
 
   sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
@@ -705,6 +407,53 @@ StoreStatus Store::status() {
   }
   sqlite3_reset(q);
   return st;
+}
+
+std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
+  Impl& s = *impl_;
+  std::vector<std::pair<ImportStatus, int64_t>> out;
+  sqlite3_stmt* q = s.stmt("SELECT status, count(*) FROM items GROUP BY status ORDER BY status");
+  if (!q) return out;
+  while (sqlite3_step(q) == SQLITE_ROW)
+    out.emplace_back(static_cast<ImportStatus>(sqlite3_column_int(q, 0)), sqlite3_column_int64(q, 1));
+  sqlite3_reset(q);
+  return out;
+}
+
+std::vector<PendingRecognition> Store::awaitingRecognition(int64_t afterId, int limit) {
+  Impl& s = *impl_;
+  std::vector<PendingRecognition> out;
+  sqlite3_stmt* q = s.stmt("SELECT id, path FROM items WHERE recognition = 1 AND id > ? ORDER BY id LIMIT ?");
+  if (!q || !bindAll(q, {afterId, int64_t(limit)})) return out;
+  while (sqlite3_step(q) == SQLITE_ROW) out.push_back({sqlite3_column_int64(q, 0), columnText(q, 1)});
+  sqlite3_reset(q);
+  return out;
+}
+
+std::vector<std::string> Store::pathsWithFileId(uint64_t inode) {
+  Impl& s = *impl_;
+  std::vector<std::string> out;
+  sqlite3_stmt* q = s.stmt("SELECT path FROM items WHERE inode = ? ORDER BY path");
+  if (!q || !bindAll(q, {static_cast<int64_t>(inode)})) return out;
+  while (sqlite3_step(q) == SQLITE_ROW) out.push_back(columnText(q, 0));
+  sqlite3_reset(q);
+  return out;
+}
+
+int64_t Store::recognitionBacklog() {
+  Impl& s = *impl_;
+  sqlite3_stmt* q = s.stmt("SELECT count(*) FROM items WHERE recognition = 1");
+  if (!q) return 0;
+  const int64_t n = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+  sqlite3_reset(q);
+  return n;
+}
+
+bool Store::clearRecognitionPending(const std::string& pathIn) {
+  Impl& s = *impl_;
+  WriteScope tx(s);
+  return tx.ok() && s.run("UPDATE items SET recognition = 0 WHERE path = ?", {trimTrailingSlashes(pathIn)}) &&
+         tx.commit();
 }
 
 std::optional<std::string> Store::meta(const std::string& key) {

@@ -34,6 +34,15 @@ struct ItemRecord {
   int64_t ctimeNs = 0;     // status change: catches extended-attribute edits
   uint64_t inode = 0;
   bool isDirectory = false;
+  // Pictures in the file wait for text recognition (the service's second
+  // pass); cleared when they have been recognised.
+  bool recognitionPending = false;
+};
+
+// An item waiting for text recognition.
+struct PendingRecognition {
+  int64_t id = 0;  // increases with each put: a cursor for the next call
+  std::string path;
 };
 
 // The stamp of a stored item, for reconciling the store with the disk.
@@ -52,6 +61,23 @@ struct StoreStatus {
   std::optional<double> lastUpdate;  // seconds since epoch of the newest write
 };
 
+// Why writes failed, as far as the fault is not the item's own. Every kind
+// but Other passes by itself (space is freed, the file system is remounted,
+// the other writer finishes), so a writer keeps such work and tries again.
+enum class WriteTrouble {
+  None,
+  DiskFull,     // no space (or quota) left where the index lives
+  ReadOnly,     // the index's file system turned read-only
+  Busy,         // another writer held the lock past the busy timeout
+  IoError,      // the disk reported an I/O error
+  OutOfMemory,
+  Other,        // anything else: the write itself is at fault
+};
+
+// A short phrase for people and logs: "index disk full", ...; "" for None.
+const char* describe(WriteTrouble t);
+inline bool passes(WriteTrouble t) { return t != WriteTrouble::None && t != WriteTrouble::Other; }
+
 class Store {
  public:
   // The database is `<dir>/index.sqlite`; a store moved aside keeps its
@@ -61,10 +87,11 @@ class Store {
     ReadOnly,   // never creates or migrates; fails when there is no store.
                 // Works on a read-only file system too (opened immutable).
     ReadWrite,  // creates the folder (0700) and database (0600) as needed;
-                // moves aside and rebuilds a store that SQLite reports as
-                // damaged (corrupt, not a database) or that has another
-                // format. Concurrent openers agree: one sets it aside, all
-                // then use the same new store.
+                // brings a store of an older format up to date in place
+                // where it can; moves aside and rebuilds a store that SQLite
+                // reports as damaged (corrupt, not a database) or that has
+                // another format. Concurrent openers agree: one migrates or
+                // sets it aside, all then use the same store.
   };
 
   // Opens the store in `dir` (normally indexDir()). Null with `*error` set on
@@ -84,6 +111,12 @@ class Store {
   bool begin();
   bool commit();
   void rollback();
+  // The first failure of a write since begin() (or since this connection
+  // opened, for writes outside a batch), classified. After a trouble that
+  // passes() the batch should be rolled back whole and tried again later:
+  // SQLite may already have ended the transaction, so later writes in the
+  // same batch would commit on their own.
+  WriteTrouble writeTrouble() const;
 
   // Inserts or replaces the item at record.path.
   bool put(const ItemRecord& record);
@@ -108,17 +141,35 @@ class Store {
   // compatibility forms always); `w` anchors a match at a word start (also
   // a lower-to-upper case change). `==` without '*' or '?' matches the whole
   // value, with them a glob (under `w`: from a word start to a word end).
+  // On running text (core/attributes.h: kMDItemTextContent and the other
+  // long-text attributes) `==`, `!=` and LIKE compare each word instead: a
+  // word (or run of words) of the value must match; `!=` is the negation.
   // Each element of a string array is tested on its own; an item matches
   // when any value of the attribute does (also for `!=`; items without the
   // attribute never match). Numbers and dates compare numerically, a Date
   // only with dates. `*` is every metadata string except the identity and
   // type attributes (kMDItemPath, kMDItemContentType,
-  // kMDItemContentTypeTree, kMDItemKind); `**` adds kMDItemTextContent.
+  // kMDItemContentTypeTree, kMDItemKind, kMDItemTextContentSource); `**` adds
+  // kMDItemTextContent.
   std::optional<std::vector<std::string>> search(const query::Node& query,
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);
 
   StoreStatus status();
+  // How many items have each import status (statuses with none left out),
+  // in the order of ImportStatus.
+  std::vector<std::pair<ImportStatus, int64_t>> countsByStatus();
+  // The paths of the items whose file id (inode number) is `inode`, sorted:
+  // more than one for hard links, or for files of several volumes.
+  std::vector<std::string> pathsWithFileId(uint64_t inode);
+
+  // Text recognition's backlog: up to `limit` items waiting for it with an
+  // id above `afterId`, in id order; and how many wait in all.
+  std::vector<PendingRecognition> awaitingRecognition(int64_t afterId, int limit);
+  int64_t recognitionBacklog();
+  // Takes the item at `path` off the backlog without changing what it
+  // holds (its recognition failed: it is not tried again until it changes).
+  bool clearRecognitionPending(const std::string& path);
 
   // Small key/value settings kept with the index (e.g. "indexing" = "off").
   // The store itself keeps "last_update" there.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <optional>
 
 #include "mdindex/core/fold.h"
@@ -166,10 +167,11 @@ bool hasWildcard(std::string_view pattern) {
   return pattern.find_first_of("*?") != std::string_view::npos;
 }
 
-Matcher::Matcher(query::Op op, std::string_view pattern, query::Options options)
+Matcher::Matcher(query::Op op, std::string_view pattern, query::Options options, Reach reach)
     : op_(op), options_(options) {
-  glob_ = (op == query::Op::Equal || op == query::Op::NotEqual || op == query::Op::Like) &&
-          hasWildcard(pattern);
+  const bool equality = op == query::Op::Equal || op == query::Op::NotEqual || op == query::Op::Like;
+  glob_ = equality && hasWildcard(pattern);
+  wordwise_ = options.words || (equality && reach == Reach::EachWord);
   pattern_ = fold(pattern, options.ignoreCase, options.ignoreDiacritics);
   if (std::all_of(pattern_.chars.begin(), pattern_.chars.end(), [](char32_t c) { return c < 0x80; }))
     for (char32_t c : pattern_.chars) asciiPattern_.push_back(static_cast<char>(c));
@@ -189,7 +191,7 @@ Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) c
       continue;
     }
     if (k == m) {
-      if (toWordEnd ? v.wordEndAt(i) : i == n) return Glob::Match;
+      if (toWordEnd ? runEnd(v, i) : i == n) return Glob::Match;
     } else if (i < n && (p[k] == U'?' || p[k] == v.chars[i])) {
       // '?' is one character: a base with the marks that follow it.
       if (p[k++] == U'?')
@@ -211,9 +213,17 @@ Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) c
 // when the general path must answer.
 std::optional<bool> Matcher::asciiMatch(std::string_view value) const {
   if (asciiPattern_.empty() && !pattern_.chars.empty()) return std::nullopt;
-  if (options_.words || glob_) return std::nullopt;
+  if (glob_) return std::nullopt;
   if (!std::all_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
     return std::nullopt;
+  if (wordwise_) {
+    if (op_ == query::Op::Equal || op_ == query::Op::Like) return asciiWordEquals(value);
+    if (op_ == query::Op::NotEqual) {
+      const auto eq = asciiWordEquals(value);
+      return eq ? std::optional<bool>(!*eq) : std::nullopt;
+    }
+    if (options_.words) return std::nullopt;
+  }
   thread_local std::string lowered;
   lowered.assign(value);
   if (options_.ignoreCase)
@@ -237,26 +247,67 @@ std::optional<bool> Matcher::asciiMatch(std::string_view value) const {
   }
 }
 
+// The word-wise equality of an all-ASCII value and pattern, without the
+// full folding: the same word starts and ends as runStart()/runEnd() give
+// (letters and digits are the ASCII word characters; a lower-case letter
+// followed by an upper-case one is a camel-case start). Empty when the
+// general path must answer.
+std::optional<bool> Matcher::asciiWordEquals(std::string_view value) const {
+  const auto word = [&](size_t i) { return std::isalnum(static_cast<unsigned char>(value[i])) != 0; };
+  const auto camel = [&](size_t i) {
+    return i > 0 && std::islower(static_cast<unsigned char>(value[i - 1])) &&
+           std::isupper(static_cast<unsigned char>(value[i]));
+  };
+  const auto startAt = [&](size_t i) {
+    if (i >= value.size() || !word(i)) return true;
+    return i == 0 || !word(i - 1) || (options_.words && camel(i));
+  };
+  const auto endAt = [&](size_t i) { return i >= value.size() || !word(i) || (options_.words && camel(i)); };
+  thread_local std::string lowered;
+  lowered.assign(value);
+  if (options_.ignoreCase)
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  const std::string_view hay(lowered), needle(asciiPattern_);
+  if (needle.empty()) return false;  // no word is empty
+  for (size_t s = hay.find(needle); s != std::string_view::npos; s = hay.find(needle, s + 1))
+    if (startAt(s) && endAt(s + needle.size())) return true;
+  return false;
+}
+
 // With w a match must begin where a word begins (or at a non-word
 // character, when the pattern itself begins with one).
 bool Matcher::startOk(const Folded& v, size_t i) const {
   return !options_.words || i >= v.chars.size() || v.wordStart[i] || !v.wordChar[i];
 }
 
+// Where a word-wise equality may begin and end: at word starts and ends
+// (camel-case ones only under w), or at a non-word character.
+bool Matcher::runStart(const Folded& v, size_t i) const {
+  if (options_.words) return startOk(v, i);
+  return i >= v.chars.size() || !v.wordChar[i] || i == 0 || !v.wordChar[i - 1];
+}
+
+bool Matcher::runEnd(const Folded& v, size_t i) const {
+  return options_.words ? v.wordEndAt(i) : i >= v.chars.size() || !v.wordChar[i];
+}
+
 bool Matcher::equals(const Folded& v) const {
   if (glob_) return equalsGlob(v);
   const std::u32string_view hay(v.chars), needle(pattern_.chars);
-  if (!options_.words) return hay == needle;
-  // Under w, "equal" is a whole word (or run of words) inside the value.
+  if (!wordwise_) return hay == needle;
+  // Word-wise, "equal" is a whole word (or run of words) inside the value;
+  // no word is empty.
+  if (needle.empty()) return false;
   for (size_t s = hay.find(needle); s != std::u32string_view::npos; s = hay.find(needle, s + 1))
-    if (startOk(v, s) && v.wordEndAt(s + needle.size())) return true;
+    if (runStart(v, s) && runEnd(v, s + needle.size())) return true;
   return false;
 }
 
 bool Matcher::equalsGlob(const Folded& v) const {
-  if (!options_.words) return globFrom(v, 0, false) == Glob::Match;
+  if (!wordwise_) return globFrom(v, 0, false) == Glob::Match;
   for (size_t s = 0; s <= v.chars.size(); ++s) {
-    if (s < v.chars.size() && !startOk(v, s)) continue;
+    if (s < v.chars.size() && !runStart(v, s)) continue;
     const Glob g = globFrom(v, s, true);
     if (g == Glob::Match) return true;
     // A star that ran to the end found no place for the rest of the

@@ -95,12 +95,23 @@ std::string ftsTokenizer();
 // NotEqual and Like).
 bool hasWildcard(std::string_view pattern);
 
+// What `==`, `!=` and LIKE compare a value with.
+enum class Reach {
+  WholeValue,  // the whole value; with w, a word or run of words inside it
+  EachWord,    // running text: a word (a maximal run of word characters) or
+               // run of words inside it; with w, camel-case parts count as
+               // words too, exactly as under w for a whole value
+};
+
 // A compiled string test. Thread-compatible: one instance per thread.
 class Matcher {
  public:
-  Matcher(query::Op op, std::string_view pattern, query::Options options);
+  Matcher(query::Op op, std::string_view pattern, query::Options options, Reach reach = Reach::WholeValue);
   // The result of `value <op> pattern`. Ordering operators compare the
   // folded code points; InRange is not a string operation and is false.
+  // Under Reach::EachWord, `== "catt*"` holds when a word of the value
+  // begins with "catt", `== "cattle"` when a word is "cattle", and `!=` is
+  // the negation of `==`.
   bool matches(std::string_view value) const;
 
  private:
@@ -112,7 +123,10 @@ class Matcher {
   Glob globFrom(const Folded& v, size_t start, bool toWordEnd) const;
   // One named case per kind of test; matches() picks among them.
   std::optional<bool> asciiMatch(std::string_view value) const;
+  std::optional<bool> asciiWordEquals(std::string_view value) const;
   bool startOk(const Folded& v, size_t i) const;
+  bool runStart(const Folded& v, size_t i) const;
+  bool runEnd(const Folded& v, size_t i) const;
   bool equals(const Folded& v) const;
   bool equalsGlob(const Folded& v) const;
   bool contains(const Folded& v) const;
@@ -120,6 +134,7 @@ class Matcher {
   query::Op op_;
   query::Options options_;
   bool glob_ = false;
+  bool wordwise_ = false;  // equals() looks for a word or run of words
   Folded pattern_;
   std::string asciiPattern_;  // the folded pattern when it is all ASCII
 };

@@ -3,12 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <ostream>
 
+#include "mdindex/core/attributes.h"
 #include "mdindex/core/paths.h"
+#include "mdindex/core/plist.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
@@ -23,24 +29,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kBuiltIn = "built-in: ";
+
 constexpr const char* kUsage =
-    "usage: mdimport [-t] [-d1|-d2|-d3] [-L] path ...\n"
+    "usage: mdimport [-t] [-d1|-d2|-d3|-d4 | -d LEVEL] [-L] [-A] [-X] path ...\n"
     "import files into the metadata index, or test how they are imported\n"
-    "  -t    test the import only: nothing is written to the index\n"
-    "  -d1   print one line per item naming its type and importer (the default with -t)\n"
-    "  -d2   also print the attributes found, except kMDItemTextContent\n"
-    "  -d3   also print kMDItemTextContent\n"
-    "  -L    list the importers\n"
+    "  -t        test the import only: nothing is written to the index\n"
+    "  -d1       print one line per item naming its type and importer (the default with -t)\n"
+    "  -d2       also print the attributes found, except kMDItemTextContent\n"
+    "  -d3       also print kMDItemTextContent\n"
+    "  -d4       also print the time the importer took: \"Importer <name> took <s> s.\"\n"
+    "  -d LEVEL  the same, the level (1 to 4) as a separate argument\n"
+    "  -L        list the importers (built into mdimport; none is a file on disk)\n"
+    "  -A        list every attribute the importers can set: name, type, description\n"
+    "  -X        print that schema as an XML property list\n"
     "Reports go to standard output, problems to standard error. Folders are imported\n"
     "recursively, leaving out what the index service leaves out (hidden names, *.noindex\n"
     "folders, folders holding .metadata_never_index, links, FIFOs, devices); with -t a\n"
     "folder is reported as one item.\n"
+    "Words in pictures and in PDF pages without text are recognised unless\n"
+    "textRecognition = off is set in $XDG_CONFIG_HOME/findlark/mdindex.conf.\n"
     "Exit status: 0 when every path was imported, 1 when any failed, 64 on bad usage.\n";
 
 struct Options {
   bool test = false;
   int debug = -1;  // -1: not given
+  std::string badLevel;  // a -d value that is no level
   bool list = false;
+  bool attributes = false;
+  bool schema = false;
   bool help = false;
   std::vector<std::string> paths;
 };
@@ -51,31 +68,109 @@ constexpr OptionRow<Options> kOptions[] = {
     {"-d1", false, [](Options& o, const std::string&) { o.debug = 1; }},
     {"-d2", false, [](Options& o, const std::string&) { o.debug = 2; }},
     {"-d3", false, [](Options& o, const std::string&) { o.debug = 3; }},
+    {"-d4", false, [](Options& o, const std::string&) { o.debug = 4; }},
+    {"-d", true,
+     [](Options& o, const std::string& v) {
+       if (v.size() == 1 && v[0] >= '1' && v[0] <= '4') o.debug = v[0] - '0';
+       else o.badLevel = v;
+     }},
     {"-L", false, [](Options& o, const std::string&) { o.list = true; }},
+    {"-A", false, [](Options& o, const std::string&) { o.attributes = true; }},
+    {"-X", false, [](Options& o, const std::string&) { o.schema = true; }},
     {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
 
+// The import limits the recognition settings ask for; their problems (bad
+// lines, missing language data) are told on `err` and never stop an import.
+ImportLimits limitsFromSettings(std::ostream& err) {
+  RecognitionConfig c = readRecognitionConfig();
+  for (const auto& p : c.problems) err << "mdimport: " << p << "\n";
+  if (!c.enabled) return {};
+  const auto missing = missingRecognitionLanguages(c.languages);
+  if (!missing.empty()) {
+    err << "mdimport: text recognition: " << missingLanguagesLine(missing) << "\n";
+    std::erase_if(c.languages, [&](const std::string& l) {
+      return std::find(missing.begin(), missing.end(), l) != missing.end();
+    });
+    if (c.languages.empty()) return {};
+  }
+  return recognitionLimits(c.languageSpec());
+}
+
 // Parses `args`; on a bad option writes the complaint to `err` and returns false.
 bool parse(const std::vector<std::string>& args, Options& o, std::ostream& err) {
   const auto fault = readOptions<Options>(args, kOptions, o, o.paths);
-  if (!fault) return true;
-  err << "mdimport: unknown option " << mdindex::quoted(fault->option, '\'') << "\n" << kUsage;
-  return false;
+  if (fault && fault->error == ArgumentError::MissingValue) {
+    err << "mdimport: option " << fault->option << " needs a level (1 to 4)\n" << kUsage;
+    return false;
+  }
+  if (fault) {
+    err << "mdimport: unknown option " << mdindex::quoted(fault->option, '\'') << "\n" << kUsage;
+    return false;
+  }
+  if (!o.badLevel.empty()) {
+    err << "mdimport: -d takes a level from 1 to 4, not " << mdindex::quoted(o.badLevel, '\'') << "\n" << kUsage;
+    return false;
+  }
+  return true;
 }
 
 class Run {
  public:
-  Run(const Options& o, std::ostream& out, std::ostream& err) : o_(o), out_(out), err_(err) {
+  Run(const Options& o, std::ostream& out, std::ostream& err)
+      : o_(o), out_(out), err_(err), limits_(limitsFromSettings(err)), session_(limits_) {
     level_ = o.debug >= 0 ? o.debug : (o.test ? 1 : 0);
   }
 
+  // The importers are compiled into mdimport: each is listed as
+  // "built-in: <name>", never as a path that is not on disk.
   int listImporters() {
     out_ << "Paths: id(" << getuid() << ") (\n";
     const auto all = allImporters();
     for (size_t i = 0; i < all.size(); ++i)
-      out_ << "    " << mdindex::quoted(importerPath(all[i]->name())) << (i + 1 < all.size() ? ",\n" : "\n");
+      out_ << "    " << mdindex::quoted(std::string(kBuiltIn) + all[i]->name()) << (i + 1 < all.size() ? ",\n" : "\n");
     out_ << ")\n";
+    return 0;
+  }
+
+  // One line per attribute of core's table: the name padded to the
+  // longest, the type padded, the description.
+  int listAttributes() {
+    size_t nameWidth = 0, typeWidth = 0;
+    for (const auto& a : attributeTable()) {
+      nameWidth = std::max(nameWidth, std::string_view(a.name).size());
+      typeWidth = std::max(typeWidth, std::string_view(kindName(a.kind)).size());
+    }
+    for (const auto& a : attributeTable()) {
+      std::string line = a.name;
+      line.resize(nameWidth + 2, ' ');
+      line += kindName(a.kind);
+      line.resize(nameWidth + 2 + typeWidth + 2, ' ');
+      line += a.description;
+      if (a.longText) line += " (running text: == and != compare each word)";
+      out_ << line << "\n";
+    }
+    return 0;
+  }
+
+  // The same table as a property list: attribute name -> {type, description,
+  // longText}.
+  int printSchema() {
+    PlistPtr root(plist_new_dict());
+    for (const auto& a : attributeTable()) {
+      plist_t entry = plist_new_dict();
+      plist_dict_set_item(entry, "type", plist_new_string(kindName(a.kind)));
+      plist_dict_set_item(entry, "description", plist_new_string(a.description));
+      plist_dict_set_item(entry, "longText", plist_new_bool(a.longText ? 1 : 0));
+      plist_dict_set_item(root.get(), a.name, entry);
+    }
+    std::string xml;
+    if (!plistToXml(root.get(), xml)) {
+      err_ << "mdimport: cannot write the schema\n";
+      return 1;
+    }
+    out_ << xml;
     return 0;
   }
 
@@ -83,7 +178,9 @@ class Run {
     for (const auto& p : o_.paths) {
       const std::string path = absolutePath(p);
       if (!exists(p, path)) continue;
-      report(path, importFile(path));
+      const auto start = std::chrono::steady_clock::now();
+      const ImportResult r = importFile(path, limits_);
+      report(path, r, std::chrono::steady_clock::now() - start);
     }
     return failed_ ? 1 : 0;
   }
@@ -119,7 +216,7 @@ class Run {
     return false;
   }
 
-  void report(const std::string& path, const ImportResult& r) {
+  void report(const std::string& path, const ImportResult& r, std::chrono::steady_clock::duration took) {
     if (isFailure(r.status)) {
       err_ << "mdimport: could not import " << mdindex::quoted(path, '\'') << ": " << importStatusName(r.status) << "\n";
       failed_ = true;
@@ -127,6 +224,12 @@ class Run {
     }
     if (level_ >= 1) out_ << importedLine(path, r) << "\n";
     if (level_ >= 2) out_ << attributeListing(r, level_ >= 3);
+    if (level_ >= 4) {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%.4f", std::chrono::duration<double>(took).count());
+      out_ << "Importer " << (r.importer.empty() ? std::string("(none)") : r.importer) << " took " << seconds
+           << " s.\n";
+    }
   }
 
   void importTree(const std::string& root) {
@@ -169,7 +272,9 @@ class Run {
   }
 
   void importOne(const std::string& path) {
+    const auto start = std::chrono::steady_clock::now();
     ImportResult r = session_.import(path);
+    const auto took = std::chrono::steady_clock::now() - start;
     if (r.attributes.empty()) {
       // Gone between listing and import: nothing to record.
       err_ << "mdimport: cannot read " << mdindex::quoted(path, '\'') << ": " << std::strerror(ENOENT) << "\n";
@@ -187,12 +292,13 @@ class Run {
     rec.ctimeNs = r.ctimeNs;
     rec.inode = r.inode;
     rec.isDirectory = r.isDirectory;
+    rec.recognitionPending = r.recognitionPending;
     if (!store_->put(rec)) {
       err_ << "mdimport: could not write " << mdindex::quoted(path, '\'') << " to the index\n";
       failed_ = true;
       return;
     }
-    report(path, r);
+    report(path, r, took);
   }
 
   const Options& o_;
@@ -201,6 +307,7 @@ class Run {
   int level_ = 0;
   bool failed_ = false;
   std::unique_ptr<Store> store_;
+  ImportLimits limits_;
   GuardedImportSession session_;
   const service::Exclusions rules_{{}, indexDir()};
   int pendingWrites_ = 0;
@@ -219,6 +326,8 @@ int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   Run run(o, out, err);
   if (o.list) return run.listImporters();
+  if (o.attributes) return run.listAttributes();
+  if (o.schema) return run.printSchema();
   if (o.paths.empty()) {
     err << "mdimport: no path given\n" << kUsage;
     return 64;

@@ -2,11 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <fstream>
+#include <optional>
 #include <ostream>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/core/plist.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
@@ -18,19 +23,26 @@ namespace mdindex::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mdls [-name attr]... [-raw [-nullMarker markerString]] path ...\n"
+    "usage: mdls [-name attr]... [-raw [-nullMarker markerString]] [-plist file] [-heading] path ...\n"
     "list the values of one or all the attributes of the specified files\n"
     "  -name:        list only this attribute (may be given several times)\n"
     "  -raw:         don't print attribute names before values\n"
     "  -nullMarker:  substitute this string for null attributes in raw mode\n"
+    "  -plist:       output attributes in XML format to file. Use - to write to stdout\n"
+    "                (one path: a dictionary; several: an array of dictionaries, in order)\n"
+    "                option -plist is incompatible with options -raw, -nullMarker, and -name\n"
+    "  -heading:     print \"<path>:\" before the listing of each path (for several paths)\n"
     "A file that is not in the index gets its file-system attributes and a note\n"
     "on standard error. Exit status: 0 when every path was listed, 1 when any\n"
-    "could not be read, 64 on bad usage.\n";
+    "could not be read (or the -plist file could not be written), 64 on bad usage.\n";
 
 struct Options {
   std::vector<std::string> names;
   bool raw = false;
+  bool nullMarkerGiven = false;
   std::string nullMarker = "(null)";
+  std::optional<std::string> plist;
+  bool heading = false;
   bool help = false;
   std::vector<std::string> paths;
 };
@@ -39,7 +51,9 @@ struct Options {
 constexpr OptionRow<Options> kOptions[] = {
     {"-name", true, [](Options& o, const std::string& v) { o.names.push_back(v); }},
     {"-raw", false, [](Options& o, const std::string&) { o.raw = true; }},
-    {"-nullMarker", true, [](Options& o, const std::string& v) { o.nullMarker = v; }},
+    {"-nullMarker", true, [](Options& o, const std::string& v) { o.nullMarker = v, o.nullMarkerGiven = true; }},
+    {"-plist", true, [](Options& o, const std::string& v) { o.plist = v; }},
+    {"-heading", false, [](Options& o, const std::string&) { o.heading = true; }},
     {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
 };
@@ -67,6 +81,48 @@ std::string valueText(const Value& v, bool raw) {
   if (const auto* list = std::get_if<std::vector<std::string>>(&v)) return arrayText(*list);
   if (const auto* d = std::get_if<double>(&v)) return formatNumber(*d);
   return formatDate(std::get<Date>(v));
+}
+
+// One listing as a property-list dictionary: strings, arrays of strings,
+// integers (whole numbers) or reals, dates; kMDItemTextContent left out.
+plist_t plistOf(const Attributes& attributes) {
+  plist_t dict = plist_new_dict();
+  for (const auto& [name, value] : attributes) {
+    if (name == attr::TextContent) continue;
+    plist_t node = nullptr;
+    if (const auto* str = std::get_if<std::string>(&value)) {
+      node = plist_new_string(str->c_str());
+    } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+      node = plist_new_array();
+      for (const auto& e : *list) plist_array_append_item(node, plist_new_string(e.c_str()));
+    } else if (const auto* d = std::get_if<double>(&value)) {
+      const bool whole = std::nearbyint(*d) == *d && *d >= 0 && *d < 9.2e18;
+      node = whole ? plist_new_uint(static_cast<uint64_t>(*d)) : plist_new_real(*d);
+    } else {
+      // libplist 2.2 counts dates from 2001-01-01 UTC.
+      // It holds 32-bit seconds: a date beyond 1933-2069 is pinned to the nearest end.
+      const double since2001 = std::clamp(std::get<Date>(value).seconds - 978307200.0, -2147483648.0, 2147483647.0);
+      const double whole = std::floor(since2001);
+      node = plist_new_date(static_cast<int32_t>(whole), static_cast<int32_t>((since2001 - whole) * 1e6));
+    }
+    plist_dict_set_item(dict, name.c_str(), node);
+  }
+  return dict;
+}
+
+// Writes `xml` to `target` ("-": standard output).
+bool writeTo(const std::string& target, const std::string& xml, std::ostream& out, std::ostream& err) {
+  if (target == "-") {
+    out << xml;
+    return true;
+  }
+  std::ofstream file(target, std::ios::binary | std::ios::trunc);
+  if (file) file << xml;
+  if (!file || !file.flush()) {
+    err << "mdls: cannot write " << mdindex::quoted(target, '\'') << ": " << std::strerror(errno) << "\n";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -102,6 +158,11 @@ int runMdls(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     err << "mdls: no path given\n" << kUsage;
     return 64;
   }
+  if (o.plist && (o.raw || o.nullMarkerGiven || !o.names.empty())) {
+    err << "mdls: option -plist is incompatible with options -raw, -nullMarker, and -name\n" << kUsage;
+    return 64;
+  }
+  PlistPtr listings(o.plist && o.paths.size() > 1 ? plist_new_array() : nullptr);
   // No store yet simply means nothing is indexed.
   const auto store = Store::open(indexDir(), Store::Mode::ReadOnly);
   bool failed = false;
@@ -131,6 +192,13 @@ int runMdls(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       attributes = std::move(fsOnly.attributes);
       err << "mdls: " << mdindex::quoted(given, '\'') << " is not in the index; only its file-system attributes are listed.\n";
     }
+    if (o.plist) {
+      plist_t dict = plistOf(attributes);
+      if (listings) plist_array_append_item(listings.get(), dict);
+      else listings.reset(dict);
+      continue;
+    }
+    if (o.heading) out << (&given == &o.paths.front() ? "" : "\n") << path << ":\n";
     if (!o.raw) {
       out << formatListing(attributes, o.names);
       continue;
@@ -145,6 +213,10 @@ int runMdls(const std::vector<std::string>& args, std::ostream& out, std::ostrea
       const auto it = attributes.find(n);
       out << ((it == attributes.end() || n == attr::TextContent) ? o.nullMarker : valueText(it->second, true));
     }
+  }
+  if (o.plist && listings) {
+    std::string xml;
+    if (!plistToXml(listings.get(), xml) || !writeTo(*o.plist, xml, out, err)) failed = true;
   }
   out.flush();
   return failed ? 1 : 0;

@@ -1,6 +1,6 @@
 // The `mdls` command, as a function that tests call directly.
 //
-//   mdls [-name attr]... [-raw [-nullMarker marker]] path ...
+//   mdls [-name attr]... [-raw [-nullMarker marker]] [-plist FILE|-] [-heading] path ...
 //
 // Lists the attributes the index holds for each path: "name = value" lines
 // sorted by name, names padded to the longest name of that listing (no
@@ -10,7 +10,13 @@
 // missing attributes "(null)". kMDItemTextContent is never listed. With
 // -name only the named attributes are listed, in the order given. -raw prints
 // only the values (strings unquoted), separated by NUL, with no trailing
-// newline; -nullMarker replaces "(null)" in raw mode.
+// newline; -nullMarker replaces "(null)" in raw mode. -plist writes the
+// listings as an XML property list to FILE ("-": standard output) instead:
+// for one path a dictionary, for several an array of dictionaries in the
+// order given (kMDItemPath tells them apart); whole numbers are integers,
+// dates dates; it does not combine with -raw, -nullMarker or -name (64).
+// -heading puts a line "<absolute path>:" before each listing (a blank line
+// between listings).
 //
 // A path that exists but is not in the index (or when there is no index yet)
 // still gets its file-system attributes listed on standard output, and

@@ -14,7 +14,8 @@ class EngineWorld {
   EngineWorld() : root_(QStringLiteral("/var/tmp/findlark-engine-XXXXXX")) {
     const std::pair<const char*, const char*> folders[] = {
         {"HOME", "home"},           {"FINDLARK_SHARE_DIR", "share"},      {"FINDLARK_TOOL_DIR", "bin"},
-        {"FINDLARK_INDEX_DIR", "index"}, {"FINDLARK_VOLUMES_ROOT", "volumes"}, {"XDG_RUNTIME_DIR", "run"}};
+        {"FINDLARK_INDEX_DIR", "index"}, {"FINDLARK_VOLUMES_ROOT", "volumes"}, {"XDG_RUNTIME_DIR", "run"},
+        {"XDG_CONFIG_HOME", "config"}};
     for (const auto& [variable, sub] : folders) {
       QDir(root_.path()).mkdir(sub);
       qputenv(variable, QFile::encodeName(path(sub)));

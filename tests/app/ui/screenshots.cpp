@@ -7,6 +7,7 @@
 // the build; --dark renders with a dark palette, QT_SCALE_FACTOR=2 at twice
 // the size; the `screenshots` target renders all three offscreen, `xvfb-run`
 // renders through X)
+#include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 #include "app/ui/application.h"
 #include "app/ui/icons.h"

@@ -523,7 +523,7 @@ class UiTest : public QObject {
   }
 
   void resultLinesOpenTheirFiles() {
-    QCOMPARE(pathOnLine("\t/home/u/0_FindlarkFiles/FindlarkA.txt"), QStringLiteral("/home/u/0_FindlarkFiles/FindlarkA.txt"));
+    QCOMPARE(pathOnLine("\t/srv/u/0_FindlarkFiles/FindlarkA.txt"), QStringLiteral("/srv/u/0_FindlarkFiles/FindlarkA.txt"));
     QCOMPARE(pathOnLine("Imported '/a b/c.txt' of type 'public.plain-text' with plugIn x."), QStringLiteral("/a b/c.txt"));
     QCOMPARE(pathOnLine("Spotlight search for \"cattle\" on [Home] by mdfind:"), QString());
 

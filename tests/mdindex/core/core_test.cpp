@@ -13,6 +13,7 @@
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/paths.h"
+#include "mdindex/core/recognition_config.h"
 #include "mdindex/core/text_sniff.h"
 #include "mdindex/core/uti.h"
 
@@ -69,6 +70,15 @@ TEST(Fold, CaseDiacriticsAndCompatibilityForms) {
   EXPECT_EQ(foldText("Stra\xC3\x9F" "e"), "strasse");
   EXPECT_EQ(foldText("Caf\xC3\xA9", FoldCase), "caf\xC3\xA9");
   EXPECT_EQ(foldText("ab\xFF" "c"), "ab\xEF\xBF\xBD" "c");
+
+  // Pure ASCII takes a short cut; it must agree with the full folding,
+  // which a text with one letter beyond ASCII takes.
+  const std::string kAccent = "\xC3\xA9";
+  for (unsigned options : {unsigned(FoldAll), unsigned(FoldCase), unsigned(FoldDiacritics), 0u}) {
+    std::string ascii;
+    for (int c = 0; c < 0x80; ++c) ascii += static_cast<char>(c);
+    EXPECT_EQ(foldText(ascii, options) + foldText(kAccent, options), foldText(ascii + kAccent, options)) << options;
+  }
 }
 
 TEST(Fold, Utf8Validation) {
@@ -161,4 +171,49 @@ TEST(TextSniff, TellsTextFromBinary) {
   EXPECT_FALSE(looksLikeText(std::string(8, 'a') + "\x01\x02"));
   EXPECT_FALSE(looksLikeText(std::string("text\0more", 9)));
   EXPECT_FALSE(looksLikeText(""));
+}
+
+// The recognition settings: a typing error is reported and changes nothing
+// else; language codes that could name another file are refused.
+TEST(RecognitionConfig, ReadsTheSwitchAndLanguagesAndReportsBadLines) {
+  const auto defaults = parseRecognitionConfig("", "f");
+  EXPECT_TRUE(defaults.enabled);
+  EXPECT_EQ(defaults.languageSpec(), "eng");
+  EXPECT_TRUE(defaults.problems.empty());
+
+  const auto c = parseRecognitionConfig(
+      "# comment\n\n  textRecognition = Off  \ntextRecognitionLanguages = eng+deu, chi_sim deu\n", "f");
+  EXPECT_FALSE(c.enabled);
+  EXPECT_EQ(c.languageSpec(), "eng+deu+chi_sim");
+  EXPECT_TRUE(c.problems.empty());
+
+  const auto bad = parseRecognitionConfig(
+      "textRecognition = maybe\ntextRecognitionLanguages = ../../etc/passwd\ncolour = blue\njunk\n", "f");
+  EXPECT_TRUE(bad.enabled);
+  EXPECT_EQ(bad.languageSpec(), "eng");
+  ASSERT_EQ(bad.problems.size(), 4u);
+  EXPECT_EQ(bad.problems[0], "f:1: textRecognition must be on or off, not 'maybe'");
+  EXPECT_EQ(bad.problems[2], "f:3: unknown setting 'colour'");
+  EXPECT_EQ(bad.problems[3], "f:4: expected 'name = value'");
+}
+
+TEST(RecognitionConfig, FileLocationAndMissingLanguageData) {
+  const std::string home = std::filesystem::temp_directory_path() / "findlark-core-conf";
+  std::filesystem::create_directories(home + "/cfg/findlark");
+  setenv("XDG_CONFIG_HOME", (home + "/cfg").c_str(), 1);
+  EXPECT_EQ(recognitionConfigPath(), home + "/cfg/findlark/mdindex.conf");
+  EXPECT_TRUE(readRecognitionConfig().enabled);  // no file: the defaults
+  std::ofstream(home + "/cfg/findlark/mdindex.conf") << "textRecognition = off\n";
+  EXPECT_FALSE(readRecognitionConfig().enabled);
+
+  // Language data found through TESSDATA_PREFIX, as tesseract finds it.
+  std::filesystem::create_directories(home + "/tessdata");
+  std::ofstream(home + "/tessdata/xqa.traineddata") << "x";
+  setenv("TESSDATA_PREFIX", (home + "/tessdata").c_str(), 1);
+  EXPECT_EQ(missingRecognitionLanguages({"xqa", "xqb", "chi_xq"}), (std::vector<std::string>{"xqb", "chi_xq"}));
+  EXPECT_EQ(missingLanguagesLine({"xqb", "chi_xq"}),
+            "no language data for 'xqb', 'chi_xq' (Debian packages tesseract-ocr-xqb tesseract-ocr-chi-xq)");
+  unsetenv("TESSDATA_PREFIX");
+  unsetenv("XDG_CONFIG_HOME");
+  std::filesystem::remove_all(home);
 }

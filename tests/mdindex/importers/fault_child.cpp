@@ -5,11 +5,20 @@
 //
 // FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory or
 // garbage for every file, or "KIND:NAME" only for paths ending in NAME.
+// "ocr-gate" touches only imports that recognise text: each first appends
+// its path to $FINDLARK_RECOGNITION_LOG, then waits until the file
+// $FINDLARK_RECOGNITION_GATE exists, then crashes when the path ends in
+// "-crash.jpg" (and otherwise imports as usual).
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "mdindex/importers/import.h"
@@ -20,6 +29,16 @@ void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) 
   const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
   if (!fault) return;
   std::string f = fault;
+  if (f == "ocr-gate") {
+    if (!limits.recognizeText) return;
+    if (const char* log = std::getenv("FINDLARK_RECOGNITION_LOG")) std::ofstream(log, std::ios::app) << path << "\n";
+    const char* gate = std::getenv("FINDLARK_RECOGNITION_GATE");
+    struct stat st {};
+    while (gate && stat(gate, &st) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::string crash = "-crash.jpg";
+    if (path.size() > crash.size() && path.compare(path.size() - crash.size(), crash.size(), crash) == 0) std::abort();
+    return;
+  }
   if (const auto colon = f.find(':'); colon != std::string::npos) {
     const std::string name = f.substr(colon + 1);
     f.resize(colon);

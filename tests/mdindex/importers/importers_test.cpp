@@ -14,6 +14,7 @@
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/text_codec.h"
 #include "../../support/scratch.h"
 
 using namespace mdindex;
@@ -303,6 +304,33 @@ TEST(Importers, EveryImporterRefusesAVanishedFileCleanly) {
     SCOPED_TRACE(imp->name());
     EXPECT_TRUE(isFailure(imp->import("/nonexistent/findlark/gone.file", sink)));
   }
+}
+
+// The conversions run through iconv; what replaces a byte that does not
+// convert is ours and must stay the same for every encoding and length.
+TEST(TextCodec, BytesThatDoNotConvertAreReplacedOneCodeUnitAtATime) {
+  using namespace std::string_literals;
+  // 1252: the five undefined bytes are the Latin-1 controls of their value.
+  EXPECT_EQ(windows1252ToUtf8("\x80\x81 \x93x\x94 \x8d\x9f"), "\u20ac\u0081 \u201cx\u201d \u008d\u0178");
+  // UTF-16: unpaired surrogates and an odd last byte become U+FFFD, and the
+  // unit after a lone high surrogate is still read.
+  EXPECT_EQ(utf16ToUtf8("\x3d\xd8\x00\xde"s, false), "\U0001F600");
+  EXPECT_EQ(utf16ToUtf8("\x3d\xd8\x41\x00\x00\xdc\x42\x00\x43"s, false), "\uFFFDA\uFFFDB\uFFFD");
+  EXPECT_EQ(utf16ToUtf8("\xd8\x3d"s, true), "\uFFFD");
+  EXPECT_EQ(utf16ToUtf8("\xfe\xff\x00\xc4"s, true), "\ufeff\u00c4");  // a BOM is text here
+  // Other code pages: a stray byte costs one U+FFFD, the rest converts.
+  EXPECT_EQ(codePageToUtf8("\x93\xfa\x96\x7b\xa0", 932), "\u65e5\u672c\uFFFD");
+  EXPECT_EQ(codePageToUtf8("caf\x8e", 10000), "caf\u00e9");
+  EXPECT_EQ(codePageToUtf8("caf\xe9", 99999), "caf\u00e9");  // unknown: read as 1252
+  EXPECT_EQ(codePageToUtf8("\xe2\x82\xac", 65001), "\u20ac");
+  // Long inputs convert in pieces without losing a character at a seam.
+  std::string wide, expected;
+  for (int i = 0; i < 5000; ++i) {
+    wide += "\xe9\x00\x3d\xd8\x00\xde"s;
+    expected += "\u00e9\U0001F600";
+  }
+  EXPECT_EQ(utf16ToUtf8(wide, false), expected);
+  EXPECT_EQ(windows1252ToUtf8(std::string(9000, '\x80')).size(), 9000u * 3);
 }
 
 TEST(Importers, RtfParserKeepsDestinationsAndEscapesApart) {

@@ -2,9 +2,13 @@
 // and why bad input fails.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <ctime>
 
 #include "mdindex/query/dates.h"
+#include "mdindex/query/interpret.h"
 #include "mdindex/query/parse.h"
 
 using namespace mdindex;
@@ -104,9 +108,83 @@ TEST(MdfindSyntax, ReportsWhereAndWhatWasExpected) {
       {"a > $time.today(x)", 16, "whole number"},
       {"== 'x'", 0, "attribute name"},
       {"", 0, "expected a query"},
+      // Invalid UTF-8 is refused before anything else, wherever it is.
+      {"caf\xff", 3, "valid UTF-8 (byte 0xff"},
+      {"kMDItemFSName == 'x\xc3'", 19, "valid UTF-8 (byte 0xc3"},
+      {"\xed\xa0\x80", 0, "valid UTF-8"},  // a surrogate
+      {"\xc0\xaf", 0, "valid UTF-8"},      // an overlong '/'
+      // With a word test, a plain word with nothing to search for.
+      {".*", 0, "a letter or digit"},
+      {"cattle --", 7, "a letter or digit"},
+      {"cattle \"...\"", 7, "a letter or digit"},
+  };
+  const auto hasLetter = [](std::string_view w) {
+    return std::any_of(w.begin(), w.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
   };
   for (const auto& c : cases) {
-    const auto r = parseMdfindQuery(c.input);
+    const auto r = parseMdfindQuery(c.input, hasLetter);
+    ASSERT_TRUE(std::holds_alternative<ParseError>(r)) << c.input << " -> " << parseOrError(r);
+    const auto& e = std::get<ParseError>(r);
+    EXPECT_EQ(e.position, c.position) << c.input << ": " << e.message;
+    EXPECT_NE(e.message.find(c.expected), std::string::npos) << c.input << ": " << e.message;
+  }
+}
+
+TEST(MdfindSyntax, PlainWordsWithoutAWordTestKeepEveryWord) {
+  EXPECT_EQ(parseOrError(parseMdfindQuery("cattle --")), "(and ** contains 'cattle' cdw ** contains '--' cdw)");
+  EXPECT_EQ(parseOrError(parsePredicate("kMDItemTitle == 'caf\xe9'")), "error at 20: expected valid UTF-8 (byte 0xe9 is not)");
+}
+
+TEST(SearchField, ReadsWordsFieldsAndOperators) {
+  // A fixed "now": Wednesday 2024-01-31 12:00 local time.
+  std::tm noon{};
+  noon.tm_year = 124, noon.tm_mon = 0, noon.tm_mday = 31, noon.tm_hour = 12, noon.tm_isdst = -1;
+  const double now = static_cast<double>(std::mktime(&noon));
+  const auto midnight = [](int y, int m, int d) {
+    std::tm tm{};
+    tm.tm_year = y - 1900, tm.tm_mon = m - 1, tm.tm_mday = d, tm.tm_isdst = -1;
+    return "@" + std::to_string(static_cast<long long>(std::mktime(&tm)));
+  };
+  const auto dayRange = [&](const char* attr, int y, int m, int d, int y2, int m2, int d2) {
+    std::string high = midnight(y2, m2, d2);
+    return std::string(attr) + " inrange " + midnight(y, m, d) + ".." + "@" +
+           std::to_string(std::stoll(high.substr(1)) - 1);  // just before the next period
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"cattle report", "(and ** contains 'cattle' cdw ** contains 'report' cdw)"},
+      {"\"big herd\" catt*", "(and ** contains 'big herd' cdw ** contains 'catt' cdw)"},
+      {"cattle OR cows", "(or ** contains 'cattle' cdw ** contains 'cows' cdw)"},
+      {"x cattle OR cows", "(and ** contains 'x' cdw (or ** contains 'cattle' cdw ** contains 'cows' cdw))"},
+      {"cattle AND NOT cows", "(and ** contains 'cattle' cdw (not ** contains 'cows' cdw))"},
+      {"cattle -cows", "(and ** contains 'cattle' cdw (not ** contains 'cows' cdw))"},
+      {"(a OR b) c", "(and (or ** contains 'a' cdw ** contains 'b' cdw) ** contains 'c' cdw)"},
+      {"or and", "(and ** contains 'or' cdw ** contains 'and' cdw)"},  // only upper-case keywords
+      {"name:report", "kMDItemFSName contains 'report' cd"},
+      {"NAME:*.pdf", "kMDItemFSName like '**.pdf*' cd"},
+      {"kind:pdf", "kMDItemContentTypeTree == 'com.adobe.pdf'"},
+      {"kind:Images", "kMDItemContentTypeTree == 'public.image'"},
+      {"kind:png", "kMDItemKind contains 'png' cd"},
+      {"author:\"Zoë Ärger\"", "kMDItemAuthors contains 'Zoë Ärger' cdw"},
+      {"tag:holiday", "kMDItemKeywords contains 'holiday' cdw"},
+      {"http://x", "** contains 'http://x' cdw"},  // not a field: a word
+      {"date:today", dayRange("kMDItemContentModificationDate", 2024, 1, 31, 2024, 2, 1)},
+      {"created:yesterday", dayRange("kMDItemContentCreationDate", 2024, 1, 30, 2024, 1, 31)},
+      {"date:2023-12", dayRange("kMDItemContentModificationDate", 2023, 12, 1, 2024, 1, 1)},
+      {"date:2023", dayRange("kMDItemContentModificationDate", 2023, 1, 1, 2024, 1, 1)},
+      {"modified:<2024-01-15", "kMDItemContentModificationDate < " + midnight(2024, 1, 15)},
+      {"date:>this_week", "kMDItemContentModificationDate >= " + midnight(2024, 2, 5)},
+  };
+  for (const auto& [input, tree] : cases) EXPECT_EQ(parseOrError(interpretSearchField(input, now)), tree) << input;
+
+  const Bad bad[] = {
+      {"cattle OR", 7, "after OR"},        {"NOT", 0, "after NOT"},
+      {"(cattle", 7, "')'"},               {"cattle)", 6, "end of the search"},
+      {"\"open", 0, "closing quote"},      {"name:", 5, "value after name:"},
+      {"date:someday", 5, "expected a date"}, {"", 0, "expected a search"},
+      {"caf\xe9", 3, "valid UTF-8"},
+  };
+  for (const auto& c : bad) {
+    const auto r = interpretSearchField(c.input, now);
     ASSERT_TRUE(std::holds_alternative<ParseError>(r)) << c.input << " -> " << parseOrError(r);
     const auto& e = std::get<ParseError>(r);
     EXPECT_EQ(e.position, c.position) << c.input << ": " << e.message;

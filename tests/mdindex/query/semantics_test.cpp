@@ -47,7 +47,8 @@ class QuerySemantics : public ::testing::Test {
         {{attr::Keywords, std::vector<std::string>{"one", "cattle", "three"}},
          {attr::ContentCreationDate, Date{1706695200 - 86400}}});
     add("/s/cafe.txt", "camelCase naïve Ölfeld",
-        {{attr::Title, std::string("Café Crème")}, {attr::Authors, std::vector<std::string>{"Zoë Ärger"}}});
+        {{attr::Title, std::string("Café Crème")}, {attr::Authors, std::vector<std::string>{"Zoë Ärger"}},
+         {"kMDItemDescription", std::string("Herd of cows, grazing")}});
     add("/s/b/in-b.txt", "scoped", {});
     add("/s/bc/in-bc.txt", "scoped", {});
     add("/s/b", "", {});
@@ -128,7 +129,6 @@ TEST_F(QuerySemantics, StringOperatorsAndOptions) {
       {"kMDItemTextContent == 'ase*'cw", {}},
       {"kMDItemTextContent == 'naive'cdw", {"cafe.txt"}},
       {"kMDItemTextContent == 'naiv'cdw", {}},  // a whole word without a wildcard
-      {"kMDItemTextContent == 'olfeld'cd", {}},
       {"kMDItemTextContent == '*olfeld'cd", {"cafe.txt"}},
       // `*` is metadata only, `**` adds the text; identity attributes are not searched.
       {"* == 'naive*'cdw", {}},
@@ -177,6 +177,55 @@ TEST_F(QuerySemantics, StringOperatorsAndOptions) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(predicate(c.query), expected) << c.query;
   }
+}
+
+// Running text (the text content, descriptions) compares word by word:
+// `==` finds a word (or run of words), `!=` is its negation; names,
+// titles and other short attributes keep whole-value comparison.
+TEST_F(QuerySemantics, LongTextComparesEachWord) {
+  const Case cases[] = {
+      // The file manager's "contents contains" forms.
+      {"(kMDItemTextContent = \"cattle*\"cd)", {"lower.txt", "ranch.txt"}},
+      {"(* = \"cattle*\"cdw || kMDItemTextContent = \"cattle*\"cd)", {"cam.jpg", "kw.rtf", "lower.txt", "ranch.txt"}},
+      {"kMDItemTextContent == 'catt*'cd", {"lower.txt", "ranch.txt"}},
+      {"kMDItemTextContent == 'cattle'", {"lower.txt"}},
+      {"kMDItemTextContent == 'cattle'c", {"lower.txt", "ranch.txt"}},
+      {"kMDItemTextContent == 'catt'c", {}},
+      {"kMDItemTextContent == 'the cattle'", {"lower.txt"}},
+      {"kMDItemTextContent == 'olfeld'cd", {"cafe.txt"}},
+      {"kMDItemTextContent == 'olfeld'c", {}},
+      {"kMDItemTextContent == 'naïve'", {"cafe.txt"}},
+      {"kMDItemTextContent == 'naive'", {}},
+      {"kMDItemTextContent == 'ranch*'c", {"ranch.txt"}},  // a hyphen ends a word
+      {"kMDItemTextContent == '*cattle'c", {"lower.txt", "ranch.txt", "rinder.txt"}},
+      {"kMDItemTextContent == 'R?ndercattle'", {"rinder.txt"}},
+      // A camel-case part is a word under w only.
+      {"kMDItemTextContent == 'case'c", {}},
+      {"kMDItemTextContent == 'case'cw", {"cafe.txt"}},
+      {"kMDItemTextContent == 'camelcase'c", {"cafe.txt"}},
+      {"kMDItemTextContent != 'cattle'c", {"cafe.txt", "in-b.txt", "in-bc.txt", "kw.rtf", "rinder.txt"}},
+      {"kMDItemTextContent != 'catt*'cd", {"cafe.txt", "in-b.txt", "in-bc.txt", "kw.rtf", "rinder.txt"}},
+      {"kMDItemTextContent == ''", {}},  // no word is empty
+      // Other long-text attributes, by name and through `*`.
+      {"kMDItemDescription == 'cows'", {"cafe.txt"}},
+      {"kMDItemDescription != 'herd'c", {}},
+      {"* == 'graz*'", {"cafe.txt"}},
+      {"** == 'cattle'", {"kw.rtf", "lower.txt"}},
+      {"** == 'cows'", {"cafe.txt"}},
+      {"* != 'cattle'", {"cafe.txt", "cam.jpg", "in-b.txt", "in-bc.txt", "kw.rtf", "lower.txt", "ranch.txt",
+                         "rinder.txt", "b"}},
+      // Short attributes keep the whole value.
+      {"kMDItemTitle == 'Café'", {}},
+      {"kMDItemAcquisitionMake == 'cattle'c", {}},
+      {"kMDItemKeywords == 'cattle'", {"kw.rtf"}},
+  };
+  for (const auto& c : cases) {
+    Names expected = c.expected;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(mdfind(c.query), expected) << c.query;
+  }
+  EXPECT_EQ(predicate("kMDItemTextContent LIKE[cd] 'catt*'"), (Names{"lower.txt", "ranch.txt"}));
+  EXPECT_EQ(predicate("kMDItemTextContent == 'report'"), Names{"ranch.txt"});
 }
 
 TEST_F(QuerySemantics, NumbersAndDates) {

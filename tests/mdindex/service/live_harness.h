@@ -3,9 +3,7 @@
 // conditions awaited with a deadline.
 #pragma once
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,11 +20,10 @@
 
 #include <gtest/gtest.h>
 
+#include "../../support/process.h"
 #include "../../support/run_program.h"
 #include "../../support/scratch.h"
 #include "mdindex/store/store.h"
-
-extern char** environ;
 
 namespace live {
 
@@ -63,6 +60,7 @@ class LiveHome : public ::testing::Test {
     setenv("FINDLARK_INDEX_DIR", index.c_str(), 1);
     setenv("FINDLARK_VOLUMES_ROOT", volumes.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
     setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
     unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
   }
@@ -84,14 +82,8 @@ class LiveHome : public ::testing::Test {
     const std::string bin = std::string(FINDLARK_BIN_DIR) + "/mdindexd";
     std::vector<std::string> argv{bin, "--foreground"};
     argv.insert(argv.end(), extra.begin(), extra.end());
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 2, (root + "/service.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    ASSERT_EQ(posix_spawn(&pid, bin.c_str(), &fa, nullptr, args.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
+    pid = support::startProcess(argv, "", root + "/service.log");
+    ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitFor([&] { return meta("service.pid") == std::to_string(pid); })) << log();
   }
 

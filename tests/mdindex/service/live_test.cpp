@@ -310,6 +310,53 @@ TEST_F(ServiceLive, OnAFullIndexDiskTheServiceSaysSoAndKeepsTheIndex) {
   EXPECT_EQ(integrity(), "");
 }
 
+// The index outgrows its disk during the first crawl: every change is kept
+// and said to be waiting, live changes made meanwhile are kept too, and once
+// there is room the service catches up by itself, with no restart.
+TEST_F(ServiceLive, AnIndexDiskThatFillsWhileIndexingLosesNothingAndCatchesUp) {
+  fs::create_directories(index);
+  TmpfsMount disk(index, "2m");
+  if (!disk.available()) GTEST_SKIP() << disk.whyNot();
+  fs::create_directories(home + "/docs");
+  std::string words;
+  for (int w = 0; w < 300; ++w) words += "w" + std::to_string(w * 7919 % 100003) + " ";
+  for (int i = 0; i < 600; ++i)
+    writeFile(home + "/docs/f" + std::to_string(i) + ".txt", "file" + std::to_string(i) + " " + words);
+  startService();
+
+  const std::string kHeldBack = "\tWrites held back: index disk full;";
+  ToolRun status;
+  ASSERT_TRUE(waitFor([&] {
+    status = tool("mdutil", {"-s"});
+    return status.out.find(kHeldBack) != std::string::npos;
+  }, 60s)) << status.out << log();
+  const auto found = tool("mdfind", {"file1"});
+  EXPECT_NE(found.err.find("mdfind: warning: index disk full; recent changes are not in the index yet."),
+            std::string::npos) << found.err;
+  EXPECT_NE(log().find("index writes held back (index disk full)"), std::string::npos) << log();
+
+  // Changes made while the disk is full wait with the rest.
+  writeFile(home + "/docs/late.txt", "latecomer");
+  fs::remove(home + "/docs/f0.txt");
+
+  ASSERT_TRUE(disk.resize("64m"));
+  std::set<std::string> stored;
+  const auto want = diskItems(home);
+  const bool caughtUp = waitFor([&] {
+    if (auto s = store()) stored = storeItems(*s, home);
+    return stored == want;
+  }, 60s);
+  EXPECT_TRUE(caughtUp) << want.size() << " on disk, " << stored.size() << " stored\n" << log();
+  EXPECT_TRUE(serviceAlive());
+  EXPECT_TRUE(waitFor([&] { return tool("mdutil", {"-s"}).out.find(kHeldBack) == std::string::npos; }));
+  const auto after = tool("mdutil", {"-s"});
+  EXPECT_NE(after.out.find("\tFailed imports: 0.\n"), std::string::npos) << after.out;
+  EXPECT_NE(log().find("index writes resumed"), std::string::npos) << log();
+  EXPECT_EQ(tool("mdfind", {"latecomer"}).out, home + "/docs/late.txt\n");
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+  EXPECT_EQ(integrity(), "");
+}
+
 TEST_F(ServiceLive, AReadOnlyIndexAnswersQueriesAndWritersSaySo) {
   fs::create_directories(index);
   TmpfsMount disk(index, "4m");

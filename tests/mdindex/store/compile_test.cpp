@@ -78,17 +78,39 @@ TEST(Compiler, NegationsAndOrderingsAreNotNarrowed) {
 }
 
 TEST(Compiler, TextContentAndAnyAttributeTestTheirColumns) {
-  const Compiled text = compile("kMDItemTextContent == \"cat*\"cd");
+  const Compiled text = compile("kMDItemTextContent == \"cat*\"c");
   EXPECT_EQ(text.sql,
             "i.id IN (SELECT id FROM texts WHERE id IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND "
             "md_match(body, ?, ?))");
   EXPECT_EQ(std::get<std::string>(text.binds[0]), "{body body_x} : (\"cat\"*)");
+  EXPECT_EQ(std::get<int64_t>(text.binds[2]), matchCode(query::Op::Equal, {true, false, false}, textmatch::Reach::EachWord));
   EXPECT_EQ(compile("kMDItemTextContent > 3").sql, "0");  // the text holds no numbers
+
+  // A word of the text compared with c and d is the body's tokens alone
+  // (the camel-case parts in body_x are no words without w).
+  for (const auto& [q, match] : {std::pair{"kMDItemTextContent = \"Cattle*\"cd", "{body} : (\"cattle\"*)"},
+                                 std::pair{"kMDItemTextContent == \"Rinder\"dc", "{body} : (\"rinder\")"}}) {
+    const Compiled c = compile(q);
+    EXPECT_EQ(c.sql, "i.id IN (SELECT rowid FROM fts WHERE fts MATCH ?)") << q;
+    EXPECT_EQ(c.binds, (std::vector<Bindable>{std::string(match)})) << q;
+  }
+  // Two words, or w, are verified.
+  EXPECT_NE(compile("kMDItemTextContent == \"big herd\"cd").sql.find("md_match(body"), std::string::npos);
+  EXPECT_NE(compile("kMDItemTextContent == \"herd\"cdw").sql.find("md_match(body"), std::string::npos);
+
+  // `*` compared word by word tests the long-text attributes apart.
+  const Compiled star = compile("* == \"herd\"");
+  EXPECT_NE(star.sql.find("name IN (?,?,?) AND str IS NOT NULL AND md_match(str, ?, ?)) OR"), std::string::npos)
+      << star.sql;
+  EXPECT_NE(star.sql.find("name NOT IN (?,?,?,?,?,?,?,?) AND str IS NOT NULL AND md_match(str, ?, ?)"),
+            std::string::npos) << star.sql;
+  EXPECT_EQ(placeholders(star.sql), star.binds.size());
+  EXPECT_EQ(compile("* == \"herd\"w").sql.find("name IN"), std::string::npos);  // w: one reach
 
   const Compiled any = compile("** == \"Cat*\"c");  // not exact: case only
   EXPECT_NE(any.sql.find("md_match(str, ?, ?)"), std::string::npos);
   EXPECT_NE(any.sql.find("md_match(body, ?, ?)"), std::string::npos);
-  EXPECT_NE(any.sql.find("name NOT IN (?,?,?,?)"), std::string::npos);
+  EXPECT_NE(any.sql.find("name NOT IN (?,?,?,?,?,?,?,?)"), std::string::npos);  // long text and the marker apart
   EXPECT_EQ(placeholders(any.sql), any.binds.size());
 }
 

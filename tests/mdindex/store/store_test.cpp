@@ -182,6 +182,87 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+// A put refused part way (here by a trigger the test adds, after the item
+// row and its attributes are written) leaves no half item: in a batch the
+// item is then absent and the rest of the batch commits; alone, the
+// previous version stays.
+TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
+  auto s = openRw();
+  ASSERT_TRUE(s->put(item("/p/kept.txt", "original")));
+  ASSERT_TRUE(s->put(item("/p/replaced.txt", "original")));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+
+  EXPECT_FALSE(s->put(item("/p/kept.txt", "poison")));
+  EXPECT_EQ(find(*s, "original"), (Paths{"/p/kept.txt", "/p/replaced.txt"}));
+
+  ASSERT_TRUE(s->begin());
+  EXPECT_TRUE(s->put(item("/p/before.txt", "fine")));
+  EXPECT_FALSE(s->put(item("/p/replaced.txt", "poison")));
+  EXPECT_FALSE(s->put(item("/p/new.txt", "poison")));
+  EXPECT_TRUE(s->put(item("/p/after.txt", "fine")));
+  EXPECT_EQ(s->writeTrouble(), WriteTrouble::Other);
+  ASSERT_TRUE(s->commit());
+
+  EXPECT_EQ(find(*s, "fine"), (Paths{"/p/after.txt", "/p/before.txt"}));
+  EXPECT_FALSE(s->get("/p/replaced.txt"));
+  EXPECT_FALSE(s->get("/p/new.txt"));
+  EXPECT_TRUE(find(*s, "kMDItemFSName == 'new.txt'").empty());
+  sqlite3_stmt* q = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT (SELECT count(*) FROM attrs WHERE item NOT IN (SELECT id FROM items)) + "
+                               "(SELECT count(*) FROM fts_docsize WHERE id NOT IN (SELECT id FROM items))",
+                               -1, &q, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(q), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(q, 0), 0) << "rows of half-written items remain";
+  sqlite3_finalize(q);
+  sqlite3_close(db);
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+// A store of the previous format (before the recognition backlog) is
+// brought up to date in place: nothing set aside, every item kept, and its
+// pictures waiting for recognition as a fresh crawl would leave them.
+TEST_F(StoreTest, AStoreOfThePreviousFormatIsMigratedInPlace) {
+  {
+    auto s = openRw();
+    ItemRecord picture = item("/p/sign.png");
+    picture.importer = "Image.mdimporter";
+    ItemRecord scan = item("/p/scan.pdf");
+    scan.importer = "PDF.mdimporter";
+    ItemRecord paper = item("/p/paper.pdf", "printed words");
+    paper.importer = "PDF.mdimporter";
+    for (const auto& r : {picture, scan, paper, item("/p/note.txt", "plain words")}) ASSERT_TRUE(s->put(r));
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
+                         "PRAGMA user_version = 2;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  auto s = openRw();
+  EXPECT_TRUE(asideFiles().empty());
+  EXPECT_EQ(s->status().items, 4);
+  EXPECT_EQ(find(*s, "words"), (Paths{"/p/note.txt", "/p/paper.pdf"}));
+  std::vector<std::string> waiting;
+  for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
+  std::sort(waiting.begin(), waiting.end());
+  EXPECT_EQ(waiting, (Paths{"/p/scan.pdf", "/p/sign.png"}));
+  EXPECT_EQ(s->checkIntegrity(), "");
+  s.reset();
+  EXPECT_TRUE(openRw());  // once migrated, it opens as it is
+  EXPECT_TRUE(asideFiles().empty());
+}
+
 TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   // What the matcher calls a word start must survive the narrowing by the
   // text index, in every script and between symbols the index's own
@@ -408,3 +489,33 @@ TEST_F(StoreTest, ReadOnlyOpenNeverCreates) {
 }
 
 }  // namespace
+
+// The recognition backlog: read in id order from a cursor, kept through a
+// move, left by a re-put or a clear, gone with its item.
+TEST_F(StoreTest, TheRecognitionBacklogFollowsItsItems) {
+  auto s = openRw();
+  for (const char* p : {"/p/a.png", "/p/b.png", "/p/c.png", "/p/d.txt"}) {
+    ItemRecord r = item(p);
+    r.recognitionPending = std::string(p).find(".png") != std::string::npos;
+    ASSERT_TRUE(s->put(r));
+  }
+  EXPECT_EQ(s->recognitionBacklog(), 3);
+  const auto first = s->awaitingRecognition(0, 2);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(first[0].path, "/p/a.png");
+  EXPECT_EQ(first[1].path, "/p/b.png");
+  const auto rest = s->awaitingRecognition(first[1].id, 2);
+  ASSERT_EQ(rest.size(), 1u);
+  EXPECT_EQ(rest[0].path, "/p/c.png");
+
+  ASSERT_TRUE(s->moveTree("/p", "/q"));
+  EXPECT_TRUE(s->get("/q/a.png")->recognitionPending);
+  ItemRecord recognised = item("/q/a.png", "words from pixels");
+  ASSERT_TRUE(s->put(recognised));
+  ASSERT_TRUE(s->clearRecognitionPending("/q/b.png"));
+  EXPECT_TRUE(s->get("/q/b.png").has_value());
+  ASSERT_TRUE(s->removeTree("/q/c.png"));
+  EXPECT_EQ(s->recognitionBacklog(), 0);
+  EXPECT_TRUE(s->awaitingRecognition(0, 10).empty());
+  EXPECT_EQ(s->checkIntegrity(), "");
+}

@@ -90,3 +90,44 @@ TEST(TextMatch, SplitterAndMatcherAgreeOnWordStarts) {
   EXPECT_EQ(splitterWords("e\xCC\x81t\xC3\xA9!"), std::vector<std::string>{"e\xCC\x81t\xC3\xA9"});  // marks stay in
   EXPECT_EQ(splitterWords("fooBar x1y"), (std::vector<std::string>{"fooBar", "x1y"}));      // camel does not cut
 }
+
+TEST(TextMatch, EachWordEqualityFindsTheSplittersWords) {
+  using textmatch::Matcher;
+  using textmatch::Reach;
+  for (const auto& text : kMixedTexts) {
+    for (const auto& word : splitterWords(text)) {
+      EXPECT_TRUE(Matcher(query::Op::Equal, word, {}, Reach::EachWord).matches(text)) << word;
+      EXPECT_FALSE(Matcher(query::Op::NotEqual, word, {}, Reach::EachWord).matches(text)) << word;
+      const std::string folded = foldText(word, FoldAll);
+      EXPECT_TRUE(Matcher(query::Op::Equal, folded, {true, true, false}, Reach::EachWord).matches(text)) << word;
+      // Its first letter and a star: a word that begins so.
+      const std::string head = folded.substr(0, textmatch::splitWords(folded).empty() ? 0 : 1) + "*";
+      if (static_cast<unsigned char>(head[0]) < 0x80) {
+        EXPECT_TRUE(Matcher(query::Op::Like, head, {true, true, false}, Reach::EachWord).matches(text)) << word;
+      }
+    }
+  }
+}
+
+TEST(TextMatch, AsciiWordEqualityAgreesWithTheGeneralPath) {
+  // A trailing non-ASCII word sends the value down the general path
+  // without changing the words before it.
+  using textmatch::Matcher;
+  using textmatch::Reach;
+  const std::string texts[] = {"the cattle are here", "CATTLE-ranch report", "Rindercattle only",
+                               "fooBarBaz XMLParser camelCase", "x1y 42 a_b", "", "cattle"};
+  const std::string patterns[] = {"cattle", "CATTLE", "bar", "Baz", "parser", "x1y", "1y", "a", "b",
+                                  "the cattle", " here", "report", "", "camel"};
+  for (const auto& text : texts)
+    for (const auto& pattern : patterns)
+      for (const Reach reach : {Reach::WholeValue, Reach::EachWord})
+        for (const bool c : {false, true})
+          for (const bool w : {false, true})
+            for (const query::Op op : {query::Op::Equal, query::Op::NotEqual}) {
+              const Matcher m(op, pattern, {c, false, w}, reach);
+              if (reach == Reach::WholeValue && !w) continue;  // whole-value: no words involved
+              EXPECT_EQ(m.matches(text), m.matches(text + " \xC3\xA9"))
+                  << '"' << pattern << "\" in \"" << text << "\" c=" << c << " w=" << w
+                  << " each=" << (reach == Reach::EachWord) << " op=" << int(op);
+            }
+}

@@ -11,6 +11,9 @@
 #include "../../support/run_program.h"
 #include "../../support/scratch.h"
 #include "mdimport_cli.h"
+#include "mdindex/core/attributes.h"
+#include "mdindex/core/plist.h"
+#include "mdindex/importers/import.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/store/store.h"
 
@@ -89,7 +92,14 @@ TEST_F(MdimportTest, BadUsageMissingPathsAndListing) {
   o = run({"-L"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out.rfind("Paths: id(" + std::to_string(getuid()) + ") (\n", 0), 0u) << o.out;
-  EXPECT_NE(o.out.find("    \"/usr/lib/findlark/importers/PDF.mdimporter\",\n"), std::string::npos);
+  EXPECT_NE(o.out.find("    \"built-in: PDF.mdimporter\",\n"), std::string::npos);  // no path that is not on disk
+  EXPECT_EQ(o.out.find("/usr/lib"), std::string::npos);
+
+  for (const auto& bad : {std::vector<std::string>{"-d", "5", "x"}, {"-d", "x"}, {"-d"}}) {
+    const ToolRun b = run(bad);
+    EXPECT_EQ(b.status, 64) << bad[1 % bad.size()];
+    EXPECT_NE(b.err.find("usage: mdimport"), std::string::npos);
+  }
   // The last path has no comma after it.
   EXPECT_EQ(o.out.substr(o.out.size() - 4), "\"\n)\n");
 }
@@ -161,4 +171,45 @@ TEST_F(MdimportTest, TheBuiltToolWritesReportsToStandardOutput) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Imported '" + file + "' of type 'public.jpeg' with plugIn /usr/lib/findlark/importers/Image.mdimporter.\n");
   EXPECT_EQ(r.err, "");
+}
+
+// The debug levels: "-d N" is -dN, and -d4 is -d3 plus one timing line.
+TEST_F(MdimportTest, DebugLevelsAsOneOrTwoArguments) {
+  const std::string file = kDataDir + "text_utf8.txt";
+  for (const char* level : {"1", "2", "3"})
+    EXPECT_EQ(run({"-t", "-d", level, file}).out, run({"-t", std::string("-d") + level, file}).out) << level;
+  const std::string d3 = run({"-t", "-d3", file}).out;
+  for (const auto& args : {std::vector<std::string>{"-t", "-d4", file}, {"-t", "-d", "4", file}}) {
+    const std::string d4 = run(args).out;
+    ASSERT_EQ(d4.substr(0, d3.size()), d3);
+    const std::string timing = d4.substr(d3.size());
+    EXPECT_EQ(timing.rfind("Importer PlainText.mdimporter took ", 0), 0u) << timing;
+    EXPECT_EQ(timing.substr(timing.size() - 4), " s.\n") << timing;
+  }
+}
+
+// -A and -X come from one table, and that table names every attribute an
+// import of the committed inputs gives (a new attribute must be described).
+TEST_F(MdimportTest, AttributeTableCoversEveryImportedAttribute) {
+  const std::string listing = run({"-A"}).out;
+  PlistPtr schema = parsePlist(run({"-X"}).out);
+  ASSERT_TRUE(schema);
+  ASSERT_EQ(plist_get_node_type(schema.get()), PLIST_DICT);
+  EXPECT_EQ(plist_dict_get_size(schema.get()), attributeTable().size());
+  EXPECT_EQ(static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n')), attributeTable().size());
+  uint8_t longText = 0;
+  plist_get_bool_val(plist_dict_get_item(plist_dict_get_item(schema.get(), attr::TextContent), "longText"), &longText);
+  EXPECT_TRUE(longText);
+  EXPECT_NE(listing.find("\nkMDItemTitle                    String            Title of the document\n"),
+            std::string::npos) << listing;
+
+  for (const auto& file : dataFiles()) {
+    const ImportResult r = importFile(file);
+    for (const auto& [name, value] : r.attributes) {
+      const AttributeInfo* a = findAttribute(name);
+      ASSERT_NE(a, nullptr) << name << " from " << file;
+      EXPECT_EQ(a->kind, kindOf(value)) << name << " from " << file;
+      EXPECT_NE(listing.find(name + " "), std::string::npos) << name;
+    }
+  }
 }

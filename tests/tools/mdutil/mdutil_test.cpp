@@ -1,5 +1,6 @@
 // mdutil against a real store and a real mdindexd in a temporary home.
 #include <regex>
+#include <sstream>
 
 #include "../../mdindex/service/live_harness.h"
 
@@ -98,11 +99,14 @@ TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
     std::string errStart;
   };
   const std::vector<Case> cases{
-      {{}, 64, "Usage: mdutil -s [PATH]\n"},
+      {{}, 64, "Usage: mdutil [-s]"},
       {{"-x"}, 64, "mdutil: unknown option -x\nUsage:"},
+      {{"-sx"}, 64, "mdutil: unknown option -x\nUsage:"},
       {{"-i"}, 64, "mdutil: -i needs on or off\n"},
       {{"-i", "maybe"}, 64, "mdutil: -i takes on or off, not maybe\n"},
-      {{"-s", "-E"}, 64, "mdutil: only one of -s, -E, -i\n"},
+      {{"-ia", "off"}, 64, "mdutil: -i takes a value: put it last in -ia\n"},
+      {{"-t", "12x"}, 64, "mdutil: -t takes a file id (a whole number), not 12x\n"},
+      {{"-as", home}, 64, "mdutil: -a and a PATH cannot be combined\n"},
       {{"-s", "/a", "/b"}, 64, "mdutil: one PATH at most\n"},
       {{"-s", "/no/such/folder"}, 1, "mdutil: /no/such/folder: No such file or directory\n"},
   };
@@ -115,6 +119,73 @@ TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
   // Asked-for help is output, so it can be paged.
   const auto help = tool("mdutil", {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.substr(0, 24), "Usage: mdutil -s [PATH]\n");
+  EXPECT_EQ(help.out.rfind("Usage: mdutil [-s] [-v] [-E] [-i on|off] [-a] [-t fileid] [PATH]\n", 0), 0u);
   EXPECT_EQ(help.err, "");
+}
+
+// Every indexed volume with -a, combined letters, actions in order, and
+// what a folder outside (or above) the indexed ones is told.
+TEST_F(Mdutil, AllVolumesCombinedFlagsAndActionsInOrder) {
+  for (const auto& v : {volumes + "/Two", volumes + "/One"}) fs::create_directories(v);
+  writeFile(volumes + "/One/a.txt", "a");
+  {
+    std::string error;
+    auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite, &error);
+    ASSERT_TRUE(s) << error;
+    mdindex::ItemRecord r;
+    r.path = volumes + "/One/a.txt";
+    r.inode = 4242;
+    r.attributes[mdindex::attr::FSName] = std::string("a.txt");
+    ASSERT_TRUE(s->put(r));
+  }
+  const auto headers = [](const std::string& out) {
+    std::vector<std::string> v;
+    std::stringstream ss(out);
+    for (std::string l; std::getline(ss, l);)
+      if (!l.empty() && l[0] != '\t') v.push_back(l);
+    return v;
+  };
+  const std::vector<std::string> all{home + ":", volumes + "/One:", volumes + "/Two:"};
+  for (const auto& args : {std::vector<std::string>{"-a", "-s"}, {"-sa"}, {"-as"}}) {
+    const auto r = tool("mdutil", args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(headers(r.out), all) << args[0];
+  }
+  EXPECT_NE(tool("mdutil", {"-as"}).out.find(volumes + "/One:\n\tIndexing enabled. \n\tService: not running; start "
+                                              "mdindexd to keep the index up to date.\n\tItems indexed: 1.\n"),
+            std::string::npos);
+
+  // Actions run in the order given: off then status, then on then status.
+  auto r = tool("mdutil", {"-i", "off", "-s", "-i", "on", "-s"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, home.size() + 22), home + ":\n\tIndexing disabled.\n");
+  const size_t second = r.out.find(home + ":\n\tIndexing enabled. \n\tService");
+  EXPECT_NE(second, std::string::npos) << r.out;
+  EXPECT_GT(second, r.out.find(home + ":\n\tIndexing disabled.\n\tService")) << r.out;
+  r = tool("mdutil", {"-ai", "off"});
+  EXPECT_EQ(headers(r.out), all);
+  EXPECT_EQ(meta("indexing"), "off");
+  tool("mdutil", {"-i", "on"});
+
+  // Outside every indexed folder: no counts of the whole index. Above them: named.
+  r = tool("mdutil", {"-s", outside});
+  EXPECT_EQ(r.out, outside + ":\n\tIndexing disabled.\n\tNot in an indexed folder.\n"
+                   "\tService: not running; start mdindexd to keep the index up to date.\n");
+  r = tool("mdutil", {"-s", root});
+  EXPECT_NE(r.out.find("\tHolds indexed folders: " + home + ", " + volumes + "/One, " + volumes + "/Two.\n"),
+            std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Not in an indexed folder"), std::string::npos);
+  EXPECT_NE(r.out.find("\tItems indexed: 1.\n"), std::string::npos);
+
+  // -v adds the index file and the items by status; -t finds a file id.
+  r = tool("mdutil", {"-v"});
+  EXPECT_NE(r.out.find("\tIndex file: " + index + "/index.sqlite ("), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\tItems by import status: unsupported 1.\n"), std::string::npos) << r.out;
+  r = tool("mdutil", {"-t", "4242"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, volumes + "/One/a.txt\n");
+  r = tool("mdutil", {"-t", "4243", "-s"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");  // the failed action ends the run
+  EXPECT_EQ(r.err, "mdutil: no indexed item has file id 4243.\n");
 }

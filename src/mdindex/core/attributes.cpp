@@ -1,0 +1,74 @@
+#include "mdindex/core/attributes.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace mdindex {
+
+namespace {
+
+constexpr AttributeInfo kAttributes[] = {
+    {attr::AcquisitionMake, ValueKind::String, false, "Maker of the camera or scanner that made the image"},
+    {attr::AcquisitionModel, ValueKind::String, false, "Model of the camera or scanner that made the image"},
+    {attr::Authors, ValueKind::StringArray, false, "Authors of the document"},
+    {"kMDItemComment", ValueKind::String, true, "Comment stored in the document"},
+    {attr::ContentCreationDate, ValueKind::Date, false, "When the content was created"},
+    {attr::ContentModificationDate, ValueKind::Date, false, "When the content was last changed"},
+    {attr::ContentType, ValueKind::String, false, "Uniform type identifier of the file"},
+    {attr::ContentTypeTree, ValueKind::StringArray, false, "The type and every type it conforms to"},
+    {"kMDItemDescription", ValueKind::String, true, "Description stored in the document"},
+    {attr::DisplayName, ValueKind::String, false, "Name shown to the user"},
+    {attr::FSContentChangeDate, ValueKind::Date, false, "When the file was last modified"},
+    {attr::FSCreationDate, ValueKind::Date, false, "When the file was created (its modification time where the file system keeps no birth time)"},
+    {attr::FSName, ValueKind::String, false, "File name"},
+    {attr::FSOwnerGroupID, ValueKind::Number, false, "Group id of the file's group"},
+    {attr::FSOwnerUserID, ValueKind::Number, false, "User id of the file's owner"},
+    {attr::FSSize, ValueKind::Number, false, "Size of the file in bytes"},
+    {attr::Keywords, ValueKind::StringArray, false, "Keywords, from the document and the keywords extended attribute"},
+    {attr::Kind, ValueKind::String, false, "Kind of document, in words"},
+    {attr::NumberOfPages, ValueKind::Number, false, "Number of pages"},
+    {attr::Path, ValueKind::String, false, "Absolute path of the file"},
+    {attr::PixelHeight, ValueKind::Number, false, "Height of the image in pixels"},
+    {attr::PixelWidth, ValueKind::Number, false, "Width of the image in pixels"},
+    {"kMDItemSubject", ValueKind::String, true, "Subject of the document"},
+    {attr::TextContent, ValueKind::String, true, "Text of the document (searchable, never listed by mdls)"},
+    {attr::Title, ValueKind::String, false, "Title of the document"},
+};
+
+constexpr bool sortedByName() {
+  for (size_t i = 1; i < std::size(kAttributes); ++i)
+    if (!(std::string_view(kAttributes[i - 1].name) < std::string_view(kAttributes[i].name))) return false;
+  return true;
+}
+static_assert(sortedByName(), "attributeTable() promises name order, and findAttribute searches by it");
+
+}  // namespace
+
+std::span<const AttributeInfo> attributeTable() { return kAttributes; }
+
+const AttributeInfo* findAttribute(std::string_view name) {
+  const auto it = std::lower_bound(std::begin(kAttributes), std::end(kAttributes), name,
+                                   [](const AttributeInfo& a, std::string_view n) { return a.name < n; });
+  return it != std::end(kAttributes) && it->name == name ? &*it : nullptr;
+}
+
+bool isLongText(std::string_view name) {
+  const AttributeInfo* a = findAttribute(name);
+  return a && a->longText;
+}
+
+const char* kindName(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::String:
+      return "String";
+    case ValueKind::StringArray:
+      return "Array of strings";
+    case ValueKind::Number:
+      return "Number";
+    case ValueKind::Date:
+      return "Date";
+  }
+  return "String";
+}
+
+}  // namespace mdindex

@@ -1,0 +1,146 @@
+// The store's connection: its statement cache, its record of the last
+// failure, and the write scope that makes each write all or nothing. Internal
+// to the store folder: store.cpp (reads and writes) and open.cpp (opening,
+// judging and setting aside) share it; nothing outside includes it.
+#pragma once
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mdindex/store/compile.h"
+#include "mdindex/store/store.h"
+
+namespace mdindex::storage {
+
+inline constexpr int kBusyTimeoutMs = 5000;
+
+inline double nowSeconds() {
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+inline std::string columnText(sqlite3_stmt* s, int i) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
+}
+
+// The connection and its cached statements.
+struct Connection {
+  sqlite3* db = nullptr;
+  std::string dir;
+  std::string dbPath;
+  Store::Mode mode = Store::Mode::ReadOnly;
+  bool inBatch = false;
+  bool spoiled = false;  // the batch holds a half-written item: commit() rolls back
+  std::unordered_map<std::string, sqlite3_stmt*> cache;
+
+  ~Connection() {
+    for (auto& [sql, s] : cache) sqlite3_finalize(s);
+    if (db) sqlite3_close_v2(db);
+  }
+
+  // The first failure since clearTrouble(), as SQLite said it at the time
+  // (a later ROLLBACK would overwrite the connection's own error code).
+  int troubleCode = SQLITE_OK;
+  int troubleErrno = 0;
+
+  std::string lastError() const { return db ? sqlite3_errmsg(db) : "no database"; }
+
+  void noteFailure() {
+    if (troubleCode != SQLITE_OK || !db) return;
+    troubleCode = sqlite3_extended_errcode(db);
+    troubleErrno = sqlite3_system_errno(db);
+  }
+  void clearTrouble() {
+    troubleCode = SQLITE_OK;
+    troubleErrno = 0;
+  }
+
+  bool exec(const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    noteFailure();
+    return false;
+  }
+
+  // A cached statement, reset and unbound; null on a prepare error.
+  sqlite3_stmt* stmt(const std::string& sql) {
+    auto it = cache.find(sql);
+    if (it != cache.end()) {
+      sqlite3_reset(it->second);
+      sqlite3_clear_bindings(it->second);
+      return it->second;
+    }
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v3(db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &s, nullptr) != SQLITE_OK) {
+      noteFailure();
+      sqlite3_finalize(s);
+      return nullptr;
+    }
+    cache.emplace(sql, s);
+    return s;
+  }
+
+  // Records the time of a write that leaves no item row to carry it
+  // (removals, moves).
+  bool touch() {
+    return run("INSERT OR REPLACE INTO settings(key, value) VALUES('last_update', ?)", {std::to_string(nowSeconds())});
+  }
+
+  // Runs a cached statement with `binds` to completion.
+  bool run(const std::string& sql, const std::vector<Bindable>& binds) {
+    sqlite3_stmt* s = stmt(sql);
+    if (!s || !bindAll(s, binds)) return false;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) noteFailure();
+    sqlite3_reset(s);
+    return rc == SQLITE_DONE;
+  }
+};
+
+// One write transaction, unless a batch already holds one. BEGIN IMMEDIATE
+// takes the write lock up front, so the busy timeout applies to waiting
+// writers instead of a deadlock error on upgrade.
+// Inside a batch it is a savepoint instead, so that a failed write leaves
+// no half item behind in the batch either (Store::put, the write that runs
+// by the thousand, undoes itself another way: see there).
+class WriteScope {
+ public:
+  explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
+    if (own_) s_.clearTrouble();
+    ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
+  }
+  ~WriteScope() {
+    if (ok_ && !done_) s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
+  }
+  bool ok() const { return ok_; }
+  bool commit() {
+    done_ = true;
+    if (s_.exec(own_ ? "COMMIT" : "RELEASE one_write")) return true;
+    s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
+    return false;
+  }
+
+ private:
+  Connection& s_;
+  bool own_;
+  bool ok_ = false;
+  bool done_ = false;
+};
+
+inline bool fileExists(const std::string& p) {
+  struct stat st {};
+  return stat(p.c_str(), &st) == 0;
+}
+
+}  // namespace mdindex::storage
+
+namespace mdindex {
+struct Store::Impl : storage::Connection {};
+}  // namespace mdindex
