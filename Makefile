@@ -17,7 +17,11 @@ PACKAGES := build-essential cmake pkg-config make \
 	libtesseract-dev libleptonica-dev tesseract-ocr-eng \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
-	xvfb xauth attr
+	xvfb xauth attr \
+	recollcmd python3-recoll unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
+	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
+	baloo-kf5 libkf5filemetadata-bin baloo-kf5-dev qtbase5-dev \
+	dbus
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -88,6 +88,10 @@ struct Stored {
   QString detail;         // e.g. the importer's status "crashed"
   QStringList attributes; // what was stored, one "name = value" line each
   QString termAttribute;  // the stored attribute holding the term, "" if none
+  // The index is done with this file: waiting longer will not change what
+  // its routes find (e.g. stored in full without the term), so the check
+  // stops waiting for it, as it does for a failed import.
+  bool settled = false;
 };
 
 class Backend {
@@ -102,6 +106,9 @@ class Backend {
   // whose term is pixels only is expected from it.
   virtual bool recognisesText() const = 0;
 
+  // Whether the index's programs are on this machine. Cheap: asks no
+  // service and reads no index (the window's picker lists only these).
+  virtual bool installed() const = 0;
   virtual Availability availability() = 0;
   // `folder` is the check's folder (it exists when this is asked).
   virtual Coverage coverage(const QString& folder) = 0;

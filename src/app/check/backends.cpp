@@ -1,5 +1,8 @@
 #include "app/check/backend.h"
+#include "app/check/baloo_backend.h"
 #include "app/check/mdindex_backend.h"
+#include "app/check/recoll_backend.h"
+#include "app/check/tracker_backend.h"
 
 namespace findlark::check {
 
@@ -14,7 +17,10 @@ struct BackendRow {
 
 // The one table of backends, in picker order.
 const BackendRow kBackends[] = {
-    {"mdindex", [] () -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
+    {"mdindex", []() -> std::unique_ptr<Backend> { return std::make_unique<MdindexBackend>(); }},
+    {"tracker", []() -> std::unique_ptr<Backend> { return std::make_unique<TrackerBackend>(); }},
+    {"baloo", []() -> std::unique_ptr<Backend> { return std::make_unique<BalooBackend>(); }},
+    {"recoll", []() -> std::unique_ptr<Backend> { return std::make_unique<RecollBackend>(); }},
 };
 
 }  // namespace

@@ -71,7 +71,7 @@ bool IndexResult::anyMissed() const {
 int CheckResult::exitStatus() const {
   if (!error.isEmpty()) return 2;
   for (const IndexResult& i : indexes)
-    if (!i.availability.answers) return 2;
+    if (!i.availability.answers && !(ignoreNotInstalled && i.availability.reason == Reason::NotInstalled)) return 2;
   for (const IndexResult& i : indexes)
     if (i.anyMissed()) return 1;
   return cancelled ? 1 : 0;
@@ -91,6 +91,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
   out.folder = folder();
   out.term = options_.term;
   out.timeoutSeconds = options_.timeoutSeconds;
+  out.ignoreNotInstalled = options_.ignoreNotInstalled;
 
   QString error;
   const std::optional<QList<SampleExpectation>> expectations = readExpectations(&error);
@@ -234,8 +235,8 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
       }
     }
     const qint64 now = clock.nsecsElapsed();
-    // A missing sample whose import already failed will not turn up: stop
-    // waiting for it.
+    // A missing sample whose import already failed, or that the index
+    // holds in full without the term, will not turn up: stop waiting for it.
     if (now - lastSettleNs >= kSettleEveryNs) {
       lastSettleNs = now;
       for (int i = 0; i < out.indexes.size(); ++i) {
@@ -245,7 +246,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
           for (const Cell& c : cells[i][s]) open = open || !c.settled;
           if (!open) continue;
           const Stored st = backends[i]->stored(out.indexes[i].samples[s].path, options_.term);
-          if (st.reason != Reason::ImportFailed) continue;
+          if (st.reason != Reason::ImportFailed && !st.settled) continue;
           for (Cell& c : cells[i][s]) c.settled = true;
         }
       }

@@ -26,6 +26,9 @@ struct CheckOptions {
   int timeoutSeconds = 60;  // the one deadline for all samples and routes
   bool keep = false;        // leave the folder in place at the end
   QString term = QStringLiteral("cattle");
+  // An index that is not installed is listed but does not change the exit
+  // status (every index found on the machine is being checked).
+  bool ignoreNotInstalled = false;
 };
 
 // One sample as one route saw it.
@@ -69,10 +72,12 @@ struct CheckResult {
   QString error;       // set when the check could not run at all (folder refused, no samples)
   QStringList warnings;  // e.g. the keywords attribute could not be written
   bool cancelled = false;
+  bool ignoreNotInstalled = false;  // as in CheckOptions
   QList<IndexResult> indexes;
 
   // 0: every expected sample found by every route of every index; 1: any
-  // missed; 2: an index cannot answer or the check could not run.
+  // missed; 2: an index cannot answer (not counting one that is not
+  // installed, under ignoreNotInstalled) or the check could not run.
   int exitStatus() const;
 };
 

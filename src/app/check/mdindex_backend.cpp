@@ -86,6 +86,8 @@ QList<Route> MdindexBackend::routes() const {
           {QStringLiteral("mdfind"), QStringLiteral("mdfind"), Expects::Command, QStringLiteral("mdfind")}};
 }
 
+bool MdindexBackend::installed() const { return QFileInfo(toolPath(QStringLiteral("mdfind"))).isExecutable(); }
+
 Availability MdindexBackend::availability() {
   if (!QFileInfo(toolPath(QStringLiteral("mdfind"))).isExecutable())
     return {false, Reason::NotInstalled, QStringLiteral("mdfind is not at ") + toolPath(QStringLiteral("mdfind"))};

@@ -16,6 +16,7 @@ class MdindexBackend : public Backend {
   QString name() const override;
   QList<Route> routes() const override;
   bool recognisesText() const override;
+  bool installed() const override;
   Availability availability() override;
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -21,15 +23,16 @@ void killGroup(QProcess& p) {
   p.waitForFinished(-1);
 }
 
-}  // namespace
-
-std::optional<QString> runTool(const QString& program, const QStringList& arguments, int timeoutMs) {
+// The one spawn-and-collect behind runTool and runToolStatus; `quiet` sends
+// the tool's standard error to /dev/null instead of ours.
+std::optional<ToolResult> run(const QString& program, const QStringList& arguments, int timeoutMs, bool quiet) {
   // QProcess would look a bare name up in PATH: only absolute paths run.
   if (!QFileInfo(program).isAbsolute()) return std::nullopt;
   QProcess p;
   p.setProgram(program);
   p.setArguments(arguments);
-  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  if (quiet) p.setStandardErrorFile(QProcess::nullDevice());
+  else p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   p.setInputChannelMode(QProcess::ForwardedInputChannel);
   p.setChildProcessModifier([] {
     // Its own process group, so that a time-out ends the tool together with
@@ -55,7 +58,19 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
   QString text = QString::fromUtf8(output);
   // A leading byte-order mark is valid UTF-8 and part of the output.
   if (output.startsWith("\xEF\xBB\xBF") && !text.startsWith(QChar(0xFEFF))) text.prepend(QChar(0xFEFF));
-  return text;
+  return ToolResult{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, std::move(text)};
+}
+
+}  // namespace
+
+std::optional<QString> runTool(const QString& program, const QStringList& arguments, int timeoutMs) {
+  std::optional<ToolResult> r = run(program, arguments, timeoutMs, false);
+  if (!r) return std::nullopt;
+  return std::move(r->output);
+}
+
+std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments, int timeoutMs) {
+  return run(program, arguments, timeoutMs, true);
 }
 
 QString toolPath(const QString& name) {

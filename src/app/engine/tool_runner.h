@@ -23,6 +23,18 @@ inline constexpr int kDefaultToolTimeoutMs = 120'000;
 std::optional<QString> runTool(const QString& program, const QStringList& arguments,
                                int timeoutMs = kDefaultToolTimeoutMs);
 
+// What runToolStatus gives for a tool that ran to its end.
+struct ToolResult {
+  int exitStatus = -1;  // the tool's exit status, -1 when a signal ended it
+  QString output;       // its standard output, strict UTF-8
+};
+
+// Like runTool, but also gives the exit status, and the tool's standard
+// error goes to /dev/null (other indexes' tools write log chatter there).
+// Nothing under the same conditions as runTool.
+std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments,
+                                        int timeoutMs = kDefaultToolTimeoutMs);
+
 // Absolute path of one of our tools ("mdfind", "mdimport", "mdls", "mdutil",
 // "mdindexd"): in $FINDLARK_TOOL_DIR when set, else in the folder of the
 // running executable.

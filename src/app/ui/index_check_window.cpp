@@ -1,6 +1,7 @@
 #include "app/ui/index_check_window.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -70,6 +71,25 @@ void IndexCheckWindow::buildControls() {
   buttons->addWidget(copyButton_);
   column->addLayout(buttons);
 
+  // Every index installed here, mdindex first; only mdindex is checked at
+  // first, so the check asks no other index's service unless told to.
+  auto* picker = new QHBoxLayout;
+  auto* pickerLabel = new QLabel(QStringLiteral("Indexes:"), this);
+  pickerLabel->setAccessibleName(QStringLiteral("Indexes to check"));
+  picker->addWidget(pickerLabel);
+  for (const auto& backend : check::knownBackends()) {
+    if (!backend->installed()) continue;
+    auto* box = new QCheckBox(backend->name(), this);
+    box->setObjectName(QStringLiteral("index-") + backend->name());
+    box->setAccessibleName(QStringLiteral("Check ") + backend->name());
+    box->setToolTip(QStringLiteral("Include %1 in the check; its routes get columns of their own").arg(backend->name()));
+    box->setChecked(backend->name() == QLatin1String("mdindex"));
+    indexBoxes_.append(box);
+    picker->addWidget(box);
+  }
+  picker->addStretch();
+  column->addLayout(picker);
+
   summary_ = new QLabel(QStringLiteral("Run the check to see which samples the index finds."), this);
   summary_->setObjectName(QStringLiteral("checkSummary"));
   summary_->setAccessibleName(QStringLiteral("Summary"));
@@ -104,6 +124,11 @@ void IndexCheckWindow::buildControls() {
 
 void IndexCheckWindow::run() {
   if (worker_) return;
+  const QStringList names = checkedIndexes();
+  if (names.isEmpty()) {
+    summary_->setText(QStringLiteral("Choose at least one index to check."));
+    return;
+  }
   cancel_ = std::make_shared<std::atomic<bool>>(false);
   runButton_->setEnabled(false);
   cancelButton_->setEnabled(true);
@@ -111,10 +136,14 @@ void IndexCheckWindow::run() {
   progress_->setVisible(true);
   summary_->setText(QStringLiteral("Making the samples and waiting for the index…"));
   QPointer<IndexCheckWindow> self(this);
-  worker_ = QThread::create([self, cancel = cancel_] {
-    std::vector<std::unique_ptr<check::Backend>> owned = check::knownBackends();
+  for (QCheckBox* box : indexBoxes_) box->setEnabled(false);
+  worker_ = QThread::create([self, cancel = cancel_, names] {
+    std::vector<std::unique_ptr<check::Backend>> owned;
     std::vector<check::Backend*> backends;
-    for (auto& b : owned) backends.push_back(b.get());
+    for (const QString& name : names) {
+      owned.push_back(check::makeBackend(name));
+      backends.push_back(owned.back().get());
+    }
     check::Check c{check::CheckOptions{}};
     check::CheckResult result = c.run(
         backends,
@@ -159,6 +188,7 @@ void IndexCheckWindow::showResult(const check::CheckResult& result) {
     worker_ = nullptr;
   }
   result_ = result;
+  for (QCheckBox* box : indexBoxes_) box->setEnabled(true);
   runButton_->setEnabled(true);
   cancelButton_->setEnabled(false);
   progress_->setVisible(false);
@@ -204,6 +234,23 @@ void IndexCheckWindow::showResult(const check::CheckResult& result) {
 void IndexCheckWindow::showDetails() {
   const QTableWidgetItem* item = table_->currentItem();
   details_->setPlainText(item ? item->data(Qt::UserRole).toString() : QString());
+}
+
+QStringList IndexCheckWindow::offeredIndexes() const {
+  QStringList out;
+  for (const QCheckBox* box : indexBoxes_) out.append(box->objectName().mid(6));
+  return out;
+}
+
+QStringList IndexCheckWindow::checkedIndexes() const {
+  QStringList out;
+  for (const QCheckBox* box : indexBoxes_)
+    if (box->isChecked()) out.append(box->objectName().mid(6));
+  return out;
+}
+
+void IndexCheckWindow::setCheckedIndexes(const QStringList& names) {
+  for (QCheckBox* box : indexBoxes_) box->setChecked(names.contains(box->objectName().mid(6)));
 }
 
 QString IndexCheckWindow::summary() const { return summary_->text(); }

@@ -1,5 +1,8 @@
 // The Index Check window: the check of findlark-check, run from the app over
-// ~/0_FindlarkCheck. A table with a row per sample and a column per route
+// ~/0_FindlarkCheck. An index picker (a check box for every index installed
+// on this machine, mdindex first and checked), and a table with a row per
+// sample and a column per route of every checked index that answers, the
+// indexes side by side
 // (cells "✓ 0.31 s", "✗ reason"; what was stored in each cell's tooltip and
 // in the details pane for the selected cell), Run and Cancel, a progress bar
 // while it waits, a summary line, and Copy (the table as tab-separated text).
@@ -10,7 +13,9 @@
 // removal: seconds at most).
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <atomic>
@@ -18,6 +23,7 @@
 
 #include "app/check/check.h"
 
+class QCheckBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -43,6 +49,13 @@ class IndexCheckWindow : public QWidget {
   // Puts tableText() on the clipboard.
   void copyTable();
 
+  // The names of the indexes offered (installed here, mdindex first) and
+  // of those checked.
+  QStringList offeredIndexes() const;
+  QStringList checkedIndexes() const;
+  // Checks exactly the offered indexes named in `names`.
+  void setCheckedIndexes(const QStringList& names);
+
   QTableWidget* table() const { return table_; }
   QString summary() const;
 
@@ -60,6 +73,7 @@ class IndexCheckWindow : public QWidget {
   void showDetails();
   void stopWorker();
 
+  QList<QCheckBox*> indexBoxes_;  // objectName "index-<name>"
   QTableWidget* table_ = nullptr;
   QPlainTextEdit* details_ = nullptr;
   QLabel* summary_ = nullptr;

@@ -26,7 +26,8 @@ constexpr const char* kHelp =
     "Checks that a desktop index finds the 13 Findlark samples: makes them fresh in\n"
     "~/0_FindlarkCheck, searches every route of the index until each is found or the\n"
     "deadline passes, and says for each miss why, from what the index stored.\n"
-    "  --index NAME     the index to check (repeatable; default mdindex). Known: %s\n"
+    "  --index NAME     the index to check (repeatable; default mdindex). Known: %s;\n"
+    "                   \"all\" checks every one, listing those not installed\n"
     "  --folder DIR     make the samples in DIR/0_FindlarkCheck instead\n"
     "  --timeout SECS   the one deadline for every sample (default 60)\n"
     "  --keep           leave the check folder in place (removed otherwise, also on Ctrl+C)\n"
@@ -44,7 +45,8 @@ constexpr const char* kHelp =
     "  not-indexed term-not-stored needs-text-recognition not-found-by-route\n"
     "  unexpected route-failed\n"
     "Exit status: 0 every expected sample found by every route; 1 any missed;\n"
-    "2 an index cannot answer or is not installed, or the folder cannot be made;\n"
+    "2 an index cannot answer or is not installed (under --index all, one not\n"
+    "installed does not count), or the folder cannot be made;\n"
     "64 bad usage; 130 interrupted.\n";
 
 struct Options {
@@ -142,9 +144,15 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   QStringList names;
   for (const std::string& n : o.indexes) {
     const QString name = QString::fromStdString(n);
+    if (name == QLatin1String("all")) {
+      options.ignoreNotInstalled = true;
+      for (const QString& known : check::knownBackendNames())
+        if (!names.contains(known)) names.append(known);
+      continue;
+    }
     if (!check::knownBackendNames().contains(name))
       return usage(QStringLiteral("unknown index \"") + name + QStringLiteral("\"; known: ") +
-                   check::knownBackendNames().join(QStringLiteral(", ")));
+                   check::knownBackendNames().join(QStringLiteral(", ")) + QStringLiteral(", all"));
     if (!names.contains(name)) names.append(name);
   }
   if (names.isEmpty()) names.append(QStringLiteral("mdindex"));

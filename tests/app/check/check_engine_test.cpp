@@ -27,6 +27,7 @@ class ScriptedBackend : public Backend {
     return {{"query", "query", Expects::Query, "the query"}, {"cli", "cli", Expects::Command, "cli"}};
   }
   bool recognisesText() const override { return text; }
+  bool installed() const override { return true; }
   Availability availability() override { return {true, Reason::None, {}}; }
   Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}}; }
   SearchResult search(int route, const QString&, const QString& folder) override { return onSearch(route, folder); }

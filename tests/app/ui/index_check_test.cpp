@@ -195,6 +195,49 @@ class IndexCheckTest : public QObject {
     QVERIFY(!QFileInfo::exists(checkFolder()));
   }
 
+  void thePickerOffersTheInstalledIndexesMdindexFirstAndChecksThoseChosen() {
+    IndexCheckWindow window;
+    const QStringList offered = window.offeredIndexes();
+    QVERIFY(!offered.isEmpty());
+    QCOMPARE(offered.first(), QStringLiteral("mdindex"));
+    QCOMPARE(window.checkedIndexes(), QStringList{"mdindex"});
+    for (const QString& name : offered) {
+      auto* box = window.findChild<QAbstractButton*>("index-" + name);
+      QVERIFY(box);
+      QCOMPARE(box->accessibleName(), "Check " + name);
+    }
+    // Nothing checked: nothing runs, and the window says what to do.
+    window.setCheckedIndexes({});
+    window.run();
+    QVERIFY(!window.isRunning());
+    QCOMPARE(window.summary(), QStringLiteral("Choose at least one index to check."));
+
+    // An index whose programs are missing is not offered.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(root_->filePath("config")));
+    IndexCheckWindow bare;
+    qputenv("PATH", path);
+    QCOMPARE(bare.offeredIndexes(), QStringList{"mdindex"});
+  }
+
+  void everyCheckedIndexHasItsColumnsOrItsVerdict() {
+    IndexCheckWindow probe;
+    if (!probe.offeredIndexes().contains("recoll")) QSKIP("Recoll is not installed");
+    startService();
+    // Recoll has no configuration in this home: it cannot answer, and its
+    // verdict stands beside mdindex's columns.
+    IndexCheckWindow window;
+    window.setCheckedIndexes({"mdindex", "recoll"});
+    window.run();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRunning(), 120000);
+    const QStringList lines = window.summary().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("mdindex: 13 of 13"), qPrintable(lines[0]));
+    QVERIFY2(lines[1].startsWith("recoll: cannot answer: no index yet"), qPrintable(lines[1]));
+    QCOMPARE(window.table()->columnCount(), 4);
+    QCOMPARE(window.table()->horizontalHeaderItem(2)->text(), QStringLiteral("mdindex query"));
+  }
+
   void anIndexThatCannotAnswerIsSaidSo() {
     IndexCheckWindow window;
     window.run();

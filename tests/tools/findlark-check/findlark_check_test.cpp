@@ -233,13 +233,46 @@ TEST_F(FindlarkCheck, InterruptedItRemovesItsFolder) {
   EXPECT_FALSE(fs::exists(checkFolder()));
 }
 
+TEST_F(FindlarkCheck, AllListsTheIndexesNotInstalledWithoutFailingButANamedOneFails) {
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  // No other index's programs on PATH.
+  const std::string nothing = root + "/empty-bin";
+  fs::create_directories(nothing);
+  const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", nothing.c_str(), 1);
+  const auto all = check({"--index", "all", "--json"});
+  const auto table = check({"--index", "all", "--index", "mdindex"});
+  const auto named = check({"--index", "recoll", "--json"});
+  setenv("PATH", oldPath.c_str(), 1);
+
+  EXPECT_EQ(all.status, 0) << all.out << all.err;
+  const QJsonObject doc = parse(all.out);
+  EXPECT_EQ(doc["exit"].toInt(), 0);
+  const QJsonArray indexes = doc["indexes"].toArray();
+  ASSERT_GE(indexes.size(), 2);
+  EXPECT_EQ(indexes.at(0)["name"].toString(), "mdindex");
+  EXPECT_TRUE(indexes.at(0)["answered"].toBool());
+  for (int i = 1; i < indexes.size(); ++i) {
+    EXPECT_FALSE(indexes.at(i)["answered"].toBool()) << indexes.at(i)["name"].toString().toStdString();
+    EXPECT_EQ(indexes.at(i)["reason"].toString(), "not-installed");
+  }
+  // Named twice, mdindex is checked once; the missing ones are listed.
+  EXPECT_EQ(table.status, 0) << table.out;
+  EXPECT_NE(table.out.find("\nrecoll: cannot answer: not installed ("), std::string::npos) << table.out;
+  EXPECT_EQ(table.out.find("mdindex: "), table.out.rfind("mdindex: "));
+
+  EXPECT_EQ(named.status, 2) << named.out;
+  EXPECT_EQ(parse(named.out)["indexes"].toArray().at(0)["reason"].toString(), "not-installed");
+}
+
 TEST_F(FindlarkCheck, UsageErrors) {
   struct Case {
     std::vector<std::string> args;
     std::string errStart;
   };
   const std::vector<Case> cases{
-      {{"--index", "spotlight"}, "findlark-check: unknown index \"spotlight\"; known: mdindex\nUsage: findlark-check "},
+      {{"--index", "spotlight"}, "findlark-check: unknown index \"spotlight\"; known: mdindex, tracker, baloo, recoll, all\nUsage: findlark-check "},
       {{"--index"}, "findlark-check: option --index needs a value\n"},
       {{"--timeout", "0"}, "findlark-check: --timeout takes whole seconds from 1 to 86400, not 0\n"},
       {{"--timeout", "5s"}, "findlark-check: --timeout takes whole seconds"},

@@ -1,0 +1,95 @@
+// findlark-baloo-query: the index check's programming route into Baloo, a
+// separate Qt 5 program because KDE Frameworks 5 Baloo is built on Qt 5 and
+// cannot be loaded into the Qt 6 app.
+//
+//   findlark-baloo-query search FOLDER TERM
+//       Baloo::Query "TERM OR manufacturer:TERM OR tag:TERM" restricted to
+//       FOLDER; one absolute path per line.
+//   findlark-baloo-query stored FILE
+//       Baloo::File properties of FILE, "name = value" one a line; exit 3
+//       when FILE is not in Baloo's index.
+//   findlark-baloo-query config FOLDER
+//       Baloo's configuration: "enabled\ttrue|false", "include\tDIR" and
+//       "exclude\tDIR" lines, and "indexed\ttrue|false" (would FOLDER's
+//       files be indexed).
+//
+// Exit 0 on success; 1 with a line "error: <message>" on stdout when it
+// cannot run; 64 on bad usage. Nothing is written to Baloo.
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <Baloo/File>
+#include <Baloo/IndexerConfig>
+#include <Baloo/Query>
+#include <KFileMetaData/PropertyInfo>
+
+namespace {
+
+QTextStream& out() {
+  static QTextStream s(stdout);
+  return s;
+}
+
+// One term of Baloo's query language: a plain word as it is, else quoted.
+QString queryWord(const QString& term) {
+  bool plain = !term.isEmpty();
+  for (const QChar c : term) plain = plain && c.isLetterOrNumber();
+  if (plain) return term;
+  QString t = term;
+  t.remove(QLatin1Char('"'));
+  return QLatin1Char('"') + t + QLatin1Char('"');
+}
+
+int search(const QString& folder, const QString& term) {
+  const QString word = queryWord(term);
+  Baloo::Query query;
+  query.setSearchString(word + QStringLiteral(" OR manufacturer:") + word + QStringLiteral(" OR tag:") + word);
+  query.setIncludeFolder(folder);
+  Baloo::ResultIterator it = query.exec();
+  while (it.next()) {
+    const QString path = it.filePath();
+    if (!path.contains(QLatin1Char('\n'))) out() << path << '\n';
+  }
+  return 0;
+}
+
+int stored(const QString& path) {
+  Baloo::File file(path);
+  if (!file.load()) return 3;
+  const KFileMetaData::PropertyMultiMap props = file.properties();
+  for (auto it = props.constBegin(); it != props.constEnd(); ++it) {
+    QString value = it.value().toStringList().join(QStringLiteral(", "));
+    if (value.isEmpty()) value = it.value().toString();
+    value.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    out() << KFileMetaData::PropertyInfo(it.key()).name() << " = " << value << '\n';
+  }
+  return 0;
+}
+
+int config(const QString& folder) {
+  Baloo::IndexerConfig c;
+  out() << "enabled\t" << (c.fileIndexingEnabled() ? "true" : "false") << '\n';
+  for (const QString& d : c.includeFolders()) out() << "include\t" << d << '\n';
+  for (const QString& d : c.excludeFolders()) out() << "exclude\t" << d << '\n';
+  out() << "indexed\t" << (c.shouldBeIndexed(folder + QStringLiteral("/x.txt")) ? "true" : "false") << '\n';
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const QStringList args = app.arguments().mid(1);
+  int status = 64;
+  if (args.size() == 3 && args[0] == QLatin1String("search") && QFileInfo(args[1]).isAbsolute())
+    status = search(args[1], args[2]);
+  else if (args.size() == 2 && args[0] == QLatin1String("stored") && QFileInfo(args[1]).isAbsolute())
+    status = stored(args[1]);
+  else if (args.size() == 2 && args[0] == QLatin1String("config") && QFileInfo(args[1]).isAbsolute())
+    status = config(args[1]);
+  else
+    QTextStream(stderr) << "usage: findlark-baloo-query search FOLDER TERM | stored FILE | config FOLDER\n";
+  out().flush();
+  return status;
+}

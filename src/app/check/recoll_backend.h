@@ -1,0 +1,61 @@
+// The check's backend for Recoll. Its routes: Recoll's Python module
+// (python3-recoll, run in a child process of the system's python3, since
+// Debian ships no C++ headers for Recoll) with the term as a Recoll query
+// (route 0, "module"), and `recollq -c CONFDIR -b` (route 1, "recollq").
+// Both search everything Recoll stores: text, titles, keywords and the
+// fields its filters give (camera maker included).
+//
+// The configuration in use is $RECOLL_CONFDIR, else ~/.recoll; whether the
+// check folder is covered comes from its topdirs, skippedPaths,
+// skippedNames and nowalkfn. Recoll answers only while a recollindex runs
+// for that configuration (its monitor, `recollindex -m`, or a batch run):
+// that is read from the running processes (/proc).
+//
+// What was stored comes from `recollq -m` (the fields of the document).
+// Why a stored file lacks the term comes from a trial run of recollindex
+// over that one file with a throwaway copy of the configuration and its own
+// index (--diagsfile), so Recoll's own index is never written. Recoll has
+// no text recognition unless its OCR filter is set up by hand, which the
+// check does not assume.
+#pragma once
+
+#include <QHash>
+
+#include "app/check/backend.h"
+#include "app/check/recoll_config.h"
+
+namespace findlark::check {
+
+class RecollBackend : public Backend {
+ public:
+  RecollBackend();
+
+  QString name() const override;
+  QList<Route> routes() const override;
+  bool recognisesText() const override { return false; }
+  bool installed() const override;
+  Availability availability() override;
+  Coverage coverage(const QString& folder) override;
+  SearchResult search(int route, const QString& term, const QString& folder) override;
+  Stored stored(const QString& path, const QString& term) override;
+
+ private:
+  // What a trial run of recollindex says of one file ("" when it has
+  // nothing to say), cached by path, size and modification time.
+  QString trialDiagnosis(const QString& path);
+
+  RecollConfig config_;
+  QString recollq_, recollindex_;
+  QHash<QString, QString> trials_;
+};
+
+// The program that runs Recoll's Python module: the system's python3,
+// where Debian's python3-recoll is installed, else python3 on PATH.
+QString recollPython();
+
+// Paths (one a line) under `folder` in `output`, which lists file:// URLs
+// (recollq -b) or plain paths (the module route); other lines are ignored,
+// and each path is given once.
+QStringList pathsUnder(const QString& output, const QString& folder);
+
+}  // namespace findlark::check

@@ -1,0 +1,364 @@
+#include "app/check/tracker_backend.h"
+
+#include <fnmatch.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "app/engine/app_paths.h"
+#include "app/engine/tool_runner.h"
+
+namespace findlark::check {
+
+namespace {
+
+// A search or a question that runs longer than this has failed this round.
+constexpr int kToolTimeoutMs = 10'000;
+
+const char kMinerName[] = "org.freedesktop.Tracker3.Miner.Files";
+const char kExtractName[] = "org.freedesktop.Tracker3.Miner.Extract";
+const char kSchema[] = "org.freedesktop.Tracker3.Miner.Files";
+
+QString withoutTrailingSlash(QString path) {
+  while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+  return path;
+}
+
+bool isUnder(const QString& path, const QString& root) {
+  return path == root || root == QLatin1String("/") || path.startsWith(root + QLatin1Char('/'));
+}
+
+QString readText(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// A value no sample hides its term in: where the file is, what it is.
+bool isIdentity(const QString& name, const QString& value) {
+  static const QStringList kNames{QStringLiteral("nie:url"), QStringLiteral("nfo:fileName"),
+                                  QStringLiteral("nie:isStoredAs"), QStringLiteral("tracker:extractorHash")};
+  return kNames.contains(name) || value.startsWith(QLatin1String("file://")) ||
+         value.startsWith(QLatin1String("urn:fileid:"));
+}
+
+// A property that says something about the content, not where the file is
+// or how Tracker keeps it.
+bool isDescriptive(const QString& name) {
+  static const QStringList kBookkeeping{
+      QStringLiteral("nfo:belongsToContainer"), QStringLiteral("nie:isPartOf"),     QStringLiteral("nie:created"),
+      QStringLiteral("nie:interpretedAs"),      QStringLiteral("nie:dataSource"),   QStringLiteral("nie:byteSize"),
+      QStringLiteral("nie:url"),                QStringLiteral("nie:isStoredAs"),   QStringLiteral("nie:mimeType"),
+      QStringLiteral("nie:informationElementDate"), QStringLiteral("nie:contentCreated"),
+      QStringLiteral("nie:contentLastModified")};
+  return !kBookkeeping.contains(name) && !name.startsWith(QLatin1String("nfo:file")) &&
+         !name.startsWith(QLatin1String("nrl:")) && !name.startsWith(QLatin1String("tracker:")) &&
+         !name.startsWith(QLatin1String("rdf:")) && !name.startsWith(QLatin1String("http://"));
+}
+
+}  // namespace
+
+QStringList parseStringArray(const QString& text) {
+  QStringList out;
+  const QString t = text.trimmed();
+  for (qsizetype i = 0; i < t.size(); ++i) {
+    const QChar quote = t[i];
+    if (quote != QLatin1Char('\'') && quote != QLatin1Char('"')) continue;
+    QString s;
+    for (++i; i < t.size() && t[i] != quote; ++i) {
+      if (t[i] == QLatin1Char('\\') && i + 1 < t.size()) ++i;
+      s.append(t[i]);
+    }
+    out.append(s);
+  }
+  return out;
+}
+
+QString expandTrackerRoot(const QString& root, const QString& home, const QString& userDirs) {
+  if (root.startsWith(QLatin1Char('&'))) {
+    // &DOCUMENTS -> XDG_DOCUMENTS_DIR; &DOWNLOAD -> XDG_DOWNLOAD_DIR.
+    const QString key = QStringLiteral("XDG_") + root.mid(1) + QStringLiteral("_DIR");
+    for (const QString& line : userDirs.split(QLatin1Char('\n'))) {
+      const QString l = line.trimmed();
+      if (!l.startsWith(key + QLatin1Char('='))) continue;
+      QString value = l.mid(key.size() + 1);
+      if (value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')) && value.size() >= 2)
+        value = value.mid(1, value.size() - 2);
+      if (value.startsWith(QLatin1String("$HOME"))) value = home + value.mid(5);
+      if (!value.startsWith(QLatin1Char('/'))) return {};
+      value = withoutTrailingSlash(QDir::cleanPath(value));
+      // GLib reads a special folder set to the home folder itself as unset.
+      return value == home && root != QLatin1String("&DESKTOP") ? QString() : value;
+    }
+    return root == QLatin1String("&DESKTOP") ? home + QStringLiteral("/Desktop") : QString();
+  }
+  QString p = root;
+  if (p.startsWith(QLatin1String("$HOME"))) p = home + p.mid(5);
+  else if (p == QLatin1String("~") || p.startsWith(QLatin1String("~/"))) p = home + p.mid(1);
+  if (!p.startsWith(QLatin1Char('/'))) return {};
+  return withoutTrailingSlash(QDir::cleanPath(p));
+}
+
+QStringList parseTrackerInfo(const QString& output) {
+  static const QRegularExpression kStart(QStringLiteral("^\\s*'([^']+)' = '(.*)$"));
+  QStringList out;
+  QString name, value;
+  bool open = false;
+  for (const QString& line : output.split(QLatin1Char('\n'))) {
+    if (!open) {
+      const auto m = kStart.match(line);
+      if (!m.hasMatch()) continue;
+      name = m.captured(1);
+      value = m.captured(2);
+    } else {
+      value += QLatin1Char(' ') + line;
+    }
+    // A value ends with a quote at the end of a line; text may span lines.
+    open = !value.endsWith(QLatin1Char('\''));
+    if (!open) out.append(name + QStringLiteral(" = ") + value.chopped(1).simplified());
+  }
+  return out;
+}
+
+TrackerBackend::TrackerBackend()
+    : tracker3_(QStandardPaths::findExecutable(QStringLiteral("tracker3"))),
+      gdbus_(QStandardPaths::findExecutable(QStringLiteral("gdbus"))),
+      gsettings_(QStandardPaths::findExecutable(QStringLiteral("gsettings"))) {}
+
+QString TrackerBackend::name() const { return QStringLiteral("tracker"); }
+
+QList<Route> TrackerBackend::routes() const {
+  return {{QStringLiteral("sparql"), QStringLiteral("sparql"), Expects::Query, QStringLiteral("SPARQL")},
+          {QStringLiteral("search"), QStringLiteral("tracker3 search"), Expects::Command,
+           QStringLiteral("tracker3 search")}};
+}
+
+bool TrackerBackend::installed() const {
+  return !tracker3_.isEmpty() && !gdbus_.isEmpty() && !gsettings_.isEmpty();
+}
+
+Availability TrackerBackend::availability() {
+  if (tracker3_.isEmpty())
+    return {false, Reason::NotInstalled, QStringLiteral("tracker3 is not installed (Debian: tracker, tracker-miner-fs)")};
+  if (gdbus_.isEmpty() || gsettings_.isEmpty())
+    return {false, Reason::NotInstalled, QStringLiteral("gdbus and gsettings are not installed (Debian: libglib2.0-bin)")};
+  const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                                            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                                            QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kMinerName)},
+                                   kToolTimeoutMs);
+  if (!owned || owned->exitStatus != 0)
+    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on")};
+  if (!owned->output.contains(QLatin1String("true")))
+    return {false, Reason::ServiceNotRunning,
+            QStringLiteral("Tracker's file miner (") + QLatin1String(kMinerName) + QStringLiteral(") is not running")};
+  return {true, Reason::None, {}};
+}
+
+QString TrackerBackend::minerStatus() {
+  const auto r = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                                        QLatin1String(kMinerName), QStringLiteral("--object-path"),
+                                        QStringLiteral("/org/freedesktop/Tracker3/Miner/Files"), QStringLiteral("--method"),
+                                        QStringLiteral("org.freedesktop.Tracker3.Miner.GetStatus")},
+                               kToolTimeoutMs);
+  if (!r || r->exitStatus != 0) return {};
+  const QStringList s = parseStringArray(r->output);
+  return s.value(0);
+}
+
+bool TrackerBackend::extractorIdle() {
+  // Asked only while the extractor runs: a call to its name would start it.
+  const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                                            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                                            QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kExtractName)},
+                                   kToolTimeoutMs);
+  if (!owned || owned->exitStatus != 0) return false;
+  if (!owned->output.contains(QLatin1String("true"))) return true;
+  const auto r = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                                        QLatin1String(kExtractName), QStringLiteral("--object-path"),
+                                        QStringLiteral("/org/freedesktop/Tracker3/Miner/Extract"), QStringLiteral("--method"),
+                                        QStringLiteral("org.freedesktop.Tracker3.Miner.GetStatus")},
+                               kToolTimeoutMs);
+  return r && r->exitStatus == 0 && parseStringArray(r->output).value(0) == QLatin1String("Idle");
+}
+
+Coverage TrackerBackend::coverage(const QString& folder) {
+  Coverage c;
+  const QString home = homeFolder();
+  const auto setting = [&](const char* key) {
+    const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), QLatin1String(kSchema), QLatin1String(key)},
+                                 kToolTimeoutMs);
+    return r && r->exitStatus == 0 ? parseStringArray(r->output) : QStringList();
+  };
+  const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+  const QString userDirs = readText(configHome + QStringLiteral("/user-dirs.dirs"));
+  // The miner drops every root inside the temporary folder.
+  const QString tmp = withoutTrailingSlash(QDir::cleanPath(qEnvironmentVariable("TMPDIR", QStringLiteral("/tmp"))));
+  QStringList recursive, single, dropped;
+  const auto collect = [&](const char* key, QStringList& into) {
+    for (const QString& entry : setting(key)) {
+      const QString root = expandTrackerRoot(entry, home, userDirs);
+      if (root.isEmpty()) continue;
+      if (isUnder(root, tmp)) dropped.append(root);
+      else if (!into.contains(root)) into.append(root);
+    }
+  };
+  collect("index-recursive-directories", recursive);
+  collect("index-single-directories", single);
+  c.roots = recursive;
+  for (const QString& s : single) c.roots.append(s + QStringLiteral(" (top level only)"));
+
+  const QString path = withoutTrailingSlash(QDir::cleanPath(folder));
+  QString root;
+  for (const QString& r : recursive)
+    if (isUnder(path, r) && r.size() > root.size()) root = r;
+  if (root.isEmpty() && single.contains(path)) root = path;
+  if (root.isEmpty()) {
+    c.reason = Reason::FolderNotCovered;
+    for (const QString& d : dropped)
+      if (isUnder(path, d)) {
+        c.detail = QStringLiteral("Tracker ignores its configured folder ") + d + QStringLiteral(" because it is under ") +
+                   tmp + QStringLiteral(" ($TMPDIR)");
+        return c;
+      }
+    c.detail = QStringLiteral("outside Tracker's folders ") + c.roots.join(QStringLiteral(", "));
+    return c;
+  }
+  // Folders below the root that the miner leaves out, by name or content.
+  const QStringList names = setting("ignored-directories");
+  const QStringList markers = setting("ignored-directories-with-content");
+  QStringList chain;
+  for (QString p = path; p.size() > root.size(); p = QFileInfo(p).path()) chain.prepend(p);
+  for (const QString& p : chain) {
+    const QString name = QFileInfo(p).fileName();
+    if (name.startsWith(QLatin1Char('.'))) {
+      c.reason = Reason::FolderExcluded;
+      c.detail = QStringLiteral("Tracker skips the hidden folder ") + p;
+      return c;
+    }
+    for (const QString& pattern : names)
+      if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0) {
+        c.reason = Reason::FolderExcluded;
+        c.detail = QStringLiteral("skipped by Tracker's ignored-directories entry ") + pattern;
+        return c;
+      }
+  }
+  // The root and every folder below it down to the check folder.
+  QStringList marked = chain;
+  marked.prepend(root);
+  for (const QString& p : marked)
+    for (const QString& marker : markers)
+      if (QFileInfo::exists(p + QLatin1Char('/') + marker)) {
+        c.reason = Reason::FolderExcluded;
+        c.detail = p + QStringLiteral(" holds ") + marker + QStringLiteral(" (Tracker's ignored-directories-with-content)");
+        return c;
+      }
+  c.covered = true;
+  return c;
+}
+
+SearchResult TrackerBackend::search(int route, const QString& term, const QString& folder) {
+  SearchResult out;
+  const QString prefix = withoutTrailingSlash(folder) + QLatin1Char('/');
+  if (route == 0) {
+    const QString helper = toolPath(QStringLiteral("findlark-tracker-query"));
+    if (!QFileInfo(helper).isExecutable()) {
+      out.error = QStringLiteral("this build has no SPARQL helper (built where libtracker-sparql-3.0-dev is installed)");
+      return out;
+    }
+    const auto r = runToolStatus(helper, {withoutTrailingSlash(folder), term}, kToolTimeoutMs);
+    if (!r) {
+      out.error = QStringLiteral("findlark-tracker-query did not run to the end");
+      return out;
+    }
+    if (r->exitStatus != 0) {
+      out.error = r->output.trimmed().remove(QRegularExpression(QStringLiteral("^error: ")));
+      if (out.error.isEmpty()) out.error = QStringLiteral("findlark-tracker-query failed");
+      return out;
+    }
+    out.ok = true;
+    for (const QString& line : r->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+      const QString path = line.section(QLatin1Char('\t'), 0, 0);
+      if (path.startsWith(prefix)) out.hits.append({path, line.section(QLatin1Char('\t'), 1)});
+    }
+    return out;
+  }
+  const auto r = runToolStatus(tracker3_, {QStringLiteral("search"), QStringLiteral("--disable-color"),
+                                           QStringLiteral("--disable-snippets"), QStringLiteral("--limit"),
+                                           QStringLiteral("100000"), term},
+                               kToolTimeoutMs);
+  if (!r || r->exitStatus != 0) {
+    out.error = QStringLiteral("tracker3 search failed");
+    return out;
+  }
+  out.ok = true;
+  for (const QString& line : r->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QString url = line.trimmed();
+    if (!url.startsWith(QLatin1String("file://"))) continue;
+    const QString path = QUrl::fromEncoded(url.toUtf8()).toLocalFile();
+    if (path.startsWith(prefix)) out.hits.append({path, QString()});
+  }
+  return out;
+}
+
+Stored TrackerBackend::stored(const QString& path, const QString& term) {
+  Stored st;
+  const auto r = runToolStatus(tracker3_, {QStringLiteral("info"), QStringLiteral("-c"), path}, kToolTimeoutMs);
+  if (r && r->exitStatus == 0) st.attributes = parseTrackerInfo(r->output);
+  if (st.attributes.isEmpty()) {
+    const Coverage c = coverage(QFileInfo(path).path());
+    if (!c.covered) {
+      st.reason = c.reason;
+      st.detail = c.detail;
+      return st;
+    }
+    const QString status = minerStatus();
+    if (status == QLatin1String("Idle")) {
+      st.reason = Reason::NotIndexed;
+      st.detail = QStringLiteral("Tracker's miner is idle and has not indexed it");
+    } else {
+      st.reason = Reason::StillQueued;
+      st.detail = status.isEmpty() ? QStringLiteral("Tracker's miner did not answer")
+                                   : QStringLiteral("Tracker's miner is ") + status.toLower();
+    }
+    return st;
+  }
+  st.inIndex = true;
+  bool extracted = false;
+  QString mime;
+  QStringList names;
+  for (const QString& line : st.attributes) {
+    const QString name = line.section(QStringLiteral(" = "), 0, 0);
+    const QString value = line.section(QStringLiteral(" = "), 1);
+    if (name == QLatin1String("tracker:extractorHash")) extracted = true;
+    if (name == QLatin1String("nie:mimeType") && mime.isEmpty()) mime = value;
+    if (!names.contains(name) && isDescriptive(name)) names.append(name);
+    if (st.termAttribute.isEmpty() && !isIdentity(name, value) && value.contains(term, Qt::CaseInsensitive))
+      st.termAttribute = name;
+  }
+  // Final once the extractor has been over the file, or once both miners
+  // are idle and it never will be.
+  if (!st.termAttribute.isEmpty()) {
+    st.settled = extracted;
+    return st;
+  }
+  if (extracted) {
+    st.settled = true;
+    const bool text = names.removeAll(QStringLiteral("nie:plainTextContent")) > 0;
+    st.detail = (text ? QStringLiteral("its text (nie:plainTextContent) and ") : QStringLiteral("no text; ")) +
+                (names.isEmpty() ? QStringLiteral("no properties") : names.join(QStringLiteral(", "))) +
+                QStringLiteral(" do not hold the term");
+  } else {
+    st.settled = minerStatus() == QLatin1String("Idle") && extractorIdle();
+    if (mime.isEmpty()) mime = QMimeDatabase().mimeTypeForFile(path).name();
+    st.detail = QStringLiteral("no Tracker extractor stored anything from this type (") + mime + QLatin1Char(')');
+  }
+  return st;
+}
+
+}  // namespace findlark::check

@@ -1,0 +1,55 @@
+// The check's backend for Tracker 3 (the GNOME file miner). Its routes: one
+// SPARQL query with bound parameters through libtracker-sparql, run by our
+// helper program findlark-tracker-query so the app never links the library
+// (route 0, "sparql": full text, tags and camera maker), and
+// `tracker3 search` (route 1). Both reach the miner's endpoint
+// org.freedesktop.Tracker3.Miner.Files on the session bus.
+//
+// It can answer while that D-Bus name has an owner (asked with gdbus, which
+// never starts the miner). The folders it covers are the miner's GSettings
+// index-recursive-directories and index-single-directories (read with
+// gsettings, so through whatever backend the desktop uses), with "&DESKTOP"
+// and the like taken from ~/.config/user-dirs.dirs as the miner does, every
+// root under $TMPDIR dropped as the miner drops it, and
+// ignored-directories / ignored-directories-with-content applied. What was
+// stored comes from `tracker3 info -c`.
+#pragma once
+
+#include "app/check/backend.h"
+
+namespace findlark::check {
+
+class TrackerBackend : public Backend {
+ public:
+  TrackerBackend();
+
+  QString name() const override;
+  QList<Route> routes() const override;
+  bool recognisesText() const override { return false; }
+  bool installed() const override;
+  Availability availability() override;
+  Coverage coverage(const QString& folder) override;
+  SearchResult search(int route, const QString& term, const QString& folder) override;
+  Stored stored(const QString& path, const QString& term) override;
+
+ private:
+  QString minerStatus();  // "Idle", "Crawling", ...; "" when it cannot be asked
+  bool extractorIdle();   // tracker-extract has nothing left to do
+
+  QString tracker3_, gdbus_, gsettings_;
+};
+
+// The strings of a GVariant string array as gsettings prints it
+// ("['a', 'b\'c']", "@as []").
+QStringList parseStringArray(const QString& text);
+
+// One configured Tracker root made absolute: "$HOME/x" and "~/x" under
+// `home`; "&DOCUMENTS" and the other special names from `userDirs` (the
+// text of user-dirs.dirs), "" when it does not name one (the miner then
+// ignores the entry; "&DESKTOP" falls back to ~/Desktop as GLib does).
+QString expandTrackerRoot(const QString& root, const QString& home, const QString& userDirs);
+
+// The `'name' = 'value'` lines of `tracker3 info` as "name = value".
+QStringList parseTrackerInfo(const QString& output);
+
+}  // namespace findlark::check

@@ -1,0 +1,88 @@
+// findlark-check against a real Baloo: baloo_file runs in a private session
+// over ~/Documents, and the verdicts are what Baloo really gives on this
+// system, route by route.
+#include "peer_home.h"
+
+using namespace peers;
+
+namespace {
+
+class BalooCheck : public PeerHome {
+ protected:
+  void SetUp() override {
+    PeerHome::SetUp();
+    if (!onPath("baloo_file") || !onPath("baloosearch") ||
+        ::access(FINDLARK_BIN_DIR "/findlark-baloo-query", X_OK) != 0)
+      GTEST_SKIP() << "Baloo or this build's Baloo helper is not installed (baloo-kf5, baloo-kf5-dev)";
+    startBus();
+    // Baloo's usual set-up for one folder, content indexing on.
+    writeFile(home + "/.config/baloofilerc",
+              "[Basic Settings]\nIndexing-Enabled=true\n\n[General]\nfolders[$e]=$HOME/Documents/\n"
+              "only basic indexing=false\n");
+    baloo = start({"/usr/bin/baloo_file"}, "baloo.log");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(home + "/.local/share/baloo/index") && onBus(); }))
+        << readAll(root + "/baloo.log");
+  }
+
+  bool onBus() {
+    const auto r = run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", "org.kde.baloo"});
+    return r.out.find("true") != std::string::npos;
+  }
+
+  pid_t baloo = -1;
+};
+
+}  // namespace
+
+TEST_F(BalooCheck, AFolderOutsideItsFoldersIsNotCoveredAndNamesThem) {
+  const auto r = check({"--index", "baloo", "--json", "--timeout", "20"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  for (const auto& [file, routes] : cells(indexNamed(parse(r.out), "baloo")))
+    for (const auto& [route, cell] : routes) {
+      if (!cell.expected) continue;
+      EXPECT_EQ(cell.reason, "folder-not-covered") << file << " " << route;
+      EXPECT_NE(cell.detail.find(home + "/Documents"), std::string::npos) << cell.detail;
+    }
+}
+
+TEST_F(BalooCheck, EachRouteFindsWhatBalooStoresAndSaysWhyTheRestIsMissing) {
+  const auto r = check({"--index", "baloo", "--folder", home + "/Documents", "--json", "--timeout", "60"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const auto all = cells(indexNamed(parse(r.out), "baloo"));
+  ASSERT_EQ(all.size(), 13u) << r.out;
+  const auto cell = [&](const char* file, const char* route) { return all.at(file).at(route); };
+  // Text of plain text, RTF, PDF and HTML: both routes.
+  for (const char* file : {"FindlarkA.txt", "FindlarkB.rtf", "FindlarkC.pdf", "FindlarkD.html"})
+    for (const char* route : {"query", "baloosearch"})
+      EXPECT_TRUE(cell(file, route).found) << file << " " << route << ": " << cell(file, route).reason;
+  // EXIF makers only through the query's manufacturer: clause.
+  for (const char* file : {"FindlarkH.png", "FindlarkK.jpg"}) {
+    EXPECT_TRUE(cell(file, "query").found) << file << ": " << cell(file, "query").reason;
+    EXPECT_EQ(cell(file, "baloosearch").reason, "not-found-by-route") << file;
+    EXPECT_NE(cell(file, "baloosearch").detail.find("manufacturer"), std::string::npos);
+  }
+  // Stored without the term: the Word run split, no extractor for iWork or
+  // property lists, PDF keywords and the keywords attribute not read.
+  for (const char* file : {"FindlarkE.docx", "FindlarkF.numbers", "FindlarkG.pages", "FindlarkL.plist",
+                           "FindlarkM.txt", "FindlarkN.pdf"})
+    for (const char* route : {"query", "baloosearch"}) {
+      EXPECT_FALSE(cell(file, route).found) << file << " " << route;
+      EXPECT_EQ(cell(file, route).reason, "term-not-stored") << file << " " << route << ": " << cell(file, route).detail;
+    }
+  EXPECT_EQ(cell("FindlarkI.png", "query").reason, "needs-text-recognition");
+  EXPECT_TRUE(alive(baloo)) << "the check must leave baloo_file running";
+}
+
+TEST_F(BalooCheck, DisabledOrStoppedBalooCannotAnswer) {
+  stop(baloo);
+  ASSERT_TRUE(waitFor([&] { return !onBus(); }));
+  const auto stopped = check({"--index", "baloo", "--folder", home + "/Documents", "--json", "--timeout", "5"});
+  EXPECT_EQ(stopped.status, 2) << stopped.out;
+  EXPECT_EQ(indexNamed(parse(stopped.out), "baloo")["reason"].toString().toStdString(), "service-not-running");
+
+  writeFile(home + "/.config/baloofilerc", "[Basic Settings]\nIndexing-Enabled=false\n");
+  const auto off = check({"--index", "baloo", "--folder", home + "/Documents", "--json", "--timeout", "5"});
+  EXPECT_EQ(off.status, 2) << off.out;
+  EXPECT_EQ(indexNamed(parse(off.out), "baloo")["reason"].toString().toStdString(), "indexing-off");
+}

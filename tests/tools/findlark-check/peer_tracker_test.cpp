@@ -1,0 +1,128 @@
+// findlark-check against a real Tracker 3: its file miner runs in a private
+// session bus with its settings in a keyfile, and the verdicts are what
+// Tracker really gives on this system, route by route.
+#include "peer_home.h"
+
+using namespace peers;
+
+namespace {
+
+const char kMiner[] = "/usr/libexec/tracker-miner-fs-3";
+
+class TrackerCheck : public PeerHome {
+ protected:
+  void SetUp() override {
+    PeerHome::SetUp();
+    if (::access(kMiner, X_OK) != 0 || !onPath("tracker3"))
+      GTEST_SKIP() << "Tracker 3 is not installed (tracker, tracker-miner-fs)";
+    // Without dconf GSettings would keep the settings in memory only.
+    setEnv("GSETTINGS_BACKEND", "keyfile");
+    startBus();
+    gsettings({"set", "org.freedesktop.Tracker3.Miner.Files", "initial-sleep", "0"});
+    miner = start({kMiner}, "miner.log");
+    ASSERT_TRUE(waitFor([&] { return minerOnBus(); })) << readAll(root + "/miner.log");
+    // Its first crawl done, it watches its folders, as in a session that
+    // has been up a while.
+    ASSERT_TRUE(waitFor([&] { return minerStatus() == "('Idle',)"; })) << minerStatus();
+  }
+
+  std::string minerStatus() {
+    const auto r = run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.Tracker3.Miner.Files",
+                        "--object-path", "/org/freedesktop/Tracker3/Miner/Files", "--method",
+                        "org.freedesktop.Tracker3.Miner.GetStatus"});
+    return r.out.substr(0, r.out.find('\n'));
+  }
+
+  void gsettings(std::vector<std::string> args) {
+    args.insert(args.begin(), "/usr/bin/gsettings");
+    const auto r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+
+  bool minerOnBus() {
+    const auto r = run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+                        "org.freedesktop.Tracker3.Miner.Files"});
+    return r.out.find("true") != std::string::npos;
+  }
+
+  pid_t miner = -1;
+};
+
+}  // namespace
+
+TEST_F(TrackerCheck, FoldersOutsideItsRootsAreNotCoveredAndTheRootsAreNamed) {
+  // The home folder is indexed at its top level only.
+  const auto r = check({"--index", "tracker", "--json", "--timeout", "20"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  for (const auto& [file, routes] : cells(indexNamed(parse(r.out), "tracker")))
+    for (const auto& [route, cell] : routes) {
+      if (!cell.expected) continue;
+      EXPECT_EQ(cell.reason, "folder-not-covered") << file << " " << route;
+      EXPECT_NE(cell.detail.find(home + "/Documents"), std::string::npos) << cell.detail;
+      EXPECT_NE(cell.detail.find(home + " (top level only)"), std::string::npos) << cell.detail;
+    }
+
+  // A folder holding .trackerignore is left out, though under a root.
+  writeFile(home + "/Documents/quiet/.trackerignore", "");
+  const auto q = check({"--index", "tracker", "--folder", home + "/Documents/quiet", "--json", "--timeout", "20"});
+  const Cell quiet = cells(indexNamed(parse(q.out), "tracker")).at("FindlarkA.txt").at("search");
+  EXPECT_EQ(quiet.reason, "folder-excluded") << q.out;
+  EXPECT_EQ(quiet.detail, home + "/Documents/quiet holds .trackerignore (Tracker's ignored-directories-with-content)");
+
+  // A root under $TMPDIR is configured, yet the miner drops it.
+  const std::string tmpRoot = root + "/tmp/watched";
+  fs::create_directories(tmpRoot);
+  gsettings({"set", "org.freedesktop.Tracker3.Miner.Files", "index-recursive-directories", "['&DOCUMENTS', '" + tmpRoot + "']"});
+  const auto t = check({"--index", "tracker", "--folder", tmpRoot, "--json", "--timeout", "20"});
+  const auto tmpCells = cells(indexNamed(parse(t.out), "tracker"));
+  const Cell& a = tmpCells.at("FindlarkA.txt").at("sparql");
+  EXPECT_EQ(a.reason, "folder-not-covered");
+  EXPECT_NE(a.detail.find("because it is under " + root + "/tmp ($TMPDIR)"), std::string::npos) << a.detail;
+}
+
+TEST_F(TrackerCheck, EachRouteFindsWhatTrackerStoresAndSaysWhyTheRestIsMissing) {
+  const auto r = check({"--index", "tracker", "--folder", home + "/Documents", "--json", "--timeout", "60"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const auto all = cells(indexNamed(parse(r.out), "tracker"));
+  ASSERT_EQ(all.size(), 13u) << r.out;
+  const auto found = [&](const char* file, const char* route) { return all.at(file).at(route).found; };
+  const auto why = [&](const char* file, const char* route) { return all.at(file).at(route).reason; };
+
+  // Full text of plain text, PDF and HTML: both routes.
+  for (const char* file : {"FindlarkA.txt", "FindlarkC.pdf", "FindlarkD.html"}) {
+    EXPECT_TRUE(found(file, "sparql")) << file << " " << why(file, "sparql");
+    EXPECT_TRUE(found(file, "search")) << file << " " << why(file, "search");
+  }
+  // The JPEG's maker (nfo:equipment) and the PDF keywords (tags) only
+  // through SPARQL; the command-line search looks at full text only.
+  for (const char* file : {"FindlarkK.jpg", "FindlarkN.pdf"}) {
+    EXPECT_TRUE(found(file, "sparql")) << file << " " << why(file, "sparql");
+    EXPECT_FALSE(found(file, "search")) << file;
+    EXPECT_EQ(why(file, "search"), "not-found-by-route") << file;
+  }
+  EXPECT_NE(all.at("FindlarkK.jpg").at("search").detail.find("nfo:equipment"), std::string::npos);
+  // No extractor (RTF, iWork, property lists), or stored without the term
+  // (the Word run split, the PNG maker, the keywords attribute).
+  for (const char* file : {"FindlarkB.rtf", "FindlarkE.docx", "FindlarkF.numbers", "FindlarkG.pages",
+                           "FindlarkH.png", "FindlarkL.plist", "FindlarkM.txt"})
+    for (const char* route : {"sparql", "search"}) {
+      EXPECT_FALSE(found(file, route)) << file << " " << route;
+      EXPECT_EQ(why(file, route), "term-not-stored") << file << " " << route << ": " << all.at(file).at(route).detail;
+    }
+  EXPECT_NE(all.at("FindlarkF.numbers").at("sparql").detail.find("no Tracker extractor"), std::string::npos)
+      << all.at("FindlarkF.numbers").at("sparql").detail;
+  EXPECT_EQ(why("FindlarkI.png", "sparql"), "needs-text-recognition");
+  EXPECT_TRUE(alive(miner)) << "the check must leave Tracker's miner running";
+}
+
+TEST_F(TrackerCheck, WithoutItsMinerTrackerCannotAnswer) {
+  stop(miner);
+  ASSERT_TRUE(waitFor([&] { return !minerOnBus(); }));
+  const auto r = check({"--index", "tracker", "--folder", home + "/Documents", "--json", "--timeout", "5"});
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  const QJsonObject tracker = indexNamed(parse(r.out), "tracker");
+  EXPECT_EQ(tracker["reason"].toString().toStdString(), "service-not-running");
+  // Asking did not start it again.
+  EXPECT_FALSE(minerOnBus());
+}
