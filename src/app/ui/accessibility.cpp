@@ -329,7 +329,8 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     return new NamedComboBox(static_cast<QComboBox*>(widget));
   }
   if (className == QLatin1String("findlark::ui::FileListView")) return new ReportTable(static_cast<QTableView*>(widget));
-  if (className == QLatin1String("findlark::ui::DropWindow") || className == QLatin1String("findlark::ui::HelpWindow")) {
+  if (className == QLatin1String("findlark::ui::DropWindow") || className == QLatin1String("findlark::ui::HelpWindow") ||
+      className == QLatin1String("findlark::ui::IndexCheckWindow")) {
     return new QAccessibleWidget(widget, QAccessible::Window);
   }
   return nullptr;

@@ -1,7 +1,7 @@
 // What assistive technology (AT-SPI screen readers) is told about the
 // windows beyond Qt's defaults:
-// - the drop and help windows are windows (role Window, AT-SPI "frame")
-//   named by their titles, as main windows and dialogs are;
+// - the drop, help and index check windows are windows (role Window,
+//   AT-SPI "frame") named by their titles, as main windows and dialogs are;
 // - a report table (FileListView) exposes each cell as a table cell whose
 //   full report is readable through the accessible text interface, with a
 //   short name from Qt::AccessibleTextRole, and its column headers with the
@@ -24,7 +24,7 @@ class FileListView : public QTableView {
 };
 
 // Installs the accessible-interface factory for the classes above and the
-// drop and help windows. Safe to call more than once; every window that needs
+// drop, help and index check windows. Safe to call more than once; every window that needs
 // it calls it before it is shown.
 void installAccessibility();
 

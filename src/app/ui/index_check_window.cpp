@@ -1,5 +1,7 @@
 #include "app/ui/index_check_window.h"
 
+#include "app/ui/accessibility.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -35,6 +37,7 @@ void postTo(QPointer<IndexCheckWindow> window, Fn fn) {
 }  // namespace
 
 IndexCheckWindow::IndexCheckWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+  installAccessibility();
   setWindowTitle(QStringLiteral("Index Check"));
   setAccessibleName(QStringLiteral("Index Check"));
   setAttribute(Qt::WA_DeleteOnClose, false);
@@ -104,6 +107,8 @@ void IndexCheckWindow::buildControls() {
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->verticalHeader()->setVisible(false);
+  table_->verticalHeader()->setAccessibleName(QStringLiteral("Row numbers"));
+  table_->horizontalHeader()->setAccessibleName(QStringLiteral("Sample and index columns"));
   table_->horizontalHeader()->setStretchLastSection(true);
   details_ = new QPlainTextEdit(this);
   details_->setObjectName(QStringLiteral("checkDetails"));

@@ -5,6 +5,7 @@
 #include "app/ui/application.h"
 #include "app/ui/drop_window.h"
 #include "app/ui/help_window.h"
+#include "app/ui/index_check_window.h"
 #include "app/ui/icons.h"
 #include "app/ui/main_window.h"
 #include "app/ui/result_actions.h"
@@ -313,7 +314,10 @@ class UiTest : public QObject {
     app_->openHelpWindow();
     HelpWindow* help = app_->helpWindow();
     help->showFind();  // the find bar's controls are walked too
-    for (QWidget* window : QList<QWidget*>{w, drop, help}) {
+    app_->openIndexCheckWindow();
+    IndexCheckWindow* check = app_->indexCheckWindow();
+    QVERIFY(check);
+    for (QWidget* window : QList<QWidget*>{w, drop, help, check}) {
       QCOMPARE(accessibilityFaults(window).join("\n"), QString());
       QCOMPARE(unnamedControls(window).join(" | "), QString());
     }
@@ -321,6 +325,8 @@ class UiTest : public QObject {
     QCOMPARE(QAccessible::queryAccessibleInterface(drop)->text(QAccessible::Name), QStringLiteral("Drop Window"));
     QCOMPARE(QAccessible::queryAccessibleInterface(help)->role(), QAccessible::Window);
     QCOMPARE(QAccessible::queryAccessibleInterface(help)->text(QAccessible::Name), QStringLiteral("Help Window"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(check)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(check)->text(QAccessible::Name), QStringLiteral("Index Check"));
     QCOMPARE(QAccessible::queryAccessibleInterface(w->findChild<QComboBox*>())->text(QAccessible::Name),
              QStringLiteral("Scope"));
 
