@@ -83,7 +83,8 @@ struct Stored {
   // When !inIndex: why, where the index can tell (ImportFailed, StillQueued,
   // FolderExcluded, IndexingOff, NotIndexed when it cannot tell). When
   // inIndex: ImportFailed for an item kept by name after its importer
-  // failed, else None.
+  // failed, StillQueued while part of its content is still to come (its
+  // pictures wait for text recognition), else None.
   Reason reason = Reason::None;
   QString detail;         // e.g. the importer's status "crashed"
   QStringList attributes; // what was stored, one "name = value" line each

@@ -307,7 +307,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
         } else {
           if (!st) st = backends[i]->stored(sample.path, options_.term);
           res.stored = st->attributes;
-          if (!st->inIndex || st->reason == Reason::ImportFailed) {
+          if (!st->inIndex || st->reason == Reason::ImportFailed || st->reason == Reason::StillQueued) {
             res.reason = st->reason == Reason::None ? Reason::NotIndexed : st->reason;
             res.detail = st->detail;
           } else if (st->termAttribute.isEmpty()) {

@@ -191,6 +191,13 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
         break;
       }
     }
+    if (st.termAttribute.isEmpty() && record->recognitionPending) {
+      st.reason = Reason::StillQueued;
+      st.detail = QStringLiteral("its pictures still wait for text recognition, which runs only while the machine "
+                                 "is otherwise idle (") +
+                  QString::number(store->recognitionBacklog()) + QStringLiteral(" items waiting)");
+      return st;
+    }
     if (st.termAttribute.isEmpty()) {
       QStringList names;
       for (const auto& [name, value] : record->attributes) names.append(QString::fromStdString(name));

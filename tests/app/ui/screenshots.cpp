@@ -174,6 +174,14 @@ int main(int argc, char* argv[]) {
   windows.openHelpWindow();
   shoot(windows.helpWindow(), outDir, "11-help-window");
 
+  // The index check of mdindex, by both routes.
+  windows.openIndexCheckWindow();
+  IndexCheckWindow* check = windows.indexCheckWindow();
+  check->resize(1100, 560);
+  check->findChild<QAbstractButton*>("runCheck")->click();
+  waitFor([&] { return !check->isRunning(); }, 120000);
+  shoot(check, outDir, "15-index-check");
+
   // The smallest main window: nothing may overlap or clip.
   w->resize(w->minimumSizeHint());
   shoot(w, outDir, "12-main-minimum-size");

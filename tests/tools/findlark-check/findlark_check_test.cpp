@@ -172,6 +172,28 @@ TEST_F(FindlarkCheck, AFailedImportIsNamedWithTheImportersStatus) {
       << table.out;
 }
 
+// A picture whose text recognition has not run by the deadline is still
+// queued, not "term not stored": recognition waits at the test helper's gate.
+TEST_F(FindlarkCheck, APictureWaitingForTextRecognitionIsStillQueued) {
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR, 1);
+  setenv("FINDLARK_IMPORT_CHILD_FAULT", "ocr-gate", 1);
+  setenv("FINDLARK_RECOGNITION_GATE", (root + "/never-opened").c_str(), 1);
+  startService();
+  unsetenv("FINDLARK_IMPORT_CHILD_FAULT");
+  setenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR, 1);
+  const auto r = check({"--json", "--timeout", "3"});
+  EXPECT_EQ(r.status, 1) << r.out;
+  const auto samples = samplesOf(parse(r.out));
+  for (const char* route : {"query", "mdfind"}) {
+    const QJsonObject i = samples.at("FindlarkI.png")["routes"].toObject()[route].toObject();
+    EXPECT_FALSE(i["found"].toBool());
+    EXPECT_EQ(i["reason"].toString(), "still-queued");
+    EXPECT_NE(i["detail"].toString().indexOf("wait for text recognition"), -1) << i["detail"].toString().toStdString();
+    EXPECT_TRUE(samples.at("FindlarkH.png")["routes"].toObject()[route].toObject()["found"].toBool());
+  }
+  stopService();  // before the gate's waiting helper outlives the test's folders
+}
+
 TEST_F(FindlarkCheck, TheFolderIsMadeAsCreateTestsMakesItAndRemovedOnlyWhenItIsOurs) {
   startService();
   // --keep leaves the samples, the keywords attribute included.
