@@ -34,6 +34,9 @@ bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(
 struct Cell {
   RouteResult result;
   bool settled = false;  // no longer waited for (found, or the index gave up on it)
+  // The index is done with the file and holds the term: one more round of
+  // searches may still see it (a route can lag the store), then it settles.
+  bool lastChance = false;
 };
 
 }  // namespace
@@ -237,17 +240,23 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
     const qint64 now = clock.nsecsElapsed();
     // A missing sample whose import already failed, or that the index
     // holds in full without the term, will not turn up: stop waiting for it.
+    // One the index is done with and holds the term in gets the rounds until
+    // the next such look (a route may lag what is stored), then settles too.
     if (now - lastSettleNs >= kSettleEveryNs) {
       lastSettleNs = now;
       for (int i = 0; i < out.indexes.size(); ++i) {
         if (!searching[i]) continue;
         for (int s = 0; s < out.indexes[i].samples.size(); ++s) {
           bool open = false;
-          for (const Cell& c : cells[i][s]) open = open || !c.settled;
+          for (Cell& c : cells[i][s]) {
+            if (c.lastChance) c.settled = true;
+            open = open || !c.settled;
+          }
           if (!open) continue;
           const Stored st = backends[i]->stored(out.indexes[i].samples[s].path, options_.term);
           if (st.reason != Reason::ImportFailed && !st.settled) continue;
-          for (Cell& c : cells[i][s]) c.settled = true;
+          const bool finalNow = st.reason == Reason::ImportFailed || st.termAttribute.isEmpty();
+          for (Cell& c : cells[i][s]) (finalNow ? c.settled : c.lastChance) = true;
         }
       }
     }
