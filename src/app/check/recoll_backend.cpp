@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "app/check/query_term.h"
 #include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 
@@ -51,18 +52,6 @@ except Exception as e:
     print("error: %s" % str(e).replace("\n", " "))
     sys.exit(1)
 )PY";
-
-// The term as one Recoll query element: a plain word as it is, anything
-// else as a phrase (Recoll's query language gives '-', ':' and quotes
-// meanings of their own).
-QString queryTerm(const QString& term) {
-  bool plain = !term.isEmpty();
-  for (const QChar c : term) plain = plain && c.isLetterOrNumber();
-  if (plain) return term;
-  QString t = term;
-  t.remove(QLatin1Char('"'));
-  return QLatin1Char('"') + t + QLatin1Char('"');
-}
 
 QString dirClause(const QString& folder) {
   QString f = folder;
@@ -207,14 +196,14 @@ SearchResult RecollBackend::search(int route, const QString& term, const QString
       out.error = QStringLiteral("python3 is not installed");
       return out;
     }
-    r = runToolStatus(python, {QStringLiteral("-c"), QLatin1String(kModuleScript), config_.confdir, folder, queryTerm(term)},
+    r = runToolStatus(python, {QStringLiteral("-c"), QLatin1String(kModuleScript), config_.confdir, folder, peerQueryTerm(term)},
                       kToolTimeoutMs);
     if (r && r->exitStatus != 0) {
       out.error = errorLine(r->output, QStringLiteral("the Python module route failed"));
       return out;
     }
   } else {
-    r = runToolStatus(recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), queryTerm(term) + dirClause(folder)},
+    r = runToolStatus(recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), peerQueryTerm(term) + dirClause(folder)},
                       kToolTimeoutMs);
     if (r && r->exitStatus != 0) {
       out.error = QStringLiteral("recollq failed (exit status %1)").arg(r->exitStatus);
@@ -265,7 +254,7 @@ Stored RecollBackend::stored(const QString& path, const QString& term) {
 
   st.inIndex = true;
   const auto withTerm = runToolStatus(
-      recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), queryTerm(term) + byName}, kToolTimeoutMs);
+      recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), peerQueryTerm(term) + byName}, kToolTimeoutMs);
   if (withTerm && withTerm->exitStatus == 0 && pathsUnder(withTerm->output, info.path()).contains(path)) {
     st.termAttribute = QStringLiteral("text");
     return st;

@@ -63,7 +63,7 @@ class PeerConfigTest : public QObject {
     qputenv("RECOLL_CONFDIR", "/srv/recoll-conf/");
     QCOMPARE(recollConfdir("/home/u"), QStringLiteral("/srv/recoll-conf"));
     qunsetenv("RECOLL_CONFDIR");
-    QCOMPARE(recollConfdir("/home/u"), QStringLiteral("/home/u/.recoll"));
+    QCOMPARE(recollConfdir("/srv/u"), QStringLiteral("/srv/u/.recoll"));
   }
 
   void onlyPathsUnderTheFolderCountAsHits() {

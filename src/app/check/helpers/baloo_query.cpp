@@ -24,6 +24,8 @@
 #include <Baloo/Query>
 #include <KFileMetaData/PropertyInfo>
 
+#include "../query_term.h"
+
 namespace {
 
 QTextStream& out() {
@@ -31,18 +33,8 @@ QTextStream& out() {
   return s;
 }
 
-// One term of Baloo's query language: a plain word as it is, else quoted.
-QString queryWord(const QString& term) {
-  bool plain = !term.isEmpty();
-  for (const QChar c : term) plain = plain && c.isLetterOrNumber();
-  if (plain) return term;
-  QString t = term;
-  t.remove(QLatin1Char('"'));
-  return QLatin1Char('"') + t + QLatin1Char('"');
-}
-
 int search(const QString& folder, const QString& term) {
-  const QString word = queryWord(term);
+  const QString word = findlark::check::peerQueryTerm(term);
   Baloo::Query query;
   query.setSearchString(word + QStringLiteral(" OR manufacturer:") + word + QStringLiteral(" OR tag:") + word);
   query.setIncludeFolder(folder);
