@@ -39,6 +39,22 @@ bool eraseIndex(std::string* error) {
   return ok;
 }
 
+std::optional<int64_t> eraseFolder(const std::string& folder, std::string* error) {
+  auto store = openForWriting(error);
+  if (!store) return std::nullopt;
+  int64_t n = 0;
+  for (const auto& stamp : store->stampsUnder(folder))
+    if (stamp.path != folder) ++n;
+  const bool ok = store->begin() && store->removeTree(folder) && store->setMeta(meta::kRescan, "1") && store->commit();
+  if (!ok) {
+    store->rollback();
+    if (error) *error = "cannot write the index in " + indexDir();
+    return std::nullopt;
+  }
+  askServiceToReread();
+  return n;
+}
+
 bool setIndexingSwitch(bool on, std::string* error) {
   auto store = openForWriting(error);
   if (!store) return false;

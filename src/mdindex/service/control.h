@@ -17,6 +17,11 @@ namespace mdindex::service {
 // cannot be opened or written.
 bool eraseIndex(std::string* error);
 
+// Removes from the index the items at and under `folder` (an indexed
+// folder or volume) and asks the service to crawl, so it is read afresh.
+// How many items were removed, or empty with `*error` set.
+std::optional<int64_t> eraseFolder(const std::string& folder, std::string* error);
+
 // Sets the one indexing switch that holds for every indexed folder.
 bool setIndexingSwitch(bool on, std::string* error);
 

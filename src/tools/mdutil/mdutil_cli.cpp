@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "mdindex/core/paths.h"
+#include "mdindex/core/service_lock.h"
 #include "mdindex/importers/report.h"
 #include "mdindex/service/control.h"
 #include "mdindex/service/health.h"
@@ -28,13 +29,17 @@ namespace {
 constexpr int kOk = 0, kFailed = 1, kUsage = 64;
 
 constexpr const char* kUsageText =
-    "Usage: mdutil [-s] [-v] [-E] [-i on|off] [-a] [-t fileid] [PATH]\n"
+    "Usage: mdutil [-s] [-v] [-E] [-i on|off] [-L] [-X] [-a | -V volume] [-t fileid] [PATH]\n"
     "  -s         print the indexing state of PATH (default: the home folder); while\n"
     "             pictures wait for text recognition, a line says how many\n"
     "  -v         verbose state: what -s prints, then the index file and its size, and the\n"
     "             items by import status\n"
     "  -E         erase the index; the running mdindexd rebuilds it\n"
     "  -i on|off  turn indexing on or off (one switch for every indexed folder)\n"
+    "  -L         print the index that holds PATH (one index serves every indexed folder)\n"
+    "  -X         remove PATH's items from the index without asking; the running mdindexd\n"
+    "             reads PATH afresh (destructive: its items are unfindable until then)\n"
+    "  -V volume  act on that volume of the volumes root, as a PATH\n"
     "  -a         act on every indexed volume: the home folder and each volume of the\n"
     "             volumes root, instead of PATH\n"
     "  -t fileid  print the indexed path(s) whose file id (inode number, as ls -i shows) is fileid\n"
@@ -45,7 +50,7 @@ constexpr const char* kUsageText =
     "Exit status: 0 done, 1 failed (PATH missing, index not writable, no item with that\n"
     "file id; later actions are not run), 64 bad usage.\n";
 
-enum class Command { Status, Erase, Switch, FileId };
+enum class Command { Status, Erase, Switch, FileId, List, Remove };
 
 struct Action {
   Command command;
@@ -57,6 +62,7 @@ struct Args {
   bool help = false;
   bool all = false;
   bool verbose = false;
+  std::optional<std::string> volume;  // -V
   std::string path;
 };
 
@@ -74,12 +80,15 @@ const OptionRow<Args> kOptions[] = {
     {"-E", false, [](Args& a, const std::string&) { addAction(a, Command::Erase); }},
     {"-i", true, [](Args& a, const std::string& v) { addAction(a, Command::Switch, v); }},
     {"-a", false, [](Args& a, const std::string&) { a.all = true; }},
+    {"-L", false, [](Args& a, const std::string&) { addAction(a, Command::List); }},
+    {"-X", false, [](Args& a, const std::string&) { addAction(a, Command::Remove); }},
+    {"-V", true, [](Args& a, const std::string& v) { a.volume = v; }},
     {"-t", true, [](Args& a, const std::string& v) { addAction(a, Command::FileId, v); }},
     {"-h", false, [](Args& a, const std::string&) { a.help = true; }},
     {"--help", false, [](Args& a, const std::string&) { a.help = true; }},
 };
 
-bool takesValue(char letter) { return letter == 'i' || letter == 't'; }
+bool takesValue(char letter) { return letter == 'i' || letter == 't' || letter == 'V'; }
 
 // Single-letter options may come as a cluster ("-sa", "-ai off"): each
 // becomes an argument of its own before the table is read. A letter that
@@ -111,7 +120,9 @@ bool parseArgs(const std::vector<std::string>& given, Args& a) {
   std::vector<std::string> operands;
   if (const auto fault = readOptions<Args>(*args, kOptions, a, operands)) {
     if (fault->error == ArgumentError::UnknownOption) return usageError("unknown option " + fault->option);
-    return usageError(fault->option + (fault->option == "-i" ? " needs on or off" : " needs a file id"));
+    return usageError(fault->option + (fault->option == "-i"   ? " needs on or off"
+                                       : fault->option == "-V" ? " needs a volume"
+                                                               : " needs a file id"));
   }
   if (a.help) return true;
   if (operands.size() > 1) return usageError("one PATH at most");
@@ -130,6 +141,7 @@ bool parseArgs(const std::vector<std::string>& given, Args& a) {
     a.actions.push_back({Command::Status, {}});
   if (a.actions.empty()) return usageError("");
   if (a.all && !a.path.empty()) return usageError("-a and a PATH cannot be combined");
+  if (a.volume && (a.all || !a.path.empty())) return usageError("-V cannot be combined with -a or a PATH");
   return true;
 }
 
@@ -240,6 +252,41 @@ int fileId(const std::string& value) {
   return kOk;
 }
 
+// -L: where the index of each PATH is.
+int listIndex(const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    const IndexHealth h = readIndexHealth(path, false);
+    std::printf("%s:\n", path.c_str());
+    if (!h.inScope)
+      std::printf("\tNot in an indexed folder.\n");
+    else if (h.store == StoreState::Missing)
+      std::printf("\tNo index yet (it will be %s/index.sqlite).\n", indexDir().c_str());
+    else
+      std::printf("\tIndex: %s/index.sqlite (one index for every indexed folder).\n", indexDir().c_str());
+  }
+  return kOk;
+}
+
+// -X: PATH's items out of the index, read afresh by the service.
+int removeFromIndex(const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    if (!readIndexHealth(path, false).inScope) {
+      std::fprintf(stderr, "mdutil: %s is not in an indexed folder\n", path.c_str());
+      return kFailed;
+    }
+    std::string error;
+    const auto n = eraseFolder(path, &error);
+    if (!n) {
+      std::fprintf(stderr, "mdutil: %s\n", error.c_str());
+      return kFailed;
+    }
+    std::printf("%s:\n\tRemoved %lld item%s from the index; %s\n", path.c_str(), static_cast<long long>(*n),
+                *n == 1 ? "" : "s",
+                runningServicePid() ? "mdindexd is reading the folder again." : "mdindexd reads it again when it starts.");
+  }
+  return kOk;
+}
+
 int erase(const std::vector<std::string>& paths) {
   std::string error;
   if (!eraseIndex(&error)) {
@@ -277,6 +324,16 @@ int runMdutil(const std::vector<std::string>& argv) {
   std::vector<std::string> paths;
   if (args.all) {
     paths = indexedVolumes();
+  } else if (args.volume) {
+    const std::string volume = args.volume->find('/') == std::string::npos
+                                   ? trimTrailingSlashes(volumesRoot()) + "/" + *args.volume
+                                   : absolute(*args.volume);
+    const auto volumes = indexedVolumes();
+    if (std::find(volumes.begin() + 1, volumes.end(), volume) == volumes.end()) {
+      std::fprintf(stderr, "mdutil: %s is not a volume of %s\n", volume.c_str(), volumesRoot().c_str());
+      return kFailed;
+    }
+    paths.push_back(volume);
   } else {
     paths.push_back(absolute(args.path.empty() ? homeDir() : args.path));
     struct stat st {};
@@ -301,6 +358,12 @@ int runMdutil(const std::vector<std::string>& argv) {
         break;
       case Command::FileId:
         rc = fileId(action.value);
+        break;
+      case Command::List:
+        rc = listIndex(paths);
+        break;
+      case Command::Remove:
+        rc = removeFromIndex(paths);
         break;
     }
     std::fflush(stdout);

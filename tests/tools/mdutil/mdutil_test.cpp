@@ -119,12 +119,38 @@ TEST_F(Mdutil, UsageErrorsAndMissingPaths) {
   // Asked-for help is output, so it can be paged.
   const auto help = tool("mdutil", {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: mdutil [-s] [-v] [-E] [-i on|off] [-a] [-t fileid] [PATH]\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: mdutil [-s] [-v] [-E] [-i on|off] [-L] [-X] [-a | -V volume] [-t fileid] [PATH]\n", 0), 0u);
   EXPECT_EQ(help.err, "");
 }
 
 // Every indexed volume with -a, combined letters, actions in order, and
 // what a folder outside (or above) the indexed ones is told.
+// -L names the index, -X takes a volume's items out and the running service
+// reads the volume again, -V names a volume of the volumes root.
+TEST_F(Mdutil, ListRemoveAndOneVolume) {
+  fs::create_directories(volumes + "/Disk/docs");
+  writeFile(volumes + "/Disk/docs/a.txt", "alpha");
+  writeFile(home + "/b.txt", "beta");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(volumes + "/Disk/docs/a.txt") && indexed(home + "/b.txt"); }))
+      << log();
+
+  EXPECT_EQ(tool("mdutil", {"-L", "-V", "Disk"}).out,
+            volumes + "/Disk:\n\tIndex: " + index + "/index.sqlite (one index for every indexed folder).\n");
+  const auto removed = tool("mdutil", {"-X", "-V", volumes + "/Disk"});
+  EXPECT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.out, volumes + "/Disk:\n\tRemoved 2 items from the index; mdindexd is reading the folder again.\n");
+  EXPECT_TRUE(indexed(home + "/b.txt"));  // only the volume's items went
+  EXPECT_TRUE(waitFor([&] { return indexed(volumes + "/Disk/docs/a.txt"); })) << log();
+
+  const auto notVolume = tool("mdutil", {"-s", "-V", "Nowhere"});
+  EXPECT_EQ(notVolume.status, 1);
+  EXPECT_EQ(notVolume.err, "mdutil: " + volumes + "/Nowhere is not a volume of " + volumes + "\n");
+  EXPECT_EQ(tool("mdutil", {"-X", "/"}).status, 1);  // never the whole disk by accident
+  EXPECT_EQ(tool("mdutil", {"-sV", "Disk"}).status, 0);
+  EXPECT_EQ(tool("mdutil", {"-a", "-V", "Disk"}).status, 64);
+}
+
 TEST_F(Mdutil, AllVolumesCombinedFlagsAndActionsInOrder) {
   for (const auto& v : {volumes + "/Two", volumes + "/One"}) fs::create_directories(v);
   writeFile(volumes + "/One/a.txt", "a");
