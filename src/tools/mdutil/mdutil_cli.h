@@ -7,7 +7,10 @@
 //   mdutil -E [PATH]        erase the index; the running service rebuilds it
 //   mdutil -i on|off [PATH] turn indexing on or off (kept in the index)
 //   mdutil -t FILEID        the indexed paths whose inode number is FILEID
+//   mdutil -L [PATH]        the index file that holds PATH
+//   mdutil -X [PATH]        remove PATH's items (no prompt); the service reads PATH again
 //   -a                      every indexed volume (home, each volume) instead of PATH
+//   -V VOLUME               that volume of the volumes root as PATH
 //
 // Single-letter options combine (-sa, -ai off); several actions run in the
 // order given and the first that fails ends the run. PATH defaults to the
