@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
@@ -143,6 +144,7 @@ void MainWindow::buildControls() {
   scopePicker_ = new QComboBox(row);
   scopePicker_->setFixedWidth(300);
   scopePicker_->setAccessibleName(QStringLiteral("Scope"));
+  scopePicker_->view()->setAccessibleName(QStringLiteral("Scope choices"));
   scopeLabel->setBuddy(scopePicker_);
   connect(scopePicker_, &QComboBox::activated, this,
           [this](int index) { setVolSelection(scopePicker_->itemText(index)); });
