@@ -114,6 +114,17 @@ TEST_F(StoreTest, KeepsEveryValueKindAndCreatesPrivateFiles) {
   EXPECT_EQ(back->inode, 77u);
   EXPECT_TRUE(s->get("/h/a.txt", false)->text.empty());
 
+  // An item whose rows take several INSERTs keeps every row, in order.
+  ItemRecord many = item("/h/many.txt", "");
+  std::vector<std::string> words;
+  for (int i = 0; i < 70; ++i) words.push_back("kw" + std::to_string(i));
+  many.attributes[attr::Keywords] = words;
+  many.attributes[attr::Title] = std::string("many");
+  ASSERT_TRUE(s->put(many));
+  EXPECT_EQ(s->get("/h/many.txt", false)->attributes, many.attributes);
+  EXPECT_EQ(find(*s, "kMDItemKeywords == \"kw69\""), Paths{"/h/many.txt"});
+  ASSERT_TRUE(s->removeTree("/h/many.txt"));
+
   struct stat st {};
   ASSERT_EQ(stat(dir_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
