@@ -6,10 +6,8 @@
 
 #include <sqlite3.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <variant>
-#include <vector>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
@@ -109,23 +107,6 @@ MetaText metaTextOf(const Attributes& attributes) {
 
 namespace {
 
-// At most this many attribute rows per INSERT; an item with more takes
-// several. Each row count has its own cached statement.
-constexpr size_t kRowsPerInsert = 32;
-
-const std::string& attrInsertSql(size_t rows) {
-  static const std::vector<std::string> sql = [] {
-    std::vector<std::string> all(kRowsPerInsert + 1);
-    std::string text = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES";
-    for (size_t n = 1; n <= kRowsPerInsert; ++n) {
-      text += n == 1 ? "(?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?)";
-      all[n] = text;
-    }
-    return all;
-  }();
-  return sql[rows];
-}
-
 // The statements of one put, in whatever transaction is open.
 bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
   // Only an item that is there is deleted: a DELETE with triggers opens a
@@ -146,50 +127,36 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
               int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
     return false;
   const int64_t id = sqlite3_last_insert_rowid(s.db);
-  // The attribute rows go in a few multi-row INSERTs instead of one statement
-  // per row: a statement's fixed cost (reset, bind, step, the VDBE program
-  // start) is most of what a small row costs.
-  struct Row {
-    const std::string* name;
-    int64_t idx;
-    RowKind kind;
-    const std::string* str;
-    const double* num;
-  };
-  std::vector<Row> rows;
-  rows.reserve(r.attributes.size() + 8);
-  for (const auto& [name, value] : r.attributes) {
-    if (auto* str = std::get_if<std::string>(&value)) {
-      rows.push_back({&name, 0, RowKind::String, str, nullptr});
-    } else if (auto* list = std::get_if<std::vector<std::string>>(&value)) {
-      if (list->empty()) rows.push_back({&name, 0, RowKind::EmptyArray, nullptr, nullptr});
-      for (size_t i = 0; i < list->size(); ++i)
-        rows.push_back({&name, int64_t(i), RowKind::ArrayElement, &(*list)[i], nullptr});
-    } else if (auto* num = std::get_if<double>(&value)) {
-      rows.push_back({&name, 0, RowKind::Number, nullptr, num});
-    } else if (auto* date = std::get_if<Date>(&value)) {
-      rows.push_back({&name, 0, RowKind::Date, nullptr, &date->seconds});
-    }
-  }
-  for (size_t done = 0; done < rows.size();) {
-    const size_t n = std::min(rows.size() - done, kRowsPerInsert);
-    sqlite3_stmt* st = s.stmt(attrInsertSql(n));
+  const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
+  auto putRow = [&](const std::string& name, int64_t idx, RowKind kind, const std::string* str,
+                    const double* num) {
+    sqlite3_stmt* st = s.stmt(insertAttr);
     if (!st) return false;
-    for (size_t i = 0; i < n; ++i) {
-      const Row& row = rows[done + i];
-      const int b = int(i) * 6;
-      sqlite3_bind_int64(st, b + 1, id);
-      sqlite3_bind_text(st, b + 2, row.name->data(), int(row.name->size()), SQLITE_STATIC);
-      sqlite3_bind_int64(st, b + 3, row.idx);
-      sqlite3_bind_int(st, b + 4, int(row.kind));
-      if (row.str) sqlite3_bind_text(st, b + 5, row.str->data(), int(row.str->size()), SQLITE_STATIC);
-      if (row.num) sqlite3_bind_double(st, b + 6, *row.num);
-    }
+    sqlite3_bind_int64(st, 1, id);
+    sqlite3_bind_text(st, 2, name.data(), int(name.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 3, idx);
+    sqlite3_bind_int(st, 4, int(kind));
+    if (str) sqlite3_bind_text(st, 5, str->data(), int(str->size()), SQLITE_STATIC);
+    if (num) sqlite3_bind_double(st, 6, *num);
     const bool ok = sqlite3_step(st) == SQLITE_DONE;
     if (!ok) s.noteFailure();
     sqlite3_reset(st);
+    return ok;
+  };
+  for (const auto& [name, value] : r.attributes) {
+    bool ok = true;
+    if (auto* str = std::get_if<std::string>(&value)) {
+      ok = putRow(name, 0, RowKind::String, str, nullptr);
+    } else if (auto* list = std::get_if<std::vector<std::string>>(&value)) {
+      if (list->empty()) ok = putRow(name, 0, RowKind::EmptyArray, nullptr, nullptr);
+      for (size_t i = 0; ok && i < list->size(); ++i)
+        ok = putRow(name, int64_t(i), RowKind::ArrayElement, &(*list)[i], nullptr);
+    } else if (auto* num = std::get_if<double>(&value)) {
+      ok = putRow(name, 0, RowKind::Number, nullptr, num);
+    } else if (auto* date = std::get_if<Date>(&value)) {
+      ok = putRow(name, 0, RowKind::Date, nullptr, &date->seconds);
+    }
     if (!ok) return false;
-    done += n;
   }
   if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
   const MetaText mt = metaTextOf(r.attributes);
