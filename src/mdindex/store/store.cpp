@@ -127,6 +127,10 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
               int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
     return false;
   const int64_t id = sqlite3_last_insert_rowid(s.db);
+  // One row per statement on purpose: a statement that writes several rows
+  // opens a statement savepoint, and inside a batch that has touched the
+  // text index every savepoint makes FTS5 flush a segment (a multi-row
+  // INSERT measured 1.5 times the instructions and 5.5 times the WAL writes).
   const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
   auto putRow = [&](const std::string& name, int64_t idx, RowKind kind, const std::string* str,
                     const double* num) {
