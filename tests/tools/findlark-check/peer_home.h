@@ -160,6 +160,13 @@ class PeerHome : public ::testing::Test {
     return runProgram(argv, root, const_cast<char* const*>(envp.data()));
   }
 
+  // Whether `name` has an owner on the private session bus.
+  bool onBus(const std::string& name) {
+    const auto r = run({"/usr/bin/gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                        "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", name});
+    return r.out.find("true") != std::string::npos;
+  }
+
   // findlark-check with `args`; the JSON document when --json is among them.
   ToolRun check(const std::vector<std::string>& args) {
     std::vector<std::string> argv{std::string(FINDLARK_BIN_DIR) + "/findlark-check"};
