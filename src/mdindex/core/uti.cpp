@@ -188,7 +188,11 @@ std::string sniffUti(std::string_view head) {
 
 TypeInfo typeOfFile(const std::string& path) {
   struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return typeForUti("public.folder");
+  return typeOfFile(path, lstat(path.c_str(), &st) == 0 ? st.st_mode : 0);
+}
+
+TypeInfo typeOfFile(const std::string& path, mode_t mode) {
+  if (S_ISDIR(mode)) return typeForUti("public.folder");
   const auto slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const auto dot = name.find_last_of('.');
@@ -197,7 +201,7 @@ TypeInfo typeOfFile(const std::string& path) {
 
   // Only regular files are read; FIFOs and devices must never block the caller.
   std::string head;
-  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (S_ISREG(mode)) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd >= 0) {
       head.resize(4096);

@@ -3,6 +3,8 @@
 // every type the index knows, with its parents and its human-readable kind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +22,8 @@ struct TypeInfo {
 // first 4 KiB. Folders give "public.folder"; unknown data "public.data".
 // Never blocks on FIFOs or devices (they are typed without being opened).
 TypeInfo typeOfFile(const std::string& path);
+// The same for a file whose lstat() mode the caller has just read.
+TypeInfo typeOfFile(const std::string& path, mode_t mode);
 
 // Type for an extension alone (without the dot, any case), or "public.data".
 TypeInfo typeForExtension(std::string_view ext);

@@ -83,7 +83,7 @@ void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywo
 bool fileSystemAttributes(const std::string& path, ImportResult& out) {
   struct statx st {};
   if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return false;
-  const TypeInfo type = typeOfFile(path);
+  const TypeInfo type = typeOfFile(path, st.stx_mode);
   const bool isDir = S_ISDIR(st.stx_mode);
   const Date mtime = toDate(st.stx_mtime);
   // Some file systems report a zero birth time rather than none.
