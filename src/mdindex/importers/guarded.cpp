@@ -14,12 +14,14 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <thread>
 
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/import_internal.h"
+#include "mdindex/importers/importer.h"
 #include "mdindex/importers/import_wire.h"
 
 extern char** environ;
@@ -50,11 +52,20 @@ std::string selfDir() {
   return parentPath(std::string_view(buf, static_cast<size_t>(n)));
 }
 
+const Importer* importerNamed(std::string_view name) {
+  static const std::vector<const Importer*> all = allImporters();
+  for (const Importer* i : all)
+    if (i->name() == name) return i;
+  return nullptr;
+}
+
 std::string number(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.17g", v);
   return buf;
 }
+
+using Clock = std::chrono::steady_clock;
 
 enum class ChildOutcome {
   Finished,  // a well-formed result arrived
@@ -67,7 +78,7 @@ enum class ChildOutcome {
 struct GuardedImportSession::Helper {
   pid_t pid = -1;
   int fd = -1;              // our end of the socket pair
-  bool sendFailed = false;  // the last request could not even be sent
+  std::string pending;      // bytes received and not yet taken as an answer
 
   ~Helper() { stop(false); }
 
@@ -140,18 +151,32 @@ struct GuardedImportSession::Helper {
     return status;
   }
 
-  // Sends one path and waits for its answer until the wall-clock deadline.
-  ChildOutcome request(const std::string& path, const ImportLimits& limits, FormatResult& out) {
-    sendFailed = !writeFrame(fd, path);
-    if (sendFailed) return died();
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(limits.wallSeconds);
+  // A request names the importer the caller chose and the file: the helper
+  // need not look at the file system before the importer opens the file.
+  bool send(const Importer& importer, const std::string& path) {
+    std::string request = importer.name();
+    request += '\0';
+    request += path;
+    return writeFrame(fd, request);
+  }
+
+  // Waits for the helper's next answer until `deadline`. Reads in large
+  // pieces: what arrives of later answers waits in `pending` for the next call.
+  ChildOutcome receive(Clock::time_point deadline, const ImportLimits& limits, FormatResult& out) {
     const uint64_t maxBytes = limits.maxTextBytes + (64ull << 20);
-    std::string data;
     uint64_t want = 8;  // first the length, then the payload
     bool haveLength = false;
-    char buf[65536];
-    while (data.size() < want) {
+    for (;;) {
+      if (!haveLength && pending.size() >= 8) {
+        const uint64_t len = frameLength(pending);
+        if (len > maxBytes) {
+          stop(true);
+          return ChildOutcome::Crashed;
+        }
+        haveLength = true;
+        want = 8 + len;
+      }
+      if (haveLength && pending.size() >= want) break;
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) {
         stop(true);
@@ -161,22 +186,17 @@ struct GuardedImportSession::Helper {
       const int pr = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
       if (pr < 0 && errno == EINTR) continue;
       if (pr == 0) continue;  // re-check the deadline
-      const size_t room = std::min<uint64_t>(sizeof buf, want - data.size());
-      const ssize_t n = ::recv(fd, buf, room, 0);
-      if (n < 0 && errno == EINTR) continue;
+      const size_t room = std::max<uint64_t>(64 << 10, haveLength ? want - pending.size() : 0);
+      const size_t had = pending.size();
+      pending.resize(had + room);
+      const ssize_t n = ::recv(fd, pending.data() + had, room, MSG_DONTWAIT);
+      pending.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) return died();
-      data.append(buf, static_cast<size_t>(n));
-      if (!haveLength && data.size() == 8) {
-        const uint64_t len = frameLength(data);
-        if (len > maxBytes) {
-          stop(true);
-          return ChildOutcome::Crashed;
-        }
-        haveLength = true;
-        want = 8 + len;
-      }
     }
-    if (!decodeFormatResult(std::string_view(data).substr(8), out)) {
+    const bool ok = decodeFormatResult(std::string_view(pending).substr(8, want - 8), out);
+    pending.erase(0, want);
+    if (!ok) {
       stop(true);
       return ChildOutcome::Crashed;
     }
@@ -191,45 +211,112 @@ struct GuardedImportSession::Helper {
   }
 };
 
-GuardedImportSession::GuardedImportSession(const ImportLimits& limits) : limits_(limits) {}
+// One queued file. Those that need the format importer are sent to the
+// helper in queue order; `sent` ones form the helper's backlog.
+struct GuardedImportSession::Queue {
+  struct Entry {
+    std::string path;
+    PreparedImport prepared;
+    bool sent = false;        // its request is with the current helper
+    bool sendFailed = false;  // the helper was gone before the request reached it
+    bool retried = false;     // already sent again once for that reason
+  };
+  std::deque<Entry> entries;
+  size_t inFlight = 0;        // entries sent and not answered
+  size_t inFlightBytes = 0;
+};
 
-GuardedImportSession::~GuardedImportSession() = default;
+GuardedImportSession::GuardedImportSession(const ImportLimits& limits)
+    : limits_(limits), queue_(std::make_unique<Queue>()) {}
 
-ImportResult GuardedImportSession::import(const std::string& path) {
-  PreparedImport p = prepareImport(path, limits_);
-  if (p.runImporter) {
-    FormatResult format;
-    ChildOutcome outcome = ChildOutcome::Crashed;
-    // A helper that died while idle (killed from outside) is not this
-    // file's fault: start a fresh one and ask again, once.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      const bool fresh = !helper_;
-      if (fresh) {
-        helper_ = std::make_unique<Helper>();
-        if (!helper_->start(limits_)) {
-          helper_.reset();
-          break;
-        }
+GuardedImportSession::~GuardedImportSession() {
+  // Files still with the helper may keep it busy for long: end it now.
+  if (helper_ && queue_->inFlight > 0) helper_->stop(true);
+}
+
+size_t GuardedImportSession::pending() const { return queue_->entries.size(); }
+
+void GuardedImportSession::submit(std::string path) {
+  Queue::Entry e;
+  e.prepared = prepareImport(path, limits_);
+  e.path = std::move(path);
+  queue_->entries.push_back(std::move(e));
+  sendWhatFits();
+}
+
+// Hands the helper the next unsent requests while the backlog has room. The
+// bytes in flight stay far below a socket buffer, so a send never waits on
+// a helper that is itself waiting for its answer to be read.
+void GuardedImportSession::sendWhatFits() {
+  constexpr size_t kMaxInFlightBytes = 64 << 10;
+  Queue& q = *queue_;
+  for (auto& e : q.entries) {
+    if (!e.prepared.runImporter || e.sent) continue;
+    if (q.inFlight >= kInFlight || (q.inFlight > 0 && q.inFlightBytes + e.path.size() > kMaxInFlightBytes)) return;
+    if (!helper_) {
+      helper_ = std::make_unique<Helper>();
+      if (!helper_->start(limits_)) {
+        helper_.reset();
+        return;  // next() finds the file unsent and fails it
       }
-      outcome = helper_->request(path, limits_, format);
-      const bool sendFailed = helper_->sendFailed;
-      if (helper_->pid < 0) helper_.reset();
-      if (fresh || !sendFailed) break;
+    }
+    e.sent = true;
+    ++q.inFlight;
+    q.inFlightBytes += e.path.size();
+    if (!helper_->send(*e.prepared.importer, e.path)) {
+      e.sendFailed = true;
+      return;  // the helper is gone; next() finds out why
+    }
+  }
+}
+
+GuardedImportSession::Done GuardedImportSession::next() {
+  Queue& q = *queue_;
+  Queue::Entry& e = q.entries.front();
+  if (e.prepared.runImporter) {
+    ChildOutcome outcome = ChildOutcome::Crashed;
+    FormatResult format;
+    for (;;) {
+      if (!e.sent) sendWhatFits();
+      if (!e.sent) break;  // no helper could be started
+      const auto deadline =
+          Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits_.wallSeconds));
+      outcome = helper_->receive(deadline, limits_, format);
+      --q.inFlight;
+      q.inFlightBytes -= e.path.size();
+      if (outcome == ChildOutcome::Finished) break;
+      // A helper that died while idle (killed from outside) is not this
+      // file's fault: ask a fresh one, once.
+      const bool askAgain = e.sendFailed && !e.retried;
+      // The helper is dead: what it still held goes to the next one.
+      helper_.reset();
+      for (auto& other : q.entries) other.sent = other.sendFailed = false;
+      q.inFlight = q.inFlightBytes = 0;
+      if (!askAgain) break;
+      e.retried = true;
     }
     switch (outcome) {
       case ChildOutcome::Finished:
-        applyFormatResult(std::move(format), p.result);
+        applyFormatResult(std::move(format), e.prepared.result);
         break;
       case ChildOutcome::Crashed:
-        p.result.status = ImportStatus::Crashed;
+        e.prepared.result.status = ImportStatus::Crashed;
         break;
       case ChildOutcome::TimedOut:
-        p.result.status = ImportStatus::TimedOut;
+        e.prepared.result.status = ImportStatus::TimedOut;
         break;
     }
   }
-  if (!p.result.attributes.empty()) finishImport(path, p.result);
-  return std::move(p.result);
+  Done done{std::move(e.path), std::move(e.prepared.result)};
+  q.entries.pop_front();
+  sendWhatFits();
+  if (!done.result.attributes.empty()) finishImport(done.path, done.result);
+  return done;
+}
+
+ImportResult GuardedImportSession::import(const std::string& path) {
+  submit(path);
+  return next().result;
 }
 
 std::string importHelperPath() {
@@ -260,31 +347,34 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
   setLimit(RLIMIT_CORE, 0, 0);
   setLimit(RLIMIT_AS, limits.memoryBytes, limits.memoryBytes);
   const int fd = 3;
+  rlim_t cpuLimit = RLIM_INFINITY;  // the soft CPU limit as last set
+  struct rlimit initial {};
+  getrlimit(RLIMIT_CPU, &initial);
   for (;;) {
     char lenBytes[8];
     if (!readExactly(fd, lenBytes, 8)) return 0;  // end of input: done
     const uint64_t len = frameLength(std::string_view(lenBytes, 8));
     if (len > 1u << 20) return 2;
-    std::string path(len, '\0');
-    if (!readExactly(fd, path.data(), len)) return 2;
+    std::string request(len, '\0');
+    if (!readExactly(fd, request.data(), len)) return 2;
+    const auto nul = request.find('\0');
+    if (nul == std::string::npos) return 2;
+    const Importer* importer = importerNamed(std::string_view(request).substr(0, nul));
+    const std::string path = request.substr(nul + 1);
 
     // Each file gets its own CPU allowance on top of what the helper has
     // used so far (the limit counts the whole process).
-    struct rlimit current {};
-    getrlimit(RLIMIT_CPU, &current);
     auto cpu = static_cast<rlim_t>(std::ceil(cpuSecondsUsed() + std::max(1.0, limits.cpuSeconds)));
-    if (current.rlim_max != RLIM_INFINITY) cpu = std::min(cpu, current.rlim_max);
-    setLimit(RLIMIT_CPU, cpu, current.rlim_max);
+    if (initial.rlim_max != RLIM_INFINITY) cpu = std::min(cpu, initial.rlim_max);
+    if (cpu != cpuLimit) {
+      setLimit(RLIMIT_CPU, cpu, initial.rlim_max);
+      cpuLimit = cpu;
+    }
 
     if (beforeEach) beforeEach(path, limits);
     try {
-      PreparedImport p = prepareImport(path, limits);
       FormatResult r;
-      if (p.runImporter) {
-        r = runFormatImporter(*p.importer, path, limits);
-      } else {
-        r.status = p.result.status;
-      }
+      if (importer) r = runFormatImporter(*importer, path, limits);
       if (!writeFrame(fd, encodeFormatResult(r))) return 1;
     } catch (const std::bad_alloc&) {
       return 3;  // the memory limit was reached

@@ -80,6 +80,15 @@ ImportResult importFileGuarded(const std::string& path, const ImportLimits& limi
 // own CPU-time allowance and wall-clock deadline; a helper that crashes,
 // hangs or runs out of memory is killed and replaced before the next file,
 // and only the file it was working on fails (Crashed or TimedOut).
+//
+// Files may be queued ahead with submit() and their results taken, in the
+// order submitted, with next(): up to kInFlight requests wait in the
+// helper's socket, so the helper reads the next file while the caller stores
+// the last one, and a stream of small files costs no round trip each. The
+// limits stay per file: a file's wall-clock deadline runs from the moment
+// the caller waits for it (every earlier answer has arrived by then, so the
+// helper is on that file), and when it fails, the files queued behind it go
+// to the replacement helper as if nothing had happened.
 // Threads: one session per thread; sessions are independent of each other.
 class GuardedImportSession {
  public:
@@ -88,19 +97,40 @@ class GuardedImportSession {
   GuardedImportSession(const GuardedImportSession&) = delete;
   GuardedImportSession& operator=(const GuardedImportSession&) = delete;
 
+  // One file, start to end. Results still queued by submit() come first:
+  // call it only when nothing is pending.
   ImportResult import(const std::string& path);
+
+  // Queues `path` (its file-system stage runs now; the format importer's
+  // request goes to the helper when there is room in flight).
+  void submit(std::string path);
+  struct Done {
+    std::string path;
+    ImportResult result;
+  };
+  // The oldest queued file's result, waiting for it as long as its limits
+  // allow. Only when pending() > 0.
+  Done next();
+  size_t pending() const;
+
+  // Requests handed to the helper before their answers are read.
+  static constexpr size_t kInFlight = 16;
 
  private:
   struct Helper;
+  struct Queue;
+  void sendWhatFits();
   ImportLimits limits_;
   std::unique_ptr<Helper> helper_;
+  std::unique_ptr<Queue> queue_;
 };
 
 // Path of the import helper that the guarded import starts.
 std::string importHelperPath();
 
 // The import helper's entry point: `mdimport --import-child CPU MEM TEXT
-// FILEMAX OCR LANGUAGES` (OCR "1" or "0") reads requests (a 64-bit little-endian length, then a path) from
+// FILEMAX OCR LANGUAGES` (OCR "1" or "0") reads requests (a 64-bit
+// little-endian length, then the importer's name, a NUL and the path) from
 // file descriptor 3 and answers each on the same descriptor (a length, then
 // the encoded result) until end of input, then exits 0. `args` are the
 // words after "--import-child". `beforeEach`, when set, runs before each

@@ -4,7 +4,8 @@
 // points FINDLARK_TOOL_DIR there to use it.
 //
 // FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory or
-// garbage for every file, or "KIND:NAME" only for paths ending in NAME.
+// garbage for every file, or "KIND:NAME" only for paths ending in NAME;
+// several "KIND:NAME" faults may be given, separated by commas.
 // "ocr-gate" touches only imports that recognise text: each first appends
 // its path to $FINDLARK_RECOGNITION_LOG, then waits until the file
 // $FINDLARK_RECOGNITION_GATE exists, then crashes when the path ends in
@@ -39,10 +40,23 @@ void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) 
     if (path.size() > crash.size() && path.compare(path.size() - crash.size(), crash.size(), crash) == 0) std::abort();
     return;
   }
-  if (const auto colon = f.find(':'); colon != std::string::npos) {
-    const std::string name = f.substr(colon + 1);
-    f.resize(colon);
-    if (path.size() < name.size() || path.compare(path.size() - name.size(), name.size(), name) != 0) return;
+  if (f.find(':') != std::string::npos) {
+    std::string chosen;
+    for (size_t start = 0; start <= f.size();) {
+      size_t end = f.find(',', start);
+      if (end == std::string::npos) end = f.size();
+      const std::string one = f.substr(start, end - start);
+      start = end + 1;
+      const auto colon = one.find(':');
+      if (colon == std::string::npos) continue;
+      const std::string name = one.substr(colon + 1);
+      if (path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0) {
+        chosen = one.substr(0, colon);
+        break;
+      }
+    }
+    if (chosen.empty()) return;
+    f = chosen;
   }
   if (f == "crash") {
     std::abort();

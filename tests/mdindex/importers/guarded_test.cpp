@@ -144,3 +144,59 @@ TEST(GuardedImport, ASessionSurvivesAFailingFile) {
     EXPECT_EQ(r.attributes.at(attr::FSName), Value(std::string(step.file)));
   }
 }
+
+// Many files queued at once: each failing file costs only itself, the files
+// queued behind it reach the replacement helper, and results keep the order
+// the files were submitted in.
+TEST(GuardedImport, AQueuedStreamSurvivesFailuresMidway) {
+  Scratch s;
+  std::vector<std::string> names;
+  for (int i = 0; i < 3 * static_cast<int>(GuardedImportSession::kInFlight); ++i) {
+    names.push_back("f" + std::to_string(i) + ".txt");
+    if (i == 5) names.push_back("boom.txt");
+    if (i == 20) names.push_back("slow.txt");
+    if (i == 21) names.push_back("spin.txt");
+  }
+  for (const auto& name : names) s.write(name, "text of " + name);
+  ImportLimits limits;
+  limits.wallSeconds = 2;
+  limits.cpuSeconds = 1;
+  EnvGuard tools("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR);
+  EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", "crash:boom.txt,hang:slow.txt,spin:spin.txt");
+  GuardedImportSession session(limits);
+  for (const auto& name : names) session.submit(s.path(name));
+  EXPECT_EQ(session.pending(), names.size());
+  for (const auto& name : names) {
+    SCOPED_TRACE(name);
+    ASSERT_GT(session.pending(), 0u);
+    const GuardedImportSession::Done d = session.next();
+    EXPECT_EQ(d.path, s.path(name));
+    const ImportStatus expected = name == "boom.txt"                        ? ImportStatus::Crashed
+                                  : name == "slow.txt" || name == "spin.txt" ? ImportStatus::TimedOut
+                                                                             : ImportStatus::Imported;
+    EXPECT_EQ(d.result.status, expected) << importStatusName(d.result.status);
+    EXPECT_EQ(d.result.attributes.at(attr::FSName), Value(name));
+    if (expected == ImportStatus::Imported) {
+      EXPECT_EQ(d.result.text, "text of " + name);
+    }
+  }
+  EXPECT_EQ(session.pending(), 0u);
+}
+
+// A session given up on while its helper is stuck on a queued file ends at
+// once instead of waiting for the helper.
+TEST(GuardedImport, ASessionEndsWhileItsHelperIsStuck) {
+  Scratch s;
+  for (const char* name : {"a.txt", "slow.txt", "b.txt"}) s.write(name, "words");
+  ImportLimits limits;
+  limits.wallSeconds = 600;
+  EnvGuard tools("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR);
+  EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", "hang:slow.txt");
+  auto ended = std::async(std::launch::async, [&] {
+    GuardedImportSession session(limits);
+    for (const char* name : {"a.txt", "slow.txt", "b.txt"}) session.submit(s.path(name));
+    return session.next().result.status;  // a.txt; slow.txt is now with the helper
+  });
+  ASSERT_EQ(ended.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_EQ(ended.get(), ImportStatus::Imported);
+}
