@@ -4,6 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -191,35 +196,48 @@ class Run {
     return failed_ ? 1 : 0;
   }
 
+  // Folders are walked and imported on this thread and written to the
+  // store on a second one, so that walking, the import helper and SQLite
+  // each get a core. Everything printed goes through the writer, in the
+  // order the files were walked.
   int import() {
     std::string error;
-    store_ = Store::open(indexDir(), Store::Mode::ReadWrite, &error);
-    if (!store_) {
+    auto store = Store::open(indexDir(), Store::Mode::ReadWrite, &error);
+    if (!store) {
       err_ << "mdimport: cannot open the index at " << mdindex::quoted(indexDir(), '\'') << ": " << error << "\n";
       return 1;
     }
+    // Per-file times (-d4) need one file at a time with the helper.
+    window_ = level_ >= 4 ? 1 : GuardedImportSession::kInFlight;
+    std::thread writer([this, &store] { writeAll(*store); });
     for (const auto& p : o_.paths) {
       const std::string path = absolutePath(p);
-      if (!exists(p, path)) continue;
-      store_->begin();
-      importTree(path);
-      if (!store_->commit()) {
-        err_ << "mdimport: could not write to the index\n";
-        failed_ = true;
-      }
+      if (auto problem = unreadable(p, path))
+        handMessage(std::move(*problem));
+      else
+        importTree(path);
     }
+    while (session_.pending() > 0) take();
+    hand({});  // the end
+    writer.join();
     return failed_ ? 1 : 0;
   }
 
  private:
   bool exists(const std::string& given, const std::string& path) {
-    struct stat st {};
-    // An empty argument names no file (it must not become the current folder).
-    if (!given.empty() && lstat(path.c_str(), &st) == 0) return true;
-    err_ << "mdimport: cannot read " << mdindex::quoted(given, '\'') << ": " << std::strerror(given.empty() ? ENOENT : errno)
-         << "\n";
+    const auto problem = unreadable(given, path);
+    if (!problem) return true;
+    err_ << *problem << "\n";
     failed_ = true;
     return false;
+  }
+
+  // Why an operand cannot be imported, or nothing when it can be.
+  static std::optional<std::string> unreadable(const std::string& given, const std::string& path) {
+    struct stat st {};
+    // An empty argument names no file (it must not become the current folder).
+    if (!given.empty() && lstat(path.c_str(), &st) == 0) return std::nullopt;
+    return "mdimport: cannot read " + mdindex::quoted(given, '\'') + ": " + std::strerror(given.empty() ? ENOENT : errno);
   }
 
   void report(const std::string& path, const ImportResult& r, std::chrono::steady_clock::duration took) {
@@ -246,14 +264,12 @@ class Run {
     std::error_code ec;
     fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
     if (ec) {
-      err_ << "mdimport: cannot read " << mdindex::quoted(root, '\'') << ": " << ec.message() << "\n";
-      failed_ = true;
+      handMessage("mdimport: cannot read " + mdindex::quoted(root, '\'') + ": " + ec.message());
       return;
     }
     for (; it != end; it.increment(ec)) {
       if (ec) {
-        err_ << "mdimport: cannot read " << mdindex::quoted(root, '\'') << ": " << ec.message() << "\n";
-        failed_ = true;
+        handMessage("mdimport: cannot read " + mdindex::quoted(root, '\'') + ": " + ec.message());
         break;
       }
       // What lies below follows the service's rules, so that a folder import
@@ -268,27 +284,109 @@ class Run {
         continue;
       }
       importOne(path);
-      // Commit now and then so a long run shows progress to readers.
-      if (++pendingWrites_ >= 256) {
-        store_->commit();
-        store_->begin();
-        pendingWrites_ = 0;
+    }
+  }
+
+  // Queues `path` with the helper; hands on the oldest results while the
+  // helper holds a full window.
+  void importOne(const std::string& path) {
+    session_.submit(path);
+    while (session_.pending() >= window_) take();
+  }
+
+  void take() {
+    const auto start = std::chrono::steady_clock::now();
+    GuardedImportSession::Done done = session_.next();
+    Work w;
+    w.took = std::chrono::steady_clock::now() - start;
+    w.path = std::move(done.path);
+    w.result = std::move(done.result);
+    hand(std::move(w));
+  }
+
+  // What the walk hands the writer: an import result to store and report,
+  // or a message for standard error; an empty path ends the run.
+  struct Work {
+    std::string path;
+    ImportResult result;
+    std::chrono::steady_clock::duration took{};
+    std::string message;
+  };
+
+  // After the results of the files before it, so that output keeps the
+  // order of the walk.
+  void handMessage(std::string message) {
+    while (session_.pending() > 0) take();
+    Work w;
+    w.message = std::move(message);
+    hand(std::move(w));
+  }
+
+  // Hands work on in bundles, so that the two threads do not wake each
+  // other for every file.
+  void hand(Work w) {
+    const bool last = w.path.empty() && w.message.empty();
+    bundle_.push_back(std::move(w));
+    if (bundle_.size() < kBundle && !last) return;
+    std::unique_lock lock(mu_);
+    roomCv_.wait(lock, [&] { return work_.size() < kQueueCapacity; });
+    for (Work& b : bundle_) work_.push_back(std::move(b));
+    bundle_.clear();
+    workCv_.notify_one();
+  }
+
+  // The writer thread: stores and reports each result, committing now and
+  // then so a long run shows progress to readers.
+  void writeAll(Store& store) {
+    store.begin();
+    int sinceCommit = 0;
+    for (;;) {
+      std::vector<Work> batch;
+      {
+        std::unique_lock lock(mu_);
+        workCv_.wait(lock, [&] { return !work_.empty(); });
+        while (!work_.empty()) {
+          batch.push_back(std::move(work_.front()));
+          work_.pop_front();
+        }
+        roomCv_.notify_all();
+      }
+      for (Work& w : batch) {
+        if (w.path.empty() && w.message.empty()) {
+          if (!store.commit()) {
+            err_ << "mdimport: could not write to the index\n";
+            failed_ = true;
+          }
+          return;
+        }
+        if (!w.message.empty()) {
+          err_ << w.message << "\n";
+          failed_ = true;
+          continue;
+        }
+        write(store, w);
+        if (++sinceCommit >= 256) {
+          if (!store.commit()) {
+            err_ << "mdimport: could not write to the index\n";
+            failed_ = true;
+          }
+          store.begin();
+          sinceCommit = 0;
+        }
       }
     }
   }
 
-  void importOne(const std::string& path) {
-    const auto start = std::chrono::steady_clock::now();
-    ImportResult r = session_.import(path);
-    const auto took = std::chrono::steady_clock::now() - start;
+  void write(Store& store, Work& w) {
+    ImportResult& r = w.result;
     if (r.attributes.empty()) {
       // Gone between listing and import: nothing to record.
-      err_ << "mdimport: cannot read " << mdindex::quoted(path, '\'') << ": " << std::strerror(ENOENT) << "\n";
+      err_ << "mdimport: cannot read " << mdindex::quoted(w.path, '\'') << ": " << std::strerror(ENOENT) << "\n";
       failed_ = true;
       return;
     }
     ItemRecord rec;
-    rec.path = path;
+    rec.path = w.path;
     rec.attributes = r.attributes;
     rec.text = r.text;
     rec.status = r.status;
@@ -299,24 +397,29 @@ class Run {
     rec.inode = r.inode;
     rec.isDirectory = r.isDirectory;
     rec.recognitionPending = r.recognitionPending;
-    if (!store_->put(rec)) {
-      err_ << "mdimport: could not write " << mdindex::quoted(path, '\'') << " to the index\n";
+    if (!store.put(rec)) {
+      err_ << "mdimport: could not write " << mdindex::quoted(w.path, '\'') << " to the index\n";
       failed_ = true;
       return;
     }
-    report(path, r, took);
+    report(w.path, r, w.took);
   }
 
   const Options& o_;
   std::ostream& out_;
   std::ostream& err_;
   int level_ = 0;
-  bool failed_ = false;
-  std::unique_ptr<Store> store_;
+  std::atomic<bool> failed_ = false;
   ImportLimits limits_;
   GuardedImportSession session_;
   const service::Exclusions rules_{{}, indexDir()};
-  int pendingWrites_ = 0;
+  size_t window_ = 1;
+  static constexpr size_t kQueueCapacity = 256;
+  static constexpr size_t kBundle = 32;
+  std::vector<Work> bundle_;  // the walk's, not yet handed on
+  std::mutex mu_;
+  std::condition_variable workCv_, roomCv_;
+  std::deque<Work> work_;
 };
 
 // -r NAME: the service imports again what importer NAME handled.
