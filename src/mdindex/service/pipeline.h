@@ -104,7 +104,8 @@ class StoreWriter {
 // Imports `path` through `session` into a record for the writer, stamped
 // as the file was before the import (a change during it makes the record
 // stale). A folder gets its file-system attributes without a child process.
-// A path that is gone gives a record without attributes.
+// A path that is gone gives a record without attributes. Only when nothing
+// is queued in `session`.
 ItemRecord importRecord(const std::string& path, GuardedImportSession& session);
 
 class ImportPool {
