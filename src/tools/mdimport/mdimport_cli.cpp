@@ -385,10 +385,13 @@ class Run {
       failed_ = true;
       return;
     }
+    // The report lists attributes and text only from -d2 on: below that
+    // they move into the record instead of being copied.
+    const bool listed = level_ >= 2;
     ItemRecord rec;
     rec.path = w.path;
-    rec.attributes = r.attributes;
-    rec.text = r.text;
+    rec.attributes = listed ? r.attributes : std::move(r.attributes);
+    rec.text = listed ? r.text : std::move(r.text);
     rec.status = r.status;
     rec.importer = r.importer;
     rec.size = r.size;
