@@ -184,17 +184,25 @@ std::string Compiler::node(const query::Node& n) {
   return "0";
 }
 
+// Rows of attrs name their attribute by its number in `names`.
+constexpr const char* kNameIs = "name = (SELECT id FROM names WHERE name = ?)";
+
 std::string Compiler::nameFilter(Target t, const std::string& name) {
   if (t == Target::Named) {
     binds.emplace_back(name);
-    return "name = ?";
+    return kNameIs;
   }
-  std::string out = "name NOT IN (";
-  for (size_t i = 0; i < std::size(kNotSearchedByWildcard); ++i) {
+  return "name NOT IN " + namesIn(std::vector<std::string>(std::begin(kNotSearchedByWildcard),
+                                                            std::end(kNotSearchedByWildcard)));
+}
+
+std::string Compiler::namesIn(const std::vector<std::string>& names) {
+  std::string out = "(SELECT id FROM names WHERE name IN (";
+  for (size_t i = 0; i < names.size(); ++i) {
     out += i ? ",?" : "?";
-    binds.emplace_back(std::string(kNotSearchedByWildcard[i]));
+    binds.emplace_back(names[i]);
   }
-  return out + ")";
+  return out + "))";
 }
 
 std::string Compiler::compare(const query::Comparison& c) {
@@ -224,7 +232,7 @@ std::string Compiler::numeric(Target target, const query::Comparison& c, double 
   std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
   if (target == Target::Named) {
     binds.emplace_back(c.attribute);
-    sql += "name = ? AND ";
+    sql += std::string(kNameIs) + " AND ";
   }
   if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
   static const std::unordered_map<int, const char*> ops = {
@@ -288,20 +296,12 @@ std::string Compiler::metadataTests(Target target, const query::Comparison& c, c
   for (const auto& a : attributeTable())
     if (a.longText && a.name != std::string_view(attr::TextContent)) longNames.emplace_back(a.name);
   shortNames.insert(shortNames.end(), longNames.begin(), longNames.end());
-  const auto list = [&](const std::vector<std::string>& names) {
-    std::string out = "(";
-    for (size_t i = 0; i < names.size(); ++i) {
-      out += i ? ",?" : "?";
-      binds.emplace_back(names[i]);
-    }
-    return out + ")";
-  };
   std::string sql = "(" + head();
-  sql += "name IN " + list(longNames);
+  sql += "name IN " + namesIn(longNames);
   sql += " AND str IS NOT NULL AND ";
   sql += matchTests(c, pattern, "str", Reach::EachWord);
   sql += ") OR " + head();
-  sql += "name NOT IN " + list(shortNames);
+  sql += "name NOT IN " + namesIn(shortNames);
   sql += " AND str IS NOT NULL AND ";
   sql += matchTests(c, pattern, "str", Reach::WholeValue);
   return sql + "))";

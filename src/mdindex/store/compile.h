@@ -72,6 +72,8 @@ class Compiler {
  private:
   static std::string joined(const std::vector<std::string>& parts, size_t from, size_t to, const char* op);
   std::string nameFilter(Target t, const std::string& name);
+  // "(SELECT id FROM names WHERE name IN (?,…))" with `names` bound.
+  std::string namesIn(const std::vector<std::string>& names);
   std::string compare(const query::Comparison& c);
   std::string numeric(Target target, const query::Comparison& c, double value);
   std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col,

@@ -38,6 +38,11 @@ struct Connection {
   bool inBatch = false;
   bool spoiled = false;  // the batch holds a half-written item: commit() rolls back
   std::unordered_map<std::string, sqlite3_stmt*> cache;
+  // Attribute name -> its number in `names`, as far as this connection has
+  // looked them up or added them. A rollback may take back names this
+  // connection added, and SQLite would hand their numbers out again, so
+  // every rollback empties it (see watchRollbacks()).
+  std::unordered_map<std::string, int64_t> nameIds;
 
   ~Connection() {
     for (auto& [sql, s] : cache) sqlite3_finalize(s);
@@ -65,6 +70,28 @@ struct Connection {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
     noteFailure();
     return false;
+  }
+
+  // Called once the connection is open. SQLite's rollback hook also sees
+  // the rollbacks it makes by itself after some errors.
+  void watchRollbacks() {
+    sqlite3_rollback_hook(db, [](void* self) { static_cast<Connection*>(self)->nameIds.clear(); }, this);
+  }
+
+  // The number of attribute name `name`, added to `names` when it is new;
+  // 0 on a failure.
+  int64_t nameId(const std::string& name) {
+    if (auto it = nameIds.find(name); it != nameIds.end()) return it->second;
+    sqlite3_stmt* q = stmt("SELECT id FROM names WHERE name = ?");
+    if (!q) return 0;
+    sqlite3_bind_text(q, 1, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(q);
+    int64_t id = rc == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) noteFailure();
+    sqlite3_reset(q);
+    if (rc == SQLITE_DONE && run("INSERT INTO names(name) VALUES(?)", {name})) id = sqlite3_last_insert_rowid(db);
+    if (id) nameIds.emplace(name, id);
+    return id;
   }
 
   // A cached statement, reset and unbound; null on a prepare error.

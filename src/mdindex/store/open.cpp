@@ -57,6 +57,7 @@ bool openConnection(Connection& c, const std::string& target, int flags) {
   if (sqlite3_open_v2(target.c_str(), &c.db, flags, nullptr) != SQLITE_OK) return false;
   sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(c.db, 1);
+  c.watchRollbacks();
   return true;
 }
 

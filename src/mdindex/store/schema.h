@@ -16,11 +16,12 @@ namespace mdindex::storage {
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is brought up to date in place where migrationSql() knows how, else
 // moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
-// array keeps one marker row so that it survives a round trip.
+// array keeps one marker row so that it survives a round trip. A row names
+// its attribute by the number `names` gives the name.
 enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
 
 // Names the store treats as identity or type rather than searchable

@@ -134,10 +134,11 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
   const std::string insertAttr = "INSERT INTO attrs(item, name, idx, kind, str, num) VALUES(?, ?, ?, ?, ?, ?)";
   auto putRow = [&](const std::string& name, int64_t idx, RowKind kind, const std::string* str,
                     const double* num) {
-    sqlite3_stmt* st = s.stmt(insertAttr);
+    const int64_t nameId = s.nameId(name);
+    sqlite3_stmt* st = nameId ? s.stmt(insertAttr) : nullptr;
     if (!st) return false;
     sqlite3_bind_int64(st, 1, id);
-    sqlite3_bind_text(st, 2, name.data(), int(name.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(st, 2, nameId);
     sqlite3_bind_int64(st, 3, idx);
     sqlite3_bind_int(st, 4, int(kind));
     if (str) sqlite3_bind_text(st, 5, str->data(), int(str->size()), SQLITE_STATIC);
@@ -216,7 +217,8 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
       !s.run("UPDATE items SET path = ? || CAST(substr(CAST(path AS BLOB), ?) AS TEXT) "
              "WHERE path = ? OR (path > ? AND path < ?)",
              {to, cut, src.self, src.low, src.high}) ||
-      !s.run("UPDATE attrs SET str = ? || CAST(substr(CAST(str AS BLOB), ?) AS TEXT) WHERE name = ? AND item IN "
+      !s.run("UPDATE attrs SET str = ? || CAST(substr(CAST(str AS BLOB), ?) AS TEXT) "
+             "WHERE name = (SELECT id FROM names WHERE name = ?) AND item IN "
              "(SELECT id FROM items WHERE path = ? OR (path > ? AND path < ?)) "
              "AND (str = ? OR CAST(substr(CAST(str AS BLOB), 1, ?) AS TEXT) = ?)",
              {to, cut, std::string(attr::Path), dst.self, dst.low, dst.high, from, cut, from + "/"}))
@@ -230,7 +232,8 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
     sqlite3_reset(q);
     const std::string oldName = baseName(from), newName = baseName(to);
     if (!s.run("UPDATE attrs SET str = ? WHERE item = ? AND idx = 0 AND kind = 0 AND "
-               "(name = ? OR (name = ? AND str = ?))",
+               "(name = (SELECT id FROM names WHERE name = ?) OR "
+               "(name = (SELECT id FROM names WHERE name = ?) AND str = ?))",
                {newName, id, std::string(attr::FSName), std::string(attr::DisplayName), oldName}))
       return false;
     auto item = get(to);
@@ -295,7 +298,8 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   r.recognitionPending = sqlite3_column_int(q, 8) == 1;
   sqlite3_reset(q);
 
-  sqlite3_stmt* a = s.stmt("SELECT name, kind, str, num FROM attrs WHERE item = ? ORDER BY name, idx");
+  sqlite3_stmt* a = s.stmt("SELECT n.name, a.kind, a.str, a.num FROM attrs a JOIN names n ON n.id = a.name WHERE a.item = ? "
+                           "ORDER BY a.name, a.idx");
   if (!a || !bindAll(a, {id})) return std::nullopt;
   while (sqlite3_step(a) == SQLITE_ROW) {
     const std::string name = columnText(a, 0);

@@ -46,7 +46,7 @@ TEST(Compiler, ANamedStringTestIsNarrowedAndVerified) {
   const Compiled c = compile("kMDItemTitle == \"Grüße Wörld*\"cd");
   EXPECT_EQ(c.sql,
             "i.id IN (SELECT item FROM attrs WHERE item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND "
-            "name = ? AND str IS NOT NULL AND md_match(str, ?, ?))");
+            "name = (SELECT id FROM names WHERE name = ?) AND str IS NOT NULL AND md_match(str, ?, ?))");
   const std::vector<Bindable> want{std::string("{meta meta_x} : (\"grusse\"* AND \"world\"*)"),
                                    std::string("kMDItemTitle"), std::string("Grüße Wörld*"),
                                    code(query::Op::Equal, true, true, false)};
@@ -100,31 +100,31 @@ TEST(Compiler, TextContentAndAnyAttributeTestTheirColumns) {
 
   // `*` compared word by word tests the long-text attributes apart.
   const Compiled star = compile("* == \"herd\"");
-  EXPECT_NE(star.sql.find("name IN (?,?,?) AND str IS NOT NULL AND md_match(str, ?, ?)) OR"), std::string::npos)
+  EXPECT_NE(star.sql.find("name IN (SELECT id FROM names WHERE name IN (?,?,?)) AND str IS NOT NULL AND md_match(str, ?, ?)) OR"), std::string::npos)
       << star.sql;
-  EXPECT_NE(star.sql.find("name NOT IN (?,?,?,?,?,?,?,?) AND str IS NOT NULL AND md_match(str, ?, ?)"),
+  EXPECT_NE(star.sql.find("name NOT IN (SELECT id FROM names WHERE name IN (?,?,?,?,?,?,?,?)) AND str IS NOT NULL AND md_match(str, ?, ?)"),
             std::string::npos) << star.sql;
   EXPECT_EQ(placeholders(star.sql), star.binds.size());
-  EXPECT_EQ(compile("* == \"herd\"w").sql.find("name IN"), std::string::npos);  // w: one reach
+  EXPECT_EQ(compile("* == \"herd\"w").sql.find("name IN (SELECT id"), std::string::npos);  // w: one reach
 
   const Compiled any = compile("** == \"Cat*\"c");  // not exact: case only
   EXPECT_NE(any.sql.find("md_match(str, ?, ?)"), std::string::npos);
   EXPECT_NE(any.sql.find("md_match(body, ?, ?)"), std::string::npos);
-  EXPECT_NE(any.sql.find("name NOT IN (?,?,?,?,?,?,?,?)"), std::string::npos);  // long text and the marker apart
+  EXPECT_NE(any.sql.find("name NOT IN (SELECT id FROM names WHERE name IN (?,?,?,?,?,?,?,?))"), std::string::npos);  // long text and the marker apart
   EXPECT_EQ(placeholders(any.sql), any.binds.size());
 }
 
 TEST(Compiler, NumbersDatesAndRanges) {
   Compiled c = compile("kMDItemPixelWidth >= 640");
-  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = ? AND num >= ?)");
+  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num >= ?)");
   EXPECT_EQ(c.binds, (std::vector<Bindable>{std::string("kMDItemPixelWidth"), 640.0}));
 
   c = compile("InRange(kMDItemPixelWidth, 10, 20)");
-  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = ? AND num BETWEEN ? AND ?)");
+  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num BETWEEN ? AND ?)");
   EXPECT_EQ(c.binds, (std::vector<Bindable>{std::string("kMDItemPixelWidth"), 10.0, 20.0}));
 
   c = compile("kMDItemContentCreationDate < 2024-01-31");
-  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = ? AND kind = 3 AND num < ?)");
+  EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND kind = 3 AND num < ?)");
   ASSERT_EQ(c.binds.size(), 2u);
   EXPECT_DOUBLE_EQ(std::get<double>(c.binds[1]), 1706659200.0);
 
@@ -145,8 +145,8 @@ TEST(Compiler, BooleanStructureAndScopeTerm) {
   c.idTerm = "+i.id";
   const std::string sql = c.node(std::get<query::Node>(parsed));
   EXPECT_EQ(sql,
-            "(+i.id IN (SELECT item FROM attrs WHERE name = ? AND num > ?) AND NOT ((+i.id IN (SELECT item FROM "
-            "attrs WHERE name = ? AND num < ?) OR +i.id IN (SELECT item FROM attrs WHERE name = ? AND num = ?))))");
+            "(+i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num > ?) AND NOT ((+i.id IN (SELECT item FROM "
+            "attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num < ?) OR +i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num = ?))))");
   EXPECT_EQ(c.binds.size(), 6u);
 }
 

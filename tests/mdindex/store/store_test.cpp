@@ -237,41 +237,111 @@ TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
-// A store of the previous format (before the recognition backlog) is
-// brought up to date in place: nothing set aside, every item kept, and its
-// pictures waiting for recognition as a fresh crawl would leave them.
-TEST_F(StoreTest, AStoreOfThePreviousFormatIsMigratedInPlace) {
-  {
-    auto s = openRw();
+// Stores of the two earlier formats (attribute names in every row; before
+// that, no recognition backlog either) are brought up to date in place:
+// nothing set aside, every item and value kept, searches by name, number and
+// text as before, and pictures waiting for recognition as a fresh crawl
+// would leave them.
+TEST_F(StoreTest, StoresOfEarlierFormatsAreMigratedInPlace) {
+  // Format 4 back to format 3: names as text in attrs and its indexes.
+  const std::string toFormat3 = R"sql(
+DROP TRIGGER items_deleted;
+CREATE TABLE attrs3(item INTEGER NOT NULL, name TEXT NOT NULL, idx INTEGER NOT NULL, kind INTEGER NOT NULL,
+  str TEXT, num REAL, PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
+INSERT INTO attrs3 SELECT a.item, n.name, a.idx, a.kind, a.str, a.num FROM attrs a JOIN names n ON n.id = a.name;
+DROP TABLE attrs; DROP TABLE names;
+ALTER TABLE attrs3 RENAME TO attrs;
+CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
+CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
+  DELETE FROM attrs WHERE item = old.id; DELETE FROM texts WHERE id = old.id; DELETE FROM fts WHERE rowid = old.id;
+END;
+PRAGMA user_version = 3;
+)sql";
+  const std::string toFormat2 = toFormat3 +
+                                "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
+                                "PRAGMA user_version = 2;";
+  for (int format : {3, 2}) {
+    SCOPED_TRACE(format);
+    fs::remove_all(dir_);
     ItemRecord picture = item("/p/sign.png");
     picture.importer = "Image.mdimporter";
+    picture.attributes[attr::PixelWidth] = 640.0;
+    picture.attributes[attr::Keywords] = std::vector<std::string>{"road", "Sign"};
+    picture.attributes[attr::Authors] = std::vector<std::string>{};
+    picture.attributes[attr::ContentCreationDate] = Date{1706695200.5};
     ItemRecord scan = item("/p/scan.pdf");
     scan.importer = "PDF.mdimporter";
     ItemRecord paper = item("/p/paper.pdf", "printed words");
     paper.importer = "PDF.mdimporter";
-    for (const auto& r : {picture, scan, paper, item("/p/note.txt", "plain words")}) ASSERT_TRUE(s->put(r));
-  }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
-                         "PRAGMA user_version = 2;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+    const std::vector<ItemRecord> records = {picture, scan, paper, item("/p/note.txt", "plain words")};
+    {
+      auto s = openRw();
+      for (const auto& r : records) ASSERT_TRUE(s->put(r));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, (format == 3 ? toFormat3 : toFormat2).c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
 
+    auto s = openRw();
+    EXPECT_TRUE(asideFiles().empty());
+    EXPECT_EQ(s->status().items, 4);
+    for (const auto& r : records) {
+      SCOPED_TRACE(r.path);
+      const auto back = s->get(r.path, true);
+      ASSERT_TRUE(back);
+      EXPECT_EQ(back->attributes, r.attributes);
+      EXPECT_EQ(back->text, r.text);
+    }
+    EXPECT_EQ(find(*s, "words"), (Paths{"/p/note.txt", "/p/paper.pdf"}));
+    EXPECT_EQ(find(*s, "kMDItemPixelWidth > 600"), (Paths{"/p/sign.png"}));
+    EXPECT_EQ(find(*s, "kMDItemKeywords == \"sign\"c"), (Paths{"/p/sign.png"}));
+    EXPECT_EQ(find(*s, "kMDItemFSName == \"*.pdf\""), (Paths{"/p/paper.pdf", "/p/scan.pdf"}));
+    std::vector<std::string> waiting;
+    for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
+    std::sort(waiting.begin(), waiting.end());
+    // (Format 3 kept the backlog of its own: these items were never on it.)
+    EXPECT_EQ(waiting, (format == 2 ? Paths{"/p/scan.pdf", "/p/sign.png"} : Paths{}));
+    // Writes after the migration: a new attribute name, a removal, a move.
+    ItemRecord later = item("/p/later.txt", "later words");
+    later.attributes[attr::Title] = std::string("Later");
+    EXPECT_TRUE(s->put(later));
+    EXPECT_TRUE(s->removeTree("/p/scan.pdf"));
+    EXPECT_TRUE(s->moveTree("/p/note.txt", "/p/moved.txt"));
+    EXPECT_EQ(find(*s, "words"), (Paths{"/p/later.txt", "/p/moved.txt", "/p/paper.pdf"}));
+    EXPECT_EQ(find(*s, "kMDItemTitle == \"Later\""), (Paths{"/p/later.txt"}));
+    EXPECT_EQ(find(*s, "kMDItemFSName == \"moved.txt\""), (Paths{"/p/moved.txt"}));
+    EXPECT_EQ(s->checkIntegrity(), "");
+    s.reset();
+    EXPECT_TRUE(openRw());  // once migrated, it opens as it is
+    EXPECT_TRUE(asideFiles().empty());
+  }
+}
+
+// A write that is rolled back takes back the attribute names it added; the
+// numbers SQLite then hands out again must not be taken for those names.
+TEST_F(StoreTest, NamesAddedInARolledBackBatchAreNotReused) {
   auto s = openRw();
-  EXPECT_TRUE(asideFiles().empty());
-  EXPECT_EQ(s->status().items, 4);
-  EXPECT_EQ(find(*s, "words"), (Paths{"/p/note.txt", "/p/paper.pdf"}));
-  std::vector<std::string> waiting;
-  for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
-  std::sort(waiting.begin(), waiting.end());
-  EXPECT_EQ(waiting, (Paths{"/p/scan.pdf", "/p/sign.png"}));
-  EXPECT_EQ(s->checkIntegrity(), "");
-  s.reset();
-  EXPECT_TRUE(openRw());  // once migrated, it opens as it is
-  EXPECT_TRUE(asideFiles().empty());
+  ASSERT_TRUE(s->begin());
+  ItemRecord first = item("/r/first.txt");
+  first.attributes["kMDItemFirstNewName"] = std::string("one");
+  ASSERT_TRUE(s->put(first));
+  s->rollback();
+  ASSERT_TRUE(s->begin());
+  ItemRecord second = item("/r/second.txt");
+  second.attributes["kMDItemSecondNewName"] = std::string("two");
+  ASSERT_TRUE(s->put(second));
+  ASSERT_TRUE(s->put(first));
+  ASSERT_TRUE(s->commit());
+  for (const auto& r : {first, second}) {
+    const auto back = s->get(r.path);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->attributes, r.attributes);
+  }
+  EXPECT_EQ(find(*s, "kMDItemFirstNewName == \"one\""), (Paths{"/r/first.txt"}));
+  EXPECT_EQ(find(*s, "kMDItemSecondNewName == \"two\""), (Paths{"/r/second.txt"}));
 }
 
 TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
