@@ -1,18 +1,37 @@
-// Import benchmark: files per second for `mdimport DIR` into a fresh store,
-// the median wall time of one `mdimport -t -d1 FILE` process, and the same
-// corpus indexed by recollindex (when installed) for comparison.
+// Import benchmark: one corpus, every figure side by side in one run.
+//   - `mdimport DIR` into a fresh store: files per second, CPU per file (the
+//     tool and its import helper together), peak memory;
+//   - the service's first crawl of the same corpus (mdindexd in a scratch
+//     HOME): files per second, CPU per file, peak memory of the service;
+//   - recollindex over the same corpus (when installed), the same figures;
+//   - the store's size beside the corpus and Recoll's index, table by table;
+//   - system calls per file of `mdimport DIR` (when strace is installed);
+//   - the median time of one `mdimport -t -d1 FILE` process.
 //
-// Usage: bench_import [FILES]   (default 10000)
-// Everything happens in a temporary folder (HOME, index, Recoll config and
-// database all inside it), removed at the end.
+// Usage: bench_import [--files N] [--mixed] [--compare BINDIR] [--no-peer] [--no-strace]
+//   --files N         corpus size (default 10000; 300000 for the large crawl)
+//   --mixed           ten kinds of file (text, HTML, RTF, plist, PDF, PNG, JPEG)
+//                     instead of small text and HTML files only
+//   --compare BINDIR  also run the mdimport and crawl rows with the tools in
+//                     BINDIR (another build), for before/after figures
+// Everything happens in a scratch folder under /var/tmp, removed at the end.
+// Nothing is asserted.
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,13 +39,9 @@
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
 namespace {
-
-// Runs `argv` with stdout and stderr discarded; returns the exit status or -1.
-int runQuiet(const std::vector<std::string>& args) {
-  return support::waitExit(support::startProcess(args, "/dev/null", "/dev/null"));
-}
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
 
@@ -43,16 +58,18 @@ std::string sentence(unsigned seed, int words) {
   return s;
 }
 
-// Ten kinds of file in turn: generated text formats and copies of the
-// committed PDF and images.
-void makeCorpus(const fs::path& dir, int count) {
+// Small text and HTML files in turn (40 words each), or with `mixed` ten
+// kinds of file in turn: generated text formats and copies of the
+// committed PDF and pictures. 500 files to a folder.
+void makeCorpus(const fs::path& dir, int count, bool mixed) {
   const std::string data = FINDLARK_TEST_DATA_DIR "/importers/";
   for (int i = 0; i < count; ++i) {
     const fs::path sub = dir / ("d" + std::to_string(i / 500));
     if (i % 500 == 0) fs::create_directories(sub);
     const std::string base = (sub / ("f" + std::to_string(i))).string();
     const std::string text = sentence(static_cast<unsigned>(i), 40);
-    switch (i % 10) {
+    const int kind = mixed ? i % 10 : (i % 2 == 0 ? 0 : 3);
+    switch (kind) {
       case 0:
       case 1:
       case 2:
@@ -83,53 +100,267 @@ void makeCorpus(const fs::path& dir, int count) {
   }
 }
 
+std::string megabytes(uint64_t bytes) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1e6);
+  return buf;
+}
+
+uint64_t bytesUnder(const fs::path& dir) {
+  uint64_t total = 0;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file(ec)) total += it->file_size(ec);
+  return total;
+}
+
+// What one run of a program cost: wall time, and from wait4() the CPU time
+// and peak resident memory of the program and the children it reaped (the
+// import helpers, Recoll's filters).
+struct Cost {
+  double wall = 0, cpu = 0;
+  long peakKb = 0;
+  int exit = -1;
+};
+
+Cost reap(pid_t pid, Clock::time_point start) {
+  Cost c;
+  int status = 0;
+  struct rusage ru {};
+  if (pid > 0 && wait4(pid, &status, 0, &ru) == pid) {
+    c.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    c.cpu = ru.ru_utime.tv_sec + ru.ru_utime.tv_usec / 1e6 + ru.ru_stime.tv_sec + ru.ru_stime.tv_usec / 1e6;
+    c.peakKb = ru.ru_maxrss;
+  }
+  c.wall = seconds(start, Clock::now());
+  return c;
+}
+
+Cost runMeasured(const std::vector<std::string>& argv) {
+  const auto start = Clock::now();
+  return reap(support::startProcess(argv, "/dev/null", "/dev/null"), start);
+}
+
+void printRow(const std::string& who, int files, const Cost& c, const std::string& extra = "") {
+  std::printf("  %-30s %9.0f files/s  %6.1f µs CPU/file  %7.2f s  peak %6.1f MB%s%s\n", who.c_str(),
+              files / c.wall, c.cpu / files * 1e6, c.wall, c.peakKb / 1024.0, extra.empty() ? "" : "  ",
+              extra.c_str());
+}
+
+// One value from a store of any format, read without the store's own code
+// (which would refuse, or migrate, a store of another format).
+std::optional<std::string> sqlValue(const fs::path& db, const std::string& sql) {
+  sqlite3* h = nullptr;
+  std::optional<std::string> out;
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(h, 1000);
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(h, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW &&
+        sqlite3_column_text(s, 0))
+      out = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(h);
+  return out;
+}
+
+// The service's first crawl of HOME, until it says it is idle with every
+// file stored; then its peak memory, and its CPU once it has stopped.
+std::optional<Cost> crawl(const std::string& bin, const fs::path& index, int files) {
+  std::error_code ec;
+  fs::remove_all(index, ec);
+  const auto start = Clock::now();
+  const pid_t pid = support::startProcess({bin + "/mdindexd", "--foreground"}, "/dev/null", "/dev/null");
+  if (pid < 0) return std::nullopt;
+  const fs::path db = index / "index.sqlite";
+  const bool done = support::waitUntil(
+      [&] {
+        return sqlValue(db, "SELECT value FROM settings WHERE key = 'service.state'") == "idle" &&
+               std::atol(sqlValue(db, "SELECT count(*) FROM items").value_or("0").c_str()) >= files;
+      },
+      std::chrono::hours(2), 50ms);
+  const auto end = Clock::now();
+  const long peak = support::procStatusKb(pid, "VmHWM:");
+  kill(pid, SIGTERM);
+  Cost c = reap(pid, start);
+  c.wall = seconds(start, end);
+  c.peakKb = peak;
+  if (!done) return std::nullopt;
+  return c;
+}
+
+// The store's pages by what they hold (SQLite's dbstat table).
+void printStoreBreakdown(const fs::path& db) {
+  sqlite3* h = nullptr;
+  if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return;
+  std::map<std::string, double> parts;
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(h, "SELECT name, sum(pgsize) FROM dbstat GROUP BY name", -1, &s, nullptr) == SQLITE_OK) {
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+      const double mb = sqlite3_column_double(s, 1) / 1e6;
+      std::string part = "other (settings, schema)";
+      if (name == "attrs") part = "attribute rows";
+      else if (name.rfind("attrs_by_", 0) == 0) part = "attribute indexes (by string, by number)";
+      else if (name == "names") part = "attribute names";
+      else if (name == "texts") part = "text kept for exact matching";
+      else if (name == "fts_content") part = "FTS5 copy of the indexed columns";
+      else if (name == "fts_data" || name == "fts_idx") part = "FTS5 index";
+      else if (name == "fts_docsize") part = "FTS5 column sizes";
+      else if (name.rfind("items", 0) == 0 || name == "sqlite_autoindex_items_1") part = "items and their path index";
+      parts[part] += mb;
+    }
+  } else {
+    std::printf("  (no breakdown: this SQLite has no dbstat table)\n");
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(h);
+  std::vector<std::pair<double, std::string>> sorted;
+  for (const auto& [part, mb] : parts) sorted.emplace_back(mb, part);
+  std::sort(sorted.rbegin(), sorted.rend());
+  for (const auto& [mb, part] : sorted) std::printf("    %-44s %7.2f MB\n", part.c_str(), mb);
+}
+
+// `strace -c -f` of one `mdimport DIR`: calls per file, largest first.
+void printSyscalls(const std::string& bin, const fs::path& corpus, const fs::path& index, const fs::path& out,
+                   int files) {
+  std::error_code ec;
+  fs::remove_all(index, ec);
+  support::waitExit(support::startProcess(
+      {"strace", "-c", "-f", "-o", out.string(), bin + "/mdimport", corpus.string()}, "/dev/null", "/dev/null"));
+  std::ifstream in(out);
+  std::vector<std::pair<long, std::string>> calls;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> f;
+    for (std::string w; fields >> w;) f.push_back(w);
+    // "% time  seconds  usecs/call  calls  [errors]  syscall"
+    if (f.size() < 5 || !std::isdigit(static_cast<unsigned char>(f[0][0])) || f.back() == "total") continue;
+    calls.emplace_back(std::atol(f[3].c_str()), f.back());
+  }
+  std::sort(calls.rbegin(), calls.rend());
+  long total = 0;
+  for (const auto& c : calls) total += c.first;
+  std::printf("  %.1f system calls per file in all; the most frequent:\n", double(total) / files);
+  for (size_t i = 0; i < calls.size() && i < 14; ++i)
+    std::printf("    %-14s %6.2f per file\n", calls[i].second.c_str(), double(calls[i].first) / files);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 10000;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come
+  int count = 10000;
+  bool mixed = false, peer = true, traced = true;
+  std::vector<std::string> compare;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--files" && i + 1 < argc) count = std::max(10, std::atoi(argv[++i]));
+    else if (a == "--mixed") mixed = true;
+    else if (a == "--compare" && i + 1 < argc) compare.push_back(fs::absolute(argv[++i]).string());
+    else if (a == "--no-peer") peer = false;
+    else if (a == "--no-strace") traced = false;
+    else {
+      std::fprintf(stderr,
+                   "usage: bench_import [--files N] [--mixed] [--compare BINDIR] [--no-peer] [--no-strace]\n");
+      return 64;
+    }
+  }
   const std::string bin = FINDLARK_BIN_DIR;
-  std::string tmpl = (fs::temp_directory_path() / "findlark-bench-import-XXXXXX").string();
-  const fs::path root = mkdtemp(tmpl.data());
-  const fs::path corpus = root / "corpus";
-  setenv("HOME", root.c_str(), 1);
-  setenv("FINDLARK_INDEX_DIR", (root / "index").c_str(), 1);
+  std::string tmpl = "/var/tmp/findlark-bench-import-XXXXXX";
+  if (!mkdtemp(tmpl.data())) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const fs::path root = tmpl, home = root / "home", corpus = home / "corpus", index = root / "index";
+  for (const auto& d : {home, root / "volumes", root / "run"}) fs::create_directories(d);
+  setenv("HOME", home.c_str(), 1);
+  setenv("FINDLARK_INDEX_DIR", index.c_str(), 1);
+  setenv("FINDLARK_VOLUMES_ROOT", (root / "volumes").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
+
+  makeCorpus(corpus, count, mixed);
+  const uint64_t corpusBytes = bytesUnder(corpus);
+  std::printf("corpus: %d %s files, %.1f MB, in %s\n\n", count,
+              mixed ? "mixed (txt, html, rtf, plist, pdf, png, jpg)" : "small text and HTML", corpusBytes / 1e6,
+              corpus.c_str());
+
+  std::vector<std::string> bins = {bin};
+  bins.insert(bins.end(), compare.begin(), compare.end());
+  const auto label = [&](const char* what, const std::string& b) {
+    return b == bin ? std::string(what) : std::string(what) + " (" + b + ")";
+  };
+  double oursImport = 0, oursCrawl = 0;
+  uint64_t storeBytes = 0;
+  std::printf("import of the whole corpus:\n");
+  for (const auto& b : bins) {
+    setenv("FINDLARK_TOOL_DIR", b.c_str(), 1);
+    std::error_code ec;
+    fs::remove_all(index, ec);
+    const Cost c = runMeasured({b + "/mdimport", corpus.string()});
+    const uint64_t bytes = bytesUnder(index);
+    printRow(label("mdimport DIR", b), count, c, "exit " + std::to_string(c.exit) + ", store " + megabytes(bytes));
+    if (b == bin) {
+      oursImport = count / c.wall;
+      storeBytes = bytes;
+    }
+  }
+  const fs::path storeCopy = root / "mdimport-store.sqlite";
+  {
+    // The store as mdimport left it, for the breakdown below.
+    std::error_code ec;
+    setenv("FINDLARK_TOOL_DIR", bin.c_str(), 1);
+    fs::remove_all(index, ec);
+    runMeasured({bin + "/mdimport", corpus.string()});
+    fs::copy_file(index / "index.sqlite", storeCopy, ec);
+  }
+  for (const auto& b : bins) {
+    setenv("FINDLARK_TOOL_DIR", b.c_str(), 1);
+    if (const auto c = crawl(b, index, count)) {
+      printRow(label("mdindexd first crawl", b), count, *c, "store " + megabytes(bytesUnder(index)));
+      if (b == bin) oursCrawl = count / c->wall;
+    } else {
+      std::printf("  %-30s did not finish\n", label("mdindexd first crawl", b).c_str());
+    }
+  }
   setenv("FINDLARK_TOOL_DIR", bin.c_str(), 1);
 
-  makeCorpus(corpus, count);
-  std::printf("corpus: %d mixed files (txt, html, rtf, plist, pdf, png, jpg) in %s\n", count, corpus.c_str());
-
-  auto t0 = Clock::now();
-  const int rc = runQuiet({bin + "/mdimport", corpus.string()});
-  auto t1 = Clock::now();
-  const double ours = count / seconds(t0, t1);
-  std::printf("mdimport DIR:            %8.1f files/s  (%.2f s, exit %d)\n", ours, seconds(t0, t1), rc);
-
-  for (const char* ext : {"txt", "pdf", "jpg"}) {
-    const int index = std::string(ext) == "txt" ? 0 : std::string(ext) == "pdf" ? 7 : 9;
-    const std::string file = (corpus / "d0" / ("f" + std::to_string(index) + "." + ext)).string();
-    std::vector<double> times;
-    for (int i = 0; i < 41; ++i) {
-      const auto a = Clock::now();
-      runQuiet({bin + "/mdimport", "-t", "-d1", file});
-      times.push_back(seconds(a, Clock::now()) * 1000);
-    }
-    std::nth_element(times.begin(), times.begin() + 20, times.end());
-    std::printf("mdimport -t -d1 (.%s):  %8.2f ms median of 41 runs\n", ext, times[20]);
-  }
-
-  if (runQuiet({"sh", "-c", "command -v recollindex"}) == 0) {
+  uint64_t recollBytes = 0;
+  if (peer && support::waitExit(support::startProcess({"sh", "-c", "command -v recollindex"}, "/dev/null", "")) == 0) {
     const fs::path conf = root / "recoll";
     fs::create_directories(conf);
     std::ofstream(conf / "recoll.conf") << "topdirs = " << corpus.string() << "\n"
                                         << "dbdir = " << (conf / "xapiandb").string() << "\n";
-    t0 = Clock::now();
-    const int rrc = runQuiet({"recollindex", "-c", conf.string(), "-z"});
-    t1 = Clock::now();
-    const double theirs = count / seconds(t0, t1);
-    std::printf("recollindex (same corpus): %6.1f files/s  (%.2f s, exit %d)\n", theirs, seconds(t0, t1), rrc);
-    std::printf("ratio mdimport/recollindex: %.2f\n", ours / theirs);
-  } else {
-    std::printf("recollindex: not installed\n");
+    const Cost c = runMeasured({"recollindex", "-c", conf.string(), "-z"});
+    recollBytes = bytesUnder(conf / "xapiandb");
+    printRow("recollindex", count, c, "exit " + std::to_string(c.exit));
+    std::printf("  mdimport DIR / recollindex: %.2f×   first crawl / recollindex: %.2f×\n", oursImport / (count / c.wall),
+                oursCrawl / (count / c.wall));
+  } else if (peer) {
+    std::printf("  recollindex: not installed (apt-get install recollcmd)\n");
+  }
+
+  std::printf("\nsizes: corpus %.1f MB, store after mdimport DIR %.1f MB", corpusBytes / 1e6, storeBytes / 1e6);
+  if (recollBytes) std::printf(", Recoll's index %.1f MB (store / Recoll %.2f)", recollBytes / 1e6, double(storeBytes) / recollBytes);
+  std::printf("\n");
+  printStoreBreakdown(storeCopy);
+
+  if (traced && support::waitExit(support::startProcess({"sh", "-c", "command -v strace"}, "/dev/null", "")) == 0) {
+    std::printf("\nsystem calls of mdimport DIR and its import helper (strace -c -f):\n");
+    printSyscalls(bin, corpus, index, root / "strace.txt", count);
+  }
+
+  std::printf("\none mdimport -t -d1 FILE process (median of 41):\n");
+  const std::vector<std::pair<std::string, int>> singles =
+      mixed ? std::vector<std::pair<std::string, int>>{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
+            : std::vector<std::pair<std::string, int>>{{"txt", 0}, {"html", 1}};
+  for (const auto& [ext, index] : singles) {
+    const std::string file = (corpus / "d0" / ("f" + std::to_string(index) + "." + ext)).string();
+    std::vector<double> times;
+    for (int i = 0; i < 41; ++i) times.push_back(runMeasured({bin + "/mdimport", "-t", "-d1", file}).wall * 1000);
+    std::nth_element(times.begin(), times.begin() + 20, times.end());
+    std::printf("  .%-5s %6.2f ms\n", ext.c_str(), times[20]);
   }
   std::error_code ec;
   fs::remove_all(root, ec);
