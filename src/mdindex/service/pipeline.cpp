@@ -271,6 +271,9 @@ ItemRecord importRecord(const std::string& path, GuardedImportSession& session) 
   rec.ctimeNs = res.ctimeNs;
   rec.inode = res.inode;
   rec.isDirectory = res.isDirectory;
+  // Folded here, on the importing thread, so the one writer thread spends
+  // its time in SQLite.
+  Store::prepareTextIndex(rec);
   return rec;
 }
 

@@ -105,7 +105,15 @@ MetaText metaTextOf(const Attributes& attributes) {
   return t;
 }
 
+ItemRecord::TextIndex textIndexOf(const ItemRecord& r) {
+  MetaText mt = metaTextOf(r.attributes);
+  return {std::move(mt.meta), textmatch::indexedWords(foldText(r.text, FoldAll)), std::move(mt.metaX),
+          textmatch::camelParts(r.text)};
+}
+
 }  // namespace
+
+void Store::prepareTextIndex(ItemRecord& record) { record.textIndex = textIndexOf(record); }
 
 namespace {
 
@@ -200,11 +208,10 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
     done += n;
   }
   if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
-  const MetaText mt = metaTextOf(r.attributes);
-  if (!s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
-             {id, mt.meta, textmatch::indexedWords(foldText(r.text, FoldAll)), mt.metaX, textmatch::camelParts(r.text)}))
-    return false;
-  return true;
+  const ItemRecord::TextIndex columns = r.textIndex ? ItemRecord::TextIndex{} : textIndexOf(r);
+  const ItemRecord::TextIndex& t = r.textIndex ? *r.textIndex : columns;
+  return s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
+               {id, t.meta, t.body, t.metaX, t.bodyX});
 }
 
 }  // namespace

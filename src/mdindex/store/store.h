@@ -37,6 +37,13 @@ struct ItemRecord {
   // Pictures in the file wait for text recognition (the service's second
   // pass); cleared when they have been recognised.
   bool recognitionPending = false;
+  // The item's folded text-index columns, when Store::prepareTextIndex()
+  // has filled them in: a writer that stores records made on other threads
+  // then spends no time folding. put() works them out when they are absent.
+  struct TextIndex {
+    std::string meta, body, metaX, bodyX;
+  };
+  std::optional<TextIndex> textIndex;
 };
 
 // An item waiting for text recognition.
@@ -120,6 +127,9 @@ class Store {
 
   // Inserts or replaces the item at record.path.
   bool put(const ItemRecord& record);
+  // Fills in record.textIndex from its attributes and text, as put() would;
+  // call it once the record is complete. Needs no store: any thread.
+  static void prepareTextIndex(ItemRecord& record);
   // Removes the item at `path` and every item under it.
   bool removeTree(const std::string& path);
   // Renames the item at `from` and every item under it to lie under `to`.

@@ -301,7 +301,30 @@ class Run {
     w.took = std::chrono::steady_clock::now() - start;
     w.path = std::move(done.path);
     w.result = std::move(done.result);
+    if (!w.result.attributes.empty()) w.record = recordOf(w.path, w.result);
     hand(std::move(w));
+  }
+
+  // The record to store, with its text-index columns worked out here rather
+  // than on the writer's thread. The report lists attributes and text only
+  // from -d2 on: below that they move into the record instead of being
+  // copied.
+  std::optional<ItemRecord> recordOf(const std::string& path, ImportResult& r) const {
+    const bool listed = level_ >= 2;
+    ItemRecord rec;
+    rec.path = path;
+    rec.attributes = listed ? r.attributes : std::move(r.attributes);
+    rec.text = listed ? r.text : std::move(r.text);
+    rec.status = r.status;
+    rec.importer = r.importer;
+    rec.size = r.size;
+    rec.mtimeNs = r.mtimeNs;
+    rec.ctimeNs = r.ctimeNs;
+    rec.inode = r.inode;
+    rec.isDirectory = r.isDirectory;
+    rec.recognitionPending = r.recognitionPending;
+    Store::prepareTextIndex(rec);
+    return rec;
   }
 
   // What the walk hands the writer: an import result to store and report,
@@ -309,6 +332,7 @@ class Run {
   struct Work {
     std::string path;
     ImportResult result;
+    std::optional<ItemRecord> record;  // none when the file was gone
     std::chrono::steady_clock::duration took{};
     std::string message;
   };
@@ -378,34 +402,18 @@ class Run {
   }
 
   void write(Store& store, Work& w) {
-    ImportResult& r = w.result;
-    if (r.attributes.empty()) {
+    if (!w.record) {
       // Gone between listing and import: nothing to record.
       err_ << "mdimport: cannot read " << mdindex::quoted(w.path, '\'') << ": " << std::strerror(ENOENT) << "\n";
       failed_ = true;
       return;
     }
-    // The report lists attributes and text only from -d2 on: below that
-    // they move into the record instead of being copied.
-    const bool listed = level_ >= 2;
-    ItemRecord rec;
-    rec.path = w.path;
-    rec.attributes = listed ? r.attributes : std::move(r.attributes);
-    rec.text = listed ? r.text : std::move(r.text);
-    rec.status = r.status;
-    rec.importer = r.importer;
-    rec.size = r.size;
-    rec.mtimeNs = r.mtimeNs;
-    rec.ctimeNs = r.ctimeNs;
-    rec.inode = r.inode;
-    rec.isDirectory = r.isDirectory;
-    rec.recognitionPending = r.recognitionPending;
-    if (!store.put(rec)) {
+    if (!store.put(*w.record)) {
       err_ << "mdimport: could not write " << mdindex::quoted(w.path, '\'') << " to the index\n";
       failed_ = true;
       return;
     }
-    report(w.path, r, w.took);
+    report(w.path, w.result, w.took);
   }
 
   const Options& o_;
