@@ -4,13 +4,12 @@
 #include <libxml/tree.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "mdindex/core/fold.h"
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/text_codec.h"
 
 namespace mdindex {
@@ -93,10 +92,8 @@ class HtmlImporter final : public Importer {
     // libxml2 must set up its globals once before threads use it.
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ImportStatus::Unreadable;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return ImportStatus::Unreadable;
+    std::string data;
+    if (!readFileBytes(path, data)) return ImportStatus::Unreadable;
     if (data.size() > static_cast<size_t>(INT32_MAX)) return ImportStatus::TooLarge;
 
     const int options = HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET;

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "mdindex/core/file_stamp.h"
@@ -140,6 +143,40 @@ PreparedImport prepareImport(const std::string& path, const ImportLimits& limits
   }
   p.runImporter = true;
   return p;
+}
+
+bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
+  out.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  // Most files fit the first piece; a larger one is sized by fstat() once,
+  // with a byte more so that the read that finds the end needs no new room.
+  size_t room = 16384;
+  bool sized = false;
+  bool ok = true;
+  while (out.size() < cap) {
+    const size_t had = out.size();
+    if (had == room) {
+      struct stat st {};
+      room = !sized && fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) >= room
+                 ? static_cast<size_t>(st.st_size) + 1
+                 : room * 2;
+      sized = true;
+    }
+    out.resize(std::min(room, cap));
+    const ssize_t n = ::read(fd, out.data() + had, out.size() - had);
+    if (n < 0 && errno == EINTR) {
+      out.resize(had);
+      continue;
+    }
+    out.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+  }
+  ::close(fd);
+  return ok;
 }
 
 void finishImport(const std::string& path, ImportResult& result) {

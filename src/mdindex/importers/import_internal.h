@@ -2,6 +2,7 @@
 // import and its child helper. Not for use outside this folder and its tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "mdindex/importers/import.h"
@@ -41,6 +42,11 @@ class CollectingSink final : public Sink {
   TextRecognizer* recognizer_ = nullptr;
   Recognition recognition_ = Recognition::None;
 };
+
+// The bytes of the file at `path`, at most `cap` of them, into `out`: one
+// open, a read until the end, no seeking. False when it cannot be opened
+// (a link or a FIFO put in its place is not) or a read fails.
+bool readFileBytes(const std::string& path, std::string& out, size_t cap = SIZE_MAX);
 
 // Appends `keywords` to attributes[kMDItemKeywords], skipping duplicates and
 // empty strings.

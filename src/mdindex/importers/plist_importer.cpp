@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/plist.h"
+#include "mdindex/importers/import_internal.h"
 
 namespace mdindex {
 
@@ -19,10 +18,8 @@ class PlistImporter final : public Importer {
   std::vector<std::string> utis() const override { return {"com.apple.property-list"}; }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ImportStatus::Unreadable;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return ImportStatus::Unreadable;
+    std::string data;
+    if (!readFileBytes(path, data)) return ImportStatus::Unreadable;
     if (!plistNestingWithin(data)) return ImportStatus::Unreadable;
     const PlistPtr root = parsePlist(data);
     if (!root) return ImportStatus::Unreadable;

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/text_codec.h"
 
 namespace mdindex {
@@ -349,10 +348,8 @@ class RtfImporter final : public Importer {
   std::vector<std::string> utis() const override { return {"public.rtf"}; }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ImportStatus::Unreadable;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return ImportStatus::Unreadable;
+    std::string data;
+    if (!readFileBytes(path, data)) return ImportStatus::Unreadable;
     return Parser(data, sink).run();
   }
 };

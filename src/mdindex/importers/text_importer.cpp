@@ -1,10 +1,10 @@
 #include "mdindex/importers/text_importer.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/text_sniff.h"
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/text_codec.h"
 
 namespace mdindex {
@@ -22,16 +22,8 @@ class PlainTextImporter final : public Importer {
   std::vector<std::string> utis() const override { return {"public.plain-text", "public.text"}; }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return ImportStatus::Unreadable;
-    in.seekg(0, std::ios::end);
-    const auto size = static_cast<long long>(in.tellg());
-    in.seekg(0);
-    if (size < 0) return ImportStatus::Unreadable;
-    std::string data(std::min<size_t>(static_cast<size_t>(size), kReadCap), '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    if (in.bad()) return ImportStatus::Unreadable;
-    data.resize(static_cast<size_t>(in.gcount()));
+    std::string data;
+    if (!readFileBytes(path, data, kReadCap)) return ImportStatus::Unreadable;
 
     std::string_view bytes = data;
     if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {

@@ -207,6 +207,28 @@ TEST(Importers, EverydayTextFormatsAreReadAsText) {
   EXPECT_EQ(blob.status, ImportStatus::Unsupported);
 }
 
+// Files are read whole whatever their size: around the first piece read
+// and well past it, and an empty one.
+TEST(Importers, FilesOfEverySizeAreReadWhole) {
+  Scratch s;
+  for (size_t size : {size_t(0), size_t(16383), size_t(16384), size_t(16385), size_t(200001)}) {
+    SCOPED_TRACE(size);
+    std::string text;
+    for (size_t i = 0; text.size() < size; ++i) text += "word" + std::to_string(i) + ' ';
+    text.resize(size);
+    if (size >= 4) text.replace(size - 4, 4, " end");  // the last bytes, to be found again
+    const ImportResult plain = importFile(s.write("sized.txt", text));
+    EXPECT_EQ(plain.status, ImportStatus::Imported);
+    EXPECT_EQ(plain.text, text);
+    const ImportResult html = importFile(s.write("sized.html", "<html><body><p>" + text + "</p></body></html>"));
+    EXPECT_EQ(html.status, ImportStatus::Imported);
+    if (size >= 4) {
+      ASSERT_GE(html.text.size(), 4u);
+      EXPECT_EQ(html.text.substr(html.text.size() - 4), " end");
+    }
+  }
+}
+
 TEST(Importers, KeywordsAttributeIsMergedWithTheDocumentsOwn) {
   Scratch s;
   const std::string html = s.copy(kData + "page.html", "page.html");
