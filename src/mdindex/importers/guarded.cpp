@@ -350,13 +350,26 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
   rlim_t cpuLimit = RLIM_INFINITY;  // the soft CPU limit as last set
   struct rlimit initial {};
   getrlimit(RLIMIT_CPU, &initial);
+  // Requests arrive several at a time: they are read in large pieces, and
+  // what belongs to later requests waits in `inbox`.
+  std::string inbox;
+  const auto readUntil = [&](size_t size) {
+    char buf[16384];
+    while (inbox.size() < size) {
+      const ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      inbox.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  };
   for (;;) {
-    char lenBytes[8];
-    if (!readExactly(fd, lenBytes, 8)) return 0;  // end of input: done
-    const uint64_t len = frameLength(std::string_view(lenBytes, 8));
+    if (!readUntil(8)) return 0;  // end of input: done
+    const uint64_t len = frameLength(std::string_view(inbox).substr(0, 8));
     if (len > 1u << 20) return 2;
-    std::string request(len, '\0');
-    if (!readExactly(fd, request.data(), len)) return 2;
+    if (!readUntil(8 + len)) return 2;
+    const std::string request = inbox.substr(8, len);
+    inbox.erase(0, 8 + len);
     const auto nul = request.find('\0');
     if (nul == std::string::npos) return 2;
     const Importer* importer = importerNamed(std::string_view(request).substr(0, nul));

@@ -85,17 +85,6 @@ bool writeFrame(int fd, std::string_view payload) {
   return writeAll(fd, frame);
 }
 
-bool readExactly(int fd, char* out, size_t n) {
-  while (n > 0) {
-    const ssize_t r = ::read(fd, out, n);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    out += r;
-    n -= static_cast<size_t>(r);
-  }
-  return true;
-}
-
 std::string encodeFormatResult(const FormatResult& r) {
   std::string out(kMagic);
   putU64(out, static_cast<uint64_t>(r.status));

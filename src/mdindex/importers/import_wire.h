@@ -30,7 +30,5 @@ uint64_t frameLength(std::string_view lengthBytes);
 bool writeAll(int fd, std::string_view data);
 // Writes one frame carrying `payload`.
 bool writeFrame(int fd, std::string_view payload);
-// Blocking read of exactly `n` bytes; false at end of input or on error.
-bool readExactly(int fd, char* out, size_t n);
 
 }  // namespace mdindex
