@@ -254,15 +254,14 @@ void ImportPool::abandon() {
     if (t.joinable()) t.detach();
 }
 
-ItemRecord importRecord(const std::string& path, GuardedImportSession& session) {
-  ImportResult res = session.import(path);
+ItemRecord recordOfImport(const std::string& path, ImportResult& res, bool keep) {
   ItemRecord rec;
   rec.path = path;
   if (res.attributes.empty()) return rec;  // gone: stillCurrent() drops it
-  rec.attributes = std::move(res.attributes);
-  rec.text = std::move(res.text);
+  rec.attributes = keep ? res.attributes : std::move(res.attributes);
+  rec.text = keep ? res.text : std::move(res.text);
   rec.status = res.status;
-  rec.importer = std::move(res.importer);
+  rec.importer = res.importer;
   rec.recognitionPending = res.recognitionPending;
   // The stamp the import read before it opened the file: a change during
   // the import makes the record stale, and the writer drops it.
@@ -271,10 +270,15 @@ ItemRecord importRecord(const std::string& path, GuardedImportSession& session) 
   rec.ctimeNs = res.ctimeNs;
   rec.inode = res.inode;
   rec.isDirectory = res.isDirectory;
-  // Folded here, on the importing thread, so the one writer thread spends
-  // its time in SQLite.
+  // Folded here, on the importing thread, so that the one writer thread
+  // spends its time in SQLite.
   Store::prepareTextIndex(rec);
   return rec;
+}
+
+ItemRecord importRecord(const std::string& path, GuardedImportSession& session) {
+  ImportResult res = session.import(path);
+  return recordOfImport(path, res);
 }
 
 void ImportPool::run() {

@@ -101,6 +101,12 @@ class StoreWriter {
   std::thread thread_;
 };
 
+// The record of an import of `path` for a store writer, with its
+// text-index columns prepared (Store::prepareTextIndex); without attributes
+// when the file was gone. The attributes and text move out of `res` unless
+// `keep`.
+ItemRecord recordOfImport(const std::string& path, ImportResult& res, bool keep = false);
+
 // Imports `path` through `session` into a record for the writer, stamped
 // as the file was before the import (a change during it makes the record
 // stale). A folder gets its file-system attributes without a child process.

@@ -5,16 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <ostream>
+#include <thread>
 
 #include "mdindex/core/attributes.h"
 #include "mdindex/core/paths.h"
@@ -26,6 +26,7 @@
 #include "mdindex/importers/report.h"
 #include "mdindex/service/control.h"
 #include "mdindex/service/exclusions.h"
+#include "mdindex/service/pipeline.h"
 #include "mdindex/store/store.h"
 #include "tools/common/operand_path.h"
 #include "tools/common/options.h"
@@ -301,30 +302,10 @@ class Run {
     w.took = std::chrono::steady_clock::now() - start;
     w.path = std::move(done.path);
     w.result = std::move(done.result);
-    if (!w.result.attributes.empty()) w.record = recordOf(w.path, w.result);
+    // The report lists attributes and text only from -d2 on: below that
+    // they move into the record instead of being copied.
+    if (!w.result.attributes.empty()) w.record = service::recordOfImport(w.path, w.result, level_ >= 2);
     hand(std::move(w));
-  }
-
-  // The record to store, with its text-index columns worked out here rather
-  // than on the writer's thread. The report lists attributes and text only
-  // from -d2 on: below that they move into the record instead of being
-  // copied.
-  std::optional<ItemRecord> recordOf(const std::string& path, ImportResult& r) const {
-    const bool listed = level_ >= 2;
-    ItemRecord rec;
-    rec.path = path;
-    rec.attributes = listed ? r.attributes : std::move(r.attributes);
-    rec.text = listed ? r.text : std::move(r.text);
-    rec.status = r.status;
-    rec.importer = r.importer;
-    rec.size = r.size;
-    rec.mtimeNs = r.mtimeNs;
-    rec.ctimeNs = r.ctimeNs;
-    rec.inode = r.inode;
-    rec.isDirectory = r.isDirectory;
-    rec.recognitionPending = r.recognitionPending;
-    Store::prepareTextIndex(rec);
-    return rec;
   }
 
   // What the walk hands the writer: an import result to store and report,
