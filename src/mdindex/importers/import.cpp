@@ -149,34 +149,22 @@ bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
   out.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
-  // Most files fit the first piece; a larger one is sized by fstat() once,
-  // with a byte more so that the read that finds the end needs no new room.
-  size_t room = 16384;
-  bool sized = false;
-  bool ok = true;
+  // Pieces go through a buffer that needs no clearing; most files are one
+  // piece and the read that finds the end. A larger file gets room for all
+  // of it once fstat() has said how large it is.
+  char piece[16384];
+  ssize_t n = 0;
   while (out.size() < cap) {
-    const size_t had = out.size();
-    if (had == room) {
-      struct stat st {};
-      room = !sized && fstat(fd, &st) == 0 && static_cast<size_t>(st.st_size) >= room
-                 ? static_cast<size_t>(st.st_size) + 1
-                 : room * 2;
-      sized = true;
+    while ((n = ::read(fd, piece, std::min(sizeof piece, cap - out.size()))) < 0 && errno == EINTR) {
     }
-    out.resize(std::min(room, cap));
-    const ssize_t n = ::read(fd, out.data() + had, out.size() - had);
-    if (n < 0 && errno == EINTR) {
-      out.resize(had);
-      continue;
-    }
-    out.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
-    if (n <= 0) {
-      ok = n == 0;
-      break;
-    }
+    if (n <= 0) break;
+    struct stat st {};
+    if (out.empty() && n == static_cast<ssize_t>(sizeof piece) && fstat(fd, &st) == 0 && st.st_size > n)
+      out.reserve(std::min(static_cast<size_t>(st.st_size) + 1, cap));
+    out.append(piece, static_cast<size_t>(n));
   }
   ::close(fd);
-  return ok;
+  return n >= 0;
 }
 
 void finishImport(const std::string& path, ImportResult& result) {

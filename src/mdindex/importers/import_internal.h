@@ -44,7 +44,7 @@ class CollectingSink final : public Sink {
 };
 
 // The bytes of the file at `path`, at most `cap` of them, into `out`: one
-// open, a read until the end, no seeking. False when it cannot be opened
+// open, reads until the end, no seeking. False when it cannot be opened
 // (a link or a FIFO put in its place is not) or a read fails.
 bool readFileBytes(const std::string& path, std::string& out, size_t cap = SIZE_MAX);
 
