@@ -8,10 +8,11 @@
 //   - system calls per file of `mdimport DIR` (when strace is installed);
 //   - the median time of one `mdimport -t -d1 FILE` process.
 //
-// Usage: bench_import [--files N] [--mixed] [--compare BINDIR] [--no-peer] [--no-strace]
+// Usage: bench_import [--files N] [--mixed | --tiny] [--compare BINDIR] [--no-peer] [--no-strace]
 //   --files N         corpus size (default 10000; 300000 for the large crawl)
 //   --mixed           ten kinds of file (text, HTML, RTF, plist, PDF, PNG, JPEG)
 //                     instead of small text and HTML files only
+//   --tiny            one-line text files only
 //   --compare BINDIR  also run the mdimport and crawl rows with the tools in
 //                     BINDIR (another build), for before/after figures
 // Everything happens in a scratch folder under /var/tmp, removed at the end.
@@ -58,17 +59,23 @@ std::string sentence(unsigned seed, int words) {
   return s;
 }
 
-// Small text and HTML files in turn (40 words each), or with `mixed` ten
-// kinds of file in turn: generated text formats and copies of the
-// committed PDF and pictures. 500 files to a folder.
-void makeCorpus(const fs::path& dir, int count, bool mixed) {
+enum class Corpus { Small, Mixed, Tiny };
+
+// Small text and HTML files in turn (40 words each); or ten kinds of file in
+// turn: generated text formats and copies of the committed PDF and
+// pictures; or one-line text files. 500 files to a folder.
+void makeCorpus(const fs::path& dir, int count, Corpus corpus) {
   const std::string data = FINDLARK_TEST_DATA_DIR "/importers/";
   for (int i = 0; i < count; ++i) {
     const fs::path sub = dir / ("d" + std::to_string(i / 500));
     if (i % 500 == 0) fs::create_directories(sub);
     const std::string base = (sub / ("f" + std::to_string(i))).string();
+    if (corpus == Corpus::Tiny) {
+      std::ofstream(base + ".txt") << "tiny note " << i << " " << kWords[i % 16] << "\n";
+      continue;
+    }
     const std::string text = sentence(static_cast<unsigned>(i), 40);
-    const int kind = mixed ? i % 10 : (i % 2 == 0 ? 0 : 3);
+    const int kind = corpus == Corpus::Mixed ? i % 10 : (i % 2 == 0 ? 0 : 3);
     switch (kind) {
       case 0:
       case 1:
@@ -252,18 +259,20 @@ void printSyscalls(const std::string& bin, const fs::path& corpus, const fs::pat
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come
   int count = 10000;
-  bool mixed = false, peer = true, traced = true;
+  Corpus kind = Corpus::Small;
+  bool peer = true, traced = true;
   std::vector<std::string> compare;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--files" && i + 1 < argc) count = std::max(10, std::atoi(argv[++i]));
-    else if (a == "--mixed") mixed = true;
+    else if (a == "--mixed") kind = Corpus::Mixed;
+    else if (a == "--tiny") kind = Corpus::Tiny;
     else if (a == "--compare" && i + 1 < argc) compare.push_back(fs::absolute(argv[++i]).string());
     else if (a == "--no-peer") peer = false;
     else if (a == "--no-strace") traced = false;
     else {
       std::fprintf(stderr,
-                   "usage: bench_import [--files N] [--mixed] [--compare BINDIR] [--no-peer] [--no-strace]\n");
+                   "usage: bench_import [--files N] [--mixed | --tiny] [--compare BINDIR] [--no-peer] [--no-strace]\n");
       return 64;
     }
   }
@@ -280,11 +289,12 @@ int main(int argc, char** argv) {
   setenv("FINDLARK_VOLUMES_ROOT", (root / "volumes").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", (root / "run").c_str(), 1);
 
-  makeCorpus(corpus, count, mixed);
+  makeCorpus(corpus, count, kind);
   const uint64_t corpusBytes = bytesUnder(corpus);
-  std::printf("corpus: %d %s files, %.1f MB, in %s\n\n", count,
-              mixed ? "mixed (txt, html, rtf, plist, pdf, png, jpg)" : "small text and HTML", corpusBytes / 1e6,
-              corpus.c_str());
+  const char* what = kind == Corpus::Mixed  ? "mixed (txt, html, rtf, plist, pdf, png, jpg)"
+                     : kind == Corpus::Tiny ? "one-line text"
+                                            : "small text and HTML";
+  std::printf("corpus: %d %s files, %.1f MB, in %s\n\n", count, what, corpusBytes / 1e6, corpus.c_str());
 
   std::vector<std::string> bins = {bin};
   bins.insert(bins.end(), compare.begin(), compare.end());
@@ -352,9 +362,10 @@ int main(int argc, char** argv) {
   }
 
   std::printf("\none mdimport -t -d1 FILE process (median of 41):\n");
-  const std::vector<std::pair<std::string, int>> singles =
-      mixed ? std::vector<std::pair<std::string, int>>{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
-            : std::vector<std::pair<std::string, int>>{{"txt", 0}, {"html", 1}};
+  using Singles = std::vector<std::pair<std::string, int>>;
+  const Singles singles = kind == Corpus::Mixed  ? Singles{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
+                          : kind == Corpus::Tiny ? Singles{{"txt", 0}}
+                                                 : Singles{{"txt", 0}, {"html", 1}};
   for (const auto& [ext, index] : singles) {
     const std::string file = (corpus / "d0" / ("f" + std::to_string(index) + "." + ext)).string();
     std::vector<double> times;
