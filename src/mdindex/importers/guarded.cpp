@@ -21,8 +21,8 @@
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/import_internal.h"
-#include "mdindex/importers/importer.h"
 #include "mdindex/importers/import_wire.h"
+#include "mdindex/importers/importer.h"
 
 extern char** environ;
 
@@ -372,7 +372,9 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
     inbox.erase(0, 8 + len);
     const auto nul = request.find('\0');
     if (nul == std::string::npos) return 2;
+    // A name it does not know is a broken request, not a file it could not read.
     const Importer* importer = importerNamed(std::string_view(request).substr(0, nul));
+    if (!importer) return 2;
     const std::string path = request.substr(nul + 1);
 
     // Each file gets its own CPU allowance on top of what the helper has
@@ -386,8 +388,7 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
 
     if (beforeEach) beforeEach(path, limits);
     try {
-      FormatResult r;
-      if (importer) r = runFormatImporter(*importer, path, limits);
+      FormatResult r = runFormatImporter(*importer, path, limits);
       if (!writeFrame(fd, encodeFormatResult(r))) return 1;
     } catch (const std::bad_alloc&) {
       return 3;  // the memory limit was reached

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
-
 #include <unistd.h>
 
 #include <algorithm>

@@ -132,7 +132,8 @@ std::string importHelperPath();
 // FILEMAX OCR LANGUAGES` (OCR "1" or "0") reads requests (a 64-bit
 // little-endian length, then the importer's name, a NUL and the path) from
 // file descriptor 3 and answers each on the same descriptor (a length, then
-// the encoded result) until end of input, then exits 0. `args` are the
+// the encoded result) until end of input, then exits 0; a malformed request
+// (one naming no importer it has) ends it with 2. `args` are the
 // words after "--import-child". `beforeEach`, when set, runs before each
 // file, under the child's limits: only tests set it, to make a helper that
 // fails on purpose (tests/mdindex/importers/fault_child.cpp); the mdimport
