@@ -90,16 +90,23 @@ bool MdindexBackend::installed() const { return QFileInfo(toolPath(QStringLitera
 
 Availability MdindexBackend::availability() {
   if (!QFileInfo(toolPath(QStringLiteral("mdfind"))).isExecutable())
-    return {false, Reason::NotInstalled, QStringLiteral("mdfind is not at ") + toolPath(QStringLiteral("mdfind"))};
+    return {false, Reason::NotInstalled, QStringLiteral("mdfind is not at ") + toolPath(QStringLiteral("mdfind")),
+            noRemedy(QStringLiteral("build Findlark (make) or install it (make install)"))};
   using mdindex::service::StoreState;
   const mdindex::service::IndexHealth h = mdindex::service::readIndexHealth(mdindex::homeDir(), false);
-  if (!h.servicePid) return {false, Reason::ServiceNotRunning, QStringLiteral("mdindexd is not running")};
-  if (h.store == StoreState::Damaged) return {false, Reason::IndexDamaged, QString::fromStdString(h.storeError)};
+  if (!h.servicePid)
+    return {false, Reason::ServiceNotRunning, QStringLiteral("mdindexd is not running"),
+            commandRemedy({toolPath(QStringLiteral("mdindexd"))}, true)};
+  if (h.store == StoreState::Damaged)
+    return {false, Reason::IndexDamaged, QString::fromStdString(h.storeError),
+            commandRemedy({toolPath(QStringLiteral("mdutil")), QStringLiteral("-E")}, true)};
   if (h.store == StoreState::Missing)
-    return {false, Reason::IndexMissing, QStringLiteral("no index at ") + fromNative(mdindex::indexDir())};
+    return {false, Reason::IndexMissing, QStringLiteral("no index at ") + fromNative(mdindex::indexDir()),
+            commandRemedy({toolPath(QStringLiteral("mdutil")), QStringLiteral("-E")}, true)};
   if (!h.indexingOn)
-    return {false, Reason::IndexingOff, QStringLiteral("indexing was turned off; mdutil -i on turns it back on")};
-  return {true, Reason::None, {}};
+    return {false, Reason::IndexingOff, QStringLiteral("indexing was turned off (mdutil -i off)"),
+            commandRemedy({toolPath(QStringLiteral("mdutil")), QStringLiteral("-i"), QStringLiteral("on")}, true)};
+  return {true, Reason::None, {}, {}};
 }
 
 Coverage MdindexBackend::coverage(const QString& folder) {
@@ -115,6 +122,7 @@ Coverage MdindexBackend::coverage(const QString& folder) {
   if (root.empty()) {
     c.reason = Reason::FolderNotCovered;
     c.detail = QStringLiteral("outside the indexed folders ") + c.roots.join(QStringLiteral(" and "));
+    c.remedy = noRemedy(QStringLiteral("mdindex indexes the home folder and the volumes root only; move the file there"));
     return c;
   }
   // The outermost component below the root that the service leaves out.
@@ -130,6 +138,20 @@ Coverage MdindexBackend::coverage(const QString& folder) {
   }
   c.detail = excluded.empty() ? QStringLiteral("the index leaves this folder out")
                               : QStringLiteral("inside the excluded folder ") + fromNative(excluded);
+  const std::string name = mdindex::baseName(excluded);
+  if (!excluded.empty() && mdindex::service::Exclusions::isHiddenName(name)) {
+    c.reason = Reason::Hidden;
+    c.detail = QStringLiteral("inside the hidden folder ") + fromNative(excluded);
+    c.remedy = noRemedy(QStringLiteral("mdindex skips hidden folders; move the file out of ") + fromNative(excluded));
+  } else if (!excluded.empty() && mdindex::service::Exclusions::hasNeverIndexMarker(excluded)) {
+    c.reason = Reason::ContentFilter;
+    c.detail = fromNative(excluded) + QStringLiteral(" holds .metadata_never_index");
+    c.remedy = noRemedy(QStringLiteral("remove ") + fromNative(excluded) +
+                        QStringLiteral("/.metadata_never_index if the folder should be searchable"));
+  } else if (name.ends_with(".noindex")) {
+    c.remedy = noRemedy(QStringLiteral("mdindex skips folders named *.noindex; rename ") + fromNative(excluded) +
+                        QStringLiteral(" or move the file out of it"));
+  }
   return c;
 }
 
@@ -155,14 +177,22 @@ SearchResult MdindexBackend::search(int route, const QString& term, const QStrin
     return out;
   }
   const QString query = QStringLiteral("(** == '") + term + QStringLiteral("*'cdw)");
-  const std::optional<QString> output =
-      runTool(toolPath(QStringLiteral("mdfind")), {query, QStringLiteral("-onlyin"), folder}, kSearchTimeoutMs);
-  if (!output) {
-    out.error = QStringLiteral("mdfind did not run to the end or printed invalid text");
+  // mdfind refuses an -onlyin folder that does not exist, yet the index may
+  // still list items under a folder that was just removed: ask the nearest
+  // folder that exists and keep what lies under `folder`.
+  QString scope = folder;
+  while (!QFileInfo(scope).isDir() && scope.size() > 1) scope = QFileInfo(scope).path();
+  const std::optional<ToolResult> ran =
+      runToolStatus(toolPath(QStringLiteral("mdfind")), {query, QStringLiteral("-onlyin"), scope}, kSearchTimeoutMs);
+  if (!ran || ran->exitStatus != 0) {
+    out.error = ran ? QStringLiteral("mdfind failed (exit status %1)").arg(ran->exitStatus)
+                    : QStringLiteral("mdfind did not run to the end or printed invalid text");
     return out;
   }
   out.ok = true;
-  for (const QString& line : outputLines(output)) out.hits.append({line, QString()});
+  const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+  for (const QString& line : outputLines(ran->output))
+    if (line.startsWith(prefix)) out.hits.append({line, QString()});
   return out;
 }
 
@@ -180,6 +210,8 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
       st.reason = Reason::ImportFailed;
       st.detail = QStringLiteral("the importer's status: ") +
                   QString::fromUtf8(mdindex::importStatusName(record->status));
+      st.remedy = noRemedy(QStringLiteral("the file cannot be read as its type; mdimport -t -d1 ") + path +
+                           QStringLiteral(" shows the importer's error"));
       return st;
     }
     if (holds(record->text, foldedTerm)) {
@@ -209,8 +241,10 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
 
   // Not in the index: tell why where the index can.
   if (!exclusions().isIndexable(file)) {
-    st.reason = Reason::FolderExcluded;
-    st.detail = QStringLiteral("the index leaves this file's folder out");
+    const Coverage c = coverage(QFileInfo(path).path());
+    st.reason = c.covered ? Reason::Hidden : c.reason;
+    st.detail = c.covered ? QStringLiteral("mdindex skips hidden files") : c.detail;
+    st.remedy = c.covered ? noRemedy(QStringLiteral("rename the file without its leading dot")) : c.remedy;
     return st;
   }
   const std::optional<QString> trial =
@@ -226,6 +260,7 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
   if (!h.indexingOn) {
     st.reason = Reason::IndexingOff;
     st.detail = QStringLiteral("indexing was turned off");
+    st.remedy = commandRemedy({toolPath(QStringLiteral("mdutil")), QStringLiteral("-i"), QStringLiteral("on")}, true);
   } else if (!h.servicePid) {
     st.reason = Reason::NotIndexed;
     st.detail = QStringLiteral("mdindexd stopped during the check");
@@ -235,8 +270,37 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
   } else {
     st.reason = Reason::NotIndexed;
     st.detail = QStringLiteral("mdindexd is idle and has not indexed it");
+    st.remedy = commandRemedy({toolPath(QStringLiteral("mdimport")), path}, true);
   }
   return st;
+}
+
+}  // namespace findlark::check
+
+namespace findlark::check {
+
+Finding MdindexBackend::fileFacts(const QString& path, const QString& term) {
+  (void)term;
+  if (mdindex::service::Exclusions::isHiddenName(native(QFileInfo(path).fileName())))
+    return {Reason::Hidden, QStringLiteral("mdindex skips hidden files"),
+            noRemedy(QStringLiteral("rename the file without its leading dot"))};
+  // What mdindex does with the type: "with no plugIn" keeps it by name only.
+  const auto r = runToolStatus(toolPath(QStringLiteral("mdimport")), {QStringLiteral("-t"), QStringLiteral("-d1"), path},
+                               kSearchTimeoutMs);
+  if (r && r->exitStatus == 0 && r->output.contains(QLatin1String(" with no plugIn.")))
+    return {Reason::NoExtractor, r->output.trimmed(),
+            noRemedy(QStringLiteral("mdindex has no importer for this type; it is findable by its name only"))};
+  return {};
+}
+
+Remedy MdindexBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
+  // The query route searches text, keywords and camera maker; mdfind any
+  // attribute: name the one that holds it.
+  if (route != 0 || attribute.isEmpty()) return {};
+  QString t = term;
+  t.remove(QLatin1Char('\'')).remove(QLatin1Char('\\'));
+  return queryRemedy({QStringLiteral("mdfind"), QStringLiteral("-onlyin"), QFileInfo(path).path(),
+                      attribute + QStringLiteral(" == '*") + t + QStringLiteral("*'cd")});
 }
 
 }  // namespace findlark::check

@@ -25,12 +25,18 @@ void killGroup(QProcess& p) {
 
 // The one spawn-and-collect behind runTool and runToolStatus; `quiet` sends
 // the tool's standard error to /dev/null instead of ours.
-std::optional<ToolResult> run(const QString& program, const QStringList& arguments, int timeoutMs, bool quiet) {
+std::optional<ToolResult> run(const QString& program, const QStringList& arguments, int timeoutMs, bool quiet,
+                              const QStringList& environment = {}) {
   // QProcess would look a bare name up in PATH: only absolute paths run.
   if (!QFileInfo(program).isAbsolute()) return std::nullopt;
   QProcess p;
   p.setProgram(program);
   p.setArguments(arguments);
+  if (!environment.isEmpty()) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : environment) env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    p.setProcessEnvironment(env);
+  }
   if (quiet) p.setStandardErrorFile(QProcess::nullDevice());
   else p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   p.setInputChannelMode(QProcess::ForwardedInputChannel);
@@ -69,8 +75,9 @@ std::optional<QString> runTool(const QString& program, const QStringList& argume
   return std::move(r->output);
 }
 
-std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments, int timeoutMs) {
-  return run(program, arguments, timeoutMs, true);
+std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments, int timeoutMs,
+                                        const QStringList& environment) {
+  return run(program, arguments, timeoutMs, true, environment);
 }
 
 QString toolPath(const QString& name) {

@@ -31,9 +31,12 @@ struct ToolResult {
 
 // Like runTool, but also gives the exit status, and the tool's standard
 // error goes to /dev/null (other indexes' tools write log chatter there).
-// Nothing under the same conditions as runTool.
+// `environment` holds "NAME=VALUE" entries that replace or add to the
+// inherited environment for this tool alone. Nothing under the same
+// conditions as runTool.
 std::optional<ToolResult> runToolStatus(const QString& program, const QStringList& arguments,
-                                        int timeoutMs = kDefaultToolTimeoutMs);
+                                        int timeoutMs = kDefaultToolTimeoutMs,
+                                        const QStringList& environment = {});
 
 // Absolute path of one of our tools ("mdfind", "mdimport", "mdls", "mdutil",
 // "mdindexd"): in $FINDLARK_TOOL_DIR when set, else in the folder of the

@@ -6,12 +6,15 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
 
 #include "app/check/backend.h"
 #include "app/check/check.h"
+#include "app/check/diagnose.h"
 #include "app/check/report.h"
 #include "tools/common/options.h"
 
@@ -23,13 +26,23 @@ constexpr int kUsage = 64, kInterrupted = 130;
 
 constexpr const char* kHelp =
     "Usage: findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]\n"
+    "       findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--json]\n"
     "Checks that a desktop index finds the 13 Findlark samples: makes them fresh in\n"
     "~/0_FindlarkCheck, searches every route of the index until each is found or the\n"
-    "deadline passes, and says for each miss why, from what the index stored.\n"
-    "  --index NAME     the index to check (repeatable; default mdindex). Known: %s;\n"
+    "deadline passes, and says for each miss why, from what the index stored, with\n"
+    "its evidence and a remedy (printed, never applied).\n"
+    "With --file, says whether each route of each index finds that file for WORD and,\n"
+    "where one does not, why (the first broken link of: installed, answers, folder\n"
+    "covered, type handled, limits, in the index, word stored, found by the route),\n"
+    "with the evidence and the remedy.\n"
+    "  --index NAME     the index to check (repeatable; default mdindex, or with --file\n"
+    "                   every installed one). Known: %1;\n"
     "                   \"all\" checks every one, listing those not installed\n"
     "  --folder DIR     make the samples in DIR/0_FindlarkCheck instead\n"
-    "  --timeout SECS   the one deadline for every sample (default 60)\n"
+    "  --file PATH      diagnose this file instead of the samples\n"
+    "  --term WORD      the word to look for in --file (default: a distinctive word of\n"
+    "                   the file's own text as mdimport reads it, printed)\n"
+    "  --timeout SECS   the one deadline for every sample (default 60; with --file, 10)\n"
     "  --keep           leave the check folder in place (removed otherwise, also on Ctrl+C)\n"
     "  --json           print the result as JSON instead of the table\n"
     "A folder 0_FindlarkCheck left by an earlier run is removed first; a symbolic link\n"
@@ -40,19 +53,31 @@ constexpr const char* kHelp =
     "  \"samples\": [ { \"file\", \"where\", \"routes\": { ROUTE-ID: { \"expected\", \"found\",\n"
     "  \"seconds\" (null when not found), \"attribute\", \"reason\", \"detail\",\n"
     "  \"stored\": [\"name = value\"] } } } ] } ] }\n"
+    "  A remedy is null or { \"kind\": \"command\"|\"config\"|\"query\"|\"none\", \"text\",\n"
+    "  \"file\" (the file a config line goes in), \"appliable\" }.\n"
+    "JSON with --file: { \"file\", \"term\", \"termPicked\", \"timeout\", \"error\", \"cancelled\",\n"
+    "  \"exit\", \"indexes\": [ { \"name\", \"answered\", \"reason\", \"evidence\", \"remedy\",\n"
+    "  \"routes\": [ { \"id\", \"label\", \"found\", \"seconds\", \"attribute\", \"reason\",\n"
+    "  \"evidence\", \"remedy\", \"stored\" } ] } ] }\n"
     "Reason codes: not-installed service-not-running indexing-off index-missing\n"
-    "  index-damaged folder-not-covered folder-excluded import-failed still-queued\n"
-    "  not-indexed term-not-stored needs-text-recognition not-found-by-route\n"
-    "  unexpected route-failed\n"
+    "  index-damaged folder-not-covered folder-excluded hidden content-filter\n"
+    "  name-filter no-extractor type-excluded name-only missing-helper basic-indexing\n"
+    "  text-limit size-limit import-failed still-queued paused stale not-indexed\n"
+    "  term-not-stored stop-word number-not-indexed needs-text-recognition\n"
+    "  not-found-by-route unexpected route-failed\n"
     "Exit status: 0 every expected sample found by every route; 1 any missed;\n"
     "2 an index cannot answer or is not installed (under --index all, one not\n"
     "installed does not count), or the folder cannot be made;\n"
+    "with --file: 0 found by every route of every index that answers, 1 some\n"
+    "missed it, 2 none can answer or the file cannot be read;\n"
     "64 bad usage; 130 interrupted.\n";
 
 struct Options {
   std::vector<std::string> indexes;
   std::string folder;
   std::string timeout;
+  std::string file, term;
+  bool fileGiven = false, termGiven = false;
   bool timeoutGiven = false;
   bool keep = false;
   bool json = false;
@@ -63,6 +88,8 @@ constexpr mdindex::tools::OptionRow<Options> kOptions[] = {
     {"--index", true, [](Options& o, const std::string& v) { o.indexes.push_back(v); }},
     {"--folder", true, [](Options& o, const std::string& v) { o.folder = v; }},
     {"--timeout", true, [](Options& o, const std::string& v) { o.timeout = v, o.timeoutGiven = true; }},
+    {"--file", true, [](Options& o, const std::string& v) { o.file = v, o.fileGiven = true; }},
+    {"--term", true, [](Options& o, const std::string& v) { o.term = v, o.termGiven = true; }},
     {"--keep", false, [](Options& o, const std::string&) { o.keep = true; }},
     {"--json", false, [](Options& o, const std::string&) { o.json = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
@@ -102,6 +129,53 @@ void showProgress(const check::CheckProgress& p) {
   std::fflush(stderr);
 }
 
+// `path` made absolute against the working folder.
+std::optional<QString> absolute(const std::string& path) {
+  const QString p = QString::fromStdString(path);
+  if (p.startsWith(QLatin1Char('/'))) return p;
+  char cwd[4096];
+  if (!::getcwd(cwd, sizeof cwd)) return std::nullopt;
+  return QString::fromLocal8Bit(cwd) + QLatin1Char('/') + p;
+}
+
+// findlark-check --file: one file, one word, every selected index.
+int fileMain(const std::vector<check::Backend*>& backends, const QString& file, QString term, int timeout, bool json,
+             bool terminal) {
+  bool picked = false;
+  if (term.isEmpty()) {
+    QString error;
+    term = check::pickTerm(file, &error);
+    if (term.isEmpty()) {
+      put(stderr, QStringLiteral("findlark-check: ") + error + QLatin1Char('\n'));
+      return 2;
+    }
+    picked = true;
+  }
+  bool shown = false;
+  check::FileCheckResult result = check::diagnoseFile(
+      backends, file, term, timeout,
+      [&](const check::FileProgress& p) {
+        if (!terminal) return;
+        QString line = QStringLiteral("waiting %1 of %2 s for ").arg(p.elapsed, 0, 'f', 1).arg(p.deadline, 0, 'f', 0) +
+                       p.waiting.join(QStringLiteral(", "));
+        if (line.size() > 99) line = line.left(96) + QStringLiteral("...");
+        put(stderr, QStringLiteral("\r\033[K") + line);
+        std::fflush(stderr);
+        shown = true;
+      },
+      &gCancel);
+  if (shown) put(stderr, QStringLiteral("\r\033[K"));
+  result.termPicked = picked;
+  if (json) {
+    const QByteArray bytes = check::formatFileJson(result);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+  } else {
+    put(result.error.isEmpty() ? stdout : stderr, check::formatFileTable(result));
+  }
+  std::fflush(stdout);
+  return result.cancelled ? kInterrupted : result.exitStatus();
+}
+
 }  // namespace
 
 int findlarkCheckMain(const std::vector<std::string>& args) {
@@ -119,8 +193,12 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   }
   if (!operands.empty()) return usage(QStringLiteral("unexpected argument ") + QString::fromStdString(operands[0]));
 
+  if (o.termGiven && !o.fileGiven) return usage(QStringLiteral("--term goes with --file"));
+  if (o.fileGiven && (o.keep || !o.folder.empty()))
+    return usage(QStringLiteral("--keep and --folder are for the sample check, not --file"));
   check::CheckOptions options;
   options.keep = o.keep;
+  if (o.fileGiven) options.timeoutSeconds = 10;
   if (o.timeoutGiven) {
     bool ok = false;
     const int seconds = QString::fromStdString(o.timeout).toInt(&ok);
@@ -130,14 +208,21 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
     options.timeoutSeconds = seconds;
   }
   if (!o.folder.empty()) {
-    const QString folder = QString::fromStdString(o.folder);
-    if (!folder.startsWith(QLatin1Char('/'))) {
-      char cwd[4096];
-      if (!::getcwd(cwd, sizeof cwd)) return usage(QStringLiteral("cannot resolve ") + folder);
-      options.parent = QString::fromLocal8Bit(cwd) + QLatin1Char('/') + folder;
-    } else {
-      options.parent = folder;
-    }
+    const std::optional<QString> folder = absolute(o.folder);
+    if (!folder) return usage(QStringLiteral("cannot resolve ") + QString::fromStdString(o.folder));
+    options.parent = *folder;
+  }
+  QString file;
+  if (o.fileGiven) {
+    const std::optional<QString> path = absolute(o.file);
+    if (!path || o.file.empty()) return usage(QStringLiteral("cannot resolve --file ") + QString::fromStdString(o.file));
+    file = QDir::cleanPath(*path);
+  }
+  if (o.termGiven) {
+    const QString term = QString::fromStdString(o.term).trimmed();
+    if (term.isEmpty() || term.contains(QLatin1Char(' ')))
+      return usage(QStringLiteral("--term takes one word, not \"") + QString::fromStdString(o.term) + QLatin1Char('"'));
+    options.term = term;
   }
 
   // The selected backends, each once, in the order named.
@@ -155,6 +240,11 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
                    check::knownBackendNames().join(QStringLiteral(", ")) + QStringLiteral(", all"));
     if (!names.contains(name)) names.append(name);
   }
+  if (names.isEmpty() && o.fileGiven) {
+    // Every index this machine has.
+    for (const QString& known : check::knownBackendNames())
+      if (check::makeBackend(known)->installed()) names.append(known);
+  }
   if (names.isEmpty()) names.append(QStringLiteral("mdindex"));
   std::vector<std::unique_ptr<check::Backend>> owned;
   std::vector<check::Backend*> backends;
@@ -170,6 +260,8 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   sigaction(SIGTERM, &sa, nullptr);
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  if (o.fileGiven) return fileMain(backends, file, o.termGiven ? options.term : QString(), options.timeoutSeconds,
+                                   o.json, terminal);
   check::Check c(options);
   bool shown = false;
   const check::CheckResult result = c.run(
