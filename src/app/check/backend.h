@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "app/check/reason.h"
+#include "app/check/remedy.h"
 
 namespace findlark::check {
 
@@ -51,6 +52,7 @@ struct Availability {
   Reason reason = Reason::None;  // NotInstalled, ServiceNotRunning, IndexingOff,
                                  // IndexMissing, IndexDamaged when !answers
   QString detail;                // one line for people: "mdindexd is not running"
+  Remedy remedy;                 // what makes it answer, when !answers
 };
 
 // Whether a folder lies where the index looks.
@@ -59,6 +61,17 @@ struct Coverage {
   Reason reason = Reason::None;  // FolderNotCovered or FolderExcluded when !covered
   QString detail;                // e.g. "inside the excluded folder /x.noindex"
   QStringList roots;             // the folders the index does cover, when it can say
+  Remedy remedy;                 // what makes the index cover it, when !covered
+};
+
+// One link of the diagnosis chain that a backend found broken for one file
+// (reason None when it found nothing wrong there), with the fact it rests
+// on and its remedy.
+struct Finding {
+  Reason reason = Reason::None;
+  QString detail;  // the evidence: the setting and its value, the index's own output line
+  Remedy remedy;
+  bool broken() const { return reason != Reason::None; }
 };
 
 // One item a route found.
@@ -93,6 +106,7 @@ struct Stored {
   // its routes find (e.g. stored in full without the term), so the check
   // stops waiting for it, as it does for a failed import.
   bool settled = false;
+  Remedy remedy;  // for `reason`, when the backend knows one
 };
 
 class Backend {
@@ -119,6 +133,30 @@ class Backend {
   // What the index stored for the file at `path`, and which attribute holds
   // `term` if any.
   virtual Stored stored(const QString& path, const QString& term) = 0;
+
+  // The links of the chain between "the folder is covered" and "the file
+  // is in the index", for one file whose folder is covered: is the file
+  // itself left out (hidden, a name filter, a marker file), is its type
+  // handled (an extractor or filter exists, the type is not excluded, its
+  // helper program is installed, content indexing is on), and do the
+  // index's limits reach the word (`term`; "" when unknown). The first
+  // broken one, or none. Asked only after a route missed the file.
+  virtual Finding fileFacts(const QString& path, const QString& term) {
+    (void)path, (void)term;
+    return {};
+  }
+  // The word is stored in `attribute` but route `route` does not find it:
+  // a search on that route that does (a query remedy), or none.
+  virtual Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
+    (void)route, (void)term, (void)attribute, (void)path;
+    return {};
+  }
+  // The word is not in what was stored: is it one the index drops (a stop
+  // word, a number) rather than one the file does not hold?
+  virtual Finding wordFacts(const QString& term) {
+    (void)term;
+    return {};
+  }
 };
 
 // Every backend this build knows, in picker order (mdindex first), made

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMimeDatabase>
 #include <QStandardPaths>
 
 #include "app/engine/app_paths.h"
@@ -25,9 +26,14 @@ QString withoutTrailingSlash(QString path) {
 struct BalooConfig {
   bool read = false;
   bool enabled = false;
-  bool indexed = false;  // files of the folder asked about would be indexed
-  QStringList include, exclude;
+  bool indexed = false;      // files of the folder asked about would be indexed
+  bool fileIndexed = true;   // the file asked about would be indexed
+  bool hidden = false;       // hidden files and folders are indexed
+  bool basic = false;        // only basic indexing: names and properties, no content
+  QStringList include, exclude, filters, mimetypes;
 };
+
+QStringList balooctl(const QStringList& args) { return QStringList{QStringLiteral("balooctl")} + args; }
 
 BalooConfig readConfig(const QString& helper, const QString& folder) {
   BalooConfig c;
@@ -40,6 +46,11 @@ BalooConfig readConfig(const QString& helper, const QString& folder) {
     if (key == QLatin1String("indexed")) c.indexed = value == QLatin1String("true");
     if (key == QLatin1String("include")) c.include.append(withoutTrailingSlash(value));
     if (key == QLatin1String("exclude")) c.exclude.append(withoutTrailingSlash(value));
+    if (key == QLatin1String("filter")) c.filters.append(value);
+    if (key == QLatin1String("mimetype")) c.mimetypes.append(value);
+    if (key == QLatin1String("hidden")) c.hidden = value == QLatin1String("true");
+    if (key == QLatin1String("basic")) c.basic = value == QLatin1String("true");
+    if (key == QLatin1String("fileIndexed")) c.fileIndexed = value == QLatin1String("true");
   }
   return c;
 }
@@ -77,14 +88,15 @@ bool BalooBackend::installed() const {
 
 Availability BalooBackend::availability() {
   if (baloosearch_.isEmpty() || balooctl_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("baloosearch and balooctl are not installed (Debian: baloo-kf5)")};
+    return {false, Reason::NotInstalled, QStringLiteral("baloosearch and balooctl are not installed (Debian: baloo-kf5)"),
+            noRemedy(QStringLiteral("install the Debian packages baloo-kf5 and libkf5filemetadata-bin"))};
   if (!QFileInfo(helper_).isExecutable())
     return {false, Reason::NotInstalled,
-            QStringLiteral("this build has no Baloo helper (built where baloo-kf5-dev and qtbase5-dev are installed)")};
+            QStringLiteral("this build has no Baloo helper (built where baloo-kf5-dev and qtbase5-dev are installed)"), {}};
   const BalooConfig c = readConfig(helper_, homeFolder());
   if (c.read && !c.enabled)
-    return {false, Reason::IndexingOff,
-            QStringLiteral("file indexing is disabled (Indexing-Enabled in baloofilerc; balooctl enable)")};
+    return {false, Reason::IndexingOff, QStringLiteral("file indexing is disabled (Indexing-Enabled=false in baloofilerc)"),
+            commandRemedy(balooctl({QStringLiteral("enable")}), true)};
   if (!gdbus_.isEmpty()) {
     const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
                                               QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
@@ -93,12 +105,16 @@ Availability BalooBackend::availability() {
                                               QStringLiteral("org.kde.baloo")},
                                      kToolTimeoutMs);
     if (!owned || owned->exitStatus != 0 || !owned->output.contains(QLatin1String("true")))
-      return {false, Reason::ServiceNotRunning, QStringLiteral("baloo_file is not running (org.kde.baloo is not on the session bus)")};
+      return {false, Reason::ServiceNotRunning,
+              QStringLiteral("baloo_file is not running (org.kde.baloo is not on the session bus)"),
+              commandRemedy({QStringLiteral("baloo_file")}, false)};
   }
   const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME", homeFolder() + QStringLiteral("/.local/share"));
   const QString index = dataHome + QStringLiteral("/baloo/index");
-  if (!QFileInfo(index).isFile()) return {false, Reason::IndexMissing, QStringLiteral("no index at ") + index};
-  return {true, Reason::None, {}};
+  if (!QFileInfo(index).isFile())
+    return {false, Reason::IndexMissing, QStringLiteral("no index at ") + index,
+            commandRemedy(balooctl({QStringLiteral("check")}), true)};
+  return {true, Reason::None, {}, {}};
 }
 
 Coverage BalooBackend::coverage(const QString& folder) {
@@ -119,13 +135,40 @@ Coverage BalooBackend::coverage(const QString& folder) {
     if (isUnder(path, e)) {
       c.reason = Reason::FolderExcluded;
       c.detail = QStringLiteral("inside Baloo's excluded folder ") + e;
+      c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFolders"), e}), true);
       return c;
     }
   bool under = false;
   for (const QString& i : config.include) under = under || isUnder(path, i);
-  c.reason = under ? Reason::FolderExcluded : Reason::FolderNotCovered;
-  c.detail = under ? QStringLiteral("Baloo leaves this folder out (a hidden folder or an exclude filter)")
-                   : QStringLiteral("outside Baloo's folders ") + config.include.join(QStringLiteral(", "));
+  if (!under) {
+    c.reason = Reason::FolderNotCovered;
+    c.detail = QStringLiteral("outside Baloo's folders ") + config.include.join(QStringLiteral(", "));
+    c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("add"), QStringLiteral("includeFolders"), path}), true);
+    return c;
+  }
+  // Under an included folder, yet left out: a hidden folder on the way, or
+  // an exclude filter matching one of the folders' names.
+  QString root;
+  for (const QString& i : config.include)
+    if (isUnder(path, i) && i.size() > root.size()) root = i;
+  for (QString p = path; p.size() > root.size(); p = QFileInfo(p).path()) {
+    const QString name = QFileInfo(p).fileName();
+    if (name.startsWith(QLatin1Char('.')) && !config.hidden) {
+      c.reason = Reason::Hidden;
+      c.detail = QStringLiteral("Baloo skips the hidden folder ") + p + QStringLiteral(" (hidden = no)");
+      c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true);
+      return c;
+    }
+    for (const QString& f : config.filters)
+      if (QDir::match(f, name)) {
+        c.reason = Reason::FolderExcluded;
+        c.detail = QStringLiteral("Baloo's exclude filter ") + f + QStringLiteral(" matches the folder ") + p;
+        c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true);
+        return c;
+      }
+  }
+  c.reason = Reason::FolderExcluded;
+  c.detail = QStringLiteral("Baloo leaves this folder out");
   return c;
 }
 
@@ -202,13 +245,55 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
   QStringList names;
   for (const QString& line : st.attributes) names.append(line.section(QStringLiteral(" = "), 0, 0));
   if (!text && names.isEmpty()) {
-    st.detail = QStringLiteral("Baloo stored no text and no properties (no extractor for its type)");
+    st.reason = Reason::NoExtractor;
+    st.detail = QStringLiteral("Baloo stored no text and no properties for ") + QMimeDatabase().mimeTypeForFile(path).name();
+    st.remedy = noRemedy(QStringLiteral("Baloo has no extractor for ") + QMimeDatabase().mimeTypeForFile(path).name() +
+                         QStringLiteral("; no setting changes that"));
     return st;
   }
   st.detail = (text ? QStringLiteral("its text and ") : QStringLiteral("no text; ")) +
               (names.isEmpty() ? QStringLiteral("no properties") : names.join(QStringLiteral(", "))) +
               QStringLiteral(" do not hold the term");
   return st;
+}
+
+}  // namespace findlark::check
+
+namespace findlark::check {
+
+Finding BalooBackend::fileFacts(const QString& path, const QString& term) {
+  (void)term;
+  const BalooConfig config = readConfig(helper_, path);
+  if (!config.read) return {};
+  const QFileInfo info(path);
+  const QString name = info.fileName();
+  if (name.startsWith(QLatin1Char('.')) && !config.hidden)
+    return {Reason::Hidden, QStringLiteral("Baloo skips hidden files (hidden = no)"),
+            commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true)};
+  for (const QString& f : config.filters)
+    if (QDir::match(f, name))
+      return {Reason::NameFilter, QStringLiteral("Baloo's exclude filter ") + f + QStringLiteral(" matches ") + name,
+              commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true)};
+  const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
+  for (const QString& m : config.mimetypes)
+    if (m == mime)
+      return {Reason::TypeExcluded, QStringLiteral("Baloo's excluded MIME types hold ") + mime,
+              commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeMimetypes"), m}), true)};
+  if (config.basic)
+    return {Reason::BasicIndexing, QStringLiteral("only basic indexing = true in baloofilerc: names and properties only"),
+            commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("contentIndexing"), QStringLiteral("yes")}), true)};
+  // Baloo's content indexer passes over plain text files larger than 10 MiB.
+  if (mime.startsWith(QLatin1String("text/")) && info.size() > 10 * 1024 * 1024)
+    return {Reason::SizeLimit, QStringLiteral("%1 bytes of text; Baloo reads no text file over 10 MiB").arg(info.size()),
+            noRemedy(QStringLiteral("Baloo reads no plain text file over 10 MiB; no setting changes that"))};
+  return {};
+}
+
+Remedy BalooBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
+  // baloosearch searches text and names; a property needs its name.
+  if (route != 1 || attribute.isEmpty() || attribute == QLatin1String("text")) return {};
+  return queryRemedy({QStringLiteral("baloosearch"), QStringLiteral("-d"), QFileInfo(path).path(),
+                      attribute + QLatin1Char(':') + term});
 }
 
 }  // namespace findlark::check

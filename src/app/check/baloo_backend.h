@@ -30,6 +30,8 @@ class BalooBackend : public Backend {
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;
   Stored stored(const QString& path, const QString& term) override;
+  Finding fileFacts(const QString& path, const QString& term) override;
+  Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
  private:
   QString helper_, baloosearch_, balooshow_, balooctl_, gdbus_;

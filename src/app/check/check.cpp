@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/check/check_folder.h"
+#include "app/check/diagnose.h"
 #include "app/check/expectations.h"
 #include "app/engine/sample_folder.h"
 #include "app/engine/tester.h"
@@ -193,6 +194,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
         if (!coverage.covered && cell.result.expected) {
           cell.result.reason = coverage.reason;
           cell.result.detail = coverage.detail;
+          cell.result.remedy = coverage.remedy;
         }
         row.push_back(cell);
       }
@@ -316,21 +318,28 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
         } else {
           if (!st) st = backends[i]->stored(sample.path, options_.term);
           res.stored = st->attributes;
-          if (!st->inIndex || st->reason == Reason::ImportFailed || st->reason == Reason::StillQueued) {
-            res.reason = st->reason == Reason::None ? Reason::NotIndexed : st->reason;
-            res.detail = st->detail;
-          } else if (st->termAttribute.isEmpty()) {
-            res.reason = Reason::TermNotStored;
-            res.detail = st->detail;
-          } else {
-            res.reason = Reason::NotFoundByRoute;
-            res.attribute = st->termAttribute;
-            res.detail = st->termAttribute + QStringLiteral(" holds the term");
-          }
+          const Finding why = explainMiss(*backends[i], r, sample.path, options_.term, *st);
+          res.reason = why.reason;
+          res.detail = why.detail;
+          res.remedy = why.remedy;
+          if (why.reason == Reason::NotFoundByRoute) res.attribute = st->termAttribute;
         }
         sample.routes.append(res);
       }
     }
+  }
+
+  // A miss nothing can cure names the indexes that do find the sample.
+  qsizetype sampleCount = 0;
+  for (const IndexResult& i : out.indexes) sampleCount = std::max(sampleCount, i.samples.size());
+  for (int s = 0; s < sampleCount; ++s) {
+    QStringList finders;
+    for (const IndexResult& i : out.indexes)
+      for (const RouteResult& r : i.samples.value(s).routes)
+        if (r.found && !finders.contains(i.name)) finders.append(i.name);
+    for (IndexResult& i : out.indexes)
+      if (s < i.samples.size())
+        for (RouteResult& r : i.samples[s].routes) nameFinders(r.remedy, finders, i.name);
   }
 
   if (!options_.keep && !removeSampleFolder(out.folder))

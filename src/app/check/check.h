@@ -38,7 +38,8 @@ struct RouteResult {
   double seconds = -1;    // from the file's creation to the end of the first search that found it; < 0 if not found
   QString attribute;      // stored attribute that held the term, "" when unknown
   Reason reason = Reason::None;  // why it was missed, Unexpected, NeedsTextRecognition, or None
-  QString detail;         // one line for people, may be ""
+  QString detail;         // the evidence for people, may be ""
+  Remedy remedy;          // what to do about the miss; empty when found or unknown
   QStringList stored;     // what the index stored for the file, "name = value" lines, when asked
 
   // Counts against the index: expected and not found.

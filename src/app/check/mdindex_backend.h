@@ -21,6 +21,8 @@ class MdindexBackend : public Backend {
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;
   Stored stored(const QString& path, const QString& term) override;
+  Finding fileFacts(const QString& path, const QString& term) override;
+  Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 };
 
 }  // namespace findlark::check

@@ -1,6 +1,10 @@
 #include "app/check/recoll_backend.h"
 
+#include <fnmatch.h>
+#include <sys/xattr.h>
+
 #include <QDateTime>
+#include <QMimeDatabase>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -121,7 +125,38 @@ QStringList fieldsOf(const QString& output, const QString& path) {
   return out;
 }
 
+// A file's extended attributes: name -> value.
+QList<std::pair<QByteArray, QByteArray>> extendedAttributes(const QString& path) {
+  QList<std::pair<QByteArray, QByteArray>> out;
+  const QByteArray p = QFile::encodeName(path);
+  const ssize_t size = ::listxattr(p.constData(), nullptr, 0);
+  if (size <= 0) return out;
+  QByteArray names(size, '\0');
+  const ssize_t got = ::listxattr(p.constData(), names.data(), size_t(names.size()));
+  if (got <= 0) return out;
+  for (const QByteArray& name : names.left(got).split('\0')) {
+    if (name.isEmpty()) continue;
+    const ssize_t len = ::getxattr(p.constData(), name.constData(), nullptr, 0);
+    if (len < 0 || len > 65536) continue;
+    QByteArray value(len, '\0');
+    if (::getxattr(p.constData(), name.constData(), value.data(), size_t(value.size())) == len) out.append({name, value});
+  }
+  return out;
+}
+
 }  // namespace
+
+QStringList missingHelpers(const QString& missingFile) {
+  QFile f(missingFile);
+  QStringList out;
+  if (!f.open(QIODevice::ReadOnly)) return out;
+  // Lines "pdftotext (application/pdf)": the program, then the types it serves.
+  for (const QString& line : QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QString program = line.section(QLatin1Char(' '), 0, 0).trimmed();
+    if (!program.isEmpty() && !out.contains(program)) out.append(program);
+  }
+  return out;
+}
 
 QString recollPython() {
   // Debian installs python3-recoll for its own interpreter only; a python3
@@ -160,21 +195,22 @@ bool RecollBackend::installed() const { return !recollq_.isEmpty() && !recollind
 
 Availability RecollBackend::availability() {
   if (recollq_.isEmpty() || recollindex_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("recollq and recollindex are not installed (Debian: recollcmd)")};
+    return {false, Reason::NotInstalled, QStringLiteral("recollq and recollindex are not installed (Debian: recollcmd)"),
+            noRemedy(QStringLiteral("install the Debian packages recollcmd and python3-recoll"))};
   if (!QFileInfo(config_.confdir).isDir())
     return {false, Reason::IndexMissing,
             QStringLiteral("no Recoll configuration at ") + config_.confdir +
-                QStringLiteral(" (recollindex makes it with its index)")};
+                QStringLiteral(" (recollindex makes it with its index)"),
+            commandRemedy({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir}, true)};
   const bool running = recollindexRunning(config_.confdir);
   if (!QFileInfo(config_.dbdir).isDir())
     return {false, Reason::IndexMissing,
             QStringLiteral("no index at ") + config_.dbdir +
-                (running ? QStringLiteral(" yet (recollindex is making it)") : QStringLiteral(" (recollindex makes it)"))};
-  if (!running)
-    return {false, Reason::ServiceNotRunning,
-            QStringLiteral("no recollindex runs for ") + config_.confdir +
-                QStringLiteral(", so new files are not indexed (its monitor: recollindex -m)")};
-  return {true, Reason::None, {}};
+                (running ? QStringLiteral(" yet (recollindex is making it)") : QStringLiteral(" (recollindex makes it)")),
+            running ? Remedy{} : commandRemedy({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir}, true)};
+  // Without an indexer Recoll still answers from the index it has; files
+  // that came after its last pass are "stale" (see stored()).
+  return {true, Reason::None, {}, {}};
 }
 
 Coverage RecollBackend::coverage(const QString& folder) {
@@ -184,6 +220,13 @@ Coverage RecollBackend::coverage(const QString& folder) {
   c.detail = recollSkips(config_, folder, &notCovered);
   c.covered = c.detail.isEmpty();
   if (!c.covered) c.reason = notCovered ? Reason::FolderNotCovered : Reason::FolderExcluded;
+  if (notCovered) {
+    QStringList dirs;
+    for (const QString& d : config_.topdirs) dirs.append(d.contains(QLatin1Char(' ')) ? QLatin1Char('"') + d + QLatin1Char('"') : d);
+    const QString folderWord = folder.contains(QLatin1Char(' ')) ? QLatin1Char('"') + folder + QLatin1Char('"') : folder;
+    c.remedy = configRemedy(QStringLiteral("topdirs = ") + (dirs + QStringList{folderWord}).join(QLatin1Char(' ')),
+                            config_.confdir + QStringLiteral("/recoll.conf"), true);
+  }
   return c;
 }
 
@@ -240,14 +283,18 @@ Stored RecollBackend::stored(const QString& path, const QString& term) {
       return st;
     }
     // Recoll keeps even a file it cannot read, by name; one that is not
-    // there yet is waiting for recollindex.
-    if (recollindexRunning(config_.confdir)) {
+    // there yet is waiting for recollindex, or for nothing when none runs.
+    if (!recollindexRunning(config_.confdir)) {
+      st.reason = Reason::Stale;
+      st.settled = true;
+      const QDateTime last = QFileInfo(config_.dbdir).lastModified();
+      st.detail = QStringLiteral("no recollindex runs for ") + config_.confdir + QStringLiteral("; the index was last written ") +
+                  last.toString(Qt::ISODate) + QStringLiteral(", the file ") + info.lastModified().toString(Qt::ISODate);
+      st.remedy = commandRemedy({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir}, true);
+    } else {
       st.reason = Reason::StillQueued;
       st.detail = QStringLiteral("recollindex has not indexed it yet (its monitor works through its queue every "
                                  "monixinterval seconds, 30 by default)");
-    } else {
-      st.reason = Reason::NotIndexed;
-      st.detail = QStringLiteral("recollindex stopped during the check");
     }
     return st;
   }
@@ -261,6 +308,19 @@ Stored RecollBackend::stored(const QString& path, const QString& term) {
   }
   // Stored without the term: Recoll is done with this file.
   st.settled = true;
+  // The word in an extended attribute that Recoll maps to no field.
+  for (const auto& [name, value] : extendedAttributes(path)) {
+    if (!value.contains(term.toUtf8()) && !QString::fromUtf8(value).contains(term, Qt::CaseInsensitive)) continue;
+    if (!name.startsWith("user.")) continue;
+    const QString attr = QString::fromUtf8(name.mid(5));
+    if (attr == QLatin1String("xdg.tags") || attr == QLatin1String("tags")) continue;
+    st.detail = QStringLiteral("the word is in the extended attribute ") + QString::fromUtf8(name) +
+                QStringLiteral(", which no [xattrtofields] line in ") + config_.confdir +
+                QStringLiteral("/fields maps to a field");
+    st.remedy = configRemedy(QStringLiteral("[xattrtofields]\n") + attr + QStringLiteral(" = keywords"),
+                             config_.confdir + QStringLiteral("/fields"), true);
+    return st;
+  }
   const QString trial = trialDiagnosis(path);
   // Fields that say something about the content, not where the file is
   // or how Recoll keeps it.
@@ -298,13 +358,23 @@ QString RecollBackend::trialDiagnosis(const QString& path) {
       if (entry != QLatin1String("index.pid") && QFileInfo(from.filePath(entry)).size() < 1'000'000)
         QFile::copy(from.filePath(entry), scratch.filePath(entry));
     QFile conf(scratch.filePath(QStringLiteral("recoll.conf")));
+    // The file itself is the one top folder: a full pass over it (unlike
+    // -i) makes Recoll write the helpers it missed into the "missing" file.
+    QString quoted = path;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\\\""));
     if (conf.open(QIODevice::Append)) {
-      conf.write("\ndbdir = " + QFile::encodeName(scratch.filePath(QStringLiteral("db"))) + "\nnoaspell = 1\n");
+      conf.write("\ndbdir = " + QFile::encodeName(scratch.filePath(QStringLiteral("db"))) + "\nnoaspell = 1\n" +
+                 "topdirs = \"" + QFile::encodeName(quoted) + "\"\n");
       conf.close();
       const QString diags = scratch.filePath(QStringLiteral("diags"));
+      // recollindex writes its pid file into $XDG_RUNTIME_DIR and leaves it
+      // there: give the trial a runtime folder of its own, removed with it.
+      const QString runtime = scratch.filePath(QStringLiteral("run"));
+      QDir().mkpath(runtime);
+      QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
       const auto ran = runToolStatus(recollindex_, {QStringLiteral("-c"), scratch.path(), QStringLiteral("--diagsfile"),
-                                                    diags, QStringLiteral("-i"), path},
-                                     kTrialTimeoutMs);
+                                                    diags},
+                                     kTrialTimeoutMs, {QStringLiteral("XDG_RUNTIME_DIR=") + runtime});
       QFile d(diags);
       if (ran && d.open(QIODevice::ReadOnly)) {
         // Lines "<Reason> <path> | <ipath>": Recoll's own words for a skip.
@@ -314,13 +384,88 @@ QString RecollBackend::trialDiagnosis(const QString& path) {
           diagnosis = why == QLatin1String("NoHandler")
                           ? QStringLiteral("Recoll has no filter for this type (NoHandler)")
                           : QStringLiteral("recollindex skips it: ") + why;
-          break;
+          if (why == QLatin1String("MissingHelper")) {
+            const QStringList helpers = missingHelpers(scratch.filePath(QStringLiteral("missing")));
+            if (!helpers.isEmpty()) diagnosis += QStringLiteral(" (") + helpers.join(QStringLiteral(", ")) + QLatin1Char(')');
+          }
+          if (why != QLatin1String("Error")) break;  // a skip's own reason outranks the error it causes
         }
       }
     }
   }
   trials_.insert(key, diagnosis);
   return diagnosis;
+}
+
+}  // namespace findlark::check
+
+namespace findlark::check {
+
+namespace {
+
+// The Debian package of each program Recoll's filters run.
+QString packageOf(const QString& helper) {
+  static const QHash<QString, QString> kPackages{
+      {QStringLiteral("pdftotext"), QStringLiteral("poppler-utils")},
+      {QStringLiteral("pdfinfo"), QStringLiteral("poppler-utils")},
+      {QStringLiteral("unrtf"), QStringLiteral("unrtf")},
+      {QStringLiteral("exiftool"), QStringLiteral("libimage-exiftool-perl")},
+      {QStringLiteral("antiword"), QStringLiteral("antiword")},
+      {QStringLiteral("xsltproc"), QStringLiteral("xsltproc")},
+      {QStringLiteral("catdoc"), QStringLiteral("catdoc")},
+      {QStringLiteral("wvWare"), QStringLiteral("wv")},
+      {QStringLiteral("djvutxt"), QStringLiteral("djvulibre-bin")},
+      {QStringLiteral("untex"), QStringLiteral("untex")},
+  };
+  if (helper.startsWith(QLatin1String("python3:"))) return QStringLiteral("python3-") + helper.mid(8);
+  return kPackages.value(helper, helper);
+}
+
+}  // namespace
+
+Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
+  (void)term;
+  const QFileInfo info(path);
+  for (const QString& pattern : config_.skippedNames)
+    if (QDir::match(pattern, info.fileName()) || ::fnmatch(QFile::encodeName(pattern).constData(),
+                                                           QFile::encodeName(info.fileName()).constData(), 0) == 0)
+      return {Reason::NameFilter, QStringLiteral("Recoll's skippedNames holds ") + pattern,
+              configRemedy(QStringLiteral("skippedNames- = ") + pattern, config_.confdir + QStringLiteral("/recoll.conf"),
+                           true)};
+  const QString trial = trialDiagnosis(path);
+  if (trial.isEmpty()) return {};
+  const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
+  if (trial.contains(QLatin1String("NoHandler"))) {
+    // Recoll reads property lists as XML once their suffix is mapped so.
+    if (info.suffix().compare(QLatin1String("plist"), Qt::CaseInsensitive) == 0)
+      return {Reason::NoExtractor, trial,
+              configRemedy(QStringLiteral(".plist = application/xml"), config_.confdir + QStringLiteral("/mimemap"), true)};
+    return {Reason::NoExtractor, trial,
+            noRemedy(QStringLiteral("Recoll has no filter for ") + mime + QStringLiteral("; no setting changes that"))};
+  }
+  if (trial.contains(QLatin1String("MissingHelper"))) {
+    const QStringList helpers = trial.section(QLatin1Char('('), 1).chopped(trial.endsWith(QLatin1Char(')')) ? 1 : 0)
+                                    .split(QStringLiteral(", "), Qt::SkipEmptyParts);
+    QStringList packages;
+    for (const QString& h : helpers)
+      if (!packages.contains(packageOf(h))) packages.append(packageOf(h));
+    if (packages.isEmpty()) return {Reason::MissingHelper, trial, {}};
+    // A package install is never applied; recollindex -k retries the
+    // files that failed for want of it.
+    return {Reason::MissingHelper, trial,
+            commandRemedy(QStringList{QStringLiteral("apt"), QStringLiteral("install")} + packages, false)};
+  }
+  if (trial.contains(QLatin1String("NoContentSuffix")))
+    return {Reason::NameOnly, trial,
+            configRemedy(QStringLiteral("noContentSuffixes- = .") + info.suffix(),
+                         config_.confdir + QStringLiteral("/recoll.conf"), true)};
+  if (trial.contains(QLatin1String("ExcludedMime")) || trial.contains(QLatin1String("NotIncludedMime")))
+    return {Reason::TypeExcluded, trial,
+            noRemedy(QStringLiteral("remove ") + mime + QStringLiteral(" from excludedmimetypes (or add it to indexedmimetypes) in ") +
+                     config_.confdir + QStringLiteral("/recoll.conf"))};
+  if (trial.contains(QLatin1String("Error")))
+    return {Reason::ImportFailed, trial, noRemedy(QStringLiteral("Recoll's filter failed on this file"))};
+  return {};
 }
 
 }  // namespace findlark::check

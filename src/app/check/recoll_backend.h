@@ -7,9 +7,10 @@
 //
 // The configuration in use is $RECOLL_CONFDIR, else ~/.recoll; whether the
 // check folder is covered comes from its topdirs, skippedPaths,
-// skippedNames and nowalkfn. Recoll answers only while a recollindex runs
-// for that configuration (its monitor, `recollindex -m`, or a batch run):
-// that is read from the running processes (/proc).
+// skippedNames and nowalkfn. Recoll answers from its index whether or not
+// a recollindex runs for that configuration (its monitor, `recollindex -m`,
+// or a batch run; read from the running processes, /proc); without one, a
+// file missing from the index is "stale".
 //
 // What was stored comes from `recollq -m` (the fields of the document).
 // Why a stored file lacks the term comes from a trial run of recollindex
@@ -38,6 +39,7 @@ class RecollBackend : public Backend {
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;
   Stored stored(const QString& path, const QString& term) override;
+  Finding fileFacts(const QString& path, const QString& term) override;
 
  private:
   // What a trial run of recollindex says of one file ("" when it has
@@ -52,6 +54,11 @@ class RecollBackend : public Backend {
 // The program that runs Recoll's Python module: the system's python3,
 // where Debian's python3-recoll is installed, else python3 on PATH.
 QString recollPython();
+
+// The helper programs named in Recoll's "missing" file (one line per
+// program: "pdftotext (application/pdf)"), in file order; empty when the
+// file is absent.
+QStringList missingHelpers(const QString& missingFile);
 
 // Paths (one a line) under `folder` in `output`, which lists file:// URLs
 // (recollq -b) or plain paths (the module route); other lines are ignored,

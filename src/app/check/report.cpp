@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QStringList>
 
 #include <algorithm>
@@ -40,6 +41,62 @@ QList<QStringList> rows(const CheckResult& result, QString (*cell)(const RouteRe
   return out;
 }
 
+// The widest line the tool's tables are laid out for.
+constexpr int kColumns = 100;
+
+// `text` broken at spaces into lines of at most kColumns, the first
+// indented by `indent`, the rest by `hanging`; each line ends in '\n'.
+QString wrapped(const QString& text, int indent, int hanging) {
+  QString out, line = QString(indent, QLatin1Char(' '));
+  int lineIndent = indent;
+  for (const QString& word : text.split(QLatin1Char(' '))) {
+    const bool fresh = line.size() == lineIndent;
+    if (!fresh && line.size() + 1 + word.size() > kColumns) {
+      out += line + QLatin1Char('\n');
+      line = QString(hanging, QLatin1Char(' '));
+      lineIndent = hanging;
+    }
+    line += (line.size() == lineIndent ? QString() : QStringLiteral(" ")) + word;
+  }
+  return out + line + QLatin1Char('\n');
+}
+
+// Rows padded into columns, each line indented by `indent`.
+QString alignedRows(const QList<QStringList>& table, int indent) {
+  QList<int> widths;
+  for (const QStringList& row : table)
+    for (int c = 0; c < row.size(); ++c) {
+      if (widths.size() <= c) widths.append(0);
+      widths[c] = std::max(widths[c], int(row[c].size()));
+    }
+  QString out;
+  for (const QStringList& row : table) {
+    QString line(indent, QLatin1Char(' '));
+    for (int c = 0; c < row.size(); ++c) line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+    out += line + QLatin1Char('\n');
+  }
+  return out;
+}
+
+// The cell of the block table: "found 0.31 s", "missing", "not expected",
+// "needs OCR", "found" (not expected: see its note).
+QString shortCellText(const RouteResult& r) {
+  if (r.found) return r.expected ? QStringLiteral("found ") + secondsText(r.seconds) : QStringLiteral("found");
+  if (r.reason == Reason::NeedsTextRecognition) return QStringLiteral("needs OCR");
+  if (!r.expected) return QStringLiteral("not expected");
+  return QStringLiteral("missing");
+}
+
+bool needsNote(const RouteResult& r) { return r.found ? !r.expected : r.expected; }
+
+// A note: the reason with its evidence, then the remedy.
+QString noteText(const RouteResult& r) {
+  if (r.found) return QStringLiteral("found in ") + secondsText(r.seconds) + QStringLiteral(", though not expected");
+  QString note = r.reason == Reason::None ? r.detail : withDetail(reasonText(r.reason), r.detail);
+  if (!r.remedy.isEmpty()) note += QStringLiteral("; remedy: ") + remedyLine(r.remedy);
+  return note;
+}
+
 }  // namespace
 
 QString toolCellText(const RouteResult& r) {
@@ -61,6 +118,7 @@ QString windowCellText(const RouteResult& r) {
 QString cellDetails(const SampleResult& s, const Route& route, const RouteResult& r) {
   QStringList lines{s.path, route.label + QStringLiteral(": ") + toolCellText(r)};
   if (!r.attribute.isEmpty()) lines.append(QStringLiteral("term held by ") + r.attribute);
+  if (!r.remedy.isEmpty()) lines.append(QStringLiteral("remedy: ") + remedyLine(r.remedy));
   if (!r.stored.isEmpty()) {
     lines.append(QStringLiteral("stored:"));
     for (const QString& line : r.stored) lines.append(QStringLiteral("  ") + line);
@@ -95,24 +153,46 @@ QString formatTable(const CheckResult& result) {
   QString out;
   if (!result.error.isEmpty()) out += QStringLiteral("findlark-check: ") + result.error + QLatin1Char('\n');
   for (const QString& w : result.warnings) out += QStringLiteral("findlark-check: warning: ") + w + QLatin1Char('\n');
-  const QList<QStringList> table = rows(result, &toolCellText);
-  if (table.size() > 1) {
-    QList<int> widths;
-    for (const QStringList& row : table)
-      for (int c = 0; c < row.size(); ++c) {
-        if (widths.size() <= c) widths.append(0);
-        widths[c] = std::max(widths[c], int(row[c].size()));
+  // One block per index that answered, each a sample column and a short
+  // cell per route; every miss points to a numbered note below the block
+  // with its reason, evidence and remedy (the same note serves every cell
+  // that has the same one), so a row stays within 100 columns.
+  for (const IndexResult* index : answering(result)) {
+    QList<QStringList> table{QStringList{QStringLiteral("sample"), QStringLiteral("where")}};
+    for (const Route& route : index->routes) table.first().append(route.label);
+    QStringList notes;
+    for (const SampleResult& s : index->samples) {
+      QStringList row{s.file, s.location};
+      for (int r = 0; r < s.routes.size(); ++r) {
+        const RouteResult& c = s.routes[r];
+        const QString cell = shortCellText(c);
+        if (!needsNote(c)) {
+          row.append(cell);
+          continue;
+        }
+        const QString note = noteText(c);
+        qsizetype n = notes.indexOf(note);
+        if (n < 0) {
+          notes.append(note);
+          n = notes.size() - 1;
+        }
+        row.append(cell + QStringLiteral(" [") + QString::number(n + 1) + QLatin1Char(']'));
       }
-    for (const QStringList& row : table) {
-      QString line;
-      for (int c = 0; c < row.size(); ++c)
-        line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
-      out += line + QLatin1Char('\n');
+      table.append(row);
     }
+    if (result.indexes.size() > 1) out += index->name + QLatin1Char('\n');
+    out += alignedRows(table, result.indexes.size() > 1 ? 2 : 0);
+    for (int n = 0; n < notes.size(); ++n)
+      out += wrapped(QStringLiteral("[") + QString::number(n + 1) + QStringLiteral("] ") + notes[n],
+                     result.indexes.size() > 1 ? 2 : 0, 4);
     out += QLatin1Char('\n');
   }
   if (result.error.isEmpty())
-    for (const IndexResult& i : result.indexes) out += summaryLine(i) + QLatin1Char('\n');
+    for (const IndexResult& i : result.indexes) {
+      out += wrapped(summaryLine(i), 0, 2);
+      if (!i.availability.answers && !i.availability.remedy.isEmpty())
+        out += wrapped(QStringLiteral("remedy: ") + remedyLine(i.availability.remedy), 2, 4);
+    }
   if (result.cancelled) out += QStringLiteral("The check was cancelled before its deadline.\n");
   return out;
 }
@@ -121,6 +201,14 @@ QString formatTsv(const CheckResult& result) {
   QString out;
   for (const QStringList& row : rows(result, &windowCellText)) out += row.join(QLatin1Char('\t')) + QLatin1Char('\n');
   return out;
+}
+
+QJsonValue remedyJson(const Remedy& r) {
+  if (r.isEmpty()) return QJsonValue(QJsonValue::Null);
+  return QJsonObject{{"kind", remedyKindName(r.kind)},
+                     {"text", r.text},
+                     {"file", r.file},
+                     {"appliable", r.appliable}};
 }
 
 QByteArray formatJson(const CheckResult& result) {
@@ -140,6 +228,7 @@ QByteArray formatJson(const CheckResult& result) {
                                    {"attribute", c.attribute},
                                    {"reason", reasonCode(c.reason)},
                                    {"detail", c.detail},
+                                   {"remedy", remedyJson(c.remedy)},
                                    {"stored", QJsonArray::fromStringList(c.stored)}});
       }
       samples.append(QJsonObject{{"file", s.file}, {"where", s.location}, {"routes", byRoute}});
@@ -148,6 +237,7 @@ QByteArray formatJson(const CheckResult& result) {
                                {"answered", i.availability.answers},
                                {"reason", reasonCode(i.availability.answers ? Reason::None : i.availability.reason)},
                                {"detail", i.availability.answers ? QString() : i.availability.detail},
+                               {"remedy", remedyJson(i.availability.answers ? Remedy{} : i.availability.remedy)},
                                {"routes", routes},
                                {"samples", samples}});
   }
@@ -156,6 +246,85 @@ QByteArray formatJson(const CheckResult& result) {
                          {"timeout", result.timeoutSeconds},
                          {"error", result.error},
                          {"warnings", QJsonArray::fromStringList(result.warnings)},
+                         {"cancelled", result.cancelled},
+                         {"exit", result.exitStatus()},
+                         {"indexes", indexes}};
+  return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace findlark::check
+
+namespace findlark::check {
+
+QString formatFileTable(const FileCheckResult& result) {
+  if (!result.error.isEmpty()) return QStringLiteral("findlark-check: ") + result.error + QLatin1Char('\n');
+  QString out = wrapped(QStringLiteral("file: ") + result.path, 0, 6);
+  out += QStringLiteral("word: \"") + result.term + QLatin1Char('"') +
+         (result.termPicked ? QStringLiteral(" (picked from the file's text as mdimport reads it)") : QString()) +
+         QLatin1Char('\n');
+  for (const FileIndexResult& i : result.indexes) {
+    out += QLatin1Char('\n');
+    if (!i.availability.answers) {
+      out += wrapped(i.name + QStringLiteral(": cannot answer: ") +
+                         withDetail(reasonText(i.availability.reason), i.availability.detail),
+                     0, 2);
+      if (!i.availability.remedy.isEmpty())
+        out += wrapped(QStringLiteral("remedy: ") + remedyLine(i.availability.remedy), 2, 4);
+      continue;
+    }
+    out += i.name + QLatin1Char('\n');
+    int width = 0;
+    for (const Route& r : i.routes) width = std::max(width, int(r.label.size()));
+    for (int k = 0; k < i.routes.size() && k < i.results.size(); ++k) {
+      const RouteResult& c = i.results[k];
+      const QString head = QStringLiteral("  ") + i.routes[k].label.leftJustified(width + 2);
+      if (c.found) {
+        out += head + QStringLiteral("found ") + secondsText(c.seconds) +
+               (c.attribute.isEmpty() ? QString() : QStringLiteral(" (") + c.attribute + QLatin1Char(')')) +
+               QLatin1Char('\n');
+        continue;
+      }
+      const int hang = int(head.size());
+      out += wrapped(head.trimmed().leftJustified(width + 2) + QStringLiteral("missing: ") +
+                         (c.reason == Reason::None ? c.detail : reasonText(c.reason)),
+                     2, hang);
+      if (c.reason != Reason::None && !c.detail.isEmpty())
+        out += wrapped(QStringLiteral("evidence: ") + c.detail, hang, hang + 2);
+      if (!c.remedy.isEmpty()) out += wrapped(QStringLiteral("remedy: ") + remedyLine(c.remedy), hang, hang + 2);
+    }
+  }
+  if (result.cancelled) out += QStringLiteral("\nThe check was cancelled before its deadline.\n");
+  return out;
+}
+
+QByteArray formatFileJson(const FileCheckResult& result) {
+  QJsonArray indexes;
+  for (const FileIndexResult& i : result.indexes) {
+    QJsonArray routes;
+    for (int k = 0; k < i.routes.size() && k < i.results.size(); ++k) {
+      const RouteResult& c = i.results[k];
+      routes.append(QJsonObject{{"id", i.routes[k].id},
+                                {"label", i.routes[k].label},
+                                {"found", c.found},
+                                {"seconds", c.found ? QJsonValue(c.seconds) : QJsonValue(QJsonValue::Null)},
+                                {"attribute", c.attribute},
+                                {"reason", reasonCode(c.reason)},
+                                {"evidence", c.detail},
+                                {"remedy", remedyJson(c.remedy)},
+                                {"stored", QJsonArray::fromStringList(c.stored)}});
+    }
+    indexes.append(QJsonObject{{"name", i.name},
+                               {"answered", i.availability.answers},
+                               {"reason", reasonCode(i.availability.answers ? Reason::None : i.availability.reason)},
+                               {"evidence", i.availability.answers ? QString() : i.availability.detail},
+                               {"remedy", remedyJson(i.availability.answers ? Remedy{} : i.availability.remedy)},
+                               {"routes", routes}});
+  }
+  const QJsonObject root{{"file", result.path},
+                         {"term", result.term},
+                         {"termPicked", result.termPicked},
+                         {"timeout", result.timeoutSeconds},
+                         {"error", result.error},
                          {"cancelled", result.cancelled},
                          {"exit", result.exitStatus()},
                          {"indexes", indexes}};

@@ -17,9 +17,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 
 #include "app/check/check.h"
+#include "app/check/diagnose.h"
 
 namespace findlark::check {
 
@@ -47,7 +49,23 @@ QString formatTable(const CheckResult& result);
 // The window's table as tab-separated text: a heading row, one row per sample.
 QString formatTsv(const CheckResult& result);
 
-// The JSON document above, indented.
+// The JSON document above, indented. Each cell and each index that cannot
+// answer also has "remedy": null or { "kind": "command"|"config"|"query"|"none",
+// "text", "file" ("" unless config), "appliable" }.
 QByteArray formatJson(const CheckResult& result);
+QJsonValue remedyJson(const Remedy& remedy);
+
+// One file's diagnosis (findlark-check --file): the file and the word, then
+// a block per index: a line per route, "found 0.31 s (attribute)" or
+// "missing: reason" with its evidence and remedy lines below, wrapped to
+// 100 columns.
+QString formatFileTable(const FileCheckResult& result);
+
+// The same as JSON:
+//   { "file", "term", "termPicked", "timeout", "error", "cancelled", "exit",
+//     "indexes": [ { "name", "answered", "reason", "evidence", "remedy",
+//         "routes": [ { "id", "label", "found", "seconds", "attribute",
+//             "reason", "evidence", "remedy", "stored": [ "name = value" ] } ] } ] }
+QByteArray formatFileJson(const FileCheckResult& result);
 
 }  // namespace findlark::check

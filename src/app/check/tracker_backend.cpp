@@ -60,7 +60,51 @@ bool isDescriptive(const QString& name) {
          !name.startsWith(QLatin1String("rdf:")) && !name.startsWith(QLatin1String("http://"));
 }
 
+const char kExtractSchema[] = "org.freedesktop.Tracker3.Extract";
+const char kFtsSchema[] = "org.freedesktop.Tracker3.FTS";
+const char kRulesFolder[] = "/usr/share/tracker3-miners/extract-rules";
+
+// A GVariant string array as gsettings takes it.
+QString gvariantArray(const QStringList& items) {
+  QStringList quoted;
+  for (QString i : items) {
+    i.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    i.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    quoted.append(QLatin1Char('\'') + i + QLatin1Char('\''));
+  }
+  return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+Remedy gsettingsSet(const char* schema, const char* key, const QStringList& value) {
+  return commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(schema), QLatin1String(key),
+                        gvariantArray(value)},
+                       true);
+}
+
+// The miner's setting `key` (currently `current`) without `entry`.
+Remedy settingWithout(const char* key, QStringList current, const QString& entry) {
+  current.removeAll(entry);
+  return gsettingsSet(kSchema, key, current);
+}
+
 }  // namespace
+
+QStringList trackerExtractorMimeTypes(const QString& rulesFolder) {
+  QStringList out;
+  const QDir dir(rulesFolder);
+  for (const QString& name : dir.entryList({QStringLiteral("*.rule")}, QDir::Files, QDir::Name))
+    for (const QString& line : readText(dir.filePath(name)).split(QLatin1Char('\n')))
+      if (line.startsWith(QLatin1String("MimeTypes=")))
+        for (const QString& m : line.mid(10).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+          if (!out.contains(m.trimmed())) out.append(m.trimmed());
+  return out;
+}
+
+bool trackerHasExtractor(const QStringList& ruleMimeTypes, const QString& mime) {
+  for (const QString& pattern : ruleMimeTypes)
+    if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(mime).constData(), 0) == 0) return true;
+  return false;
+}
 
 QStringList parseStringArray(const QString& text) {
   QStringList out;
@@ -143,20 +187,24 @@ bool TrackerBackend::installed() const {
 
 Availability TrackerBackend::availability() {
   if (tracker3_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("tracker3 is not installed (Debian: tracker, tracker-miner-fs)")};
+    return {false, Reason::NotInstalled, QStringLiteral("tracker3 is not installed (Debian: tracker, tracker-miner-fs)"),
+            noRemedy(QStringLiteral("install the Debian packages tracker and tracker-miner-fs (apt install tracker-miner-fs)"))};
   if (gdbus_.isEmpty() || gsettings_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("gdbus and gsettings are not installed (Debian: libglib2.0-bin)")};
+    return {false, Reason::NotInstalled, QStringLiteral("gdbus and gsettings are not installed (Debian: libglib2.0-bin)"), {}};
   const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
                                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
                                             QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
                                             QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kMinerName)},
                                    kToolTimeoutMs);
   if (!owned || owned->exitStatus != 0)
-    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on")};
+    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on"), {}};
   if (!owned->output.contains(QLatin1String("true")))
     return {false, Reason::ServiceNotRunning,
-            QStringLiteral("Tracker's file miner (") + QLatin1String(kMinerName) + QStringLiteral(") is not running")};
-  return {true, Reason::None, {}};
+            QStringLiteral("Tracker's file miner (") + QLatin1String(kMinerName) + QStringLiteral(") is not running"),
+            commandRemedy({QStringLiteral("systemctl"), QStringLiteral("--user"), QStringLiteral("start"),
+                           QStringLiteral("tracker-miner-fs-3.service")},
+                          false)};
+  return {true, Reason::None, {}, {}};
 }
 
 QString TrackerBackend::minerStatus() {
@@ -220,6 +268,9 @@ Coverage TrackerBackend::coverage(const QString& folder) {
   if (root.isEmpty() && single.contains(path)) root = path;
   if (root.isEmpty()) {
     c.reason = Reason::FolderNotCovered;
+    c.remedy = commandRemedy({QStringLiteral("tracker3"), QStringLiteral("index"), QStringLiteral("--add"),
+                              QStringLiteral("--recursive"), path},
+                             true);
     for (const QString& d : dropped)
       if (isUnder(path, d)) {
         c.detail = QStringLiteral("Tracker ignores its configured folder ") + d + QStringLiteral(" because it is under ") +
@@ -237,14 +288,16 @@ Coverage TrackerBackend::coverage(const QString& folder) {
   for (const QString& p : chain) {
     const QString name = QFileInfo(p).fileName();
     if (name.startsWith(QLatin1Char('.'))) {
-      c.reason = Reason::FolderExcluded;
+      c.reason = Reason::Hidden;
       c.detail = QStringLiteral("Tracker skips the hidden folder ") + p;
+      c.remedy = noRemedy(QStringLiteral("Tracker never indexes hidden files or folders; move the file out of ") + p);
       return c;
     }
     for (const QString& pattern : names)
       if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0) {
         c.reason = Reason::FolderExcluded;
         c.detail = QStringLiteral("skipped by Tracker's ignored-directories entry ") + pattern;
+        c.remedy = settingWithout("ignored-directories", names, pattern);
         return c;
       }
   }
@@ -254,8 +307,9 @@ Coverage TrackerBackend::coverage(const QString& folder) {
   for (const QString& p : marked)
     for (const QString& marker : markers)
       if (QFileInfo::exists(p + QLatin1Char('/') + marker)) {
-        c.reason = Reason::FolderExcluded;
+        c.reason = Reason::ContentFilter;
         c.detail = p + QStringLiteral(" holds ") + marker + QStringLiteral(" (Tracker's ignored-directories-with-content)");
+        c.remedy = settingWithout("ignored-directories-with-content", markers, marker);
         return c;
       }
   c.covered = true;
@@ -359,6 +413,122 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
     st.detail = QStringLiteral("no Tracker extractor stored anything from this type (") + mime + QLatin1Char(')');
   }
   return st;
+}
+
+}  // namespace findlark::check
+
+namespace findlark::check {
+
+QString TrackerBackend::settingText(const char* schema, const char* key) {
+  const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), QLatin1String(schema), QLatin1String(key)},
+                               kToolTimeoutMs);
+  return r && r->exitStatus == 0 ? r->output.trimmed() : QString();
+}
+
+Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
+  const QFileInfo info(path);
+  const QString name = info.fileName();
+  if (name.startsWith(QLatin1Char('.')))
+    return {Reason::Hidden, QStringLiteral("Tracker skips hidden files (") + name + QLatin1Char(')'),
+            noRemedy(QStringLiteral("Tracker never indexes hidden files; rename it without the leading dot"))};
+  const QStringList ignoredFiles = parseStringArray(settingText(kSchema, "ignored-files"));
+  for (const QString& pattern : ignoredFiles)
+    if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0)
+      return {Reason::NameFilter, QStringLiteral("Tracker's ignored-files entry ") + pattern + QStringLiteral(" matches it"),
+              settingWithout("ignored-files", ignoredFiles, pattern)};
+
+  // Its type: Tracker hands a file to the extractor whose rule names its
+  // MIME type; without one only the file's name and size are stored.
+  const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
+  const QStringList rules = trackerExtractorMimeTypes(QLatin1String(kRulesFolder));
+  if (!rules.isEmpty() && !trackerHasExtractor(rules, mime))
+    return {Reason::NoExtractor,
+            QStringLiteral("no rule in ") + QLatin1String(kRulesFolder) + QStringLiteral(" names ") + mime,
+            noRemedy(QStringLiteral("Tracker has no extractor for ") + mime +
+                     QStringLiteral("; no setting changes that")) };
+  // Plain text is read only from the names on the text allow-list.
+  if (mime == QLatin1String("text/plain") || mime == QLatin1String("text/markdown")) {
+    const QStringList allow = parseStringArray(settingText(kExtractSchema, "text-allowlist"));
+    bool allowed = allow.isEmpty();
+    for (const QString& pattern : allow)
+      allowed = allowed || ::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0;
+    if (!allowed) {
+      const QString suffix = info.suffix().isEmpty() ? name : QStringLiteral("*.") + info.suffix();
+      return {Reason::TypeExcluded,
+              QStringLiteral("text-allowlist is ") + gvariantArray(allow) + QStringLiteral(", which ") + name +
+                  QStringLiteral(" does not match"),
+              gsettingsSet(kExtractSchema, "text-allowlist", allow + QStringList{suffix})};
+    }
+  }
+  // Only the first max-bytes of text are read: where does the word lie?
+  if (!term.isEmpty() && (mime.startsWith(QLatin1String("text/")))) {
+    bool ok = false;
+    const qint64 limit = settingText(kExtractSchema, "max-bytes").section(QLatin1Char(' '), -1).toLongLong(&ok);
+    QFile f(path);
+    if (ok && limit > 0 && info.size() > limit && f.open(QIODevice::ReadOnly)) {
+      const QByteArray head = f.read(limit);
+      if (!head.toLower().contains(term.toLower().toUtf8())) {
+        f.seek(0);
+        qint64 at = -1, offset = 0;
+        const QByteArray needle = term.toLower().toUtf8();
+        while (at < 0 && !f.atEnd()) {
+          const QByteArray chunk = f.read(1 << 20).toLower();
+          const qsizetype i = chunk.indexOf(needle);
+          if (i >= 0) at = offset + i;
+          offset += chunk.size() - needle.size();
+          if (!f.atEnd()) f.seek(offset);
+        }
+        if (at >= 0)
+          return {Reason::TextLimit,
+                  QStringLiteral("the word is at byte %1; Tracker reads the first %2 bytes (max-bytes)").arg(at).arg(limit),
+                  commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kExtractSchema),
+                                 QStringLiteral("max-bytes"), QString::number(std::min<qint64>(at + 4096, 10485760))},
+                                true)};
+      }
+    }
+  }
+  return {};
+}
+
+Finding TrackerBackend::wordFacts(const QString& term) {
+  const QString word = term.toLower();
+  bool allDigits = !word.isEmpty();
+  for (const QChar c : word) allDigits = allDigits && c.isDigit();
+  if (allDigits && settingText(kFtsSchema, "ignore-numbers") == QLatin1String("true"))
+    return {Reason::NumberNotIndexed, QStringLiteral("Tracker's full-text setting ignore-numbers is true"),
+            commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kFtsSchema),
+                           QStringLiteral("ignore-numbers"), QStringLiteral("false")},
+                          true)};
+  if (settingText(kFtsSchema, "ignore-stop-words") != QLatin1String("true")) return {};
+  const QDir lists(QStringLiteral("/usr/share/tracker3/stop-words"));
+  for (const QString& list : lists.entryList({QStringLiteral("stopwords.*")}, QDir::Files, QDir::Name)) {
+    const QStringList words = readText(lists.filePath(list)).split(QLatin1Char('\n'));
+    if (words.contains(word))
+      return {Reason::StopWord,
+              QStringLiteral("\"") + word + QStringLiteral("\" is in ") + lists.filePath(list) +
+                  QStringLiteral(" and ignore-stop-words is true"),
+              commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kFtsSchema),
+                             QStringLiteral("ignore-stop-words"), QStringLiteral("false")},
+                            true)};
+  }
+  return {};
+}
+
+Remedy TrackerBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
+  (void)path;
+  if (route != 1) return {};
+  // tracker3 search looks in the full text only; keywords are tags and the
+  // camera maker is a linked resource.
+  QString t = term;
+  t.remove(QLatin1Char('\'')).remove(QLatin1Char('\\'));
+  if (attribute.contains(QLatin1String("nao:")) || attribute.contains(QLatin1String("Tag")))
+    return queryRemedy({QStringLiteral("tracker3"), QStringLiteral("tag"), QStringLiteral("--list=") + t,
+                        QStringLiteral("--show-files")});
+  return queryRemedy({QStringLiteral("tracker3"), QStringLiteral("sparql"), QStringLiteral("-b"),
+                      QLatin1String(kMinerName), QStringLiteral("-q"),
+                      QStringLiteral("SELECT ?url WHERE { ?f nie:isStoredAs ?url ; nfo:equipment ?e . "
+                                     "?e nfo:manufacturer ?m . FILTER(CONTAINS(LCASE(?m), '") +
+                          t.toLower() + QStringLiteral("')) }")});
 }
 
 }  // namespace findlark::check

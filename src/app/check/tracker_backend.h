@@ -31,8 +31,12 @@ class TrackerBackend : public Backend {
   Coverage coverage(const QString& folder) override;
   SearchResult search(int route, const QString& term, const QString& folder) override;
   Stored stored(const QString& path, const QString& term) override;
+  Finding fileFacts(const QString& path, const QString& term) override;
+  Finding wordFacts(const QString& term) override;
+  Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
  private:
+  QString settingText(const char* schema, const char* key);  // as gsettings prints it, "" when unreadable
   QString minerStatus();  // "Idle", "Crawling", ...; "" when it cannot be asked
   bool extractorIdle();   // tracker-extract has nothing left to do
 
@@ -48,6 +52,11 @@ QStringList parseStringArray(const QString& text);
 // text of user-dirs.dirs), "" when it does not name one (the miner then
 // ignores the entry; "&DESKTOP" falls back to ~/Desktop as GLib does).
 QString expandTrackerRoot(const QString& root, const QString& home, const QString& userDirs);
+
+// The MIME types (or patterns) that Tracker's extractor rules in
+// `rulesFolder` name, and whether one of them matches `mime`.
+QStringList trackerExtractorMimeTypes(const QString& rulesFolder);
+bool trackerHasExtractor(const QStringList& ruleMimeTypes, const QString& mime);
 
 // The `'name' = 'value'` lines of `tracker3 info` as "name = value".
 QStringList parseTrackerInfo(const QString& output);

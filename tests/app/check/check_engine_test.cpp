@@ -28,8 +28,8 @@ class ScriptedBackend : public Backend {
   }
   bool recognisesText() const override { return text; }
   bool installed() const override { return true; }
-  Availability availability() override { return {true, Reason::None, {}}; }
-  Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}}; }
+  Availability availability() override { return {true, Reason::None, {}, {}}; }
+  Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}, {}}; }
   SearchResult search(int route, const QString&, const QString& folder) override { return onSearch(route, folder); }
   Stored stored(const QString& path, const QString&) override { return onStored(path); }
 };

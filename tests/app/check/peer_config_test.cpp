@@ -76,6 +76,13 @@ class PeerConfigTest : public QObject {
              (QStringList{"/h/Documents/0_FindlarkCheck/FindlarkA.txt", "/h/Documents/0_FindlarkCheck/FindlarkB.rtf"}));
   }
 
+  void recollsMissingFileNamesEachHelperOnce() {
+    QTemporaryDir dir;
+    write(dir.filePath("missing"), "pdftotext (application/pdf)\nunrtf (text/rtf)\npdftotext (application/x-pdf)\n");
+    QCOMPARE(missingHelpers(dir.filePath("missing")), (QStringList{"pdftotext", "unrtf"}));
+    QCOMPARE(missingHelpers(dir.filePath("absent")), QStringList());
+  }
+
   void trackerRootsExpandAsTheMinerExpandsThem() {
     QCOMPARE(parseStringArray("['&DESKTOP', '$HOME/a b', 'it\\'s']"), (QStringList{"&DESKTOP", "$HOME/a b", "it's"}));
     QCOMPARE(parseStringArray("@as []"), QStringList());

@@ -92,7 +92,9 @@ TEST_F(FindlarkCheck, EveryExpectedSampleIsFoundByBothRoutes) {
   ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
   const auto off = check({});
   EXPECT_EQ(off.status, 0) << off.out;
-  EXPECT_NE(off.out.find("needs text recognition"), std::string::npos) << off.out;
+  EXPECT_NE(off.out.find("pixels of the picture only                      needs OCR     needs OCR\n"),
+            std::string::npos)
+      << off.out;
   EXPECT_NE(off.out.find("\nmdindex: 12 of 12 expected found by the query, 12 of 12 by mdfind; slowest "),
             std::string::npos)
       << off.out;
@@ -102,7 +104,9 @@ TEST_F(FindlarkCheck, AnIndexThatCannotAnswerIsOneVerdict) {
   // Never started: no service, no index.
   auto r = check({});
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out, "mdindex: cannot answer: service not running (mdindexd is not running)\n");
+  // With the command that cures it: the service's own program, run as is.
+  EXPECT_EQ(r.out, "mdindex: cannot answer: service not running (mdindexd is not running)\n  remedy: run: " +
+                       std::string(FINDLARK_BIN_DIR) + "/mdindexd\n");
   EXPECT_FALSE(fs::exists(checkFolder()));
 
   // Started, then stopped: the index is there but nobody keeps it current.
@@ -166,8 +170,13 @@ TEST_F(FindlarkCheck, AFailedImportIsNamedWithTheImportersStatus) {
     EXPECT_TRUE(samples.at("FindlarkA.txt")["routes"].toObject()[route].toObject()["found"].toBool());
   }
   const auto table = check({});
-  EXPECT_NE(table.out.find("missing: import failed (the importer's status: crashed)"), std::string::npos)
+  // Short cells, and one note below the table for both routes.
+  EXPECT_NE(table.out.find("RTF body text                                   missing [1]   missing [1]\n"),
+            std::string::npos)
       << table.out;
+  EXPECT_NE(table.out.find("\n[1] import failed (the importer's status: crashed); remedy: "), std::string::npos)
+      << table.out;
+  EXPECT_EQ(table.out.find("[2]"), std::string::npos) << table.out;
   EXPECT_NE(table.out.find("mdindex: 12 of 13 expected found by the query, 12 of 13 by mdfind"), std::string::npos)
       << table.out;
 }
@@ -312,4 +321,103 @@ TEST_F(FindlarkCheck, UsageErrors) {
   EXPECT_EQ(help.out.rfind("Usage: findlark-check [--index NAME]...", 0), 0u);
   for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage"})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
+}
+
+// findlark-check --file: one file, one word, and the chain's verdict with
+// its evidence and a remedy that, applied, makes the file findable.
+namespace {
+
+// The one index's routes of a --file document, by route id.
+std::map<std::string, QJsonObject> routesOf(const QJsonObject& doc) {
+  std::map<std::string, QJsonObject> out;
+  for (const QJsonValue& r : doc["indexes"].toArray().at(0).toObject()["routes"].toArray())
+    out[r["id"].toString().toStdString()] = r.toObject();
+  return out;
+}
+
+// Runs a remedy's command exactly as printed: its words, no shell.
+int runRemedy(const QJsonObject& remedy) {
+  std::vector<std::string> argv;
+  for (const QString& w : remedy["text"].toString().split(' ', Qt::SkipEmptyParts)) argv.push_back(w.toStdString());
+  return runProgram(argv, "").status;
+}
+
+}  // namespace
+
+TEST_F(FindlarkCheck, AFileIsFoundOrTheFirstBrokenLinkIsNamedWithItsCure) {
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  const std::string doc = home + "/Documents/notes.txt";
+  fs::create_directories(home + "/Documents");
+  std::ofstream(doc) << "The quarterly meeting about pasture rotation went well.\n";
+  ASSERT_TRUE(waitFor([&] { return !tool("mdfind", {"-onlyin", home + "/Documents", "pasture"}).out.empty(); }));
+
+  // Found by both routes; the word picked from the text is the longest
+  // said once, and the table names it.
+  const auto found = check({"--file", doc, "--index", "mdindex"});
+  EXPECT_EQ(found.status, 0) << found.out << found.err;
+  EXPECT_NE(found.out.find("word: \"quarterly\" (picked from the file's text"), std::string::npos) << found.out;
+  EXPECT_NE(found.out.find("  query   found "), std::string::npos) << found.out;
+  EXPECT_NE(found.out.find("  mdfind  found "), std::string::npos) << found.out;
+
+  // A word the file does not hold: stored, without the word.
+  const auto absent = check({"--file", doc, "--term", "zeppelin", "--json", "--timeout", "1"});
+  EXPECT_EQ(absent.status, 1) << absent.out;
+  EXPECT_EQ(routesOf(parse(absent.out)).at("mdfind")["reason"].toString(), "term-not-stored");
+
+  // Inside a .noindex folder: excluded, said with the folder, no command.
+  fs::create_directories(home + "/Old.noindex");
+  const std::string old = home + "/Old.noindex/notes.txt";
+  fs::copy_file(doc, old);
+  const auto excluded = parse(check({"--file", old, "--term", "pasture", "--json", "--timeout", "1"}).out);
+  const QJsonObject cell = routesOf(excluded).at("query");
+  EXPECT_EQ(cell["reason"].toString(), "folder-excluded");
+  EXPECT_NE(cell["evidence"].toString().indexOf("Old.noindex"), -1) << cell["evidence"].toString().toStdString();
+  EXPECT_EQ(cell["remedy"]["kind"].toString(), "none");
+
+  // A hidden file.
+  const std::string hidden = home + "/Documents/.notes.txt";
+  fs::copy_file(doc, hidden);
+  EXPECT_EQ(routesOf(parse(check({"--file", hidden, "--term", "pasture", "--json", "--timeout", "1"}).out))
+                .at("query")["reason"]
+                .toString(),
+            "hidden");
+
+  // Indexing off: the index cannot answer; its remedy, run, cures it.
+  ASSERT_EQ(tool("mdutil", {"-i", "off"}).status, 0);
+  const auto off = parse(check({"--file", doc, "--term", "pasture", "--json"}).out);
+  const QJsonObject index = off["indexes"].toArray().at(0).toObject();
+  EXPECT_EQ(off["exit"].toInt(), 2);
+  EXPECT_EQ(index["reason"].toString(), "indexing-off");
+  EXPECT_EQ(index["remedy"]["kind"].toString(), "command");
+  EXPECT_TRUE(index["remedy"]["appliable"].toBool());
+  ASSERT_EQ(runRemedy(index["remedy"].toObject()), 0);
+  EXPECT_EQ(check({"--file", doc, "--term", "pasture"}).status, 0);
+
+  // The service stopped: its remedy starts it, and the file is found again.
+  stopService();
+  const auto stopped = parse(check({"--file", doc, "--term", "pasture", "--json"}).out);
+  const QJsonObject s = stopped["indexes"].toArray().at(0).toObject();
+  EXPECT_EQ(s["reason"].toString(), "service-not-running");
+  ASSERT_EQ(runRemedy(s["remedy"].toObject()), 0);
+  // The service it started detached itself: stopped here by its pid.
+  pid_t started = -1;
+  ASSERT_TRUE(waitFor([&] {
+    const auto p = meta("service.pid");
+    started = p ? std::stoi(*p) : -1;
+    return started > 0 && ::kill(started, 0) == 0;
+  })) << log();
+  const auto again = check({"--file", doc, "--term", "pasture", "--timeout", "30"});
+  EXPECT_EQ(again.status, 0) << again.out;
+  ::kill(started, SIGTERM);
+  EXPECT_TRUE(waitFor([&] { return ::kill(started, 0) != 0; }, 30s));
+}
+
+TEST_F(FindlarkCheck, FileModeRefusesWhatItCannotDiagnose) {
+  EXPECT_EQ(check({"--term", "cattle"}).status, 64);
+  EXPECT_EQ(check({"--file", home + "/x", "--keep"}).status, 64);
+  EXPECT_EQ(check({"--file", home + "/x", "--term", "two words"}).status, 64);
+  const auto missing = check({"--file", home + "/absent.txt", "--term", "cattle", "--index", "mdindex"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -95,18 +96,29 @@ class PeerHome : public ::testing::Test {
         "FINDLARK_TOOL_DIR=" FINDLARK_BIN_DIR,
     };
     writeFile(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Documents\"\n");
+    realBefore_ = realLeftovers();
   }
 
   void TearDown() override {
     while (!started_.empty()) stop(started_.back());
+    // A service the bus started with the caller's environment would have
+    // written its cache or index into the real home or /tmp.
+    for (const std::string& p : realLeftovers())
+      if (std::find(realBefore_.begin(), realBefore_.end(), p) == realBefore_.end())
+        ADD_FAILURE() << "the test left " << p << " outside its private home";
   }
 
-  // Adds NAME=VALUE to the environment of what starts next (the bus passes
-  // its own environment to the services it starts).
-  void setEnv(const std::string& name, const std::string& value) { env_.push_back(name + "=" + value); }
+  // Adds NAME=VALUE to the environment of what starts next. Services the
+  // bus starts (tracker-extract) inherit the bus's environment, not that of
+  // the program that asked for them: so everything is set before the bus.
+  void setEnv(const std::string& name, const std::string& value) {
+    if (busStarted_) ADD_FAILURE() << name << " set after the bus started: services it starts would not see it";
+    env_.push_back(name + "=" + value);
+  }
 
   // Starts a session bus of its own and points the environment at it.
   void startBus() {
+    busStarted_ = true;
     const auto r = run({"/usr/bin/dbus-daemon", "--session", "--fork", "--print-address=1", "--print-pid=1"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string address = r.out.substr(0, r.out.find('\n'));
@@ -214,8 +226,27 @@ class PeerHome : public ::testing::Test {
     return out;
   }
 
+  // What the peers would write into the real home or /tmp if their
+  // environment leaked: their caches, indexes and configuration.
+  static std::vector<std::string> realLeftovers() {
+    std::vector<std::string> out;
+    if (const char* h = std::getenv("HOME"))
+      for (const char* p : {"/.cache/tracker3", "/.local/share/baloo", "/.config/baloofilerc", "/.recoll",
+                            "/.local/share/tracker3", "/.config/user-dirs.dirs"})
+        if (fs::exists(std::string(h) + p)) out.push_back(std::string(h) + p);
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator("/tmp", ec)) {
+      const std::string name = e.path().filename().string();
+      if (name.rfind("tracker", 0) == 0 || name.rfind("baloo", 0) == 0 || name.rfind("recoll", 0) == 0)
+        out.push_back(e.path().string());
+    }
+    return out;
+  }
+
   std::vector<std::string> env_;
   std::vector<pid_t> started_;
+  std::vector<std::string> realBefore_;
+  bool busStarted_ = false;
 };
 
 }  // namespace peers

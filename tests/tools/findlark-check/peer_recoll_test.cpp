@@ -45,6 +45,15 @@ TEST_F(RecollCheck, AFolderOutsideTopdirsIsNotCoveredAndNamesTheCoveredFolder) {
 }
 
 TEST_F(RecollCheck, BothRoutesFindWhatRecollStoresAndSayWhyTheRestIsMissing) {
+  // The check's trial runs of recollindex must not leave their pid files
+  // beside the monitor's.
+  const auto runtime = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(root + "/run")) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const auto runtimeBefore = runtime();
   const auto r = check({"--index", "recoll", "--folder", home + "/Documents", "--json", "--timeout", "90"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   const auto all = cells(indexNamed(parse(r.out), "recoll"));
@@ -53,9 +62,17 @@ TEST_F(RecollCheck, BothRoutesFindWhatRecollStoresAndSayWhyTheRestIsMissing) {
     SCOPED_TRACE(route);
     // Text, RTF (unrtf), PDF text and Keywords, HTML, and EXIF makers (exiftool).
     for (const char* file : {"FindlarkA.txt", "FindlarkB.rtf", "FindlarkC.pdf", "FindlarkD.html", "FindlarkH.png",
-                             "FindlarkK.jpg", "FindlarkN.pdf"})
-      EXPECT_TRUE(all.at(file).at(route).found) << file << ": " << all.at(file).at(route).reason << " "
-                                                 << all.at(file).at(route).detail;
+                             "FindlarkK.jpg", "FindlarkN.pdf"}) {
+      const Cell& c = all.at(file).at(route);
+      // A helper missing here is this machine's fault, not the check's: the
+      // verdict is then right, and the message says what to install.
+      if (c.detail.find("MissingHelper") != std::string::npos) {
+        ADD_FAILURE() << file << ": this machine lacks a program Recoll needs for it, so Recoll really skipped it "
+                      << "(the verdict is right; install the helper): " << c.detail;
+        continue;
+      }
+      EXPECT_TRUE(c.found) << file << ": the check's verdict is wrong: " << c.reason << " " << c.detail;
+    }
     // No filter for iWork documents or property lists: kept by name only.
     for (const char* file : {"FindlarkF.numbers", "FindlarkG.pages", "FindlarkL.plist"}) {
       const Cell& c = all.at(file).at(route);
@@ -72,6 +89,7 @@ TEST_F(RecollCheck, BothRoutesFindWhatRecollStoresAndSayWhyTheRestIsMissing) {
     }
     EXPECT_EQ(all.at("FindlarkI.png").at(route).reason, "needs-text-recognition");
   }
+  EXPECT_EQ(runtime(), runtimeBefore) << "the check left files in $XDG_RUNTIME_DIR";
   EXPECT_TRUE(alive(monitor)) << "the check must leave Recoll's indexer running";
   EXPECT_FALSE(fs::exists(home + "/Documents/0_FindlarkCheck"));
 }

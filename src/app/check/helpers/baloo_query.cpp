@@ -8,10 +8,13 @@
 //   findlark-baloo-query stored FILE
 //       Baloo::File properties of FILE, "name = value" one a line; exit 3
 //       when FILE is not in Baloo's index.
-//   findlark-baloo-query config FOLDER
+//   findlark-baloo-query config PATH
 //       Baloo's configuration: "enabled\ttrue|false", "include\tDIR" and
-//       "exclude\tDIR" lines, and "indexed\ttrue|false" (would FOLDER's
-//       files be indexed).
+//       "exclude\tDIR" lines, "filter\tPATTERN" and "mimetype\tTYPE" lines
+//       (its exclude filters and excluded types), "hidden\ttrue|false"
+//       (hidden files indexed), "basic\ttrue|false" (only basic indexing),
+//       "indexed\ttrue|false" (would files in PATH, a folder, be indexed)
+//       and, when PATH is a file, "fileIndexed\ttrue|false" (would it be).
 //
 // Exit 0 on success; 1 with a line "error: <message>" on stdout when it
 // cannot run; 64 on bad usage. Nothing is written to Baloo.
@@ -64,7 +67,14 @@ int config(const QString& folder) {
   out() << "enabled\t" << (c.fileIndexingEnabled() ? "true" : "false") << '\n';
   for (const QString& d : c.includeFolders()) out() << "include\t" << d << '\n';
   for (const QString& d : c.excludeFolders()) out() << "exclude\t" << d << '\n';
-  out() << "indexed\t" << (c.shouldBeIndexed(folder + QStringLiteral("/x.txt")) ? "true" : "false") << '\n';
+  for (const QString& f : c.excludeFilters()) out() << "filter\t" << f << '\n';
+  for (const QString& m : c.excludeMimetypes()) out() << "mimetype\t" << m << '\n';
+  out() << "hidden\t" << (c.indexHidden() ? "true" : "false") << '\n';
+  out() << "basic\t" << (c.onlyBasicIndexing() ? "true" : "false") << '\n';
+  const bool file = QFileInfo(folder).isFile();
+  const QString dir = file ? QFileInfo(folder).path() : folder;
+  out() << "indexed\t" << (c.shouldBeIndexed(dir + QStringLiteral("/x.txt")) ? "true" : "false") << '\n';
+  if (file) out() << "fileIndexed\t" << (c.shouldBeIndexed(folder) ? "true" : "false") << '\n';
   return 0;
 }
 
