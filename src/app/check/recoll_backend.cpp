@@ -319,6 +319,7 @@ Stored RecollBackend::stored(const QString& path, const QString& term) {
                 QStringLiteral("/fields maps to a field");
     st.remedy = configRemedy(QStringLiteral("[xattrtofields]\n") + attr + QStringLiteral(" = keywords"),
                              config_.confdir + QStringLiteral("/fields"), true);
+    st.remedy.then = reindex(path);
     return st;
   }
   const QString trial = trialDiagnosis(path);
@@ -423,6 +424,10 @@ QString packageOf(const QString& helper) {
 
 }  // namespace
 
+QStringList RecollBackend::reindex(const QString& path) const {
+  return {QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir, QStringLiteral("-i"), path};
+}
+
 Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
   (void)term;
   const QFileInfo info(path);
@@ -438,8 +443,11 @@ Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
   if (trial.contains(QLatin1String("NoHandler"))) {
     // Recoll reads property lists as XML once their suffix is mapped so.
     if (info.suffix().compare(QLatin1String("plist"), Qt::CaseInsensitive) == 0)
-      return {Reason::NoExtractor, trial,
-              configRemedy(QStringLiteral(".plist = application/xml"), config_.confdir + QStringLiteral("/mimemap"), true)};
+    {
+      Remedy r = configRemedy(QStringLiteral(".plist = application/xml"), config_.confdir + QStringLiteral("/mimemap"), true);
+      r.then = reindex(path);
+      return {Reason::NoExtractor, trial, r};
+    }
     return {Reason::NoExtractor, trial,
             noRemedy(QStringLiteral("Recoll has no filter for ") + mime + QStringLiteral("; no setting changes that"))};
   }
@@ -455,10 +463,12 @@ Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
     return {Reason::MissingHelper, trial,
             commandRemedy(QStringList{QStringLiteral("apt"), QStringLiteral("install")} + packages, false)};
   }
-  if (trial.contains(QLatin1String("NoContentSuffix")))
-    return {Reason::NameOnly, trial,
-            configRemedy(QStringLiteral("noContentSuffixes- = .") + info.suffix(),
-                         config_.confdir + QStringLiteral("/recoll.conf"), true)};
+  if (trial.contains(QLatin1String("NoContentSuffix"))) {
+    Remedy r = configRemedy(QStringLiteral("noContentSuffixes- = .") + info.suffix(),
+                            config_.confdir + QStringLiteral("/recoll.conf"), true);
+    r.then = reindex(path);
+    return {Reason::NameOnly, trial, r};
+  }
   if (trial.contains(QLatin1String("ExcludedMime")) || trial.contains(QLatin1String("NotIncludedMime")))
     return {Reason::TypeExcluded, trial,
             noRemedy(QStringLiteral("remove ") + mime + QStringLiteral(" from excludedmimetypes (or add it to indexedmimetypes) in ") +

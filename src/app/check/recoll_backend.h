@@ -45,6 +45,9 @@ class RecollBackend : public Backend {
   // What a trial run of recollindex says of one file ("" when it has
   // nothing to say), cached by path, size and modification time.
   QString trialDiagnosis(const QString& path);
+  // The command that makes Recoll read `path` again after a change of its
+  // configuration (a file it has already seen is otherwise not re-read).
+  QStringList reindex(const QString& path) const;
 
   RecollConfig config_;
   QString recollq_, recollindex_;

@@ -49,23 +49,24 @@ QString shellQuoted(const QStringList& argv) {
 }
 
 Remedy commandRemedy(const QStringList& argv, bool appliable) {
-  return {Remedy::Kind::Command, shellQuoted(argv), {}, argv, appliable};
+  return {Remedy::Kind::Command, shellQuoted(argv), {}, argv, appliable, {}};
 }
 
-Remedy queryRemedy(const QStringList& argv) { return {Remedy::Kind::Query, shellQuoted(argv), {}, argv, false}; }
+Remedy queryRemedy(const QStringList& argv) { return {Remedy::Kind::Query, shellQuoted(argv), {}, argv, false, {}}; }
 
 Remedy configRemedy(const QString& line, const QString& file, bool appliable) {
-  return {Remedy::Kind::Config, line, file, {}, appliable};
+  return {Remedy::Kind::Config, line, file, {}, appliable, {}};
 }
 
-Remedy noRemedy(const QString& sentence) { return {Remedy::Kind::None, sentence, {}, {}, false}; }
+Remedy noRemedy(const QString& sentence) { return {Remedy::Kind::None, sentence, {}, {}, false, {}}; }
 
 QString remedyLine(const Remedy& r) {
   switch (r.kind) {
     case Remedy::Kind::Command: return QStringLiteral("run: ") + r.text;
     case Remedy::Kind::Config:
       return QStringLiteral("add to ") + r.file + QStringLiteral(": ") +
-             QString(r.text).replace(QLatin1Char('\n'), QStringLiteral(" / "));
+             QString(r.text).replace(QLatin1Char('\n'), QStringLiteral(" / ")) +
+             (r.then.isEmpty() ? QString() : QStringLiteral("; then run: ") + shellQuoted(r.then));
     case Remedy::Kind::Query: return QStringLiteral("search with: ") + r.text;
     case Remedy::Kind::None: break;
   }
@@ -116,6 +117,11 @@ ApplyOutcome applyRemedy(const Remedy& r) {
     if (::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(r.file).constData()) != 0) {
       out.remove();
       return {false, QStringLiteral("cannot write ") + r.file};
+    }
+    if (!r.then.isEmpty()) {
+      Remedy follow = commandRemedy(r.then, true);
+      const ApplyOutcome after = applyRemedy(follow);
+      if (!after.ok) return {false, QStringLiteral("added to ") + r.file + QStringLiteral(", but ") + after.message};
     }
     return {true, QStringLiteral("added to ") + r.file};
   }

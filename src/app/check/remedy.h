@@ -28,6 +28,9 @@ struct Remedy {
   QString file;       // Config: the file the line goes in, absolute; "" otherwise
   QStringList argv;   // Command, Query: the program's name and its arguments, exactly as run
   bool appliable = false;  // the window may apply it (see above)
+  // A command that must follow a configuration change before the index
+  // sees it (e.g. re-indexing the file); applied with it. Empty if none.
+  QStringList then;
 
   bool isEmpty() const { return kind == Kind::None && text.isEmpty(); }
 };
@@ -44,8 +47,9 @@ Remedy queryRemedy(const QStringList& argv);
 Remedy configRemedy(const QString& line, const QString& file, bool appliable);
 Remedy noRemedy(const QString& sentence);
 
-// One line for people: "run: tracker3 index --add …", "add to FILE: LINE",
-// "search with: QUERY", or the sentence itself.
+// One line for people: "run: tracker3 index --add …", "add to FILE: LINE"
+// (with "; then run: …" when it has a follow-up), "search with: QUERY", or
+// the sentence itself.
 QString remedyLine(const Remedy& remedy);
 
 struct ApplyOutcome {

@@ -208,6 +208,8 @@ QJsonValue remedyJson(const Remedy& r) {
   return QJsonObject{{"kind", remedyKindName(r.kind)},
                      {"text", r.text},
                      {"file", r.file},
+                     {"argv", QJsonArray::fromStringList(r.argv)},
+                     {"then", QJsonArray::fromStringList(r.then)},
                      {"appliable", r.appliable}};
 }
 
