@@ -12,9 +12,15 @@ struct IndexStatus {
   // "Index up to date (N items)", "Indexing: N items so far",
   // "Index service not running: results may be incomplete",
   // "Indexing is off: results may be incomplete", "No index yet: ...",
-  // "Index damaged: ...", "Index service starting: ..."; failed imports and
-  // folders without a watch are added after a "; ".
+  // "Index damaged: ...", "Index service starting: ..."; failed imports
+  // ("1 failed import", "N failed imports") and folders without a watch are
+  // added after a "; ".
   QString text;
+  // The failed imports by name, as `mdutil -v` gives them: a line
+  // "<path> (<status>)" for each of the first
+  // mdindex::service::kFailedImportsListed by path, then "… and N more.";
+  // empty when none failed.
+  QString failedImports;
 };
 
 // Reads the health of the home folder's index. Any thread; counts the items

@@ -338,6 +338,16 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
 
 }  // namespace
 
+StatusLine::StatusLine(const QString& caption, QWidget* parent) : QLabel(parent), caption_(caption) {
+  setAccessibleName(caption_);
+}
+
+void StatusLine::setLine(const QString& line) {
+  if (line == text()) return;
+  setText(line);
+  setAccessibleName(line.isEmpty() ? caption_ : caption_ + QStringLiteral(": ") + line);
+}
+
 void installAccessibility() {
   static const bool installed = [] {
     QAccessible::installFactory(factory);

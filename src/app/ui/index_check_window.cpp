@@ -93,9 +93,9 @@ void IndexCheckWindow::buildControls() {
   picker->addStretch();
   column->addLayout(picker);
 
-  summary_ = new QLabel(QStringLiteral("Run the check to see which samples the index finds."), this);
+  summary_ = new StatusLine(QStringLiteral("Summary"), this);
+  summary_->setLine(QStringLiteral("Run the check to see which samples the index finds."));
   summary_->setObjectName(QStringLiteral("checkSummary"));
-  summary_->setAccessibleName(QStringLiteral("Summary"));
   summary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   summary_->setWordWrap(true);
   column->addWidget(summary_);
@@ -131,7 +131,7 @@ void IndexCheckWindow::run() {
   if (worker_) return;
   const QStringList names = checkedIndexes();
   if (names.isEmpty()) {
-    summary_->setText(QStringLiteral("Choose at least one index to check."));
+    summary_->setLine(QStringLiteral("Choose at least one index to check."));
     return;
   }
   cancel_ = std::make_shared<std::atomic<bool>>(false);
@@ -139,7 +139,7 @@ void IndexCheckWindow::run() {
   cancelButton_->setEnabled(true);
   progress_->setRange(0, 0);
   progress_->setVisible(true);
-  summary_->setText(QStringLiteral("Making the samples and waiting for the index…"));
+  summary_->setLine(QStringLiteral("Making the samples and waiting for the index…"));
   QPointer<IndexCheckWindow> self(this);
   for (QCheckBox* box : indexBoxes_) box->setEnabled(false);
   worker_ = QThread::create([self, cancel = cancel_, names] {
@@ -183,7 +183,7 @@ void IndexCheckWindow::showProgress(const check::CheckProgress& p) {
   progress_->setFormat(QStringLiteral("%v of %m found"));
   QString text = QStringLiteral("Waiting %1 of %2 s").arg(p.elapsed, 0, 'f', 1).arg(p.deadline, 0, 'f', 0);
   if (!p.missing.isEmpty()) text += QStringLiteral("; missing ") + p.missing.join(QStringLiteral(", "));
-  summary_->setText(text);
+  summary_->setLine(text);
 }
 
 void IndexCheckWindow::showResult(const check::CheckResult& result) {
@@ -230,7 +230,7 @@ void IndexCheckWindow::showResult(const check::CheckResult& result) {
   if (result.error.isEmpty())
     for (const check::IndexResult& i : result.indexes) lines.append(check::summaryLine(i));
   if (result.cancelled) lines.append(QStringLiteral("The check was cancelled before its deadline."));
-  summary_->setText(lines.join(QLatin1Char('\n')));
+  summary_->setLine(lines.join(QLatin1Char('\n')));
   copyButton_->setEnabled(table_->rowCount() > 0);
   details_->clear();
   emit finished();

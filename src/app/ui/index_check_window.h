@@ -33,6 +33,8 @@ class QThread;
 
 namespace findlark::ui {
 
+class StatusLine;
+
 class IndexCheckWindow : public QWidget {
   Q_OBJECT
  public:
@@ -76,7 +78,7 @@ class IndexCheckWindow : public QWidget {
   QList<QCheckBox*> indexBoxes_;  // objectName "index-<name>"
   QTableWidget* table_ = nullptr;
   QPlainTextEdit* details_ = nullptr;
-  QLabel* summary_ = nullptr;
+  StatusLine* summary_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QPushButton* runButton_ = nullptr;
   QPushButton* cancelButton_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QStringList>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -9,9 +10,9 @@
 
 namespace findlark::ui {
 
-IndexHealthLabel::IndexHealthLabel(QWidget* parent) : QLabel(parent), timer_(new QTimer(this)) {
+IndexHealthLabel::IndexHealthLabel(QWidget* parent)
+    : StatusLine(QStringLiteral("Index health"), parent), timer_(new QTimer(this)) {
   setObjectName(QStringLiteral("indexHealth"));
-  setAccessibleName(QStringLiteral("Index health"));
   setTextInteractionFlags(Qt::TextSelectableByMouse);
   timer_->setInterval(kRefreshMs);
   connect(timer_, &QTimer::timeout, this, &IndexHealthLabel::refresh);
@@ -30,12 +31,24 @@ void IndexHealthLabel::refresh() {
         [self, status] {
           if (!self) return;
           self->reading_ = false;
-          self->setText(status.text);
-          self->setToolTip(status.answers ? QString()
-                                          : QStringLiteral("Searches run now may not find everything they should."));
+          QStringList tip;
+          if (!status.answers) tip.append(QStringLiteral("Searches run now may not find everything they should."));
+          if (!status.failedImports.isEmpty())
+            tip.append(QStringLiteral("Failed imports:\n") + status.failedImports);
+          self->showHealth(status.text, tip.join(QStringLiteral("\n\n")));
         },
         Qt::QueuedConnection);
   });
+}
+
+void IndexHealthLabel::showHealth(const QString& line, const QString& tip) {
+  // Names and descriptions are announced when they change: set them only
+  // then, not at every refresh.
+  setLine(line);
+  if (tip != toolTip()) {
+    setToolTip(tip);
+    setAccessibleDescription(tip);
+  }
 }
 
 }  // namespace findlark::ui

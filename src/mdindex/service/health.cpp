@@ -1,6 +1,7 @@
 #include "mdindex/service/health.h"
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "mdindex/core/paths.h"
@@ -41,7 +42,10 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   h.indexingOn = !indexing || *indexing != "off";
   h.serviceState = store->meta(meta::kState).value_or("");
   const StoreStatus st = store->status();
-  h.failedImports = st.failedImports;
+  // Count and names from one read, so they agree.
+  FailedImports failed = store->failedImports(kFailedImportsListed);
+  h.failedImports = failed.total;
+  h.failedListed = std::move(failed.items);
   h.lastUpdate = st.lastUpdate;
   if (countItems)
     for (const auto& stamp : store->stampsUnder(path))

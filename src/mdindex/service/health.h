@@ -9,8 +9,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "mdindex/store/store.h"
 
 namespace mdindex::service {
+
+// How many failed imports the health names (mdutil -v, the status line's
+// tip); the rest are only counted.
+inline constexpr int kFailedImportsListed = 20;
 
 // Whether the store can be read.
 enum class StoreState {
@@ -30,6 +37,7 @@ struct IndexHealth {
   std::string storeError;      // why the store cannot be read, when not Ready
   size_t items = 0;            // items under `path` (not `path` itself); 0 unless Ready
   int64_t failedImports = 0;   // over the whole index
+  std::vector<FailedImport> failedListed;  // the first kFailedImportsListed of them, by path
   std::optional<double> lastUpdate;  // seconds since the epoch of the newest write
   long fallbackFolders = 0;    // folders rescanned for want of an inotify watch
   std::string fallbackInterval;  // their rescan period in seconds, as stored

@@ -1,7 +1,8 @@
 // Store: transactions and the reads and writes of items (contract in
 // store.h). The connection is in connection.h, opening a store in open.cpp,
 // the schema and the moving aside of a store in schema.cpp, the query
-// compiler in compile.cpp, the md_match function in md_match.cpp.
+// compiler in compile.cpp, the md_match function in md_match.cpp, the
+// summaries for reports in report.cpp.
 #include "mdindex/store/store.h"
 
 #include <sqlite3.h>
@@ -450,34 +451,6 @@ std::optional<std::vector<std::string>> Store::search(const query::Node& query,
   if (rc != SQLITE_DONE) return fail(s.lastError());
   sqlite3_finalize(q);
   return paths;
-}
-
-StoreStatus Store::status() {
-  Impl& s = *impl_;
-  StoreStatus st;
-  sqlite3_stmt* q = s.stmt(
-      "SELECT count(*), coalesce(sum(status NOT IN (?, ?)), 0), "
-      "max(coalesce(max(updated), 0), coalesce((SELECT CAST(value AS REAL) FROM settings WHERE key = 'last_update'), 0)) "
-      "FROM items");
-  if (!q || !bindAll(q, {int64_t(ImportStatus::Imported), int64_t(ImportStatus::Unsupported)})) return st;
-  if (sqlite3_step(q) == SQLITE_ROW) {
-    st.items = sqlite3_column_int64(q, 0);
-    st.failedImports = sqlite3_column_int64(q, 1);
-    if (sqlite3_column_double(q, 2) > 0) st.lastUpdate = sqlite3_column_double(q, 2);
-  }
-  sqlite3_reset(q);
-  return st;
-}
-
-std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
-  Impl& s = *impl_;
-  std::vector<std::pair<ImportStatus, int64_t>> out;
-  sqlite3_stmt* q = s.stmt("SELECT status, count(*) FROM items GROUP BY status ORDER BY status");
-  if (!q) return out;
-  while (sqlite3_step(q) == SQLITE_ROW)
-    out.emplace_back(static_cast<ImportStatus>(sqlite3_column_int(q, 0)), sqlite3_column_int64(q, 1));
-  sqlite3_reset(q);
-  return out;
 }
 
 std::vector<PendingRecognition> Store::awaitingRecognition(int64_t afterId, int limit) {

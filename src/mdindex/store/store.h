@@ -68,6 +68,19 @@ struct StoreStatus {
   std::optional<double> lastUpdate;  // seconds since epoch of the newest write
 };
 
+// An item whose import failed (isFailure(status)): it is findable by its
+// name and file-system attributes only.
+struct FailedImport {
+  std::string path;
+  ImportStatus status = ImportStatus::Unreadable;
+};
+
+// Some of the failed imports, and how many there are in all.
+struct FailedImports {
+  std::vector<FailedImport> items;  // sorted by path (byte order)
+  int64_t total = 0;                // every failed import, listed or not
+};
+
 // Why writes failed, as far as the fault is not the item's own. Every kind
 // but Other passes by itself (space is freed, the file system is remounted,
 // the other writer finishes), so a writer keeps such work and tries again.
@@ -172,6 +185,10 @@ class Store {
   // How many items have each import status (statuses with none left out),
   // in the order of ImportStatus.
   std::vector<std::pair<ImportStatus, int64_t>> countsByStatus();
+  // The first `limit` failed imports by path (none when `limit` < 1) and the
+  // count of all of them, read together so the two agree. Empty on a read
+  // failure.
+  FailedImports failedImports(int limit);
   // The paths of the items whose file id (inode number) is `inode`, sorted:
   // more than one for hard links, or for files of several volumes.
   std::vector<std::string> pathsWithFileId(uint64_t inode);

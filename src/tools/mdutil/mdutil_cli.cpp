@@ -32,8 +32,9 @@ constexpr const char* kUsageText =
     "Usage: mdutil [-s] [-v] [-E] [-i on|off] [-L] [-X] [-a | -V volume] [-t fileid] [PATH]\n"
     "  -s         print the indexing state of PATH (default: the home folder); while\n"
     "             pictures wait for text recognition, a line says how many\n"
-    "  -v         verbose state: what -s prints, then the index file and its size, and the\n"
-    "             items by import status\n"
+    "  -v         verbose state: what -s prints, then the index file and its size, the\n"
+    "             items by import status, and the failed imports (status and path, the\n"
+    "             first 20 by path, then how many more)\n"
     "  -E         erase the index; the running mdindexd rebuilds it\n"
     "  -i on|off  turn indexing on or off (one switch for every indexed folder)\n"
     "  -L         print the index that holds PATH (one index serves every indexed folder)\n"
@@ -49,6 +50,8 @@ constexpr const char* kUsageText =
     "names them.\n"
     "Exit status: 0 done, 1 failed (PATH missing, index not writable, no item with that\n"
     "file id; later actions are not run), 64 bad usage.\n";
+
+static_assert(kFailedImportsListed == 20, "the usage text and docs/tools/mdutil.md say 20");
 
 enum class Command { Status, Erase, Switch, FileId, List, Remove };
 
@@ -167,8 +170,10 @@ void printSetAside(const IndexHealth& h) {
     std::printf("\tSet aside: %s (an unusable index, moved aside when the index was rebuilt).\n", h.setAside->c_str());
 }
 
-// The index's files and their size, and the items by import status.
-void printVerbose() {
+// The index's files and their size, the items by import status, and the
+// failed imports by name: the first ones by path (as `h` holds them) and a
+// count of the rest. A path ends its line, so any path reads whole.
+void printVerbose(const IndexHealth& h) {
   std::string error;
   auto store = Store::open(indexDir(), Store::Mode::ReadOnly, &error);
   if (!store) return;
@@ -183,6 +188,10 @@ void printVerbose() {
   for (const auto& [st, n] : store->countsByStatus())
     counts += (counts.empty() ? "" : ", ") + std::string(importStatusName(st)) + " " + std::to_string(n);
   std::printf("\tItems by import status: %s.\n", counts.empty() ? "none" : counts.c_str());
+  for (const FailedImport& f : h.failedListed)
+    std::printf("\tFailed import (%s): %s\n", std::string(importStatusName(f.status)).c_str(), f.path.c_str());
+  const auto rest = h.failedImports - static_cast<int64_t>(h.failedListed.size());
+  if (rest > 0) std::printf("\t... and %lld more.\n", static_cast<long long>(rest));
 }
 
 int status(const std::string& path, bool verbose) {
@@ -232,7 +241,7 @@ int status(const std::string& path, bool verbose) {
                 h.recognitionBacklog == 1 ? "" : "s");
   if (!h.recognitionProblem.empty()) std::printf("\tText recognition: %s.\n", h.recognitionProblem.c_str());
   printSetAside(h);
-  if (verbose) printVerbose();
+  if (verbose) printVerbose(h);
   return kOk;
 }
 

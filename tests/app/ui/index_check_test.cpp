@@ -30,6 +30,7 @@
 #include <memory>
 
 #include "app/check/index_status.h"
+#include "mdindex/store/store.h"
 
 using namespace findlark::ui;
 
@@ -121,15 +122,67 @@ class IndexCheckTest : public QObject {
     MainWindow* main = app.newMainWindow();
     auto* health = main->statusBar()->findChild<IndexHealthLabel*>();
     QVERIFY(health);
-    QCOMPARE(health->accessibleName(), QStringLiteral("Index health"));
     QTRY_COMPARE_WITH_TIMEOUT(health->text(), QStringLiteral("Index service not running: results may be incomplete"),
                               10000);
     startService();
     QTRY_VERIFY_WITH_TIMEOUT(health->text().startsWith("Index up to date ("), 15000);
     QCOMPARE(mdutil({"-i", "off"}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(health->text(), QStringLiteral("Indexing is off: results may be incomplete"), 15000);
+    QCOMPARE(QAccessible::queryAccessibleInterface(health)->text(QAccessible::Name),
+             QStringLiteral("Index health: Indexing is off: results may be incomplete"));
     QCOMPARE(mdutil({"-i", "on"}), 0);
     QTRY_VERIFY_WITH_TIMEOUT(health->text().startsWith("Index up to date ("), 15000);
+  }
+
+  // A screen reader reads the line (as its name) and its tip (as its
+  // description), also after they change; the line counts failed imports
+  // grammatically and the tip names them (the first 20 by path, then how
+  // many more). No service runs: the store is written here, and emptied
+  // again at the end. (Qt sends no change events while no reader listens,
+  // so those are checked by hand over AT-SPI.)
+  void theHealthLineReadsAloudAndNamesTheFailedImports() {
+    std::string error;
+    auto store = mdindex::Store::open(root_->filePath("index").toStdString(), mdindex::Store::Mode::ReadWrite, &error);
+    QVERIFY2(store, error.c_str());
+    const auto fail = [&](const QString& name, mdindex::ImportStatus status) {
+      mdindex::ItemRecord r;
+      r.path = (home() + "/failed/" + name).toStdString();
+      r.status = status;
+      QVERIFY(store->put(r));
+    };
+    const QString notRunning = QStringLiteral("Index service not running: results may be incomplete");
+    const QString mayMiss = QStringLiteral("Searches run now may not find everything they should.");
+
+    Application app;
+    MainWindow* main = app.newMainWindow();
+    auto* health = main->statusBar()->findChild<IndexHealthLabel*>();
+    QVERIFY(health);
+    QAccessibleInterface* read = QAccessible::queryAccessibleInterface(health);
+    QVERIFY(read);
+    QCOMPARE(read->text(QAccessible::Name), QStringLiteral("Index health"));
+    fail("one.pdf", mdindex::ImportStatus::Unreadable);
+    health->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(health->text(), notRunning + "; 1 failed import", 10000);
+    QCOMPARE(read->text(QAccessible::Name), "Index health: " + notRunning + "; 1 failed import");
+    QCOMPARE(read->text(QAccessible::Description),
+             mayMiss + "\n\nFailed imports:\n" + home() + "/failed/one.pdf (unreadable)");
+    QCOMPARE(health->toolTip(), read->text(QAccessible::Description));
+
+    for (int i = 0; i < 21; ++i)
+      fail(QStringLiteral("f%1.bin").arg(i, 2, 10, QLatin1Char('0')), mdindex::ImportStatus::Crashed);
+    health->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(health->text(), notRunning + "; 22 failed imports", 10000);
+    QCOMPARE(read->text(QAccessible::Name), "Index health: " + health->text());
+    const QStringList tip = read->text(QAccessible::Description).split(QLatin1Char('\n'));
+    QCOMPARE(tip.size(), 3 + 20 + 1);
+    QCOMPARE(tip.value(3), home() + "/failed/f00.bin (crashed)");
+    QCOMPARE(tip.value(22), home() + "/failed/f19.bin (crashed)");
+    QCOMPARE(tip.value(23), QStringLiteral("… and 2 more."));
+
+    QVERIFY(store->removeTree((home() + "/failed").toStdString()));
+    health->refresh();
+    QTRY_COMPARE_WITH_TIMEOUT(health->text(), notRunning, 10000);
+    QCOMPARE(read->text(QAccessible::Description), mayMiss);
   }
 
   void aRunFillsTheTableAndCopyGivesItAsTabSeparatedText() {

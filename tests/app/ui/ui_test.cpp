@@ -7,6 +7,7 @@
 #include "app/ui/help_window.h"
 #include "app/ui/index_check_window.h"
 #include "app/ui/icons.h"
+#include "app/ui/index_health_label.h"
 #include "app/ui/main_window.h"
 #include "app/ui/result_actions.h"
 #include "app/ui/toolbar_layout.h"
@@ -49,6 +50,7 @@
 #include <QPdfPageNavigator>
 #include <QProcess>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include <functional>
@@ -123,7 +125,8 @@ QStringList unnamedControls(QWidget* window) {
 // Walks the accessible tree of a top-level window as a screen reader sees it
 // and lists what it could not announce: a top-level without the window (or
 // dialog) role or a name, an interactive control without a name, a table
-// cell without text.
+// cell without text, a label whose name hides the text it shows (readers
+// announce a label by its name alone).
 QStringList accessibilityFaults(QWidget* window) {
   QStringList faults;
   QAccessibleInterface* top = QAccessible::queryAccessibleInterface(window);
@@ -151,6 +154,13 @@ QStringList accessibilityFaults(QWidget* window) {
       if (c->state().invisible && c->role() != QAccessible::ColumnHeader) continue;
       if (interactive.contains(c->role()) && c->text(QAccessible::Name).trimmed().isEmpty()) {
         faults.append(here + QStringLiteral(": unnamed role %1").arg(int(c->role())));
+      }
+      if (auto* label = qobject_cast<QLabel*>(c->object()); label && label->textFormat() != Qt::RichText &&
+                                                            !Qt::mightBeRichText(label->text())) {
+        QString shown = label->text().remove(QLatin1Char('&')).trimmed();
+        if (shown.endsWith(QLatin1Char(':'))) shown.chop(1);
+        if (!c->text(QAccessible::Name).contains(shown, Qt::CaseInsensitive))
+          faults.append(here + QStringLiteral(": label named \"%1\" hides \"%2\"").arg(c->text(QAccessible::Name), shown));
       }
       if (c->role() == QAccessible::Cell) {
         QAccessibleTextInterface* text = c->textInterface();
@@ -317,6 +327,8 @@ class UiTest : public QObject {
     app_->openIndexCheckWindow();
     IndexCheckWindow* check = app_->indexCheckWindow();
     QVERIFY(check);
+    // The index health line has its first reading, so the walk reads it.
+    QTRY_VERIFY(!w->findChild<IndexHealthLabel*>()->text().isEmpty());
     for (QWidget* window : QList<QWidget*>{w, drop, help, check}) {
       QCOMPARE(accessibilityFaults(window).join("\n"), QString());
       QCOMPARE(unnamedControls(window).join(" | "), QString());

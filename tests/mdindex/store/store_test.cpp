@@ -600,3 +600,52 @@ TEST_F(StoreTest, TheRecognitionBacklogFollowsItsItems) {
   EXPECT_TRUE(s->awaitingRecognition(0, 10).empty());
   EXPECT_EQ(s->checkIntegrity(), "");
 }
+
+TEST_F(StoreTest, FailedImportsAreListedByPathAndCountedInAll) {
+  auto s = openRw();
+  EXPECT_EQ(s->failedImports(20).total, 0);
+  const std::pair<const char*, ImportStatus> items[] = {
+      {"/h/z.pdf", ImportStatus::Unreadable},   {"/h/ok.txt", ImportStatus::Imported},
+      {"/h/\xC3\xA9t\xC3\xA9.txt", ImportStatus::TimedOut}, {"/h/a.doc", ImportStatus::Encrypted},
+      {"/h/raw.dat", ImportStatus::Unsupported}, {"/h/m/big.txt", ImportStatus::TooLarge},
+      {"/h/b.bin", ImportStatus::Crashed}};
+  for (const auto& [path, status] : items) {
+    ItemRecord r = item(path);
+    r.status = status;
+    ASSERT_TRUE(s->put(r));
+  }
+  using Listed = std::vector<std::pair<std::string, ImportStatus>>;
+  const auto listed = [](const FailedImports& f) {
+    Listed out;
+    for (const auto& i : f.items) out.emplace_back(i.path, i.status);
+    return out;
+  };
+
+  // Byte order of the paths, failures only; the count takes in the unlisted.
+  const FailedImports first = s->failedImports(3);
+  EXPECT_EQ(listed(first), (Listed{{"/h/a.doc", ImportStatus::Encrypted},
+                                   {"/h/b.bin", ImportStatus::Crashed},
+                                   {"/h/m/big.txt", ImportStatus::TooLarge}}));
+  EXPECT_EQ(first.total, 5);
+  const FailedImports all = s->failedImports(20);
+  ASSERT_EQ(all.items.size(), 5u);
+  EXPECT_EQ(all.items[3].path, "/h/z.pdf");
+  EXPECT_EQ(all.items[4].path, "/h/\xC3\xA9t\xC3\xA9.txt");
+  EXPECT_EQ(all.total, 5);
+  const FailedImports none = s->failedImports(0);
+  EXPECT_TRUE(none.items.empty());
+  EXPECT_EQ(none.total, 5);
+
+  // A failure imported again and a removed folder leave the listing; the
+  // status count agrees, also through a reader.
+  ItemRecord fixed = item("/h/a.doc");
+  ASSERT_TRUE(s->put(fixed));
+  ASSERT_TRUE(s->removeTree("/h/m"));
+  auto reader = Store::open(dir_, Store::Mode::ReadOnly);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(listed(reader->failedImports(2)),
+            (Listed{{"/h/b.bin", ImportStatus::Crashed}, {"/h/z.pdf", ImportStatus::Unreadable}}));
+  EXPECT_EQ(reader->failedImports(2).total, 3);
+  EXPECT_EQ(reader->status().failedImports, 3);
+  EXPECT_EQ(s->checkIntegrity(), "");
+}

@@ -215,3 +215,69 @@ TEST_F(Mdutil, AllVolumesCombinedFlagsAndActionsInOrder) {
   EXPECT_EQ(r.out, "");  // the failed action ends the run
   EXPECT_EQ(r.err, "mdutil: no indexed item has file id 4243.\n");
 }
+
+// -v names the failed imports: status and path, by path, the first 20, then
+// a count of the rest. The index file's size and the time of the last
+// update vary, so they are masked before the text is compared whole.
+TEST_F(Mdutil, VerboseNamesTheFailedImports) {
+  const auto put = [&](const std::string& path, mdindex::ImportStatus status) {
+    std::string error;
+    auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite, &error);
+    ASSERT_TRUE(s) << error;
+    mdindex::ItemRecord r;
+    r.path = path;
+    r.status = status;
+    r.attributes[mdindex::attr::FSName] = path.substr(path.rfind('/') + 1);
+    ASSERT_TRUE(s->put(r));
+  };
+  const auto masked = [](const std::string& out) {
+    std::string m = std::regex_replace(out, std::regex(R"(\tLast update: [^\n]*\n)"), "\tLast update: T.\n");
+    return std::regex_replace(m, std::regex(R"(\(\d+ bytes with its log\))"), "(N bytes with its log)");
+  };
+  using S = mdindex::ImportStatus;
+  put(home + "/docs/zebra.txt", S::Unreadable);
+  put(home + "/docs/notes.txt", S::Imported);
+  put(home + "/docs/slow.pages", S::TimedOut);
+  put(home + "/docs/raw.dat", S::Unsupported);
+  put(home + "/docs/a secret: one.pdf", S::Encrypted);
+
+  auto r = tool("mdutil", {"-v"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(masked(r.out), home + ":\n"
+                                  "\tIndexing enabled. \n"
+                                  "\tService: not running; start mdindexd to keep the index up to date.\n"
+                                  "\tItems indexed: 5.\n"
+                                  "\tFailed imports: 3.\n"
+                                  "\tLast update: T.\n"
+                                  "\tWatch fallback: none.\n"
+                                  "\tIndex file: " + index + "/index.sqlite (N bytes with its log).\n"
+                                  "\tItems by import status: imported 1, unsupported 1, unreadable 1, encrypted 1, "
+                                  "timed out 1.\n"
+                                  "\tFailed import (encrypted): " + home + "/docs/a secret: one.pdf\n"
+                                  "\tFailed import (timed out): " + home + "/docs/slow.pages\n"
+                                  "\tFailed import (unreadable): " + home + "/docs/zebra.txt\n");
+  // -s alone names none of them.
+  EXPECT_EQ(tool("mdutil", {"-s"}).out.find("Failed import ("), std::string::npos);
+
+  // 20 named, then "... and N more."; the 20th by path is the last named.
+  for (int i = 0; i < 18; ++i) put(home + "/docs/m" + std::to_string(10 + i) + ".bin", S::Crashed);
+  r = tool("mdutil", {"-v"});
+  const std::string tail = "\tFailed import (crashed): " + home + "/docs/m26.bin\n"
+                           "\tFailed import (crashed): " + home + "/docs/m27.bin\n"
+                           "\tFailed import (timed out): " + home + "/docs/slow.pages\n"
+                           "\t... and 1 more.\n";
+  ASSERT_GE(r.out.size(), tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail) << r.out;
+  EXPECT_NE(r.out.find("\tFailed imports: 21.\n"), std::string::npos) << r.out;
+  size_t named = 0;
+  for (size_t at = r.out.find("\tFailed import ("); at != std::string::npos; at = r.out.find("\tFailed import (", at + 1))
+    ++named;
+  EXPECT_EQ(named, 20u);
+
+  // Exactly 20 failed: all named, no count of the rest.
+  put(home + "/docs/m10.bin", S::Imported);
+  r = tool("mdutil", {"-v"});
+  const std::string last = "\tFailed import (unreadable): " + home + "/docs/zebra.txt\n";
+  ASSERT_GE(r.out.size(), last.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - last.size()), last) << r.out;
+}

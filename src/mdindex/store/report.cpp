@@ -1,0 +1,76 @@
+// Store: the summaries of what the store holds, for mdutil and the app's
+// status line (contract in store.h): the status counts and the failed
+// imports by name.
+#include "mdindex/store/store.h"
+
+#include <sqlite3.h>
+
+#include <vector>
+
+#include "mdindex/store/compile.h"
+#include "mdindex/store/connection.h"
+
+namespace mdindex {
+
+using namespace storage;
+
+namespace {
+
+// isFailure() in SQL: the statuses bound by bindFailure() are the two that
+// are not failures.
+constexpr const char* kFailed = "status NOT IN (?, ?)";
+
+bool bindFailure(sqlite3_stmt* q) {
+  return q && bindAll(q, {int64_t(ImportStatus::Imported), int64_t(ImportStatus::Unsupported)});
+}
+
+}  // namespace
+
+StoreStatus Store::status() {
+  Impl& s = *impl_;
+  StoreStatus st;
+  sqlite3_stmt* q = s.stmt(
+      std::string("SELECT count(*), coalesce(sum(") + kFailed + "), 0), "
+      "max(coalesce(max(updated), 0), coalesce((SELECT CAST(value AS REAL) FROM settings WHERE key = 'last_update'), 0)) "
+      "FROM items");
+  if (!bindFailure(q)) return st;
+  if (sqlite3_step(q) == SQLITE_ROW) {
+    st.items = sqlite3_column_int64(q, 0);
+    st.failedImports = sqlite3_column_int64(q, 1);
+    if (sqlite3_column_double(q, 2) > 0) st.lastUpdate = sqlite3_column_double(q, 2);
+  }
+  sqlite3_reset(q);
+  return st;
+}
+
+std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
+  Impl& s = *impl_;
+  std::vector<std::pair<ImportStatus, int64_t>> out;
+  sqlite3_stmt* q = s.stmt("SELECT status, count(*) FROM items GROUP BY status ORDER BY status");
+  if (!q) return out;
+  while (sqlite3_step(q) == SQLITE_ROW)
+    out.emplace_back(static_cast<ImportStatus>(sqlite3_column_int(q, 0)), sqlite3_column_int64(q, 1));
+  sqlite3_reset(q);
+  return out;
+}
+
+FailedImports Store::failedImports(int limit) {
+  Impl& s = *impl_;
+  FailedImports out;
+  // The count rides on every row (a window over the whole result, taken
+  // before LIMIT), so list and count come from one snapshot; one row is
+  // read even for a `limit` below 1, to learn the count.
+  sqlite3_stmt* q = s.stmt(std::string("SELECT path, status, count(*) OVER () FROM items WHERE ") + kFailed +
+                           " ORDER BY path LIMIT ?3");
+  if (!bindFailure(q) || sqlite3_bind_int(q, 3, limit < 1 ? 1 : limit) != SQLITE_OK) return out;
+  int rc;
+  while ((rc = sqlite3_step(q)) == SQLITE_ROW) {
+    out.total = sqlite3_column_int64(q, 2);
+    if (int(out.items.size()) < limit)
+      out.items.push_back({columnText(q, 0), static_cast<ImportStatus>(sqlite3_column_int(q, 1))});
+  }
+  sqlite3_reset(q);
+  return rc == SQLITE_DONE ? out : FailedImports{};
+}
+
+}  // namespace mdindex
