@@ -425,7 +425,10 @@ QString packageOf(const QString& helper) {
 }  // namespace
 
 QStringList RecollBackend::reindex(const QString& path) const {
-  return {QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir, QStringLiteral("-i"), path};
+  // -Z: take the file as changed, so it is read again under the new
+  // configuration (plain -i skips a file whose stamp has not moved).
+  return {QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir, QStringLiteral("-Z"), QStringLiteral("-i"),
+          path};
 }
 
 Finding RecollBackend::fileFacts(const QString& path, const QString& term) {

@@ -41,7 +41,7 @@ TEST_F(BalooCheck, AFolderOutsideItsFoldersIsNotCoveredAndNamesThem) {
 }
 
 TEST_F(BalooCheck, EachRouteFindsWhatBalooStoresAndSaysWhyTheRestIsMissing) {
-  const auto r = check({"--index", "baloo", "--folder", home + "/Documents", "--json", "--timeout", "60"});
+  const auto r = check({"--index", "baloo", "--folder", home + "/Documents", "--json", "--timeout", "60", "--keep"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   const auto all = cells(indexNamed(parse(r.out), "baloo"));
   ASSERT_EQ(all.size(), 13u) << r.out;
@@ -55,11 +55,21 @@ TEST_F(BalooCheck, EachRouteFindsWhatBalooStoresAndSaysWhyTheRestIsMissing) {
     EXPECT_TRUE(cell(file, "query").found) << file << ": " << cell(file, "query").reason;
     EXPECT_EQ(cell(file, "baloosearch").reason, "not-found-by-route") << file;
     EXPECT_NE(cell(file, "baloosearch").detail.find("manufacturer"), std::string::npos);
+    // The query that finds it from the command line, run as printed.
+    const Cell& c = cell(file, "baloosearch");
+    EXPECT_EQ(c.remedy["kind"].toString(), "query") << file;
+    const auto q = runRemedy(c.words());
+    EXPECT_NE(q.out.find(file), std::string::npos) << c.remedy["text"].toString().toStdString() << "\n" << q.out;
   }
-  // Stored without the term: the Word run split, no extractor for iWork or
-  // property lists, PDF keywords and the keywords attribute not read.
-  for (const char* file : {"FindlarkE.docx", "FindlarkF.numbers", "FindlarkG.pages", "FindlarkL.plist",
-                           "FindlarkM.txt", "FindlarkN.pdf"})
+  // No extractor for iWork; property lists are XML, a type Baloo excludes
+  // by default; stored without the term: the Word run split, PDF keywords
+  // and the keywords attribute not read.
+  for (const char* file : {"FindlarkF.numbers", "FindlarkG.pages"})
+    for (const char* route : {"query", "baloosearch"}) EXPECT_EQ(cell(file, route).reason, "no-extractor") << file;
+  EXPECT_EQ(cell("FindlarkL.plist", "query").reason, "type-excluded");
+  EXPECT_EQ(cell("FindlarkL.plist", "query").words(),
+            (std::vector<std::string>{"balooctl", "config", "rm", "excludeMimetypes", "application/xml"}));
+  for (const char* file : {"FindlarkE.docx", "FindlarkM.txt", "FindlarkN.pdf"})
     for (const char* route : {"query", "baloosearch"}) {
       EXPECT_FALSE(cell(file, route).found) << file << " " << route;
       EXPECT_EQ(cell(file, route).reason, "term-not-stored") << file << " " << route << ": " << cell(file, route).detail;

@@ -67,6 +67,13 @@ inline void writeFile(const std::string& path, const std::string& content) {
 struct Cell {
   bool expected = false, found = false;
   std::string reason, detail;
+  QJsonObject remedy;  // {} when none
+  // The remedy's command words (argv), then its follow-up.
+  std::vector<std::string> words(const char* key = "argv") const {
+    std::vector<std::string> out;
+    for (const QJsonValue& w : remedy[key].toArray()) out.push_back(w.toString().toStdString());
+    return out;
+  }
 };
 
 class PeerHome : public ::testing::Test {
@@ -186,6 +193,18 @@ class PeerHome : public ::testing::Test {
     return run(argv);
   }
 
+  // Runs a remedy's command in the private session, its program found on
+  // the system's PATH as the user's shell would find it.
+  ToolRun runRemedy(std::vector<std::string> argv) {
+    if (!argv.empty() && argv[0].find('/') == std::string::npos)
+      for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/"})
+        if (::access((dir + argv[0]).c_str(), X_OK) == 0) {
+          argv[0] = dir + argv[0];
+          break;
+        }
+    return run(argv);
+  }
+
   static QJsonObject parse(const std::string& out) {
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(out), &error);
@@ -209,7 +228,7 @@ class PeerHome : public ::testing::Test {
         const QJsonObject c = routes[id].toObject();
         out[s["file"].toString().toStdString()][id.toStdString()] = {
             c["expected"].toBool(), c["found"].toBool(), c["reason"].toString().toStdString(),
-            c["detail"].toString().toStdString()};
+            c["detail"].toString().toStdString(), c["remedy"].toObject()};
       }
     }
     return out;

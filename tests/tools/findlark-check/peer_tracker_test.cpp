@@ -60,8 +60,13 @@ TEST_F(TrackerCheck, FoldersOutsideItsRootsAreNotCoveredAndTheRootsAreNamed) {
   writeFile(home + "/Documents/quiet/.trackerignore", "");
   const auto q = check({"--index", "tracker", "--folder", home + "/Documents/quiet", "--json", "--timeout", "20"});
   const Cell quiet = cells(indexNamed(parse(q.out), "tracker")).at("FindlarkA.txt").at("search");
-  EXPECT_EQ(quiet.reason, "folder-excluded") << q.out;
+  EXPECT_EQ(quiet.reason, "content-filter") << q.out;
   EXPECT_EQ(quiet.detail, home + "/Documents/quiet holds .trackerignore (Tracker's ignored-directories-with-content)");
+  // Its cure: the setting without that marker, through gsettings.
+  const std::vector<std::string> cure = quiet.words();
+  ASSERT_EQ(cure.size(), 5u) << q.out;
+  EXPECT_EQ(cure[1] + " " + cure[3], "set ignored-directories-with-content");
+  EXPECT_EQ(cure[4].find(".trackerignore"), std::string::npos) << cure[4];
 
   // A root under $TMPDIR is configured, yet the miner drops it.
   const std::string tmpRoot = root + "/tmp/watched";
@@ -75,7 +80,7 @@ TEST_F(TrackerCheck, FoldersOutsideItsRootsAreNotCoveredAndTheRootsAreNamed) {
 }
 
 TEST_F(TrackerCheck, EachRouteFindsWhatTrackerStoresAndSaysWhyTheRestIsMissing) {
-  const auto r = check({"--index", "tracker", "--folder", home + "/Documents", "--json", "--timeout", "60"});
+  const auto r = check({"--index", "tracker", "--folder", home + "/Documents", "--json", "--timeout", "60", "--keep"});
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   const auto all = cells(indexNamed(parse(r.out), "tracker"));
   ASSERT_EQ(all.size(), 13u) << r.out;
@@ -95,18 +100,54 @@ TEST_F(TrackerCheck, EachRouteFindsWhatTrackerStoresAndSaysWhyTheRestIsMissing) 
     EXPECT_EQ(why(file, "search"), "not-found-by-route") << file;
   }
   EXPECT_NE(all.at("FindlarkK.jpg").at("search").detail.find("nfo:equipment"), std::string::npos);
-  // No extractor (RTF, iWork, property lists), or stored without the term
-  // (the Word run split, the PNG maker, the keywords attribute).
-  for (const char* file : {"FindlarkB.rtf", "FindlarkE.docx", "FindlarkF.numbers", "FindlarkG.pages",
-                           "FindlarkH.png", "FindlarkL.plist", "FindlarkM.txt"})
+  // Each with the query that does find it on the command line.
+  for (const char* file : {"FindlarkK.jpg", "FindlarkN.pdf"}) {
+    const Cell& c = all.at(file).at("search");
+    EXPECT_EQ(c.remedy["kind"].toString(), "query") << file;
+    const auto q = runRemedy(c.words());
+    EXPECT_EQ(q.status, 0) << q.err;
+    EXPECT_NE(q.out.find(file), std::string::npos) << file << ": " << c.remedy["text"].toString().toStdString()
+                                                  << "\n" << q.out;
+  }
+  // No extractor (RTF, iWork, property lists): said so, with no cure; or
+  // stored without the term (the Word run split, the PNG maker, the
+  // keywords attribute).
+  for (const char* file : {"FindlarkB.rtf", "FindlarkF.numbers", "FindlarkG.pages", "FindlarkL.plist"})
+    for (const char* route : {"sparql", "search"}) {
+      const Cell& c = all.at(file).at(route);
+      EXPECT_FALSE(c.found) << file << " " << route;
+      EXPECT_EQ(c.reason, "no-extractor") << file << " " << route << ": " << c.detail;
+      EXPECT_EQ(c.remedy["kind"].toString(), "none") << file;
+      EXPECT_NE(c.remedy["text"].toString().indexOf("no setting changes that"), -1) << file;
+    }
+  for (const char* file : {"FindlarkE.docx", "FindlarkH.png", "FindlarkM.txt"})
     for (const char* route : {"sparql", "search"}) {
       EXPECT_FALSE(found(file, route)) << file << " " << route;
       EXPECT_EQ(why(file, route), "term-not-stored") << file << " " << route << ": " << all.at(file).at(route).detail;
     }
-  EXPECT_NE(all.at("FindlarkF.numbers").at("sparql").detail.find("no Tracker extractor"), std::string::npos)
+  EXPECT_NE(all.at("FindlarkF.numbers").at("sparql").detail.find("application/vnd.apple.numbers"), std::string::npos)
       << all.at("FindlarkF.numbers").at("sparql").detail;
   EXPECT_EQ(why("FindlarkI.png", "sparql"), "needs-text-recognition");
   EXPECT_TRUE(alive(miner)) << "the check must leave Tracker's miner running";
+}
+
+// A folder Tracker does not cover: the remedy, applied, makes its files
+// findable (what the Why Not Found window's Apply does).
+TEST_F(TrackerCheck, TheRemedyForAnUncoveredFolderCoversIt) {
+  const std::string folder = home + "/Notes";
+  writeFile(folder + "/plan.txt", "The grazing plan for the herd.\n");
+  const auto before = check({"--file", folder + "/plan.txt", "--term", "grazing", "--index", "tracker", "--json",
+                             "--timeout", "3"});
+  EXPECT_EQ(before.status, 1) << before.out;
+  const QJsonObject route = indexNamed(parse(before.out), "tracker")["routes"].toArray().at(0).toObject();
+  EXPECT_EQ(route["reason"].toString(), "folder-not-covered");
+  EXPECT_EQ(route["remedy"]["text"].toString().toStdString(), "tracker3 index --add --recursive " + folder);
+  EXPECT_TRUE(route["remedy"]["appliable"].toBool());
+  std::vector<std::string> argv;
+  for (const QJsonValue& w : route["remedy"]["argv"].toArray()) argv.push_back(w.toString().toStdString());
+  ASSERT_EQ(runRemedy(argv).status, 0);
+  const auto after = check({"--file", folder + "/plan.txt", "--term", "grazing", "--index", "tracker", "--timeout", "60"});
+  EXPECT_EQ(after.status, 0) << after.out;
 }
 
 TEST_F(TrackerCheck, WithoutItsMinerTrackerCannotAnswer) {
