@@ -40,6 +40,9 @@ TEST_F(FindlarkCheck, EveryExpectedSampleIsFoundByBothRoutes) {
   ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
   const auto r = check({"--json"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // Nothing leaks onto stderr (mdfind once complained of the folder not
+  // yet made).
+  EXPECT_EQ(r.err, "");
   const QJsonObject doc = parse(r.out);
   EXPECT_EQ(doc["folder"].toString().toStdString(), checkFolder());
   EXPECT_EQ(doc["exit"].toInt(), 0);
@@ -411,6 +414,14 @@ TEST_F(FindlarkCheck, AFileIsFoundOrTheFirstBrokenLinkIsNamedWithItsCure) {
   EXPECT_EQ(again.status, 0) << again.out;
   ::kill(started, SIGTERM);
   EXPECT_TRUE(waitFor([&] { return ::kill(started, 0) != 0; }, 30s));
+}
+
+TEST_F(FindlarkCheck, HelpNamesTheKnownIndexesAndSaysNothingElse) {
+  const auto help = check({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_NE(help.out.find("Known: mdindex, tracker, baloo, recoll;"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find('%'), std::string::npos) << help.out;
 }
 
 TEST_F(FindlarkCheck, FileModeRefusesWhatItCannotDiagnose) {
