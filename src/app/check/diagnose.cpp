@@ -228,13 +228,16 @@ QString distinctiveWord(const QString& text) {
     if (!count.contains(key)) order.append(w);
     ++count[key];
   }
+  // A word a user can type comes first: Latin letters over other scripts,
+  // then said once over repeated, then the longest.
+  static const QRegularExpression kLatin(QStringLiteral("^\\p{Latin}+$"));
   QString best;
-  bool bestOnce = false;
+  int bestRank = -1;
   for (const QString& w : order) {
-    const bool once = count.value(w.toLower()) == 1;
-    if (best.isEmpty() || (once && !bestOnce) || (once == bestOnce && w.size() > best.size())) {
+    const int rank = (kLatin.match(w).hasMatch() ? 2 : 0) + (count.value(w.toLower()) == 1 ? 1 : 0);
+    if (rank > bestRank || (rank == bestRank && w.size() > best.size())) {
       best = w;
-      bestOnce = once;
+      bestRank = rank;
     }
   }
   return best.toLower();

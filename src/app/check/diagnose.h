@@ -78,8 +78,9 @@ FileCheckResult diagnoseFile(const std::vector<Backend*>& backends, const QStrin
 void nameFinders(Remedy& remedy, const QStringList& finders, const QString& self);
 
 // A distinctive word of the file's own text as mdindex's importer reads it
-// (`mdimport -t -d3`): letters only, 5 to 24 of them, said once in the
-// text if any is, the longest such, the first of equals. "" with `error`
+// (`mdimport -t -d3`): letters only, 5 to 24 of them; Latin letters before
+// other scripts, then one said once in the text, then the longest, the
+// first of equals. "" with `error`
 // set when the file has no such word.
 QString pickTerm(const QString& path, QString* error);
 

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "app/check/baloo_backend.h"
+#include "app/check/diagnose.h"
 #include "app/check/recoll_backend.h"
 #include "app/check/recoll_config.h"
 #include "app/check/tracker_backend.h"
@@ -74,6 +75,13 @@ class PeerConfigTest : public QObject {
                         "Elapsed: 0.26 msecs\n";
     QCOMPARE(pathsUnder(out, "/h/Documents/0_FindlarkCheck"),
              (QStringList{"/h/Documents/0_FindlarkCheck/FindlarkA.txt", "/h/Documents/0_FindlarkCheck/FindlarkB.rtf"}));
+  }
+
+  void theWordPickedIsOneAUserCanTypeAndTheFileSaysOnce() {
+    QCOMPARE(distinctiveWord("Grazing grazing pasture rotation of the cattle herd"), QString("rotation"));
+    QCOMPARE(distinctiveWord(QString::fromUtf8("header text \xf0\x90\x8c\xb2\xf0\x90\x8c\xbf\xf0\x90\x8d\x84\xf0\x90\x8c\xb9\xf0\x90\x8d\x83 footer")),
+             QString("header"));
+    QCOMPARE(distinctiveWord("a b cd 42 x1"), QString());
   }
 
   void recollsMissingFileNamesEachHelperOnce() {
