@@ -57,11 +57,11 @@ Finding explainMiss(Backend& b, int route, const QString& path, const QString& t
     return {st.reason == Reason::None ? Reason::NotIndexed : st.reason, st.detail, st.remedy};
   // Kept by name only, for a cause the backend read from what it stored.
   if (st.termAttribute.isEmpty() && st.reason != Reason::None) return {st.reason, st.detail, st.remedy};
-  if (st.termAttribute.isEmpty()) {
-    const Finding w = b.wordFacts(term);
-    if (w.broken()) return w;
-    return {Reason::TermNotStored, st.detail, st.remedy};
-  }
+  if (st.termAttribute.isEmpty()) return {Reason::TermNotStored, st.detail, st.remedy};
+  // The stored text holds the word, yet the search drops it: a stop word,
+  // a number the index leaves out.
+  const Finding w = b.wordFacts(term);
+  if (w.broken()) return w;
   return {Reason::NotFoundByRoute, st.termAttribute + QStringLiteral(" holds the term"),
           b.routeRemedy(route, term, st.termAttribute, path)};
 }

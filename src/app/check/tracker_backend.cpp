@@ -490,30 +490,6 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
   return {};
 }
 
-Finding TrackerBackend::wordFacts(const QString& term) {
-  const QString word = term.toLower();
-  bool allDigits = !word.isEmpty();
-  for (const QChar c : word) allDigits = allDigits && c.isDigit();
-  if (allDigits && settingText(kFtsSchema, "ignore-numbers") == QLatin1String("true"))
-    return {Reason::NumberNotIndexed, QStringLiteral("Tracker's full-text setting ignore-numbers is true"),
-            commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kFtsSchema),
-                           QStringLiteral("ignore-numbers"), QStringLiteral("false")},
-                          true)};
-  if (settingText(kFtsSchema, "ignore-stop-words") != QLatin1String("true")) return {};
-  const QDir lists(QStringLiteral("/usr/share/tracker3/stop-words"));
-  for (const QString& list : lists.entryList({QStringLiteral("stopwords.*")}, QDir::Files, QDir::Name)) {
-    const QStringList words = readText(lists.filePath(list)).split(QLatin1Char('\n'));
-    if (words.contains(word))
-      return {Reason::StopWord,
-              QStringLiteral("\"") + word + QStringLiteral("\" is in ") + lists.filePath(list) +
-                  QStringLiteral(" and ignore-stop-words is true"),
-              commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kFtsSchema),
-                             QStringLiteral("ignore-stop-words"), QStringLiteral("false")},
-                            true)};
-  }
-  return {};
-}
-
 Remedy TrackerBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
   (void)path;
   if (route != 1) return {};
