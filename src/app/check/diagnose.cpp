@@ -19,8 +19,19 @@ bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(
 // Whether what the index said about a missing file already names the
 // cause, ahead of the file's own facts.
 bool storedNamesCause(const Stored& st) {
-  return st.reason == Reason::FolderNotCovered || st.reason == Reason::FolderExcluded ||
-         st.reason == Reason::IndexingOff || st.reason == Reason::Paused || st.reason == Reason::Stale;
+  switch (st.reason) {
+    case Reason::FolderNotCovered:
+    case Reason::FolderExcluded:
+    case Reason::Hidden:
+    case Reason::ContentFilter:
+    case Reason::NameFilter:
+    case Reason::IndexingOff:
+    case Reason::Paused:
+    case Reason::Stale:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // The text of the kMDItemTextContent line of `mdimport -t -d3`, unescaped.

@@ -369,6 +369,7 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
     if (!c.covered) {
       st.reason = c.reason;
       st.detail = c.detail;
+      st.remedy = c.remedy;
       return st;
     }
     const QString status = minerStatus();
