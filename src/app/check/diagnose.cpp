@@ -68,7 +68,13 @@ Finding explainMiss(Backend& b, int route, const QString& path, const QString& t
     return {st.reason == Reason::None ? Reason::NotIndexed : st.reason, st.detail, st.remedy};
   // Kept by name only, for a cause the backend read from what it stored.
   if (st.termAttribute.isEmpty() && st.reason != Reason::None) return {st.reason, st.detail, st.remedy};
-  if (st.termAttribute.isEmpty()) return {Reason::TermNotStored, st.detail, st.remedy};
+  if (st.termAttribute.isEmpty()) {
+    // The index read the file and kept what its extractor gives, without
+    // the word: nothing the user sets changes what the extractor reads.
+    const Remedy none = noRemedy(b.name() + QStringLiteral(" stores this file without the word (its extractor does not "
+                                                           "read that part of the file); no setting changes that"));
+    return {Reason::TermNotStored, st.detail, st.remedy.isEmpty() ? none : st.remedy};
+  }
   // The stored text holds the word, yet the search drops it: a stop word,
   // a number the index leaves out.
   const Finding w = b.wordFacts(term);
@@ -220,7 +226,12 @@ void nameFinders(Remedy& remedy, const QStringList& finders, const QString& self
   if (remedy.kind != Remedy::Kind::None || remedy.text.isEmpty()) return;
   QStringList others = finders;
   others.removeAll(self);
-  if (!others.isEmpty()) remedy.text += QStringLiteral(" (") + others.join(QStringLiteral(", ")) + QStringLiteral(" finds it)");
+  if (others.isEmpty()) return;
+  const QString last = others.takeLast();
+  remedy.text += QStringLiteral(" (") +
+                 (others.isEmpty() ? last + QStringLiteral(" finds it)")
+                                   : others.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last +
+                                         QStringLiteral(" find it)"));
 }
 
 QString distinctiveWord(const QString& text) {
