@@ -62,7 +62,11 @@ QList<MainWindow*> Application::mainWindows() const {
 }
 
 void Application::openDropWindow() {
-  if (!dropWindow_) dropWindow_ = new DropWindow;
+  if (!dropWindow_) {
+    dropWindow_ = new DropWindow;
+    connect(dropWindow_, &DropWindow::whyNotFoundRequested, this,
+            [this](const QString& path) { openWhyNotFoundWindow(path); });
+  }
   dropWindow_->show();
   dropWindow_->raise();
   dropWindow_->activateWindow();

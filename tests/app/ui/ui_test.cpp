@@ -873,6 +873,16 @@ class UiTest : public QObject {
     QTest::keyClick(drop->list(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), list[0].exportText() + '\n' + list[2].exportText());
 
+    // A row's context menu asks why its file is not found: the Why Not
+    // Found window opens on that file.
+    auto* why = drop->findChild<QAction*>("whyNotFound");
+    QVERIFY(why && drop->list()->actions().contains(why));
+    drop->list()->setCurrentIndex(model->index(1, 0));
+    QVERIFY(why->isEnabled());
+    why->trigger();
+    QVERIFY(app_->whyNotFoundWindow() && app_->whyNotFoundWindow()->isVisible());
+    QCOMPARE(app_->whyNotFoundWindow()->file(), paths[1]);
+
     // A new drop empties the list; Copy before a new selection copies nothing.
     QGuiApplication::clipboard()->setText("before");
     QMimeData one;
@@ -880,6 +890,7 @@ class UiTest : public QObject {
     QCOMPARE(sendDrop(drop, &one), Qt::CopyAction);
     QCOMPARE(model->rowCount(), 0);
     QVERIFY(drop->hintVisible());
+    QVERIFY(!why->isEnabled());  // no row, no file to ask about
     drop->copySelection();
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     QTRY_COMPARE(model->rowCount(), 1);
