@@ -488,13 +488,19 @@ void WhyNotFoundWindow::showRows() {
   model_->removeRows(0, model_->rowCount());
   for (const VerdictRow& row : rows_) {
     QList<QStandardItem*> items;
-    for (const QString& text : {row.index, row.route, row.verdict, row.evidence, row.remedyText}) {
+    // No cell is left blank: a reader on an empty cell says nothing at all.
+    const bool found = row.verdict.startsWith(QStringLiteral("✓"));
+    const QString evidence = row.evidence.isEmpty() ? QStringLiteral("(none given)") : row.evidence;
+    const QString remedy = !row.remedyText.isEmpty() ? row.remedyText
+                           : found                   ? QStringLiteral("(nothing to do)")
+                                                     : QStringLiteral("(none known)");
+    for (const QString& text : {row.index, row.route, row.verdict, evidence, remedy}) {
       auto* item = new QStandardItem(text);
       item->setToolTip(text);
       items.append(item);
     }
     // A found row reads as found, a missed one as missed, without the sign.
-    items[VerdictColumn]->setData(row.verdict.startsWith(QStringLiteral("✓")) ? QStringLiteral("found, ") + row.verdict.mid(2)
+    items[VerdictColumn]->setData(found ? QStringLiteral("found, ") + row.verdict.mid(2)
                                   : row.verdict.startsWith(QStringLiteral("✗")) ? QStringLiteral("not found: ") + row.verdict.mid(2)
                                                                                 : row.verdict,
                                   Qt::AccessibleTextRole);

@@ -244,6 +244,12 @@ class WhyNotFoundTest : public QObject {
     QCOMPARE(verdict->textInterface()->text(0, -1), rows[0].verdict);
     QCOMPARE(verdict->text(QAccessible::Name), "found, " + rows[0].verdict.mid(2));
     QCOMPARE(table->tableInterface()->cellAt(0, 3)->text(QAccessible::Name), rows[0].evidence);
+    for (int r = 0; r < 2; ++r)
+      for (int c = 0; c < 5; ++c) {
+        QAccessibleTextInterface* text = table->tableInterface()->cellAt(r, c)->textInterface();
+        QVERIFY2(text && !text->text(0, -1).isEmpty(), qPrintable(QStringLiteral("cell %1,%2 reads nothing").arg(r).arg(c)));
+      }
+    QCOMPARE(table->tableInterface()->cellAt(0, 4)->textInterface()->text(0, -1), QStringLiteral("(nothing to do)"));
 
     // A word the file does not hold keeps the routes waiting: cancelled,
     // the rows and the status say so.
