@@ -197,7 +197,9 @@ Availability TrackerBackend::availability() {
                                             QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kMinerName)},
                                    kToolTimeoutMs);
   if (!owned || owned->exitStatus != 0)
-    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on"), {}};
+    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on"),
+            noRemedy(QStringLiteral("run this inside a desktop session: Tracker's miner is reached on the D-Bus session "
+                                    "bus (DBUS_SESSION_BUS_ADDRESS)"))};
   if (!owned->output.contains(QLatin1String("true")))
     return {false, Reason::ServiceNotRunning,
             QStringLiteral("Tracker's file miner (") + QLatin1String(kMinerName) + QStringLiteral(") is not running"),
