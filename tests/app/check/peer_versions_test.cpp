@@ -1,13 +1,16 @@
 // The release lines of other indexes the check works with: Tracker 3.4–3.7
 // and LocalSearch 3.8+, Baloo KF5 and KF6. Their outputs as each line
-// prints them (tests/data/peers, each file saying which line), and which
-// line is found from the programs on PATH.
+// prints them (tests/data/peers, each file saying which line), which line
+// is found from the programs on PATH, and the Tracker backend run end to
+// end against stand-in programs named like LocalSearch (not installable
+// here), so every name and command line it uses is the one that line takes.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "app/check/peer_programs.h"
+#include "app/check/tracker_backend.h"
 
 using namespace findlark::check;
 
@@ -27,11 +30,75 @@ void write(const QString& path, const QByteArray& text, bool executable = false)
   if (executable) f.setPermissions(f.permissions() | QFile::ExeOwner | QFile::ReadOwner);
 }
 
+QString readAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Sets environment variables for one test and puts the old values back.
+class Env {
+ public:
+  void set(const char* name, const QString& value) {
+    if (!saved_.contains(name)) saved_.insert(name, {qEnvironmentVariableIsSet(name), qgetenv(name)});
+    qputenv(name, value.toUtf8());
+  }
+  ~Env() {
+    for (auto it = saved_.cbegin(); it != saved_.cend(); ++it)
+      it.value().first ? qputenv(it.key().constData(), it.value().second) : qunsetenv(it.key().constData());
+  }
+
+ private:
+  QHash<QByteArray, QPair<bool, QByteArray>> saved_;
+};
+
+// A private root: a home, its XDG folders, TMPDIR, and a folder of
+// stand-in programs that is the whole PATH. Stand-ins append their
+// arguments to root/calls, one call a line.
+struct FakeDesktop {
+  QTemporaryDir dir;
+  Env env;
+  QString root, bin, home;
+
+  FakeDesktop() {
+    root = dir.path();
+    bin = root + QStringLiteral("/bin");
+    home = root + QStringLiteral("/home");
+    QDir().mkpath(bin);
+    QDir().mkpath(home + QStringLiteral("/Documents/0_FindlarkCheck"));
+    env.set("PATH", bin);
+    env.set("HOME", home);
+    env.set("XDG_CONFIG_HOME", home + QStringLiteral("/.config"));
+    env.set("XDG_DATA_HOME", home + QStringLiteral("/.local/share"));
+    env.set("TMPDIR", root + QStringLiteral("/tmp"));
+  }
+  // A program `name` running `body` under /bin/sh, after logging its call.
+  void program(const QString& name, const QString& body) {
+    write(bin + QLatin1Char('/') + name,
+          ("#!/bin/sh\necho \"" + name + " $*\" >> '" + root + "/calls'\nROOT='" + root + "'\n" + body + "\n").toUtf8(),
+          true);
+  }
+  QStringList calls() const { return readAll(root + QStringLiteral("/calls")).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+};
+
 }  // namespace
 
 class PeerVersionsTest : public QObject {
   Q_OBJECT
  private slots:
+  void trackerInfoIsReadInTheLayoutOfEachLine() {
+    const QStringList old = parseTrackerInfo(sample("tracker-3.4-info.txt"));
+    const QStringList blocks = parseTrackerInfo(sample("localsearch-3.8-info.txt"));
+    for (const QStringList& lines : {old, blocks}) {
+      QVERIFY2(lines.contains("nie:plainTextContent = Grazing notes the cattle herd"), qPrintable(lines.join('|')));
+      QVERIFY(lines.contains("nie:mimeType = text/plain"));
+      QVERIFY(lines.contains("tracker:extractorHash = 9d1c"));
+      QVERIFY(lines.contains("nfo:fileName = a.txt"));
+    }
+    // A property with two values, and names that are not subjects.
+    QVERIFY(blocks.contains("nao:hasTag = urn:tag:a urn:tag:b"));
+    QCOMPARE(blocks.size(), 7);
+  }
+
   void trackerSearchGivesTheFilesOfEachLine() {
     const QStringList expected{"/h/Documents/0_FindlarkCheck/FindlarkA.txt", "/h/Documents/0_FindlarkCheck/Findlark C.pdf"};
     QCOMPARE(trackerSearchPaths(sample("localsearch-3.8-search.txt")), expected);  // colour codes and snippets
@@ -114,6 +181,48 @@ class PeerVersionsTest : public QObject {
     QCOMPARE(b.balooctl, bin + "/balooctl6");
     QCOMPARE(b.baloosearch, bin + "/baloosearch6");
     QCOMPARE(b.balooshow, QString());  // absent: the backend then skips the terms
+  }
+
+  // LocalSearch through its own names: the bus it answers on, the search
+  // options every LocalSearch takes (3.10 refuses --disable-color), and
+  // remedies for `localsearch` and `tinysparql`.
+  void localSearchIsAskedInItsOwnWords() {
+    FakeDesktop d;
+    d.program("localsearch",
+              "case \"$1\" in search) printf 'file://%s/home/Documents/0_FindlarkCheck/A.txt\\nfile://%s/home/Other/B.txt\\n\\n'"
+              " \"$ROOT\" \"$ROOT\";; *) exit 1;; esac");
+    d.program("gsettings",
+              "case \"$3\" in index-recursive-directories) echo \"['$ROOT/home/Documents']\";; *) echo '@as []';; esac");
+    d.program("gdbus", "case \"$*\" in *NameHasOwner*) echo '(true,)';; *GetStatus*) echo \"('Idle',)\";; esac");
+    d.program("tracker3", "exit 1");  // both installed; the bus owns the new name too: the newer is used
+
+    TrackerBackend tracker;
+    QVERIFY(tracker.installed());
+    QCOMPARE(tracker.name(), QString("tracker"));
+    QCOMPARE(tracker.routes().at(1).label, QString("localsearch search"));
+    QVERIFY(tracker.availability().answers);
+    QVERIFY2(d.calls().filter("NameHasOwner org.freedesktop.LocalSearch3").size() >= 1, qPrintable(d.calls().join('\n')));
+
+    const QString folder = d.home + "/Documents/0_FindlarkCheck";
+    const SearchResult found = tracker.search(1, "cattle", folder);
+    QVERIFY2(found.ok, qPrintable(found.error));
+    QCOMPARE(found.hits.size(), 1);
+    QCOMPARE(found.hits[0].path, folder + "/A.txt");
+    QVERIFY(d.calls().contains("localsearch search --limit 100000 cattle"));
+
+    QVERIFY(tracker.coverage(folder).covered);
+    const Coverage outside = tracker.coverage(d.home + "/Other");
+    QCOMPARE(outside.reason, Reason::FolderNotCovered);
+    QCOMPARE(outside.remedy.argv, (QStringList{"localsearch", "index", "--add", "--recursive", d.home + "/Other"}));
+    const Remedy maker = tracker.routeRemedy(1, "canon", "nfo:equipment", folder + "/K.jpg");
+    QCOMPARE(maker.argv.mid(0, 4), (QStringList{"tinysparql", "query", "-b", "org.freedesktop.LocalSearch3"}));
+    QCOMPARE(tracker.routeRemedy(1, "cattle", "nao:hasTag", folder + "/N.pdf").argv.value(0), QString("localsearch"));
+
+    // Not running: the unit LocalSearch installs.
+    d.program("gdbus", "echo '(false,)'");
+    const Availability down = tracker.availability();
+    QCOMPARE(down.reason, Reason::ServiceNotRunning);
+    QCOMPARE(down.remedy.argv.last(), QString("localsearch-3.service"));
   }
 
 };
