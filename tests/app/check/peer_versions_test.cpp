@@ -1,14 +1,17 @@
 // The release lines of other indexes the check works with: Tracker 3.4–3.7
 // and LocalSearch 3.8+, Baloo KF5 and KF6. Their outputs as each line
 // prints them (tests/data/peers, each file saying which line), which line
-// is found from the programs on PATH, and the Tracker backend run end to
-// end against stand-in programs named like LocalSearch (not installable
-// here), so every name and command line it uses is the one that line takes.
+// is found from the programs on PATH, and both backends run end to end
+// against stand-in programs named like the line that is not installable
+// here, so every name and command line they use is the one that line takes.
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
+#include "app/check/baloo_backend.h"
 #include "app/check/peer_programs.h"
 #include "app/check/tracker_backend.h"
 
@@ -108,7 +111,13 @@ class PeerVersionsTest : public QObject {
   }
 
   void balooOutputsOfBothFrameworksReadAlike() {
-    for (const QString& out : {sample("baloo-kf5-balooshow.txt"), sample("baloo-kf6-balooshow.txt")}) {
+    const QString kf5 = sample("baloo-kf5-balooshow.txt"), kf6 = sample("baloo-kf6-balooshow.txt");
+    QStringList terms5 = balooTerms(kf5), terms6 = balooTerms(kf6);
+    std::sort(terms5.begin(), terms5.end());
+    std::sort(terms6.begin(), terms6.end());
+    QCOMPARE(terms6, (QStringList{"Mimage", "Mjpeg", "T8", "X27-canon", "herd"}));
+    QCOMPARE(terms5, terms6);
+    for (const QString& out : {kf5, kf6}) {
       const BalooShown shown = parseBalooShow(out);
       QCOMPARE(shown.properties, (QStringList{"Manufacturer = Canon", "Image Width = 640"}));
       QCOMPARE(shown.propertyWords.size(), 1);
@@ -225,6 +234,69 @@ class PeerVersionsTest : public QObject {
     QCOMPARE(down.remedy.argv.last(), QString("localsearch-3.service"));
   }
 
+  // Baloo KF6 without our Qt 5 helper: configuration, coverage, both
+  // routes and what was stored come from balooctl6, baloosearch6 and
+  // balooshow6, and every remedy names them.
+  void balooKf6IsAskedThroughItsOwnTools() {
+    FakeDesktop d;
+    write(d.home + "/.local/share/baloo/index", "");
+    write(d.home + "/.config/baloofilerc", "[Basic Settings]\nIndexing-Enabled=true\n");
+    d.program("balooctl6",
+              "if [ \"$1\" = config ]; then case \"$3\" in\n"
+              "  includeFolders) printf 'includeFolders:\\n    %s/home/Documents/\\n' \"$ROOT\";;\n"
+              "  excludeFolders) printf 'excludeFolders:\\n    %s/home/Documents/private/\\n' \"$ROOT\";;\n"
+              "  excludeFilters) printf 'excludeFilters:\\n    *~\\n    build\\n';;\n"
+              "  excludeMimetypes) printf 'excludeMimetypes:\\n';;\n"
+              "  hidden) echo no;; contentIndexing) echo yes;; esac; exit 0; fi\n"
+              "shift 3; printf '['; sep=''\n"
+              "for p; do s=disabled; case \"$p\" in */private*|*/build*) ;; \"$ROOT\"/home/Documents*) s=done;; esac\n"
+              "  printf '%s{\"file\": \"%s\", \"indexing\": \"content\", \"status\": \"%s\"}' \"$sep\" \"$p\" \"$s\"; sep=,; done\n"
+              "echo ']'");
+    d.program("baloosearch6", "echo \"$2/K.jpg\"; echo 'Elapsed: 0.2 msecs' >&2");
+    d.program("balooshow6", "/bin/cat '" FINDLARK_TEST_DATA_DIR "/peers/baloo-kf6-balooshow.txt'");
+
+    BalooBackend baloo;
+    QVERIFY(baloo.installed());
+    QCOMPARE(baloo.name(), QString("baloo"));
+    QCOMPARE(baloo.routes().at(1).label, QString("baloosearch6"));
+    QVERIFY(baloo.availability().answers);
+
+    const QString folder = d.home + "/Documents/0_FindlarkCheck";
+    QVERIFY(baloo.coverage(folder).covered);
+    const Coverage excluded = baloo.coverage(d.home + "/Documents/private/x");
+    QCOMPARE(excluded.reason, Reason::FolderExcluded);
+    QCOMPARE(excluded.remedy.argv,
+             (QStringList{"balooctl6", "config", "rm", "excludeFolders", d.home + "/Documents/private"}));
+    const Coverage filtered = baloo.coverage(d.home + "/Documents/build/x");
+    QCOMPARE(filtered.reason, Reason::FolderExcluded);
+    QCOMPARE(filtered.remedy.argv, (QStringList{"balooctl6", "config", "rm", "excludeFilters", "build"}));
+    const Coverage outside = baloo.coverage(d.home + "/Other");
+    QCOMPARE(outside.reason, Reason::FolderNotCovered);
+    QCOMPARE(outside.remedy.argv.mid(0, 4), (QStringList{"balooctl6", "config", "add", "includeFolders"}));
+
+    // Route 0 hands Baloo::Query's string to baloosearch6; route 1 the word.
+    for (int route : {0, 1}) {
+      const SearchResult r = baloo.search(route, "canon", folder);
+      QVERIFY2(r.ok, qPrintable(r.error));
+      QCOMPARE(r.hits.size(), 1);
+    }
+    QVERIFY2(d.calls().contains("baloosearch6 -d " + folder + " canon OR manufacturer:canon OR tag:canon"),
+             qPrintable(d.calls().join('\n')));
+    QVERIFY(d.calls().contains("baloosearch6 -d " + folder + " canon"));
+
+    const Stored st = baloo.stored(folder + "/K.jpg", "Canon");
+    QVERIFY(st.inIndex);
+    QVERIFY(st.settled);
+    QCOMPARE(st.termAttribute, QString("manufacturer"));
+    QVERIFY(st.attributes.contains("Manufacturer = Canon"));
+    QCOMPARE(baloo.routeRemedy(1, "Canon", st.termAttribute, folder + "/K.jpg").argv,
+             (QStringList{"baloosearch6", "-d", folder, "manufacturer:Canon"}));
+
+    write(d.home + "/.config/baloofilerc", "[Basic Settings]\nIndexing-Enabled=false\n");
+    const Availability off = baloo.availability();
+    QCOMPARE(off.reason, Reason::IndexingOff);
+    QCOMPARE(off.remedy.argv, (QStringList{"balooctl6", "enable"}));
+  }
 };
 
 QTEST_GUILESS_MAIN(PeerVersionsTest)
