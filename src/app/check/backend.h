@@ -151,8 +151,8 @@ class Backend {
     (void)route, (void)term, (void)attribute, (void)path;
     return {};
   }
-  // The word is not in what was stored: is it one the index drops (a stop
-  // word, a number) rather than one the file does not hold?
+  // The stored text holds the word but a route does not find it: is it a
+  // word the index's search drops (a stop word, a number)?
   virtual Finding wordFacts(const QString& term) {
     (void)term;
     return {};

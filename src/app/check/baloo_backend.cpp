@@ -268,7 +268,14 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
                        state == QLatin1String("scheduled") || state == QLatin1String("failed");
   if (!inIndex) {
     const Coverage c = coverage(QFileInfo(path).path());
+    if (const QString paused = c.covered ? suspendedLine() : QString(); !paused.isEmpty()) {
+      st.reason = Reason::Paused;
+      st.detail = QStringLiteral("balooctl status: ") + paused;
+      st.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("resume")}), true);
+      return st;
+    }
     st.reason = c.covered ? Reason::NotIndexed : c.reason;
+    st.remedy = c.covered ? Remedy{} : c.remedy;
     st.detail = c.covered ? QStringLiteral("Baloo has not indexed it") + (state.isEmpty() ? QString() : QStringLiteral(" (") + state + QLatin1Char(')'))
                           : c.detail;
     return st;
@@ -302,8 +309,15 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
     for (const QString& t : terms) text = text || !t.at(0).isUpper();
   }
   if (!st.settled) {
-    // Known by name, its content still waiting for Baloo's content pass.
+    // Known by name, its content still waiting for Baloo's content pass,
+    // which does not run while the indexer is suspended.
     st.inIndex = false;
+    if (const QString paused = suspendedLine(); !paused.isEmpty()) {
+      st.reason = Reason::Paused;
+      st.detail = QStringLiteral("balooctl status: ") + paused;
+      st.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("resume")}), true);
+      return st;
+    }
     st.reason = Reason::StillQueued;
     st.detail = QStringLiteral("Baloo has not indexed its content yet (balooctl status: ") +
                 (state.isEmpty() ? QStringLiteral("unknown") : state) + QLatin1Char(')');
@@ -327,6 +341,17 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
 }  // namespace findlark::check
 
 namespace findlark::check {
+
+QString BalooBackend::suspendedLine() {
+  const auto r = runToolStatus(programs_.balooctl, {QStringLiteral("status")}, kToolTimeoutMs);
+  if (!r) return {};
+  // "Indexer state: Suspended" (balooctl suspend). "Idle (Powersave)" is
+  // not a pause: Baloo goes on at a slower pace there.
+  for (const QString& line : r->output.split(QLatin1Char('\n')))
+    if (line.contains(QLatin1String("Indexer state")) && line.contains(QLatin1String("Suspended")))
+      return line.trimmed();
+  return {};
+}
 
 Finding BalooBackend::fileFacts(const QString& path, const QString& term) {
   (void)term;

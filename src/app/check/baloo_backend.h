@@ -41,6 +41,8 @@ class BalooBackend : public Backend {
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
  private:
+  // balooctl's "Indexer state" line when the indexer is suspended, else "".
+  QString suspendedLine();
   BalooPrograms programs_;
   QString helper_, gdbus_;
 };

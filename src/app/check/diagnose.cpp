@@ -19,8 +19,19 @@ bool cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(
 // Whether what the index said about a missing file already names the
 // cause, ahead of the file's own facts.
 bool storedNamesCause(const Stored& st) {
-  return st.reason == Reason::FolderNotCovered || st.reason == Reason::FolderExcluded ||
-         st.reason == Reason::IndexingOff || st.reason == Reason::Paused || st.reason == Reason::Stale;
+  switch (st.reason) {
+    case Reason::FolderNotCovered:
+    case Reason::FolderExcluded:
+    case Reason::Hidden:
+    case Reason::ContentFilter:
+    case Reason::NameFilter:
+    case Reason::IndexingOff:
+    case Reason::Paused:
+    case Reason::Stale:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // The text of the kMDItemTextContent line of `mdimport -t -d3`, unescaped.
@@ -58,10 +69,16 @@ Finding explainMiss(Backend& b, int route, const QString& path, const QString& t
   // Kept by name only, for a cause the backend read from what it stored.
   if (st.termAttribute.isEmpty() && st.reason != Reason::None) return {st.reason, st.detail, st.remedy};
   if (st.termAttribute.isEmpty()) {
-    const Finding w = b.wordFacts(term);
-    if (w.broken()) return w;
-    return {Reason::TermNotStored, st.detail, st.remedy};
+    // The index read the file and kept what its extractor gives, without
+    // the word: nothing the user sets changes what the extractor reads.
+    const Remedy none = noRemedy(b.name() + QStringLiteral(" stores this file without the word (its extractor does not "
+                                                           "read that part of the file); no setting changes that"));
+    return {Reason::TermNotStored, st.detail, st.remedy.isEmpty() ? none : st.remedy};
   }
+  // The stored text holds the word, yet the search drops it: a stop word,
+  // a number the index leaves out.
+  const Finding w = b.wordFacts(term);
+  if (w.broken()) return w;
   return {Reason::NotFoundByRoute, st.termAttribute + QStringLiteral(" holds the term"),
           b.routeRemedy(route, term, st.termAttribute, path)};
 }
@@ -209,7 +226,12 @@ void nameFinders(Remedy& remedy, const QStringList& finders, const QString& self
   if (remedy.kind != Remedy::Kind::None || remedy.text.isEmpty()) return;
   QStringList others = finders;
   others.removeAll(self);
-  if (!others.isEmpty()) remedy.text += QStringLiteral(" (") + others.join(QStringLiteral(", ")) + QStringLiteral(" finds it)");
+  if (others.isEmpty()) return;
+  const QString last = others.takeLast();
+  remedy.text += QStringLiteral(" (") +
+                 (others.isEmpty() ? last + QStringLiteral(" finds it)")
+                                   : others.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last +
+                                         QStringLiteral(" find it)"));
 }
 
 QString distinctiveWord(const QString& text) {

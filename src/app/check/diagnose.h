@@ -73,8 +73,8 @@ FileCheckResult diagnoseFile(const std::vector<Backend*>& backends, const QStrin
                              const std::atomic<bool>* cancel = nullptr);
 
 // Where nothing the user can set helps (a remedy of kind None), it names
-// the other indexes that do find the file: appends " (mdindex, recoll
-// finds it)" for `finders` other than `self`.
+// the other indexes that do find the file: appends " (mdindex finds it)"
+// or " (mdindex and recoll find it)" for `finders` other than `self`.
 void nameFinders(Remedy& remedy, const QStringList& finders, const QString& self);
 
 // A distinctive word of the file's own text as mdindex's importer reads it

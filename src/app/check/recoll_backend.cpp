@@ -461,10 +461,12 @@ Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
     for (const QString& h : helpers)
       if (!packages.contains(packageOf(h))) packages.append(packageOf(h));
     if (packages.isEmpty()) return {Reason::MissingHelper, trial, {}};
-    // A package install is never applied; recollindex -k retries the
-    // files that failed for want of it.
-    return {Reason::MissingHelper, trial,
-            commandRemedy(QStringList{QStringLiteral("apt"), QStringLiteral("install")} + packages, false)};
+    // A package install is never applied; then recollindex -k retries the
+    // files that failed for want of it (they are not retried otherwise).
+    Remedy r = commandRemedy(QStringList{QStringLiteral("apt"), QStringLiteral("install")} + packages, false);
+    r.text += QStringLiteral("; then: ") +
+              shellQuoted({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir, QStringLiteral("-k")});
+    return {Reason::MissingHelper, trial, r};
   }
   if (trial.contains(QLatin1String("NoContentSuffix"))) {
     Remedy r = configRemedy(QStringLiteral("noContentSuffixes- = .") + info.suffix(),

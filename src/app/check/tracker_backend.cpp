@@ -367,6 +367,7 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
     if (!c.covered) {
       st.reason = c.reason;
       st.detail = c.detail;
+      st.remedy = c.remedy;
       return st;
     }
     const QString status = minerStatus();
@@ -484,32 +485,6 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
                                 true)};
       }
     }
-  }
-  return {};
-}
-
-Finding TrackerBackend::wordFacts(const QString& term) {
-  const QString word = term.toLower();
-  bool allDigits = !word.isEmpty();
-  for (const QChar c : word) allDigits = allDigits && c.isDigit();
-  if (allDigits && settingText(programs_.ftsSchema, "ignore-numbers") == QLatin1String("true"))
-    return {Reason::NumberNotIndexed, QStringLiteral("Tracker's full-text setting ignore-numbers is true"),
-            commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), programs_.ftsSchema,
-                           QStringLiteral("ignore-numbers"), QStringLiteral("false")},
-                          true)};
-  // The key went with Tracker 3.5; asked of a later line it reads "" and
-  // the stop word lists play no part.
-  if (settingText(programs_.ftsSchema, "ignore-stop-words") != QLatin1String("true")) return {};
-  const QDir lists(QStringLiteral("/usr/share/tracker3/stop-words"));
-  for (const QString& list : lists.entryList({QStringLiteral("stopwords.*")}, QDir::Files, QDir::Name)) {
-    const QStringList words = readText(lists.filePath(list)).split(QLatin1Char('\n'));
-    if (words.contains(word))
-      return {Reason::StopWord,
-              QStringLiteral("\"") + word + QStringLiteral("\" is in ") + lists.filePath(list) +
-                  QStringLiteral(" and ignore-stop-words is true"),
-              commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), programs_.ftsSchema,
-                             QStringLiteral("ignore-stop-words"), QStringLiteral("false")},
-                            true)};
   }
   return {};
 }

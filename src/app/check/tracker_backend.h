@@ -37,7 +37,6 @@ class TrackerBackend : public Backend {
   SearchResult search(int route, const QString& term, const QString& folder) override;
   Stored stored(const QString& path, const QString& term) override;
   Finding fileFacts(const QString& path, const QString& term) override;
-  Finding wordFacts(const QString& term) override;
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
  private:

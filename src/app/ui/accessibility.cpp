@@ -330,7 +330,8 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
   }
   if (className == QLatin1String("findlark::ui::FileListView")) return new ReportTable(static_cast<QTableView*>(widget));
   if (className == QLatin1String("findlark::ui::DropWindow") || className == QLatin1String("findlark::ui::HelpWindow") ||
-      className == QLatin1String("findlark::ui::IndexCheckWindow")) {
+      className == QLatin1String("findlark::ui::IndexCheckWindow") ||
+      className == QLatin1String("findlark::ui::WhyNotFoundWindow")) {
     return new QAccessibleWidget(widget, QAccessible::Window);
   }
   return nullptr;

@@ -1,6 +1,6 @@
 // What assistive technology (AT-SPI screen readers) is told about the
 // windows beyond Qt's defaults:
-// - the drop, help and index check windows are windows (role Window,
+// - the drop, help, Index Check and Why Not Found windows are windows (role Window,
 //   AT-SPI "frame") named by their titles, as main windows and dialogs are;
 // - a report table (FileListView) exposes each cell as a table cell whose
 //   full report is readable through the accessible text interface, with a
@@ -43,7 +43,7 @@ class StatusLine : public QLabel {
 };
 
 // Installs the accessible-interface factory for the classes above and the
-// drop, help and index check windows. Safe to call more than once; every window that needs
+// drop, help, Index Check and Why Not Found windows. Safe to call more than once; every window that needs
 // it calls it before it is shown.
 void installAccessibility();
 

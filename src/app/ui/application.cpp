@@ -28,6 +28,7 @@ Application::~Application() {
   delete dropWindow_.data();
   delete helpWindow_.data();
   delete indexCheckWindow_.data();
+  delete whyNotFoundWindow_.data();
   const QList<QObject*> windows = mainWindows_;
   mainWindows_.clear();
   qDeleteAll(windows);
@@ -50,6 +51,7 @@ void Application::mainWindowGone(QObject* window) {
   if (dropWindow_) dropWindow_->close();
   if (helpWindow_) helpWindow_->close();
   if (indexCheckWindow_) indexCheckWindow_->close();
+  if (whyNotFoundWindow_) whyNotFoundWindow_->close();
   emit lastMainWindowClosed();
 }
 
@@ -60,7 +62,11 @@ QList<MainWindow*> Application::mainWindows() const {
 }
 
 void Application::openDropWindow() {
-  if (!dropWindow_) dropWindow_ = new DropWindow;
+  if (!dropWindow_) {
+    dropWindow_ = new DropWindow;
+    connect(dropWindow_, &DropWindow::whyNotFoundRequested, this,
+            [this](const QString& path) { openWhyNotFoundWindow(path); });
+  }
   dropWindow_->show();
   dropWindow_->raise();
   dropWindow_->activateWindow();
@@ -78,6 +84,14 @@ void Application::openIndexCheckWindow() {
   indexCheckWindow_->show();
   indexCheckWindow_->raise();
   indexCheckWindow_->activateWindow();
+}
+
+void Application::openWhyNotFoundWindow(const QString& path) {
+  if (!whyNotFoundWindow_) whyNotFoundWindow_ = new WhyNotFoundWindow;
+  if (!path.isEmpty()) whyNotFoundWindow_->setFile(path);
+  whyNotFoundWindow_->show();
+  whyNotFoundWindow_->raise();
+  whyNotFoundWindow_->activateWindow();
 }
 
 int runApplication(int argc, char* argv[]) {

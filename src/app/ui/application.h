@@ -1,5 +1,6 @@
 // The application: its windows (any number of main windows, at most one drop
-// window, one help window and one Index Check window) and the program's entry.
+// window, one help window, one Index Check window and one Why Not Found
+// window) and the program's entry.
 //
 // Thread: main thread only.
 #pragma once
@@ -8,6 +9,7 @@
 #include "app/ui/help_window.h"
 #include "app/ui/index_check_window.h"
 #include "app/ui/main_window.h"
+#include "app/ui/why_not_found_window.h"
 
 #include <QList>
 #include <QObject>
@@ -41,11 +43,15 @@ class Application : public QObject, public WindowOpener {
   void openHelpWindow() override;
   // The single Index Check window, made on first use and raised otherwise.
   void openIndexCheckWindow() override;
+  // The single Why Not Found window, made on first use and raised
+  // otherwise; a given `path` becomes its file.
+  void openWhyNotFoundWindow(const QString& path = {}) override;
 
   QList<MainWindow*> mainWindows() const;
   DropWindow* dropWindow() const { return dropWindow_; }
   HelpWindow* helpWindow() const { return helpWindow_; }
   IndexCheckWindow* indexCheckWindow() const { return indexCheckWindow_; }
+  WhyNotFoundWindow* whyNotFoundWindow() const { return whyNotFoundWindow_; }
 
  signals:
   void lastMainWindowClosed();
@@ -57,6 +63,7 @@ class Application : public QObject, public WindowOpener {
   QPointer<DropWindow> dropWindow_;
   QPointer<HelpWindow> helpWindow_;
   QPointer<IndexCheckWindow> indexCheckWindow_;
+  QPointer<WhyNotFoundWindow> whyNotFoundWindow_;
 };
 
 // The program: sets up, opens one main window and runs until the last main

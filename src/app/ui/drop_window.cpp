@@ -77,6 +77,7 @@ DropWindow::DropWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buildList();
   buildHint();
   buildCopyCommand();
+  buildWhyNotFoundCommand();
   buildKeyboardCommands();
   updateHint();
 }
@@ -131,6 +132,26 @@ void DropWindow::buildCopyCommand() {
   addAction(copy);
   list_->addAction(copy);
   list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void DropWindow::buildWhyNotFoundCommand() {
+  auto* why = new QAction(QStringLiteral("Why Not Found…"), this);
+  why->setObjectName(QStringLiteral("whyNotFound"));
+  why->setEnabled(false);
+  connect(why, &QAction::triggered, this, &DropWindow::askWhyNotFound);
+  list_->addAction(why);
+  // It names one file: the row the menu was opened on (a right click makes
+  // it current).
+  connect(list_->selectionModel(), &QItemSelectionModel::currentChanged, why,
+          [why](const QModelIndex& current) { why->setEnabled(current.isValid()); });
+  connect(model_, &QAbstractItemModel::modelReset, why, [why] { why->setEnabled(false); });
+}
+
+void DropWindow::askWhyNotFound() {
+  const QModelIndex current = list_->currentIndex();
+  const auto& files = slot_.current()->fileList();
+  if (!current.isValid() || current.row() >= files.size()) return;
+  emit whyNotFoundRequested(files[current.row()].path);
 }
 
 void DropWindow::buildKeyboardCommands() {

@@ -1,6 +1,6 @@
 // The drop window: files dropped on it are inspected with mdimport and mdls,
 // one row per file with the two reports side by side; selected rows can be
-// copied as text.
+// copied as text, and a row's context menu asks why its file is not found.
 //
 // Thread: main thread only.
 #pragma once
@@ -66,6 +66,14 @@ class DropWindow : public QWidget {
   QFileDialog* chooseFiles();
   bool pasteFiles();
 
+  // "Why Not Found…" of a row's context menu: emits whyNotFoundRequested
+  // with the path of the current row's file; nothing without a row.
+  void askWhyNotFound();
+
+ signals:
+  // The user asked why the file at `path` is not found.
+  void whyNotFoundRequested(const QString& path);
+
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
@@ -75,6 +83,7 @@ class DropWindow : public QWidget {
   void buildList();
   void buildHint();
   void buildCopyCommand();
+  void buildWhyNotFoundCommand();
   void buildKeyboardCommands();
   void updateHint();
 

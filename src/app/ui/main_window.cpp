@@ -306,6 +306,9 @@ void MainWindow::buildMenus() {
   tests->addSeparator();
   QAction* checkIndex = tests->addAction(QStringLiteral("Check Index…"), this, [this] { opener_.openIndexCheckWindow(); });
   checkIndex->setObjectName(QStringLiteral("checkIndex"));
+  QAction* whyNotFound =
+      tests->addAction(QStringLiteral("Why Not Found…"), this, [this] { opener_.openWhyNotFoundWindow(); });
+  whyNotFound->setObjectName(QStringLiteral("whyNotFound"));
 
   QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
   view->addAction(QStringLiteral("Customize Toolbar…"), this, &MainWindow::customizeToolbar);

@@ -32,6 +32,9 @@ class WindowOpener {
   virtual void openDropWindow() = 0;  // the drop window, raised if it exists
   virtual void openHelpWindow() = 0;  // the help window, raised if it exists
   virtual void openIndexCheckWindow() {}  // the Index Check window, raised if it exists
+  // The Why Not Found window, raised if it exists; on the file at `path`
+  // when one is given.
+  virtual void openWhyNotFoundWindow(const QString& path = {}) { (void)path; }
 };
 
 class MainWindow : public QMainWindow {

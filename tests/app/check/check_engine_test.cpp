@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "app/check/check.h"
+#include "app/check/diagnose.h"
 #include "app/check/expectations.h"
 
 using namespace findlark::check;
@@ -21,6 +22,8 @@ class ScriptedBackend : public Backend {
   std::function<SearchResult(int route, const QString& folder)> onSearch;
   std::function<Stored(const QString& path)> onStored = [](const QString&) { return Stored{}; };
   bool text = false;
+  Finding fileFinding, wordFinding;
+  Remedy routeCure;
 
   QString name() const override { return "scripted"; }
   QList<Route> routes() const override {
@@ -32,6 +35,9 @@ class ScriptedBackend : public Backend {
   Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}, {}}; }
   SearchResult search(int route, const QString&, const QString& folder) override { return onSearch(route, folder); }
   Stored stored(const QString& path, const QString&) override { return onStored(path); }
+  Finding fileFacts(const QString&, const QString&) override { return fileFinding; }
+  Finding wordFacts(const QString&) override { return wordFinding; }
+  Remedy routeRemedy(int, const QString&, const QString&, const QString&) override { return routeCure; }
 };
 
 // Every sample file that exists in `folder`, with `attribute`.
@@ -167,6 +173,65 @@ class CheckEngineTest : public QObject {
     QVERIFY(r.cancelled);
     QCOMPARE(sample(r, "FindlarkA.txt").routes[0].detail, QStringLiteral("the check was cancelled"));
     QVERIFY(!QFileInfo::exists(folder()));
+  }
+
+  // The chain stops at its first broken link, whatever the later links say.
+  void aMissIsExplainedByTheFirstBrokenLinkOfTheChain() {
+    ScriptedBackend b;
+    const QString path = QStringLiteral("/x/a.txt");
+    Stored inText;
+    inText.inIndex = true;
+    inText.termAttribute = QStringLiteral("text");
+    b.wordFinding = {Reason::StopWord, QStringLiteral("a stop word"), noRemedy(QStringLiteral("keep stop words"))};
+    b.routeCure = queryRemedy({QStringLiteral("find"), QStringLiteral("it")});
+    // Stored with the word: the word's own facts come before the route.
+    QCOMPARE(explainMiss(b, 1, path, "the", inText).reason, Reason::StopWord);
+    b.wordFinding = {};
+    const Finding byRoute = explainMiss(b, 1, path, "herd", inText);
+    QCOMPARE(byRoute.reason, Reason::NotFoundByRoute);
+    QCOMPARE(byRoute.remedy.text, QStringLiteral("find it"));
+
+    // Kept by name only: the type's link outranks "not stored".
+    Stored byName;
+    byName.inIndex = true;
+    b.fileFinding = {Reason::NoExtractor, QStringLiteral("no rule"), noRemedy(QStringLiteral("none"))};
+    QCOMPARE(explainMiss(b, 0, path, "herd", byName).reason, Reason::NoExtractor);
+    b.fileFinding = {};
+    QCOMPARE(explainMiss(b, 0, path, "herd", byName).reason, Reason::TermNotStored);
+
+    // Not in the index: a folder the index leaves out comes first; then the
+    // file's own facts; then what the index says of it.
+    Stored absent;
+    absent.reason = Reason::FolderExcluded;
+    b.fileFinding = {Reason::Hidden, QStringLiteral("hidden"), {}};
+    QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::FolderExcluded);
+    absent.reason = Reason::StillQueued;
+    QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::Hidden);
+    b.fileFinding = {};
+    QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::StillQueued);
+    absent.reason = Reason::None;
+    QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::NotIndexed);
+  }
+
+  void remediesReadAsTypedAndConfigLinesLandAtTheTopLevel() {
+    QCOMPARE(shellQuoted({"gsettings", "set", "s", "k", "['*.txt', 'a b']"}),
+             QStringLiteral("gsettings set s k '['\\''*.txt'\\'', '\\''a b'\\'']'"));
+    QTemporaryDir dir;
+    const QString conf = dir.filePath("recoll.conf");
+    QFile f(conf);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("loglevel = 2\n[/some/dir]\nskippedNames = x\n");
+    f.close();
+    QVERIFY(applyRemedy(configRemedy("topdirs = ~/Documents ~/Notes", conf, true)).ok);
+    QVERIFY(applyRemedy(configRemedy("[xattrtofields]\nk = keywords", conf, true)).ok);
+    // Applied twice, written once.
+    QVERIFY(applyRemedy(configRemedy("topdirs = ~/Documents ~/Notes", conf, true)).ok);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(f.readAll()),
+             QStringLiteral("loglevel = 2\ntopdirs = ~/Documents ~/Notes\n[/some/dir]\nskippedNames = x\n"
+                            "[xattrtofields]\nk = keywords\n"));
+    // Never what is not marked appliable.
+    QVERIFY(!applyRemedy(commandRemedy({"apt", "install", "x"}, false)).ok);
   }
 };
 

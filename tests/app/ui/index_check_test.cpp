@@ -235,7 +235,7 @@ class IndexCheckTest : public QObject {
     startService("hang:FindlarkB.rtf");  // keeps one sample waiting
     auto window = std::make_unique<IndexCheckWindow>();
     window->run();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 60000);
     window->cancel();
     QTRY_VERIFY_WITH_TIMEOUT(!window->isRunning(), 30000);
     QVERIFY2(window->summary().contains("cancelled"), qPrintable(window->summary()));
@@ -243,7 +243,7 @@ class IndexCheckTest : public QObject {
 
     // Destroying the window mid-run ends the check and removes the folder.
     window->run();
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(checkFolder() + "/FindlarkA.txt"), 60000);
     window.reset();
     QVERIFY(!QFileInfo::exists(checkFolder()));
   }

@@ -1,7 +1,8 @@
 // Renders the windows offscreen into PNGs for review: the main window before
-// and after each toolbar item, the drop window holding three files, and the
-// help window. Runs in a temporary home with its own index; starts mdindexd
-// there when it is built and stops it by its pid at the end.
+// and after each toolbar item, the drop window holding three files, the
+// help window, the Index Check window and the Why Not Found window. Runs in
+// a temporary home with its own index; starts mdindexd there when it is
+// built and stops it by its pid (before the last Why Not Found picture).
 //
 // Usage: ui_screenshots [--dark] OUTPUT_FOLDER   (tools and resources from
 // the build; --dark renders with a dark palette, QT_SCALE_FACTOR=2 at twice
@@ -181,6 +182,24 @@ int main(int argc, char* argv[]) {
   check->findChild<QAbstractButton*>("runCheck")->click();
   waitFor([&] { return !check->isRunning(); }, 120000);
   shoot(check, outDir, "15-index-check");
+
+  // Why Not Found, opened from a dropped file's row as a user would, with
+  // every installed index ticked; then again with the service stopped.
+  drop->list()->setCurrentIndex(drop->list()->model()->index(0, 0));
+  drop->findChild<QAction*>("whyNotFound")->trigger();
+  WhyNotFoundWindow* why = windows.whyNotFoundWindow();
+  waitFor([&] { return !why->isPickingTerm(); }, 30000);
+  why->diagnose();
+  waitFor([&] { return !why->isRunning(); }, 120000);
+  shoot(why, outDir, "16-why-not-found");
+  if (service.state() != QProcess::NotRunning) {
+    service.terminate();
+    service.waitForFinished(10000);
+  }
+  why->setCheckedIndexes({"mdindex"});
+  why->diagnose();
+  waitFor([&] { return !why->isRunning(); }, 120000);
+  shoot(why, outDir, "17-why-not-found-service-stopped");
 
   // The smallest main window: nothing may overlap or clip.
   w->resize(w->minimumSizeHint());

@@ -11,6 +11,7 @@
 #include "app/ui/main_window.h"
 #include "app/ui/result_actions.h"
 #include "app/ui/toolbar_layout.h"
+#include "app/ui/why_not_found_window.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
@@ -327,9 +328,20 @@ class UiTest : public QObject {
     app_->openIndexCheckWindow();
     IndexCheckWindow* check = app_->indexCheckWindow();
     QVERIFY(check);
+    // A diagnosis fills the Why Not Found table (no service runs: one row
+    // with a remedy), so its cells are walked too.
+    app_->openWhyNotFoundWindow(file);
+    WhyNotFoundWindow* why = app_->whyNotFoundWindow();
+    QVERIFY(why);
+    why->setCheckedIndexes({"mdindex"});
+    QTRY_VERIFY(!why->isPickingTerm());
+    why->setTerm("text");
+    why->diagnose();
+    QTRY_VERIFY_WITH_TIMEOUT(!why->isRunning(), 30000);
+    QVERIFY(!why->rows().isEmpty());
     // The index health line has its first reading, so the walk reads it.
     QTRY_VERIFY(!w->findChild<IndexHealthLabel*>()->text().isEmpty());
-    for (QWidget* window : QList<QWidget*>{w, drop, help, check}) {
+    for (QWidget* window : QList<QWidget*>{w, drop, help, check, why}) {
       QCOMPARE(accessibilityFaults(window).join("\n"), QString());
       QCOMPARE(unnamedControls(window).join(" | "), QString());
     }
@@ -339,6 +351,8 @@ class UiTest : public QObject {
     QCOMPARE(QAccessible::queryAccessibleInterface(help)->text(QAccessible::Name), QStringLiteral("Help Window"));
     QCOMPARE(QAccessible::queryAccessibleInterface(check)->role(), QAccessible::Window);
     QCOMPARE(QAccessible::queryAccessibleInterface(check)->text(QAccessible::Name), QStringLiteral("Index Check"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(why)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(why)->text(QAccessible::Name), QStringLiteral("Why Not Found"));
     QCOMPARE(QAccessible::queryAccessibleInterface(w->findChild<QComboBox*>())->text(QAccessible::Name),
              QStringLiteral("Scope"));
 
@@ -859,6 +873,16 @@ class UiTest : public QObject {
     QTest::keyClick(drop->list(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), list[0].exportText() + '\n' + list[2].exportText());
 
+    // A row's context menu asks why its file is not found: the Why Not
+    // Found window opens on that file.
+    auto* why = drop->findChild<QAction*>("whyNotFound");
+    QVERIFY(why && drop->list()->actions().contains(why));
+    drop->list()->setCurrentIndex(model->index(1, 0));
+    QVERIFY(why->isEnabled());
+    why->trigger();
+    QVERIFY(app_->whyNotFoundWindow() && app_->whyNotFoundWindow()->isVisible());
+    QCOMPARE(app_->whyNotFoundWindow()->file(), paths[1]);
+
     // A new drop empties the list; Copy before a new selection copies nothing.
     QGuiApplication::clipboard()->setText("before");
     QMimeData one;
@@ -866,6 +890,7 @@ class UiTest : public QObject {
     QCOMPARE(sendDrop(drop, &one), Qt::CopyAction);
     QCOMPARE(model->rowCount(), 0);
     QVERIFY(drop->hintVisible());
+    QVERIFY(!why->isEnabled());  // no row, no file to ask about
     drop->copySelection();
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
     QTRY_COMPARE(model->rowCount(), 1);

@@ -90,3 +90,48 @@ TEST_F(BalooCheck, DisabledOrStoppedBalooCannotAnswer) {
   EXPECT_EQ(off.status, 2) << off.out;
   EXPECT_EQ(indexNamed(parse(off.out), "baloo")["reason"].toString().toStdString(), "indexing-off");
 }
+
+// The remedies Baloo's own commands carry out, applied as printed, move the
+// file past the link they cure. (Baloo then reads its content at its own
+// pace, minutes without a user at the display: the test does not wait
+// for that.)
+TEST_F(BalooCheck, ItsRemediesForAnUncoveredFolderAndASuspendedIndexerWork) {
+  const std::string folder = home + "/Notes";
+  writeFile(folder + "/plan.txt", "The grazing plan for the herd.\n");
+  const auto argvOf = [](const QJsonObject& remedy) {
+    std::vector<std::string> argv;
+    for (const QJsonValue& w : remedy["argv"].toArray()) argv.push_back(w.toString().toStdString());
+    return argv;
+  };
+  const auto route = [&](const ToolRun& r) {
+    return indexNamed(parse(r.out), "baloo")["routes"].toArray().at(1).toObject();
+  };
+  const auto before = check({"--file", folder + "/plan.txt", "--term", "grazing", "--index", "baloo", "--json",
+                             "--timeout", "2"});
+  const QJsonObject missed = route(before);
+  EXPECT_EQ(missed["reason"].toString(), "folder-not-covered") << before.out;
+  EXPECT_EQ(argvOf(missed["remedy"].toObject()),
+            (std::vector<std::string>{"balooctl", "config", "add", "includeFolders", folder}));
+  ASSERT_EQ(runRemedy(argvOf(missed["remedy"].toObject())).status, 0);
+  const auto coveredNow = [&](const std::string& file, const std::string& term, const char* cured) {
+    return waitFor([&] {
+      const QJsonObject r = route(check({"--file", file, "--term", term, "--index", "baloo", "--json", "--timeout", "1"}));
+      return r["found"].toBool() || (!r["reason"].toString().isEmpty() && r["reason"].toString() != cured);
+    }, 60s);
+  };
+  EXPECT_TRUE(coveredNow(folder + "/plan.txt", "grazing", "folder-not-covered"));
+
+  // Suspended, a new file waits: "paused", and `balooctl resume` cures it.
+  ASSERT_EQ(runRemedy({"balooctl", "suspend"}).status, 0);
+  writeFile(folder + "/later.txt", "Shearing comes in spring.\n");
+  ASSERT_TRUE(waitFor([&] {
+    const auto r = route(check({"--file", folder + "/later.txt", "--term", "shearing", "--index", "baloo", "--json",
+                                "--timeout", "1"}));
+    return r["reason"].toString() == "paused";
+  }, 60s));
+  const auto paused = route(check({"--file", folder + "/later.txt", "--term", "shearing", "--index", "baloo", "--json",
+                                   "--timeout", "1"}));
+  EXPECT_EQ(argvOf(paused["remedy"].toObject()), (std::vector<std::string>{"balooctl", "resume"}));
+  ASSERT_EQ(runRemedy(argvOf(paused["remedy"].toObject())).status, 0);
+  EXPECT_TRUE(coveredNow(folder + "/later.txt", "shearing", "paused"));
+}

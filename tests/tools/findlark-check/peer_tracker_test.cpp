@@ -160,3 +160,4 @@ TEST_F(TrackerCheck, WithoutItsMinerTrackerCannotAnswer) {
   // Asking did not start it again.
   EXPECT_FALSE(onBus("org.freedesktop.Tracker3.Miner.Files"));
 }
+
