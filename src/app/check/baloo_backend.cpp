@@ -1,13 +1,12 @@
 #include "app/check/baloo_backend.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMimeDatabase>
 #include <QStandardPaths>
 
+#include "app/check/query_term.h"
 #include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
 
@@ -33,9 +32,11 @@ struct BalooConfig {
   QStringList include, exclude, filters, mimetypes;
 };
 
-QStringList balooctl(const QStringList& args) { return QStringList{QStringLiteral("balooctl")} + args; }
+QStringList balooctl(const BalooPrograms& programs, const QStringList& args) {
+  return QStringList{programs.ctlCommand} + args;
+}
 
-BalooConfig readConfig(const QString& helper, const QString& folder) {
+BalooConfig readConfigWithHelper(const QString& helper, const QString& folder) {
   BalooConfig c;
   const auto r = runToolStatus(helper, {QStringLiteral("config"), withoutTrailingSlash(folder)}, kToolTimeoutMs);
   if (!r || r->exitStatus != 0) return c;
@@ -55,6 +56,49 @@ BalooConfig readConfig(const QString& helper, const QString& folder) {
   return c;
 }
 
+// The same facts from KF6's command-line tools: the values as Baloo reads
+// them (defaults included) from `balooctl6 config list`, whether it would
+// index the path from `balooctl6 status`, and the on/off switch from
+// baloofilerc, which neither tool prints.
+BalooConfig readConfigWithTools(const BalooPrograms& programs, const QString& path) {
+  BalooConfig c;
+  bool ok = true;
+  const auto list = [&](const char* key) {
+    const auto r = runToolStatus(programs.balooctl, {QStringLiteral("config"), QStringLiteral("list"), QLatin1String(key)},
+                                 kToolTimeoutMs);
+    ok = ok && r && r->exitStatus == 0;
+    return r ? balooConfigList(r->output) : QStringList();
+  };
+  for (const QString& d : list("includeFolders")) c.include.append(withoutTrailingSlash(d));
+  for (const QString& d : list("excludeFolders")) c.exclude.append(withoutTrailingSlash(d));
+  c.filters = list("excludeFilters");
+  c.mimetypes = list("excludeMimetypes");
+  c.hidden = list("hidden").value(0) == QLatin1String("yes");
+  c.basic = list("contentIndexing").value(0) == QLatin1String("no");
+  if (!ok) return {};
+  c.read = true;
+  const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME", homeFolder() + QStringLiteral("/.config"));
+  QFile rc(configHome + QStringLiteral("/baloofilerc"));
+  c.enabled = balooIndexingEnabled(rc.open(QIODevice::ReadOnly) ? QString::fromUtf8(rc.readAll()) : QString());
+  // "disabled" is Baloo's word for a path it would not index.
+  const QString target = withoutTrailingSlash(path);
+  const bool file = QFileInfo(target).isFile();
+  const QString dir = file ? QFileInfo(target).path() : target;
+  QStringList args{QStringLiteral("status"), QStringLiteral("-f"), QStringLiteral("json"), dir};
+  if (file) args.append(target);
+  const auto r = runToolStatus(programs.balooctl, args, kToolTimeoutMs);
+  const QString out = r && r->exitStatus == 0 ? r->output : QString();
+  const QString dirStatus = balooFileStatus(out, dir);
+  c.indexed = !dirStatus.isEmpty() && dirStatus != QLatin1String("disabled");
+  if (file) c.fileIndexed = balooFileStatus(out, target) != QLatin1String("disabled");
+  return c;
+}
+
+BalooConfig readConfig(const BalooPrograms& programs, const QString& helper, const QString& path) {
+  return programs.line == BalooPrograms::Line::KF6 ? readConfigWithTools(programs, path)
+                                                   : readConfigWithHelper(helper, path);
+}
+
 bool isUnder(const QString& path, const QString& root) {
   return path == root || root == QLatin1String("/") || path.startsWith(root + QLatin1Char('/'));
 }
@@ -62,41 +106,44 @@ bool isUnder(const QString& path, const QString& root) {
 }  // namespace
 
 QStringList balooTerms(const QString& output) {
+  QStringList out;
   for (const QString& line : output.split(QLatin1Char('\n')))
-    if (line.startsWith(QLatin1String("Terms: "))) return line.mid(7).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-  return {};
+    for (const QLatin1String label : {QLatin1String("Terms: "), QLatin1String("Plain Text Terms: "),
+                                      QLatin1String("Property Terms: ")})
+      if (line.startsWith(label)) out += line.mid(label.size()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  return out;
 }
 
 BalooBackend::BalooBackend()
-    : helper_(toolPath(QStringLiteral("findlark-baloo-query"))),
-      baloosearch_(QStandardPaths::findExecutable(QStringLiteral("baloosearch"))),
-      balooshow_(QStandardPaths::findExecutable(QStringLiteral("balooshow"))),
-      balooctl_(QStandardPaths::findExecutable(QStringLiteral("balooctl"))),
+    : programs_(detectBalooPrograms()),
+      helper_(toolPath(QStringLiteral("findlark-baloo-query"))),
       gdbus_(QStandardPaths::findExecutable(QStringLiteral("gdbus"))) {}
 
 QString BalooBackend::name() const { return QStringLiteral("baloo"); }
 
 QList<Route> BalooBackend::routes() const {
   return {{QStringLiteral("query"), QStringLiteral("query"), Expects::Query, QStringLiteral("Baloo::Query")},
-          {QStringLiteral("baloosearch"), QStringLiteral("baloosearch"), Expects::Command,
-           QStringLiteral("baloosearch")}};
+          {QStringLiteral("baloosearch"), programs_.searchCommand, Expects::Command, programs_.searchCommand}};
 }
 
 bool BalooBackend::installed() const {
-  return !baloosearch_.isEmpty() && !balooctl_.isEmpty() && QFileInfo(helper_).isExecutable();
+  if (programs_.line == BalooPrograms::Line::KF6) return true;  // found by its programs; needs no helper
+  return programs_.line == BalooPrograms::Line::KF5 && QFileInfo(helper_).isExecutable();
 }
 
 Availability BalooBackend::availability() {
-  if (baloosearch_.isEmpty() || balooctl_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("baloosearch and balooctl are not installed (Debian: baloo-kf5)"),
-            noRemedy(QStringLiteral("install the Debian packages baloo-kf5 and libkf5filemetadata-bin"))};
-  if (!QFileInfo(helper_).isExecutable())
+  if (programs_.line == BalooPrograms::Line::None)
+    return {false, Reason::NotInstalled,
+            QStringLiteral("neither baloosearch and balooctl (KF5) nor baloosearch6 and balooctl6 (KF6) are installed"),
+            noRemedy(QStringLiteral("install Baloo: on Debian 12 the packages baloo-kf5 and libkf5filemetadata-bin; "
+                                    "on a Plasma 6 system its Baloo (KF6) package"))};
+  if (programs_.line == BalooPrograms::Line::KF5 && !QFileInfo(helper_).isExecutable())
     return {false, Reason::NotInstalled,
             QStringLiteral("this build has no Baloo helper (built where baloo-kf5-dev and qtbase5-dev are installed)"), {}};
-  const BalooConfig c = readConfig(helper_, homeFolder());
+  const BalooConfig c = readConfig(programs_, helper_, homeFolder());
   if (c.read && !c.enabled)
     return {false, Reason::IndexingOff, QStringLiteral("file indexing is disabled (Indexing-Enabled=false in baloofilerc)"),
-            commandRemedy(balooctl({QStringLiteral("enable")}), true)};
+            commandRemedy(balooctl(programs_, {QStringLiteral("enable")}), true)};
   if (!gdbus_.isEmpty()) {
     const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
                                               QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
@@ -107,19 +154,22 @@ Availability BalooBackend::availability() {
     if (!owned || owned->exitStatus != 0 || !owned->output.contains(QLatin1String("true")))
       return {false, Reason::ServiceNotRunning,
               QStringLiteral("baloo_file is not running (org.kde.baloo is not on the session bus)"),
-              commandRemedy({QStringLiteral("baloo_file")}, false)};
+              // KF6 installs baloo_file outside PATH; its balooctl6 enable starts it.
+              programs_.line == BalooPrograms::Line::KF6
+                  ? commandRemedy(balooctl(programs_, {QStringLiteral("enable")}), true)
+                  : commandRemedy({QStringLiteral("baloo_file")}, false)};
   }
   const QString dataHome = qEnvironmentVariable("XDG_DATA_HOME", homeFolder() + QStringLiteral("/.local/share"));
   const QString index = dataHome + QStringLiteral("/baloo/index");
   if (!QFileInfo(index).isFile())
     return {false, Reason::IndexMissing, QStringLiteral("no index at ") + index,
-            commandRemedy(balooctl({QStringLiteral("check")}), true)};
+            commandRemedy(balooctl(programs_, {QStringLiteral("check")}), true)};
   return {true, Reason::None, {}, {}};
 }
 
 Coverage BalooBackend::coverage(const QString& folder) {
   Coverage c;
-  const BalooConfig config = readConfig(helper_, folder);
+  const BalooConfig config = readConfig(programs_, helper_, folder);
   c.roots = config.include;
   if (!config.read) {
     c.reason = Reason::FolderNotCovered;
@@ -135,7 +185,7 @@ Coverage BalooBackend::coverage(const QString& folder) {
     if (isUnder(path, e)) {
       c.reason = Reason::FolderExcluded;
       c.detail = QStringLiteral("inside Baloo's excluded folder ") + e;
-      c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFolders"), e}), true);
+      c.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFolders"), e}), true);
       return c;
     }
   bool under = false;
@@ -143,7 +193,7 @@ Coverage BalooBackend::coverage(const QString& folder) {
   if (!under) {
     c.reason = Reason::FolderNotCovered;
     c.detail = QStringLiteral("outside Baloo's folders ") + config.include.join(QStringLiteral(", "));
-    c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("add"), QStringLiteral("includeFolders"), path}), true);
+    c.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("add"), QStringLiteral("includeFolders"), path}), true);
     return c;
   }
   // Under an included folder, yet left out: a hidden folder on the way, or
@@ -156,14 +206,14 @@ Coverage BalooBackend::coverage(const QString& folder) {
     if (name.startsWith(QLatin1Char('.')) && !config.hidden) {
       c.reason = Reason::Hidden;
       c.detail = QStringLiteral("Baloo skips the hidden folder ") + p + QStringLiteral(" (hidden = no)");
-      c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true);
+      c.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true);
       return c;
     }
     for (const QString& f : config.filters)
       if (QDir::match(f, name)) {
         c.reason = Reason::FolderExcluded;
         c.detail = QStringLiteral("Baloo's exclude filter ") + f + QStringLiteral(" matches the folder ") + p;
-        c.remedy = commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true);
+        c.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true);
         return c;
       }
   }
@@ -175,10 +225,16 @@ Coverage BalooBackend::coverage(const QString& folder) {
 SearchResult BalooBackend::search(int route, const QString& term, const QString& folder) {
   SearchResult out;
   const QString dir = withoutTrailingSlash(folder);
-  const auto r = route == 0 ? runToolStatus(helper_, {QStringLiteral("search"), dir, term}, kToolTimeoutMs)
-                            : runToolStatus(baloosearch_, {QStringLiteral("-d"), dir, term}, kToolTimeoutMs);
+  const bool viaHelper = route == 0 && programs_.line != BalooPrograms::Line::KF6;
+  // KF6's route 0: the helper's query string, which baloosearch6 hands to
+  // Baloo::Query as it is.
+  const QString word = peerQueryTerm(term);
+  const QString query = route == 0 ? word + QStringLiteral(" OR manufacturer:") + word + QStringLiteral(" OR tag:") + word
+                                   : term;
+  const auto r = viaHelper ? runToolStatus(helper_, {QStringLiteral("search"), dir, term}, kToolTimeoutMs)
+                           : runToolStatus(programs_.baloosearch, {QStringLiteral("-d"), dir, query}, kToolTimeoutMs);
   if (!r || r->exitStatus != 0) {
-    out.error = route == 0 ? QStringLiteral("findlark-baloo-query failed") : QStringLiteral("baloosearch failed");
+    out.error = (viaHelper ? QStringLiteral("findlark-baloo-query") : programs_.searchCommand) + QStringLiteral(" failed");
     return out;
   }
   out.ok = true;
@@ -191,16 +247,23 @@ SearchResult BalooBackend::search(int route, const QString& term, const QString&
 Stored BalooBackend::stored(const QString& path, const QString& term) {
   Stored st;
   // Whether Baloo has the file and is done with it.
-  const auto status = runToolStatus(balooctl_, {QStringLiteral("status"), QStringLiteral("-f"), QStringLiteral("json"), path},
+  const auto status = runToolStatus(programs_.balooctl, {QStringLiteral("status"), QStringLiteral("-f"), QStringLiteral("json"), path},
                                     kToolTimeoutMs);
-  QString state;
-  if (status) {
-    const QJsonArray a = QJsonDocument::fromJson(status->output.toUtf8()).array();
-    for (const QJsonValue& v : a)
-      if (v[QStringLiteral("file")].toString() == path) state = v[QStringLiteral("status")].toString();
+  const QString state = status ? balooFileStatus(status->output, path) : QString();
+  // Its properties: Baloo::File through the KF5 helper, or what KF6's
+  // balooshow6 lists (display names; the property words give the names
+  // Baloo's query language takes).
+  QString wordAttribute;
+  if (programs_.line == BalooPrograms::Line::KF6) {
+    const auto shown = runToolStatus(programs_.balooshow, {QStringLiteral("-x"), path}, kToolTimeoutMs);
+    const BalooShown s = shown && shown->exitStatus == 0 ? parseBalooShow(shown->output) : BalooShown();
+    st.attributes = s.properties;
+    for (const auto& [property, words] : s.propertyWords)
+      if (wordAttribute.isEmpty() && words.contains(term.toLower())) wordAttribute = property;
+  } else {
+    const auto props = runToolStatus(helper_, {QStringLiteral("stored"), path}, kToolTimeoutMs);
+    if (props && props->exitStatus == 0) st.attributes = props->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   }
-  const auto props = runToolStatus(helper_, {QStringLiteral("stored"), path}, kToolTimeoutMs);
-  if (props && props->exitStatus == 0) st.attributes = props->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   const bool inIndex = !st.attributes.isEmpty() || state == QLatin1String("done") ||
                        state == QLatin1String("scheduled") || state == QLatin1String("failed");
   if (!inIndex) {
@@ -208,7 +271,7 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
     if (const QString paused = c.covered ? suspendedLine() : QString(); !paused.isEmpty()) {
       st.reason = Reason::Paused;
       st.detail = QStringLiteral("balooctl status: ") + paused;
-      st.remedy = commandRemedy(balooctl({QStringLiteral("resume")}), true);
+      st.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("resume")}), true);
       return st;
     }
     st.reason = c.covered ? Reason::NotIndexed : c.reason;
@@ -224,6 +287,10 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
     return st;
   }
   st.settled = state == QLatin1String("done");
+  if (!wordAttribute.isEmpty()) {
+    st.termAttribute = wordAttribute;
+    return st;
+  }
   for (const QString& line : st.attributes)
     if (line.section(QStringLiteral(" = "), 1).contains(term, Qt::CaseInsensitive)) {
       st.termAttribute = line.section(QStringLiteral(" = "), 0, 0);
@@ -232,8 +299,8 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
   // Text terms are the lower-case ones; Baloo prefixes property and type
   // terms with capitals ("Mapplication", "X15-body").
   bool text = false;
-  if (!balooshow_.isEmpty()) {
-    const auto shown = runToolStatus(balooshow_, {QStringLiteral("-x"), path}, kToolTimeoutMs);
+  if (!programs_.balooshow.isEmpty()) {
+    const auto shown = runToolStatus(programs_.balooshow, {QStringLiteral("-x"), path}, kToolTimeoutMs);
     const QStringList terms = shown ? balooTerms(shown->output) : QStringList();
     if (terms.contains(term.toLower())) {
       st.termAttribute = QStringLiteral("text");
@@ -248,7 +315,7 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
     if (const QString paused = suspendedLine(); !paused.isEmpty()) {
       st.reason = Reason::Paused;
       st.detail = QStringLiteral("balooctl status: ") + paused;
-      st.remedy = commandRemedy(balooctl({QStringLiteral("resume")}), true);
+      st.remedy = commandRemedy(balooctl(programs_, {QStringLiteral("resume")}), true);
       return st;
     }
     st.reason = Reason::StillQueued;
@@ -276,7 +343,7 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
 namespace findlark::check {
 
 QString BalooBackend::suspendedLine() {
-  const auto r = runToolStatus(balooctl_, {QStringLiteral("status")}, kToolTimeoutMs);
+  const auto r = runToolStatus(programs_.balooctl, {QStringLiteral("status")}, kToolTimeoutMs);
   if (!r) return {};
   // "Indexer state: Suspended" (balooctl suspend). "Idle (Powersave)" is
   // not a pause: Baloo goes on at a slower pace there.
@@ -288,25 +355,25 @@ QString BalooBackend::suspendedLine() {
 
 Finding BalooBackend::fileFacts(const QString& path, const QString& term) {
   (void)term;
-  const BalooConfig config = readConfig(helper_, path);
+  const BalooConfig config = readConfig(programs_, helper_, path);
   if (!config.read) return {};
   const QFileInfo info(path);
   const QString name = info.fileName();
   if (name.startsWith(QLatin1Char('.')) && !config.hidden)
     return {Reason::Hidden, QStringLiteral("Baloo skips hidden files (hidden = no)"),
-            commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true)};
+            commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true)};
   for (const QString& f : config.filters)
     if (QDir::match(f, name))
       return {Reason::NameFilter, QStringLiteral("Baloo's exclude filter ") + f + QStringLiteral(" matches ") + name,
-              commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true)};
+              commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true)};
   const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
   for (const QString& m : config.mimetypes)
     if (m == mime)
       return {Reason::TypeExcluded, QStringLiteral("Baloo's excluded MIME types hold ") + mime,
-              commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeMimetypes"), m}), true)};
+              commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeMimetypes"), m}), true)};
   if (config.basic)
     return {Reason::BasicIndexing, QStringLiteral("only basic indexing = true in baloofilerc: names and properties only"),
-            commandRemedy(balooctl({QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("contentIndexing"), QStringLiteral("yes")}), true)};
+            commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("contentIndexing"), QStringLiteral("yes")}), true)};
   // Baloo's content indexer passes over plain text files larger than 10 MiB.
   if (mime.startsWith(QLatin1String("text/")) && info.size() > 10 * 1024 * 1024)
     return {Reason::SizeLimit, QStringLiteral("%1 bytes of text; Baloo reads no text file over 10 MiB").arg(info.size()),
@@ -317,7 +384,7 @@ Finding BalooBackend::fileFacts(const QString& path, const QString& term) {
 Remedy BalooBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
   // baloosearch searches text and names; a property needs its name.
   if (route != 1 || attribute.isEmpty() || attribute == QLatin1String("text")) return {};
-  return queryRemedy({QStringLiteral("baloosearch"), QStringLiteral("-d"), QFileInfo(path).path(),
+  return queryRemedy({programs_.searchCommand, QStringLiteral("-d"), QFileInfo(path).path(),
                       attribute + QLatin1Char(':') + term});
 }
 

@@ -1,20 +1,27 @@
-// The check's backend for Baloo (KDE's file indexer). Its routes: Baloo's
-// own query API, Baloo::Query "TERM OR manufacturer:TERM OR tag:TERM" under
-// the folder, run by our Qt 5 helper findlark-baloo-query (route 0,
-// "query"; KF5 Baloo cannot be loaded into the Qt 6 app), and
-// `baloosearch -d FOLDER TERM` (route 1).
+// The check's backend for Baloo (KDE's file indexer), KDE Frameworks 5 or
+// 6: detectBalooPrograms picks the installed one at construction (KF6 when
+// both are) and every program name below is that one's ("balooctl" or
+// "balooctl6", ...). Its routes: Baloo's own query, "TERM OR
+// manufacturer:TERM OR tag:TERM" under the folder (route 0, "query"), and
+// `baloosearch -d FOLDER TERM` (route 1). On KF5 route 0 runs Baloo::Query
+// in our Qt 5 helper findlark-baloo-query (KF5 Baloo cannot be loaded into
+// the Qt 6 app); on KF6, for which no helper is built, it hands the same
+// query string to `baloosearch6`, which runs Baloo::Query with it.
 //
 // `baloosearch` prints nothing and exits 0 when Baloo is off or has no
-// index, so whether it can answer is asked first: indexing enabled (Baloo's
-// IndexerConfig, i.e. ~/.config/baloofilerc), baloo_file on the session bus
-// (org.kde.baloo, asked with gdbus), and an index in
-// $XDG_DATA_HOME/baloo. The folders it covers are its configured folders
-// less its excluded ones, as Baloo's IndexerConfig judges them. What was
-// stored: Baloo::File properties, the terms `balooshow -x` lists, and
-// `balooctl status -f json FILE` for whether Baloo is done with the file.
+// index, so whether it can answer is asked first: indexing enabled
+// (~/.config/baloofilerc, the same file and keys in KF5 and KF6),
+// baloo_file on the session bus (org.kde.baloo, asked with gdbus), and an
+// index in $XDG_DATA_HOME/baloo. The folders it covers are its configured
+// folders less its excluded ones, as Baloo judges them (IndexerConfig in
+// the KF5 helper; `balooctl6 config list` and `balooctl6 status` on KF6).
+// What was stored: Baloo::File properties (KF5 helper) or the cached
+// properties `balooshow6 -x` prints (KF6), the terms `balooshow -x` lists,
+// and `balooctl status -f json FILE` for whether Baloo is done with the file.
 #pragma once
 
 #include "app/check/backend.h"
+#include "app/check/peer_programs.h"
 
 namespace findlark::check {
 
@@ -36,10 +43,12 @@ class BalooBackend : public Backend {
  private:
   // balooctl's "Indexer state" line when the indexer is suspended, else "".
   QString suspendedLine();
-  QString helper_, baloosearch_, balooshow_, balooctl_, gdbus_;
+  BalooPrograms programs_;
+  QString helper_, gdbus_;
 };
 
-// The words of the "Terms:" line of `balooshow -x` (the full-text terms).
+// The terms `balooshow -x` lists for a file: its "Terms:" line (KF5), or
+// its "Plain Text Terms:" and "Property Terms:" lines (KF6).
 QStringList balooTerms(const QString& balooshowOutput);
 
 }  // namespace findlark::check

@@ -8,7 +8,6 @@
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QUrl>
 
 #include "app/engine/app_paths.h"
 #include "app/engine/tool_runner.h"
@@ -19,10 +18,6 @@ namespace {
 
 // A search or a question that runs longer than this has failed this round.
 constexpr int kToolTimeoutMs = 10'000;
-
-const char kMinerName[] = "org.freedesktop.Tracker3.Miner.Files";
-const char kExtractName[] = "org.freedesktop.Tracker3.Miner.Extract";
-const char kSchema[] = "org.freedesktop.Tracker3.Miner.Files";
 
 QString withoutTrailingSlash(QString path) {
   while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
@@ -60,10 +55,6 @@ bool isDescriptive(const QString& name) {
          !name.startsWith(QLatin1String("rdf:")) && !name.startsWith(QLatin1String("http://"));
 }
 
-const char kExtractSchema[] = "org.freedesktop.Tracker3.Extract";
-const char kFtsSchema[] = "org.freedesktop.Tracker3.FTS";
-const char kRulesFolder[] = "/usr/share/tracker3-miners/extract-rules";
-
 // A GVariant string array as gsettings takes it.
 QString gvariantArray(const QStringList& items) {
   QStringList quoted;
@@ -75,16 +66,16 @@ QString gvariantArray(const QStringList& items) {
   return QLatin1Char('[') + quoted.join(QStringLiteral(", ")) + QLatin1Char(']');
 }
 
-Remedy gsettingsSet(const char* schema, const char* key, const QStringList& value) {
-  return commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(schema), QLatin1String(key),
+Remedy gsettingsSet(const QString& schema, const char* key, const QStringList& value) {
+  return commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), schema, QLatin1String(key),
                         gvariantArray(value)},
                        true);
 }
 
-// The miner's setting `key` (currently `current`) without `entry`.
-Remedy settingWithout(const char* key, QStringList current, const QString& entry) {
+// The miner's setting `key` (in `schema`, currently `current`) without `entry`.
+Remedy settingWithout(const QString& schema, const char* key, QStringList current, const QString& entry) {
   current.removeAll(entry);
-  return gsettingsSet(kSchema, key, current);
+  return gsettingsSet(schema, key, current);
 }
 
 }  // namespace
@@ -165,54 +156,65 @@ QStringList parseTrackerInfo(const QString& output) {
     open = !value.endsWith(QLatin1Char('\''));
     if (!open) out.append(name + QStringLiteral(" = ") + value.chopped(1).simplified());
   }
-  return out;
+  return out.isEmpty() ? parseTrackerInfoBlocks(output) : out;
 }
 
 TrackerBackend::TrackerBackend()
-    : tracker3_(QStandardPaths::findExecutable(QStringLiteral("tracker3"))),
-      gdbus_(QStandardPaths::findExecutable(QStringLiteral("gdbus"))),
-      gsettings_(QStandardPaths::findExecutable(QStringLiteral("gsettings"))) {}
+    : gdbus_(QStandardPaths::findExecutable(QStringLiteral("gdbus"))),
+      gsettings_(QStandardPaths::findExecutable(QStringLiteral("gsettings"))) {
+  // The bus is asked only where both lines are installed.
+  programs_ = detectTrackerPrograms({}, [this](const QString& busName) {
+    if (gdbus_.isEmpty()) return false;
+    const auto r = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
+                                          QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                                          QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
+                                          QStringLiteral("org.freedesktop.DBus.NameHasOwner"), busName},
+                                 2'000);
+    return r && r->exitStatus == 0 && r->output.contains(QLatin1String("true"));
+  });
+}
 
 QString TrackerBackend::name() const { return QStringLiteral("tracker"); }
 
 QList<Route> TrackerBackend::routes() const {
   return {{QStringLiteral("sparql"), QStringLiteral("sparql"), Expects::Query, QStringLiteral("SPARQL")},
-          {QStringLiteral("search"), QStringLiteral("tracker3 search"), Expects::Command,
-           QStringLiteral("tracker3 search")}};
+          {QStringLiteral("search"), programs_.command + QStringLiteral(" search"), Expects::Command,
+           programs_.command + QStringLiteral(" search")}};
 }
 
 bool TrackerBackend::installed() const {
-  return !tracker3_.isEmpty() && !gdbus_.isEmpty() && !gsettings_.isEmpty();
+  return !programs_.cli.isEmpty() && !gdbus_.isEmpty() && !gsettings_.isEmpty();
 }
 
 Availability TrackerBackend::availability() {
-  if (tracker3_.isEmpty())
-    return {false, Reason::NotInstalled, QStringLiteral("tracker3 is not installed (Debian: tracker, tracker-miner-fs)"),
-            noRemedy(QStringLiteral("install the Debian packages tracker and tracker-miner-fs (apt install tracker-miner-fs)"))};
+  if (programs_.cli.isEmpty())
+    return {false, Reason::NotInstalled,
+            QStringLiteral("neither tracker3 (Tracker 3.4–3.7) nor localsearch (LocalSearch 3.8+) is installed"),
+            noRemedy(QStringLiteral("install ") + programs_.packages)};
   if (gdbus_.isEmpty() || gsettings_.isEmpty())
     return {false, Reason::NotInstalled, QStringLiteral("gdbus and gsettings are not installed (Debian: libglib2.0-bin)"), {}};
   const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
                                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
                                             QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
-                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kMinerName)},
+                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), programs_.minerBus},
                                    kToolTimeoutMs);
   if (!owned || owned->exitStatus != 0)
-    return {false, Reason::ServiceNotRunning, QStringLiteral("no D-Bus session bus to reach Tracker's miner on"),
-            noRemedy(QStringLiteral("run this inside a desktop session: Tracker's miner is reached on the D-Bus session "
-                                    "bus (DBUS_SESSION_BUS_ADDRESS)"))};
+    return {false, Reason::ServiceNotRunning,
+            QStringLiteral("no D-Bus session bus to reach ") + programs_.product + QStringLiteral("'s miner on"),
+            noRemedy(QStringLiteral("run this inside a desktop session: ") + programs_.product +
+                     QStringLiteral("'s miner is reached on the D-Bus session bus (DBUS_SESSION_BUS_ADDRESS)"))};
   if (!owned->output.contains(QLatin1String("true")))
     return {false, Reason::ServiceNotRunning,
-            QStringLiteral("Tracker's file miner (") + QLatin1String(kMinerName) + QStringLiteral(") is not running"),
-            commandRemedy({QStringLiteral("systemctl"), QStringLiteral("--user"), QStringLiteral("start"),
-                           QStringLiteral("tracker-miner-fs-3.service")},
+            programs_.product + QStringLiteral("'s file miner (") + programs_.minerBus + QStringLiteral(") is not running"),
+            commandRemedy({QStringLiteral("systemctl"), QStringLiteral("--user"), QStringLiteral("start"), programs_.minerUnit},
                           false)};
   return {true, Reason::None, {}, {}};
 }
 
 QString TrackerBackend::minerStatus() {
   const auto r = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                                        QLatin1String(kMinerName), QStringLiteral("--object-path"),
-                                        QStringLiteral("/org/freedesktop/Tracker3/Miner/Files"), QStringLiteral("--method"),
+                                        programs_.minerBus, QStringLiteral("--object-path"),
+                                        programs_.minerPath, QStringLiteral("--method"),
                                         QStringLiteral("org.freedesktop.Tracker3.Miner.GetStatus")},
                                kToolTimeoutMs);
   if (!r || r->exitStatus != 0) return {};
@@ -221,17 +223,20 @@ QString TrackerBackend::minerStatus() {
 }
 
 bool TrackerBackend::extractorIdle() {
+  // Without a name of its own the extractor is the miner's child, and the
+  // miner's status already covers it.
+  if (programs_.extractorBus.isEmpty()) return true;
   // Asked only while the extractor runs: a call to its name would start it.
   const auto owned = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
                                             QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
                                             QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method"),
-                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), QLatin1String(kExtractName)},
+                                            QStringLiteral("org.freedesktop.DBus.NameHasOwner"), programs_.extractorBus},
                                    kToolTimeoutMs);
   if (!owned || owned->exitStatus != 0) return false;
   if (!owned->output.contains(QLatin1String("true"))) return true;
   const auto r = runToolStatus(gdbus_, {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                                        QLatin1String(kExtractName), QStringLiteral("--object-path"),
-                                        QStringLiteral("/org/freedesktop/Tracker3/Miner/Extract"), QStringLiteral("--method"),
+                                        programs_.extractorBus, QStringLiteral("--object-path"),
+                                        programs_.extractorPath, QStringLiteral("--method"),
                                         QStringLiteral("org.freedesktop.Tracker3.Miner.GetStatus")},
                                kToolTimeoutMs);
   return r && r->exitStatus == 0 && parseStringArray(r->output).value(0) == QLatin1String("Idle");
@@ -241,7 +246,7 @@ Coverage TrackerBackend::coverage(const QString& folder) {
   Coverage c;
   const QString home = homeFolder();
   const auto setting = [&](const char* key) {
-    const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), QLatin1String(kSchema), QLatin1String(key)},
+    const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), programs_.minerSchema, QLatin1String(key)},
                                  kToolTimeoutMs);
     return r && r->exitStatus == 0 ? parseStringArray(r->output) : QStringList();
   };
@@ -270,9 +275,7 @@ Coverage TrackerBackend::coverage(const QString& folder) {
   if (root.isEmpty() && single.contains(path)) root = path;
   if (root.isEmpty()) {
     c.reason = Reason::FolderNotCovered;
-    c.remedy = commandRemedy({QStringLiteral("tracker3"), QStringLiteral("index"), QStringLiteral("--add"),
-                              QStringLiteral("--recursive"), path},
-                             true);
+    c.remedy = commandRemedy(programs_.indexFolderArgv(path), true);
     for (const QString& d : dropped)
       if (isUnder(path, d)) {
         c.detail = QStringLiteral("Tracker ignores its configured folder ") + d + QStringLiteral(" because it is under ") +
@@ -299,7 +302,7 @@ Coverage TrackerBackend::coverage(const QString& folder) {
       if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0) {
         c.reason = Reason::FolderExcluded;
         c.detail = QStringLiteral("skipped by Tracker's ignored-directories entry ") + pattern;
-        c.remedy = settingWithout("ignored-directories", names, pattern);
+        c.remedy = settingWithout(programs_.minerSchema, "ignored-directories", names, pattern);
         return c;
       }
   }
@@ -311,7 +314,7 @@ Coverage TrackerBackend::coverage(const QString& folder) {
       if (QFileInfo::exists(p + QLatin1Char('/') + marker)) {
         c.reason = Reason::ContentFilter;
         c.detail = p + QStringLiteral(" holds ") + marker + QStringLiteral(" (Tracker's ignored-directories-with-content)");
-        c.remedy = settingWithout("ignored-directories-with-content", markers, marker);
+        c.remedy = settingWithout(programs_.minerSchema, "ignored-directories-with-content", markers, marker);
         return c;
       }
   c.covered = true;
@@ -324,10 +327,12 @@ SearchResult TrackerBackend::search(int route, const QString& term, const QStrin
   if (route == 0) {
     const QString helper = toolPath(QStringLiteral("findlark-tracker-query"));
     if (!QFileInfo(helper).isExecutable()) {
-      out.error = QStringLiteral("this build has no SPARQL helper (built where libtracker-sparql-3.0-dev is installed)");
+      out.error = QStringLiteral("this build has no SPARQL helper (built where libtracker-sparql-3.0-dev, or "
+                                 "TinySPARQL's development files, are installed)");
       return out;
     }
-    const auto r = runToolStatus(helper, {withoutTrailingSlash(folder), term}, kToolTimeoutMs);
+    const auto r = runToolStatus(helper, {QStringLiteral("--bus"), programs_.minerBus, withoutTrailingSlash(folder), term},
+                                 kToolTimeoutMs);
     if (!r) {
       out.error = QStringLiteral("findlark-tracker-query did not run to the end");
       return out;
@@ -344,27 +349,20 @@ SearchResult TrackerBackend::search(int route, const QString& term, const QStrin
     }
     return out;
   }
-  const auto r = runToolStatus(tracker3_, {QStringLiteral("search"), QStringLiteral("--disable-color"),
-                                           QStringLiteral("--disable-snippets"), QStringLiteral("--limit"),
-                                           QStringLiteral("100000"), term},
-                               kToolTimeoutMs);
+  const auto r = runToolStatus(programs_.cli, programs_.searchArgs(term), kToolTimeoutMs);
   if (!r || r->exitStatus != 0) {
-    out.error = QStringLiteral("tracker3 search failed");
+    out.error = programs_.command + QStringLiteral(" search failed");
     return out;
   }
   out.ok = true;
-  for (const QString& line : r->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-    const QString url = line.trimmed();
-    if (!url.startsWith(QLatin1String("file://"))) continue;
-    const QString path = QUrl::fromEncoded(url.toUtf8()).toLocalFile();
+  for (const QString& path : trackerSearchPaths(r->output))
     if (path.startsWith(prefix)) out.hits.append({path, QString()});
-  }
   return out;
 }
 
 Stored TrackerBackend::stored(const QString& path, const QString& term) {
   Stored st;
-  const auto r = runToolStatus(tracker3_, {QStringLiteral("info"), QStringLiteral("-c"), path}, kToolTimeoutMs);
+  const auto r = runToolStatus(programs_.cli, {QStringLiteral("info"), QStringLiteral("-c"), path}, kToolTimeoutMs);
   if (r && r->exitStatus == 0) st.attributes = parseTrackerInfo(r->output);
   if (st.attributes.isEmpty()) {
     const Coverage c = coverage(QFileInfo(path).path());
@@ -422,8 +420,8 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
 
 namespace findlark::check {
 
-QString TrackerBackend::settingText(const char* schema, const char* key) {
-  const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), QLatin1String(schema), QLatin1String(key)},
+QString TrackerBackend::settingText(const QString& schema, const char* key) {
+  const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), schema, QLatin1String(key)},
                                kToolTimeoutMs);
   return r && r->exitStatus == 0 ? r->output.trimmed() : QString();
 }
@@ -434,24 +432,24 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
   if (name.startsWith(QLatin1Char('.')))
     return {Reason::Hidden, QStringLiteral("Tracker skips hidden files (") + name + QLatin1Char(')'),
             noRemedy(QStringLiteral("Tracker never indexes hidden files; rename it without the leading dot"))};
-  const QStringList ignoredFiles = parseStringArray(settingText(kSchema, "ignored-files"));
+  const QStringList ignoredFiles = parseStringArray(settingText(programs_.minerSchema, "ignored-files"));
   for (const QString& pattern : ignoredFiles)
     if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0)
       return {Reason::NameFilter, QStringLiteral("Tracker's ignored-files entry ") + pattern + QStringLiteral(" matches it"),
-              settingWithout("ignored-files", ignoredFiles, pattern)};
+              settingWithout(programs_.minerSchema, "ignored-files", ignoredFiles, pattern)};
 
   // Its type: Tracker hands a file to the extractor whose rule names its
   // MIME type; without one only the file's name and size are stored.
   const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
-  const QStringList rules = trackerExtractorMimeTypes(QLatin1String(kRulesFolder));
+  const QStringList rules = trackerExtractorMimeTypes(programs_.rulesFolder);
   if (!rules.isEmpty() && !trackerHasExtractor(rules, mime))
     return {Reason::NoExtractor,
-            QStringLiteral("no rule in ") + QLatin1String(kRulesFolder) + QStringLiteral(" names ") + mime,
+            QStringLiteral("no rule in ") + programs_.rulesFolder + QStringLiteral(" names ") + mime,
             noRemedy(QStringLiteral("Tracker has no extractor for ") + mime +
                      QStringLiteral("; no setting changes that")) };
   // Plain text is read only from the names on the text allow-list.
   if (mime == QLatin1String("text/plain") || mime == QLatin1String("text/markdown")) {
-    const QStringList allow = parseStringArray(settingText(kExtractSchema, "text-allowlist"));
+    const QStringList allow = parseStringArray(settingText(programs_.extractSchema, "text-allowlist"));
     bool allowed = allow.isEmpty();
     for (const QString& pattern : allow)
       allowed = allowed || ::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0;
@@ -460,13 +458,13 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
       return {Reason::TypeExcluded,
               QStringLiteral("text-allowlist is ") + gvariantArray(allow) + QStringLiteral(", which ") + name +
                   QStringLiteral(" does not match"),
-              gsettingsSet(kExtractSchema, "text-allowlist", allow + QStringList{suffix})};
+              gsettingsSet(programs_.extractSchema, "text-allowlist", allow + QStringList{suffix})};
     }
   }
   // Only the first max-bytes of text are read: where does the word lie?
   if (!term.isEmpty() && (mime.startsWith(QLatin1String("text/")))) {
     bool ok = false;
-    const qint64 limit = settingText(kExtractSchema, "max-bytes").section(QLatin1Char(' '), -1).toLongLong(&ok);
+    const qint64 limit = settingText(programs_.extractSchema, "max-bytes").section(QLatin1Char(' '), -1).toLongLong(&ok);
     QFile f(path);
     if (ok && limit > 0 && info.size() > limit && f.open(QIODevice::ReadOnly)) {
       const QByteArray head = f.read(limit);
@@ -484,7 +482,7 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
         if (at >= 0)
           return {Reason::TextLimit,
                   QStringLiteral("the word is at byte %1; Tracker reads the first %2 bytes (max-bytes)").arg(at).arg(limit),
-                  commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), QLatin1String(kExtractSchema),
+                  commandRemedy({QStringLiteral("gsettings"), QStringLiteral("set"), programs_.extractSchema,
                                  QStringLiteral("max-bytes"), QString::number(std::min<qint64>(at + 4096, 10485760))},
                                 true)};
       }
@@ -496,15 +494,14 @@ Finding TrackerBackend::fileFacts(const QString& path, const QString& term) {
 Remedy TrackerBackend::routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) {
   (void)path;
   if (route != 1) return {};
-  // tracker3 search looks in the full text only; keywords are tags and the
+  // The command-line search looks in the full text only; keywords are tags and the
   // camera maker is a linked resource.
   QString t = term;
   t.remove(QLatin1Char('\'')).remove(QLatin1Char('\\'));
   if (attribute.contains(QLatin1String("nao:")) || attribute.contains(QLatin1String("Tag")))
-    return queryRemedy({QStringLiteral("tracker3"), QStringLiteral("tag"), QStringLiteral("--list=") + t,
-                        QStringLiteral("--show-files")});
-  return queryRemedy({QStringLiteral("tracker3"), QStringLiteral("sparql"), QStringLiteral("-b"),
-                      QLatin1String(kMinerName), QStringLiteral("-q"),
+    return queryRemedy(programs_.tagFilesArgv(t));
+  return queryRemedy({programs_.sparqlProgram, programs_.sparqlVerb, QStringLiteral("-b"),
+                      programs_.minerBus, QStringLiteral("-q"),
                       QStringLiteral("SELECT ?url WHERE { ?f nie:isStoredAs ?url ; nfo:equipment ?e . "
                                      "?e nfo:manufacturer ?m . FILTER(CONTAINS(LCASE(?m), '") +
                           t.toLower() + QStringLiteral("')) }")});

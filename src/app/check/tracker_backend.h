@@ -1,9 +1,13 @@
-// The check's backend for Tracker 3 (the GNOME file miner). Its routes: one
-// SPARQL query with bound parameters through libtracker-sparql, run by our
-// helper program findlark-tracker-query so the app never links the library
-// (route 0, "sparql": full text, tags and camera maker), and
-// `tracker3 search` (route 1). Both reach the miner's endpoint
-// org.freedesktop.Tracker3.Miner.Files on the session bus.
+// The check's backend for Tracker 3.4–3.7 and its renamed successor
+// LocalSearch 3.8+ (the GNOME file miner; which one is installed is found
+// once, at construction, by detectTrackerPrograms, and every program, bus
+// name and folder below is that line's). Its routes: one SPARQL query with
+// bound parameters through libtracker-sparql (or TinySPARQL's compatible
+// library), run by our helper program findlark-tracker-query so the app
+// never links the library (route 0, "sparql": full text, tags and camera
+// maker), and `tracker3 search` / `localsearch search` (route 1). Both reach
+// the miner's endpoint (org.freedesktop.Tracker3.Miner.Files, or
+// org.freedesktop.LocalSearch3) on the session bus.
 //
 // It can answer while that D-Bus name has an owner (asked with gdbus, which
 // never starts the miner). The folders it covers are the miner's GSettings
@@ -12,10 +16,11 @@
 // and the like taken from ~/.config/user-dirs.dirs as the miner does, every
 // root under $TMPDIR dropped as the miner drops it, and
 // ignored-directories / ignored-directories-with-content applied. What was
-// stored comes from `tracker3 info -c`.
+// stored comes from `info -c`, in either of its layouts.
 #pragma once
 
 #include "app/check/backend.h"
+#include "app/check/peer_programs.h"
 
 namespace findlark::check {
 
@@ -35,11 +40,12 @@ class TrackerBackend : public Backend {
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
  private:
-  QString settingText(const char* schema, const char* key);  // as gsettings prints it, "" when unreadable
+  QString settingText(const QString& schema, const char* key);  // as gsettings prints it, "" when unreadable
   QString minerStatus();  // "Idle", "Crawling", ...; "" when it cannot be asked
   bool extractorIdle();   // tracker-extract has nothing left to do
 
-  QString tracker3_, gdbus_, gsettings_;
+  TrackerPrograms programs_;
+  QString gdbus_, gsettings_;
 };
 
 // The strings of a GVariant string array as gsettings prints it
@@ -57,7 +63,9 @@ QString expandTrackerRoot(const QString& root, const QString& home, const QStrin
 QStringList trackerExtractorMimeTypes(const QString& rulesFolder);
 bool trackerHasExtractor(const QStringList& ruleMimeTypes, const QString& mime);
 
-// The `'name' = 'value'` lines of `tracker3 info` as "name = value".
+// What `tracker3 info` printed, as "name = value" lines: the
+// `'name' = 'value'` layout of Tracker 3.4–3.5, else the layout of 3.6+ and
+// LocalSearch (parseTrackerInfoBlocks).
 QStringList parseTrackerInfo(const QString& output);
 
 }  // namespace findlark::check

@@ -1,8 +1,10 @@
-/* findlark-tracker-query FOLDER TERM: the index check's programming route
- * into Tracker 3. Connects over D-Bus to the file miner's endpoint
- * (org.freedesktop.Tracker3.Miner.Files) and runs one SPARQL query with
- * bound parameters: the items stored under FOLDER whose full text matches
- * TERM (fts:match), or that carry a tag or a camera maker containing it.
+/* findlark-tracker-query [--bus NAME] FOLDER TERM: the index check's
+ * programming route into Tracker 3 and LocalSearch. Connects over D-Bus to
+ * the file miner's endpoint NAME (default org.freedesktop.Tracker3.Miner.Files,
+ * Tracker 3's; LocalSearch 3.8+ serves org.freedesktop.LocalSearch3) and runs
+ * one SPARQL query with bound parameters: the items stored under FOLDER
+ * whose full text matches TERM (fts:match), or that carry a tag or a camera
+ * maker containing it.
  *
  * Output on stdout, one line per item: "<absolute path>\t<where>", where
  * <where> is "nie:plainTextContent" (full text), "nao:hasTag" or
@@ -60,8 +62,14 @@ static char* phrase(const char* term) {
 }
 
 int main(int argc, char** argv) {
+  const char* bus = "org.freedesktop.Tracker3.Miner.Files";
+  if (argc == 5 && strcmp(argv[1], "--bus") == 0) {
+    bus = argv[2];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc != 3 || argv[1][0] != '/') {
-    fprintf(stderr, "usage: findlark-tracker-query FOLDER TERM\n");
+    fprintf(stderr, "usage: findlark-tracker-query [--bus NAME] FOLDER TERM\n");
     return 64;
   }
   GError* error = nullptr;
@@ -71,9 +79,11 @@ int main(int argc, char** argv) {
   if (!folderUri) return fail("bad folder", error);
   char* prefix = g_strconcat(folderUri, "/", nullptr);
 
-  TrackerSparqlConnection* connection =
-      tracker_sparql_connection_bus_new("org.freedesktop.Tracker3.Miner.Files", nullptr, nullptr, &error);
-  if (!connection) return fail("cannot connect to org.freedesktop.Tracker3.Miner.Files", error);
+  TrackerSparqlConnection* connection = tracker_sparql_connection_bus_new(bus, nullptr, nullptr, &error);
+  if (!connection) {
+    g_autofree char* what = g_strconcat("cannot connect to ", bus, nullptr);
+    return fail(what, error);
+  }
   TrackerSparqlStatement* statement = tracker_sparql_connection_query_statement(connection, kQuery, nullptr, &error);
   if (!statement) return fail("the query was refused", error);
   char* match = phrase(argv[2]);
