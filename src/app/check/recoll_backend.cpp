@@ -503,22 +503,50 @@ Listing RecollBackend::listFolder(const QString& folder) {
     out.error = QStringLiteral("recollq is not installed");
     return out;
   }
-  // -n 0: no limit (2,000 by default). A query of the folder alone lists
-  // every document under it.
-  const auto r = runToolStatus(recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), QStringLiteral("-n"),
-                                          QStringLiteral("0"), dirClause(folder).trimmed()},
-                               kListTimeoutMs);
-  if (!r) {
-    out.error = QStringLiteral("recollq did not run to the end or printed invalid text");
-    return out;
-  }
-  if (r->exitStatus != 0) {
-    out.error = QStringLiteral("recollq failed (exit status %1)").arg(r->exitStatus);
-    return out;
-  }
-  out.ok = true;
-  out.paths = pathsUnder(r->output, folder);
+  out.ok = listInto(QDir::cleanPath(folder), out.paths, &out.error);
   return out;
+}
+
+bool RecollBackend::listInto(const QString& folder, QStringList& paths, QString* error) {
+  // recollq fetches its results in small batches and Xapian matches the
+  // query again for each one, so one listing costs the square of its length
+  // (measured: 53 s for 100,000 documents, 12 ms for 334). A folder with
+  // more than kSlice documents is listed subfolder by subfolder instead, and
+  // its own files by a query that leaves the subfolders out.
+  constexpr int kSlice = 2000;
+  const auto query = [&](const QString& q, const QString& limit) -> std::optional<QString> {
+    const auto r = runToolStatus(recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), QStringLiteral("-n"),
+                                            limit, q},
+                                 kListTimeoutMs);
+    if (!r) {
+      *error = QStringLiteral("recollq did not run to the end or printed invalid text");
+      return std::nullopt;
+    }
+    if (r->exitStatus != 0) {
+      *error = QStringLiteral("recollq failed (exit status %1)").arg(r->exitStatus);
+      return std::nullopt;
+    }
+    return r->output;
+  };
+  const QString self = dirClause(folder).trimmed();
+  const auto first = query(self, QString::number(kSlice + 1));
+  if (!first) return false;
+  if (first->count(QStringLiteral("file://")) <= kSlice) {
+    paths += pathsUnder(*first, folder);
+    return true;
+  }
+  QString own = self;
+  const QDir dir(folder);
+  for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks)) {
+    const QString path = dir.filePath(sub);
+    if (!listInto(path, paths, error)) return false;
+    own += QStringLiteral(" -") + dirClause(path).trimmed();
+  }
+  // -n 0: no limit (2,000 by default).
+  const auto rest = query(own, QStringLiteral("0"));
+  if (!rest) return false;
+  paths += pathsUnder(*rest, folder);
+  return true;
 }
 
 Finding RecollBackend::absenceFacts(const QString& path, const QString& auditFolder) {

@@ -42,7 +42,8 @@ class RecollBackend : public Backend {
   Stored stored(const QString& path, const QString& term) override;
   Finding fileFacts(const QString& path, const QString& term) override;
 
-  // The folder audit: one `recollq -b -n 0 dir:"FOLDER"`. Whether a
+  // The folder audit: `recollq -b dir:"FOLDER"`, split by subfolder where
+  // the folder holds many documents (see listInto). Whether a
   // recollindex runs and when the index was last written are read once per
   // audit; trial runs are capped at a few files per type.
   Listing listFolder(const QString& folder) override;
@@ -60,6 +61,10 @@ class RecollBackend : public Backend {
   RecollConfig config_;
   QString recollq_, recollindex_;
   QHash<QString, QString> trials_;
+
+  // Adds the documents under `folder` to `paths`; false with `error` set
+  // when a recollq run fails (see listFolder).
+  bool listInto(const QString& folder, QStringList& paths, QString* error);
 
   struct AuditFacts {
     bool read = false;
