@@ -109,6 +109,15 @@ struct Stored {
   Remedy remedy;  // for `reason`, when the backend knows one
 };
 
+// What one listing of an index gave: everything it holds at or under a
+// folder. `ok` false means the listing itself failed (tool missing, crashed,
+// unparsable output) or this index cannot list; `error` then says which.
+struct Listing {
+  bool ok = false;
+  QString error;
+  QStringList paths;  // absolute; files and possibly folders, any order, possibly repeated
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -155,6 +164,36 @@ class Backend {
   // word the index's search drops (a stop word, a number)?
   virtual Finding wordFacts(const QString& term) {
     (void)term;
+    return {};
+  }
+
+  // For the folder audit (audit.h). Everything the index holds at or under
+  // `folder`, from one listing (one query or one tool run, never one per
+  // file). May take longer than the few seconds of the calls above: up to
+  // about a minute for a hundred thousand items.
+  virtual Listing listFolder(const QString& folder) {
+    (void)folder;
+    return {false, QStringLiteral("this index cannot list a folder"), {}};
+  }
+  // Why the index leaves out the file at `path`, whose folder it covers and
+  // which its listing lacks: the file itself left out (hidden, a name
+  // filter, its type excluded), the index still working through its queue,
+  // or nothing keeping the index current. From facts that are cheap for
+  // many files: settings and the indexer's state read once and kept, never
+  // an indexing run per file (a backend that needs one tries a few files
+  // per type at most). Reason None when nothing explains it; then the
+  // audit calls absentRemedy(). Its remedy names no single file, so files
+  // with the same reason and remedy form one group; `auditFolder` is the
+  // folder being audited, for a remedy that reaches the whole group.
+  virtual Finding absenceFacts(const QString& path, const QString& auditFolder) {
+    (void)path, (void)auditFolder;
+    return {};
+  }
+  // What makes the index take the files under `auditFolder` it holds no
+  // trace of and gives no reason for ("absent, no reason given"); none
+  // when nothing is known.
+  virtual Remedy absentRemedy(const QString& auditFolder) {
+    (void)auditFolder;
     return {};
   }
 };

@@ -389,3 +389,68 @@ Remedy BalooBackend::routeRemedy(int route, const QString& term, const QString& 
 }
 
 }  // namespace findlark::check
+
+namespace findlark::check {
+
+namespace {
+
+// Listing a hundred thousand items takes seconds; this only keeps a stuck
+// index from hanging the audit.
+constexpr int kListTimeoutMs = 300'000;
+
+}  // namespace
+
+Listing BalooBackend::listFolder(const QString& folder) {
+  Listing out;
+  audit_ = {};
+  const auto r = runToolStatus(helper_, {QStringLiteral("list"), withoutTrailingSlash(folder)}, kListTimeoutMs);
+  if (!r || r->exitStatus != 0) {
+    out.error = QStringLiteral("findlark-baloo-query list failed");
+    return out;
+  }
+  out.ok = true;
+  out.paths = r->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  return out;
+}
+
+Finding BalooBackend::absenceFacts(const QString& path, const QString& auditFolder) {
+  if (!audit_.read) {
+    audit_.read = true;
+    const BalooConfig c = readConfig(programs_, helper_, auditFolder);
+    audit_.hidden = c.hidden;
+    audit_.filters = c.filters;
+    audit_.mimetypes = c.mimetypes;
+    const auto status = runToolStatus(programs_.balooctl, {QStringLiteral("status")}, kToolTimeoutMs);
+    if (status)
+      for (const QString& line : status->output.split(QLatin1Char('\n')))
+        if (line.startsWith(QLatin1String("Indexer state: "))) audit_.state = line.mid(15).trimmed();
+  }
+  const QString name = QFileInfo(path).fileName();
+  if (name.startsWith(QLatin1Char('.')) && !audit_.hidden)
+    return {Reason::Hidden, QStringLiteral("Baloo skips hidden files (hidden = no)"),
+            commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("set"), QStringLiteral("hidden"), QStringLiteral("yes")}), true)};
+  for (const QString& f : audit_.filters)
+    if (QDir::match(f, name))
+      return {Reason::NameFilter, QStringLiteral("Baloo's exclude filter ") + f + QStringLiteral(" matches them"),
+              commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeFilters"), f}), true)};
+  if (!audit_.mimetypes.isEmpty()) {
+    const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
+    if (audit_.mimetypes.contains(mime))
+      return {Reason::TypeExcluded, QStringLiteral("Baloo's excluded MIME types hold ") + mime,
+              commandRemedy(balooctl(programs_, {QStringLiteral("config"), QStringLiteral("rm"), QStringLiteral("excludeMimetypes"), mime}), true)};
+  }
+  if (audit_.state.startsWith(QLatin1String("Suspended")))
+    return {Reason::Paused, QStringLiteral("Baloo's indexer is suspended"), commandRemedy(balooctl(programs_, {QStringLiteral("resume")}), true)};
+  if (!audit_.state.isEmpty() && !audit_.state.startsWith(QLatin1String("Idle")))
+    return {Reason::StillQueued, QStringLiteral("Baloo's indexer state: ") + audit_.state,
+            noRemedy(QStringLiteral("wait for Baloo to finish (balooctl status shows its progress)"))};
+  return {};
+}
+
+Remedy BalooBackend::absentRemedy(const QString& auditFolder) {
+  (void)auditFolder;
+  // Baloo looks for files it has not indexed and indexes them.
+  return commandRemedy(balooctl(programs_, {QStringLiteral("check")}), true);
+}
+
+}  // namespace findlark::check

@@ -40,11 +40,25 @@ class BalooBackend : public Backend {
   Finding fileFacts(const QString& path, const QString& term) override;
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
+  // The folder audit: the document tree under the folder through
+  // findlark-baloo-query (its "list" mode); Baloo's configuration and its
+  // indexer's state are read once per audit.
+  Listing listFolder(const QString& folder) override;
+  Finding absenceFacts(const QString& path, const QString& auditFolder) override;
+  Remedy absentRemedy(const QString& auditFolder) override;
+
  private:
   // balooctl's "Indexer state" line when the indexer is suspended, else "".
   QString suspendedLine();
   BalooPrograms programs_;
   QString helper_, gdbus_;
+  struct AuditFacts {
+    bool read = false;
+    bool hidden = false;  // hidden files are indexed
+    QStringList filters, mimetypes;
+    QString state;        // balooctl status's "Indexer state", "" when unknown
+  };
+  AuditFacts audit_;
 };
 
 // The terms `balooshow -x` lists for a file: its "Terms:" line (KF5), or

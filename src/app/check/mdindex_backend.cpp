@@ -304,3 +304,43 @@ Remedy MdindexBackend::routeRemedy(int route, const QString& term, const QString
 }
 
 }  // namespace findlark::check
+
+namespace findlark::check {
+
+Listing MdindexBackend::listFolder(const QString& folder) {
+  Listing out;
+  std::string error;
+  auto store = mdindex::Store::open(mdindex::indexDir(), mdindex::Store::Mode::ReadOnly, &error);
+  if (!store) {
+    out.error = QStringLiteral("cannot read the index: ") + QString::fromStdString(error);
+    return out;
+  }
+  // The service's state as the listing is read: a crawl under way explains
+  // what the listing lacks.
+  auditServiceState_ = mdindex::service::readIndexHealth(mdindex::homeDir(), false).serviceState;
+  const std::vector<mdindex::ItemStamp> items = store->stampsUnder(native(folder));
+  out.paths.reserve(qsizetype(items.size()));
+  for (const mdindex::ItemStamp& item : items)
+    if (!item.isDirectory) out.paths.append(fromNative(item.path));
+  out.ok = true;
+  return out;
+}
+
+Finding MdindexBackend::absenceFacts(const QString& path, const QString& auditFolder) {
+  (void)auditFolder;
+  if (mdindex::service::Exclusions::isHiddenName(native(QFileInfo(path).fileName())))
+    return {Reason::Hidden, QStringLiteral("mdindex skips hidden files"),
+            noRemedy(QStringLiteral("mdindex skips names that begin with a dot; rename the files without it"))};
+  if (auditServiceState_ == "crawling")
+    return {Reason::StillQueued, QStringLiteral("mdindexd was still indexing (crawling) during the audit"),
+            noRemedy(QStringLiteral("wait for mdindexd to finish its crawl (mdutil -s shows its state)"))};
+  return {};
+}
+
+Remedy MdindexBackend::absentRemedy(const QString& auditFolder) {
+  // mdimport imports a folder recursively and leaves out what the service
+  // leaves out, so it adds exactly the files the service missed.
+  return commandRemedy({toolPath(QStringLiteral("mdimport")), auditFolder}, true);
+}
+
+}  // namespace findlark::check

@@ -7,6 +7,8 @@
 // has recognition on and some of its languages have data.
 #pragma once
 
+#include <string>
+
 #include "app/check/backend.h"
 
 namespace findlark::check {
@@ -23,6 +25,16 @@ class MdindexBackend : public Backend {
   Stored stored(const QString& path, const QString& term) override;
   Finding fileFacts(const QString& path, const QString& term) override;
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
+
+  // The folder audit: the store's items under the folder, read once.
+  Listing listFolder(const QString& folder) override;
+  Finding absenceFacts(const QString& path, const QString& auditFolder) override;
+  Remedy absentRemedy(const QString& auditFolder) override;
+
+ private:
+  // The service's state ("crawling", "idle", ...) as the audit's listing
+  // found it; read once per audit.
+  std::string auditServiceState_;
 };
 
 }  // namespace findlark::check

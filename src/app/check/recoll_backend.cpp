@@ -484,3 +484,123 @@ Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
 }
 
 }  // namespace findlark::check
+
+namespace findlark::check {
+
+namespace {
+
+// recollq lists a hundred thousand documents in seconds; this only keeps a
+// stuck index from hanging the audit.
+constexpr int kListTimeoutMs = 300'000;
+// Trial runs of recollindex per MIME type in one audit: each takes a second
+// or more, and files of one type mostly fare alike.
+constexpr int kTrialsPerType = 2;
+
+}  // namespace
+
+Listing RecollBackend::listFolder(const QString& folder) {
+  Listing out;
+  audit_ = {};
+  if (recollq_.isEmpty()) {
+    out.error = QStringLiteral("recollq is not installed");
+    return out;
+  }
+  out.ok = listInto(QDir::cleanPath(folder), out.paths, &out.error);
+  return out;
+}
+
+bool RecollBackend::listInto(const QString& folder, QStringList& paths, QString* error) {
+  // recollq fetches its results in small batches and Xapian matches the
+  // query again for each one, so one listing costs the square of its length
+  // (measured: 53 s for 100,000 documents, 12 ms for 334). A folder with
+  // more than kSlice documents is listed subfolder by subfolder instead, and
+  // its own files by a query that leaves the subfolders out.
+  constexpr int kSlice = 2000;
+  const auto query = [&](const QString& q, const QString& limit) -> std::optional<QString> {
+    const auto r = runToolStatus(recollq_, {QStringLiteral("-c"), config_.confdir, QStringLiteral("-b"), QStringLiteral("-n"),
+                                            limit, q},
+                                 kListTimeoutMs);
+    if (!r) {
+      *error = QStringLiteral("recollq did not run to the end or printed invalid text");
+      return std::nullopt;
+    }
+    if (r->exitStatus != 0) {
+      *error = QStringLiteral("recollq failed (exit status %1)").arg(r->exitStatus);
+      return std::nullopt;
+    }
+    return r->output;
+  };
+  const QString self = dirClause(folder).trimmed();
+  const auto first = query(self, QString::number(kSlice + 1));
+  if (!first) return false;
+  if (first->count(QStringLiteral("file://")) <= kSlice) {
+    paths += pathsUnder(*first, folder);
+    return true;
+  }
+  QString own = self;
+  const QDir dir(folder);
+  for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks)) {
+    const QString path = dir.filePath(sub);
+    if (!listInto(path, paths, error)) return false;
+    own += QStringLiteral(" -") + dirClause(path).trimmed();
+  }
+  // -n 0: no limit (2,000 by default).
+  const auto rest = query(own, QStringLiteral("0"));
+  if (!rest) return false;
+  paths += pathsUnder(*rest, folder);
+  return true;
+}
+
+Finding RecollBackend::absenceFacts(const QString& path, const QString& auditFolder) {
+  (void)auditFolder;
+  if (!audit_.read) {
+    audit_.read = true;
+    audit_.indexerRunning = recollindexRunning(config_.confdir);
+    // Xapian rewrites files inside the index folder without touching the
+    // folder itself: the newest of them dates the last write.
+    const QDir db(config_.dbdir);
+    audit_.lastWrite = QFileInfo(config_.dbdir).lastModified();
+    for (const QFileInfo& f : db.entryInfoList(QDir::Files))
+      if (f.lastModified() > audit_.lastWrite) audit_.lastWrite = f.lastModified();
+  }
+  const QFileInfo info(path);
+  for (const QString& pattern : config_.skippedNames)
+    if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(info.fileName()).constData(), 0) == 0)
+      return {Reason::NameFilter, QStringLiteral("Recoll's skippedNames holds ") + pattern,
+              configRemedy(QStringLiteral("skippedNames- = ") + pattern, config_.confdir + QStringLiteral("/recoll.conf"),
+                           true)};
+  // Changed after the index was last written: waiting for the indexer, or
+  // for a pass that nothing runs.
+  const QDateTime changed = std::max(info.lastModified(), info.metadataChangeTime());
+  if (audit_.lastWrite.isValid() && changed > audit_.lastWrite) {
+    if (audit_.indexerRunning)
+      return {Reason::StillQueued,
+              QStringLiteral("changed after the index was last written; recollindex works through its queue every "
+                             "monixinterval seconds (30 by default)"),
+              noRemedy(QStringLiteral("wait for Recoll's indexer"))};
+    return {Reason::Stale,
+            QStringLiteral("no recollindex runs for ") + config_.confdir + QStringLiteral("; the index was last written ") +
+                audit_.lastWrite.toString(Qt::ISODate) + QStringLiteral(", before these files changed"),
+            commandRemedy({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir}, true)};
+  }
+  // What recollindex itself says of the file, for a few files per type.
+  const QString mime = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
+  int& tried = audit_.trials[mime];
+  if (tried < kTrialsPerType) {
+    ++tried;
+    const Finding f = fileFacts(path, QString());
+    // A remedy that re-reads one file does not fit a group: the whole pass does.
+    if (f.broken()) return {f.reason, f.detail, f.remedy.then.isEmpty() ? f.remedy : Remedy{}};
+  }
+  return {};
+}
+
+Remedy RecollBackend::absentRemedy(const QString& auditFolder) {
+  (void)auditFolder;
+  if (audit_.indexerRunning)
+    return noRemedy(QStringLiteral("restart Recoll's indexer (recollindex -m): its first pass adds the files its index lacks"));
+  // An incremental pass adds every file the index lacks.
+  return commandRemedy({QStringLiteral("recollindex"), QStringLiteral("-c"), config_.confdir}, true);
+}
+
+}  // namespace findlark::check

@@ -20,6 +20,7 @@
 // check does not assume.
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 
 #include "app/check/backend.h"
@@ -41,6 +42,14 @@ class RecollBackend : public Backend {
   Stored stored(const QString& path, const QString& term) override;
   Finding fileFacts(const QString& path, const QString& term) override;
 
+  // The folder audit: `recollq -b dir:"FOLDER"`, split by subfolder where
+  // the folder holds many documents (see listInto). Whether a
+  // recollindex runs and when the index was last written are read once per
+  // audit; trial runs are capped at a few files per type.
+  Listing listFolder(const QString& folder) override;
+  Finding absenceFacts(const QString& path, const QString& auditFolder) override;
+  Remedy absentRemedy(const QString& auditFolder) override;
+
  private:
   // What a trial run of recollindex says of one file ("" when it has
   // nothing to say), cached by path, size and modification time.
@@ -52,6 +61,18 @@ class RecollBackend : public Backend {
   RecollConfig config_;
   QString recollq_, recollindex_;
   QHash<QString, QString> trials_;
+
+  // Adds the documents under `folder` to `paths`; false with `error` set
+  // when a recollq run fails (see listFolder).
+  bool listInto(const QString& folder, QStringList& paths, QString* error);
+
+  struct AuditFacts {
+    bool read = false;
+    bool indexerRunning = false;
+    QDateTime lastWrite;           // the newest file of the index
+    QHash<QString, int> trials;    // trial runs so far, by MIME type
+  };
+  AuditFacts audit_;
 };
 
 // The program that runs Recoll's Python module: the system's python3,

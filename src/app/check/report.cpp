@@ -334,3 +334,98 @@ QByteArray formatFileJson(const FileCheckResult& result) {
 }
 
 }  // namespace findlark::check
+
+namespace findlark::check {
+
+namespace {
+
+// 9745 -> "9,745": the same in every locale, like the rest of the output.
+QString grouped(qint64 n) {
+  QString digits = QString::number(n < 0 ? -n : n);
+  for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, QLatin1Char(','));
+  return n < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+QString filesText(qint64 n) { return grouped(n) + (n == 1 ? QStringLiteral(" file") : QStringLiteral(" files")); }
+
+}  // namespace
+
+QString auditReasonText(Reason reason) {
+  return reason == Reason::NotIndexed ? QStringLiteral("absent, no reason given by the index") : reasonText(reason);
+}
+
+QString formatAuditText(const AuditResult& result, int listed) {
+  if (!result.error.isEmpty()) return QStringLiteral("findlark-check: ") + result.error + QLatin1Char('\n');
+  QString out = wrapped(QStringLiteral("audit of ") + result.folder + QStringLiteral(": ") + filesText(result.files) +
+                            (result.unreadableFolders > 0
+                                 ? QStringLiteral(" (%1 folders could not be read)").arg(grouped(result.unreadableFolders))
+                                 : QString()),
+                        0, 2);
+  for (const AuditIndexResult& i : result.indexes) {
+    out += QLatin1Char('\n');
+    if (!i.availability.answers) {
+      out += wrapped(i.name + QStringLiteral(": cannot answer: ") +
+                         withDetail(reasonText(i.availability.reason), i.availability.detail),
+                     0, 2);
+      if (!i.availability.remedy.isEmpty())
+        out += wrapped(QStringLiteral("remedy: ") + remedyLine(i.availability.remedy), 2, 4);
+      continue;
+    }
+    if (!i.listError.isEmpty()) {
+      out += wrapped(i.name + QStringLiteral(": cannot list the folder: ") + i.listError, 0, 2);
+      continue;
+    }
+    out += wrapped(i.name + QStringLiteral(": holds ") + grouped(i.held) + QStringLiteral(" of ") +
+                       filesText(result.files) + QStringLiteral(" under ") + result.folder +
+                       (i.missing > 0 ? QStringLiteral("; missing ") + grouped(i.missing) : QString()),
+                   0, 2);
+    for (const AuditGroup& g : i.groups) {
+      out += wrapped(withDetail(auditReasonText(g.reason), g.detail) + QStringLiteral(": ") +
+                         filesText(g.paths.size()),
+                     2, 4);
+      if (!g.remedy.isEmpty()) out += wrapped(QStringLiteral("remedy: ") + remedyLine(g.remedy), 4, 6);
+      for (qsizetype k = 0; k < g.paths.size() && k < listed; ++k) out += QStringLiteral("    ") + g.paths[k] + QLatin1Char('\n');
+      if (g.paths.size() > listed) out += QStringLiteral("    and ") + grouped(g.paths.size() - listed) + QStringLiteral(" more\n");
+    }
+  }
+  if (result.cancelled) out += QStringLiteral("\nThe audit was cancelled; what it shows is incomplete.\n");
+  return out;
+}
+
+QByteArray formatAuditJson(const AuditResult& result) {
+  QJsonArray indexes;
+  for (const AuditIndexResult& i : result.indexes) {
+    QJsonArray groups;
+    for (const AuditGroup& g : i.groups)
+      groups.append(QJsonObject{{"reason", reasonCode(g.reason)},
+                                {"text", auditReasonText(g.reason)},
+                                {"detail", g.detail},
+                                {"remedy", remedyJson(g.remedy)},
+                                {"count", g.paths.size()},
+                                {"paths", QJsonArray::fromStringList(g.paths)}});
+    const bool listFailed = i.availability.answers && !i.listError.isEmpty();
+    const Reason why = !i.availability.answers ? i.availability.reason : listFailed ? Reason::RouteFailed : Reason::None;
+    indexes.append(QJsonObject{{"name", i.name},
+                               {"answered", i.answered()},
+                               {"reason", reasonCode(why)},
+                               {"detail", !i.availability.answers ? i.availability.detail : i.listError},
+                               {"remedy", remedyJson(i.availability.answers ? Remedy{} : i.availability.remedy)},
+                               {"listed", i.listed},
+                               {"held", i.held},
+                               {"missing", i.missing},
+                               {"listSeconds", i.listSeconds},
+                               {"explainSeconds", i.explainSeconds},
+                               {"groups", groups}});
+  }
+  const QJsonObject root{{"folder", result.folder},
+                         {"files", result.files},
+                         {"unreadableFolders", result.unreadableFolders},
+                         {"error", result.error},
+                         {"cancelled", result.cancelled},
+                         {"exit", result.exitStatus()},
+                         {"walkSeconds", result.walkSeconds},
+                         {"indexes", indexes}};
+  return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace findlark::check

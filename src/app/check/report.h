@@ -20,6 +20,7 @@
 #include <QJsonValue>
 #include <QString>
 
+#include "app/check/audit.h"
 #include "app/check/check.h"
 #include "app/check/diagnose.h"
 
@@ -67,5 +68,30 @@ QString formatFileTable(const FileCheckResult& result);
 //         "routes": [ { "id", "label", "found", "seconds", "attribute",
 //             "reason", "evidence", "remedy", "stored": [ "name = value" ] } ] } ] }
 QByteArray formatFileJson(const FileCheckResult& result);
+
+// A folder audit (findlark-check --audit): the folder and its count of
+// regular files, then per index "tracker: holds 9,745 of 10,000 files under
+// DIR", its missing files in groups (reason and evidence, the count, the
+// remedy, at most `listed` paths and "and N more"), or why it cannot answer
+// or list; wrapped to 100 columns.
+QString formatAuditText(const AuditResult& result, int listed = 10);
+
+// The same as JSON, every missing path listed:
+//   { "folder", "files", "unreadableFolders", "error", "cancelled", "exit",
+//     "walkSeconds",
+//     "indexes": [ { "name", "answered" (it listed the folder),
+//         "reason", "detail", "remedy" (why not, when answered is false:
+//             a reason of the index's availability, or "route-failed" when
+//             its listing failed),
+//         "listed" (entries the listing gave), "held", "missing",
+//         "listSeconds", "explainSeconds",
+//         "groups": [ { "reason" (a reason code; "not-indexed" for absent
+//             with no reason given), "text", "detail", "remedy", "count",
+//             "paths": [ ... ] } ] } ] }
+QByteArray formatAuditJson(const AuditResult& result);
+
+// The heading of a group: the reason's text, "absent, no reason given by
+// the index" for NotIndexed.
+QString auditReasonText(Reason reason);
 
 }  // namespace findlark::check

@@ -508,3 +508,75 @@ Remedy TrackerBackend::routeRemedy(int route, const QString& term, const QString
 }
 
 }  // namespace findlark::check
+
+namespace findlark::check {
+
+namespace {
+
+// A listing of a hundred thousand items takes a few seconds; this only
+// keeps a stuck endpoint from hanging the audit.
+constexpr int kListTimeoutMs = 300'000;
+
+}  // namespace
+
+Listing TrackerBackend::listFolder(const QString& folder) {
+  Listing out;
+  audit_ = {};
+  const QString helper = toolPath(QStringLiteral("findlark-tracker-query"));
+  if (!QFileInfo(helper).isExecutable()) {
+    out.error = QStringLiteral("this build has no SPARQL helper (built where libtracker-sparql-3.0-dev is installed)");
+    return out;
+  }
+  const auto r = runToolStatus(
+      helper, {QStringLiteral("--bus"), programs_.minerBus, QStringLiteral("list"), withoutTrailingSlash(folder)},
+      kListTimeoutMs);
+  if (!r) {
+    out.error = QStringLiteral("findlark-tracker-query list did not run to the end");
+    return out;
+  }
+  if (r->exitStatus != 0) {
+    out.error = r->output.trimmed().remove(QRegularExpression(QStringLiteral("^error: ")));
+    if (out.error.isEmpty()) out.error = QStringLiteral("findlark-tracker-query list failed");
+    return out;
+  }
+  out.ok = true;
+  out.paths = r->output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  return out;
+}
+
+Finding TrackerBackend::absenceFacts(const QString& path, const QString& auditFolder) {
+  (void)auditFolder;
+  if (!audit_.read) {
+    audit_.read = true;
+    audit_.minerStatus = minerStatus();
+    audit_.ignoredFiles = parseStringArray(settingText(programs_.minerSchema, "ignored-files"));
+  }
+  const QString name = QFileInfo(path).fileName();
+  if (name.startsWith(QLatin1Char('.')))
+    return {Reason::Hidden, QStringLiteral("Tracker skips hidden files"),
+            noRemedy(QStringLiteral("Tracker never indexes hidden files; rename them without the leading dot"))};
+  for (const QString& pattern : audit_.ignoredFiles)
+    if (::fnmatch(QFile::encodeName(pattern).constData(), QFile::encodeName(name).constData(), 0) == 0)
+      return {Reason::NameFilter, programs_.product + QStringLiteral("'s ignored-files entry ") + pattern + QStringLiteral(" matches them"),
+              settingWithout(programs_.minerSchema, "ignored-files", audit_.ignoredFiles, pattern)};
+  if (audit_.minerStatus != QLatin1String("Idle"))
+    return {Reason::StillQueued,
+            audit_.minerStatus.isEmpty() ? QStringLiteral("Tracker's miner did not answer")
+                                         : QStringLiteral("Tracker's miner is ") + audit_.minerStatus.toLower(),
+            noRemedy(QStringLiteral("wait for the miner to finish (") + programs_.command +
+                     QStringLiteral(" status shows its progress)"))};
+  return {};
+}
+
+Remedy TrackerBackend::absentRemedy(const QString& auditFolder) {
+  (void)auditFolder;
+  // Tracker 3.4's command line cannot ask the miner to look at a file
+  // again, a folder whose time has not moved is not read again on a
+  // restart, and a file whose times alone change is not taken again
+  // (measured: `touch` does not bring one back; a file moved in does).
+  return noRemedy(QStringLiteral("Tracker's miner takes a file again when it sees it arrive: write each one anew "
+                                 "(cp -p FILE FILE.new && mv FILE.new FILE); or tracker3 reset --filesystem and a "
+                                 "restart of the miner rebuild its whole index"));
+}
+
+}  // namespace findlark::check

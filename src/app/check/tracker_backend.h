@@ -39,6 +39,13 @@ class TrackerBackend : public Backend {
   Finding fileFacts(const QString& path, const QString& term) override;
   Remedy routeRemedy(int route, const QString& term, const QString& attribute, const QString& path) override;
 
+  // The folder audit: one SPARQL query through findlark-tracker-query
+  // (its "list" mode); the miner's state and its ignored-files setting are
+  // read once per audit.
+  Listing listFolder(const QString& folder) override;
+  Finding absenceFacts(const QString& path, const QString& auditFolder) override;
+  Remedy absentRemedy(const QString& auditFolder) override;
+
  private:
   QString settingText(const QString& schema, const char* key);  // as gsettings prints it, "" when unreadable
   QString minerStatus();  // "Idle", "Crawling", ...; "" when it cannot be asked
@@ -46,6 +53,13 @@ class TrackerBackend : public Backend {
 
   TrackerPrograms programs_;
   QString gdbus_, gsettings_;
+
+  struct AuditFacts {
+    bool read = false;
+    QString minerStatus;
+    QStringList ignoredFiles;
+  };
+  AuditFacts audit_;
 };
 
 // The strings of a GVariant string array as gsettings prints it

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/check/audit.h"
 #include "app/check/backend.h"
 #include "app/check/check.h"
 #include "app/check/diagnose.h"
@@ -27,6 +28,7 @@ constexpr int kUsage = 64, kInterrupted = 130;
 constexpr const char* kHelp =
     "Usage: findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]\n"
     "       findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--json]\n"
+    "       findlark-check --audit DIR [--index NAME]... [--json]\n"
     "Checks that a desktop index finds the 13 Findlark samples: makes them fresh in\n"
     "~/0_FindlarkCheck, searches every route of the index until each is found or the\n"
     "deadline passes, and says for each miss why, from what the index stored, with\n"
@@ -35,11 +37,18 @@ constexpr const char* kHelp =
     "where one does not, why (the first broken link of: installed, answers, folder\n"
     "covered, type handled, limits, in the index, word stored, found by the route),\n"
     "with the evidence and the remedy.\n"
+    "With --audit, says which regular files under DIR (walked once, no symbolic link\n"
+    "followed) each index does not hold, from one listing of the index per folder:\n"
+    "\"tracker: holds 9,745 of 10,000 files under DIR\", then the missing files grouped\n"
+    "by reason (folder not covered, excluded, hidden, marker file, name filtered, type\n"
+    "excluded, still queued, index stale, ...; \"absent, no reason given by the index\"\n"
+    "for the rest), each group with its remedy, a count and at most 10 of its paths.\n"
     "  --index NAME     the index to check (repeatable; default mdindex, or with --file\n"
-    "                   every installed one). Known: %1;\n"
+    "                   and --audit every installed one). Known: %1;\n"
     "                   \"all\" checks every one, listing those not installed\n"
     "  --folder DIR     make the samples in DIR/0_FindlarkCheck instead\n"
     "  --file PATH      diagnose this file instead of the samples\n"
+    "  --audit DIR      list the files under DIR that each index misses, and why\n"
     "  --term WORD      the word to look for in --file (default: a distinctive word of\n"
     "                   the file's own text as mdimport reads it, printed)\n"
     "  --timeout SECS   the one deadline for every sample (default 60; with --file, 10)\n"
@@ -60,6 +69,12 @@ constexpr const char* kHelp =
     "  \"exit\", \"indexes\": [ { \"name\", \"answered\", \"reason\", \"evidence\", \"remedy\",\n"
     "  \"routes\": [ { \"id\", \"label\", \"found\", \"seconds\", \"attribute\", \"reason\",\n"
     "  \"evidence\", \"remedy\", \"stored\" } ] } ] }\n"
+    "JSON with --audit: { \"folder\", \"files\", \"unreadableFolders\", \"error\", \"cancelled\",\n"
+    "  \"exit\", \"walkSeconds\", \"indexes\": [ { \"name\", \"answered\" (it listed the folder),\n"
+    "  \"reason\", \"detail\", \"remedy\" (why not; \"route-failed\" when its listing failed),\n"
+    "  \"listed\", \"held\", \"missing\", \"listSeconds\", \"explainSeconds\", \"groups\": [\n"
+    "  { \"reason\" (\"not-indexed\": absent, no reason given), \"text\", \"detail\", \"remedy\",\n"
+    "  \"count\", \"paths\": [every path] } ] } ] }\n"
     "Reason codes: not-installed service-not-running indexing-off index-missing\n"
     "  index-damaged folder-not-covered folder-excluded hidden content-filter\n"
     "  name-filter no-extractor type-excluded name-only missing-helper basic-indexing\n"
@@ -71,14 +86,16 @@ constexpr const char* kHelp =
     "installed does not count), or the folder cannot be made;\n"
     "with --file: 0 found by every route of every index that answers, 1 some\n"
     "missed it, 2 none can answer or the file cannot be read;\n"
+    "with --audit: 0 every index that can answer holds every file, 1 some index\n"
+    "misses some, 2 none can answer or DIR is not a folder;\n"
     "64 bad usage; 130 interrupted.\n";
 
 struct Options {
   std::vector<std::string> indexes;
   std::string folder;
   std::string timeout;
-  std::string file, term;
-  bool fileGiven = false, termGiven = false;
+  std::string file, term, audit;
+  bool fileGiven = false, termGiven = false, auditGiven = false;
   bool timeoutGiven = false;
   bool keep = false;
   bool json = false;
@@ -91,6 +108,7 @@ constexpr mdindex::tools::OptionRow<Options> kOptions[] = {
     {"--timeout", true, [](Options& o, const std::string& v) { o.timeout = v, o.timeoutGiven = true; }},
     {"--file", true, [](Options& o, const std::string& v) { o.file = v, o.fileGiven = true; }},
     {"--term", true, [](Options& o, const std::string& v) { o.term = v, o.termGiven = true; }},
+    {"--audit", true, [](Options& o, const std::string& v) { o.audit = v, o.auditGiven = true; }},
     {"--keep", false, [](Options& o, const std::string&) { o.keep = true; }},
     {"--json", false, [](Options& o, const std::string&) { o.json = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
@@ -177,6 +195,40 @@ int fileMain(const std::vector<check::Backend*>& backends, const QString& file, 
   return result.cancelled ? kInterrupted : result.exitStatus();
 }
 
+// findlark-check --audit: the files under one folder against every
+// selected index.
+int auditMain(const std::vector<check::Backend*>& backends, const QString& folder, bool json, bool terminal) {
+  bool shown = false;
+  const check::AuditResult result = check::auditFolder(
+      backends, folder,
+      [&](const check::AuditProgress& p) {
+        if (!terminal) return;
+        QString line;
+        switch (p.stage) {
+          case check::AuditProgress::Stage::Walking: line = QStringLiteral("walking: %1 files").arg(p.files); break;
+          case check::AuditProgress::Stage::Listing:
+            line = QStringLiteral("%1 files; listing %2").arg(p.files).arg(p.index);
+            break;
+          case check::AuditProgress::Stage::Explaining:
+            line = QStringLiteral("%1 files; explaining what %2 lacks: %3 of %4").arg(p.files).arg(p.index).arg(p.done).arg(p.total);
+            break;
+        }
+        put(stderr, QStringLiteral("\r\033[K") + line);
+        std::fflush(stderr);
+        shown = true;
+      },
+      &gCancel);
+  if (shown) put(stderr, QStringLiteral("\r\033[K"));
+  if (json) {
+    const QByteArray bytes = check::formatAuditJson(result);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+  } else {
+    put(result.error.isEmpty() ? stdout : stderr, check::formatAuditText(result));
+  }
+  std::fflush(stdout);
+  return result.cancelled ? kInterrupted : result.exitStatus();
+}
+
 }  // namespace
 
 int findlarkCheckMain(const std::vector<std::string>& args) {
@@ -194,6 +246,8 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   }
   if (!operands.empty()) return usage(QStringLiteral("unexpected argument ") + QString::fromStdString(operands[0]));
 
+  if (o.auditGiven && (o.fileGiven || o.termGiven || o.keep || o.timeoutGiven || !o.folder.empty()))
+    return usage(QStringLiteral("--audit goes with --index and --json only"));
   if (o.termGiven && !o.fileGiven) return usage(QStringLiteral("--term goes with --file"));
   if (o.fileGiven && (o.keep || !o.folder.empty()))
     return usage(QStringLiteral("--keep and --folder are for the sample check, not --file"));
@@ -219,6 +273,12 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
     if (!path || o.file.empty()) return usage(QStringLiteral("cannot resolve --file ") + QString::fromStdString(o.file));
     file = QDir::cleanPath(*path);
   }
+  QString auditFolder;
+  if (o.auditGiven) {
+    const std::optional<QString> path = absolute(o.audit);
+    if (!path || o.audit.empty()) return usage(QStringLiteral("cannot resolve --audit ") + QString::fromStdString(o.audit));
+    auditFolder = QDir::cleanPath(*path);
+  }
   if (o.termGiven) {
     const QString term = QString::fromStdString(o.term).trimmed();
     if (term.isEmpty() || term.contains(QLatin1Char(' ')))
@@ -241,7 +301,7 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
                    check::knownBackendNames().join(QStringLiteral(", ")) + QStringLiteral(", all"));
     if (!names.contains(name)) names.append(name);
   }
-  if (names.isEmpty() && o.fileGiven) {
+  if (names.isEmpty() && (o.fileGiven || o.auditGiven)) {
     // Every index this machine has.
     for (const QString& known : check::knownBackendNames())
       if (check::makeBackend(known)->installed()) names.append(known);
@@ -261,6 +321,7 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   sigaction(SIGTERM, &sa, nullptr);
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
+  if (o.auditGiven) return auditMain(backends, auditFolder, o.json, terminal);
   if (o.fileGiven) return fileMain(backends, file, o.termGiven ? options.term : QString(), options.timeoutSeconds,
                                    o.json, terminal);
   check::Check c(options);

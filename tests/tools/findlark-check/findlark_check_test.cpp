@@ -6,6 +6,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <map>
+#include <regex>
+#include <set>
+
 #include "../../mdindex/service/live_harness.h"
 
 using namespace live;
@@ -431,4 +435,119 @@ TEST_F(FindlarkCheck, FileModeRefusesWhatItCannotDiagnose) {
   const auto missing = check({"--file", home + "/absent.txt", "--term", "cattle", "--index", "mdindex"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("does not exist"), std::string::npos) << missing.err;
+}
+
+// findlark-check --audit: the files under a folder that the index does not
+// hold, grouped by why, with what the index lacks for no reason it knows.
+namespace {
+
+// Group reason code -> the paths of every group with that reason.
+std::map<std::string, std::set<std::string>> groupsOf(const QJsonObject& index) {
+  std::map<std::string, std::set<std::string>> out;
+  for (const QJsonValue& g : index["groups"].toArray()) {
+    auto& paths = out[g["reason"].toString().toStdString()];
+    for (const QJsonValue& p : g["paths"].toArray()) paths.insert(p.toString().toStdString());
+    EXPECT_EQ(g["count"].toInt(), g["paths"].toArray().size());
+  }
+  return out;
+}
+
+QJsonObject groupWithReason(const QJsonObject& index, const std::string& reason) {
+  for (const QJsonValue& g : index["groups"].toArray())
+    if (g["reason"].toString().toStdString() == reason) return g.toObject();
+  return {};
+}
+
+}  // namespace
+
+TEST_F(FindlarkCheck, AnAuditGroupsWhatTheIndexLeavesOutAndNamesWhatItLostForNoReason) {
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  const std::string dir = home + "/Projects";
+  for (const char* sub : {"/sub", "/old.noindex", "/.cache"}) fs::create_directories(dir + sub);
+  for (const char* f : {"/a.txt", "/sub/b.txt", "/sub/c.txt", "/.secret.txt", "/.cache/d.txt"})
+    writeFile(dir + f, "field notes\n");
+  const auto oldFile = [&](int i) { return dir + "/old.noindex/e" + (i < 10 ? "0" : "") + std::to_string(i) + ".txt"; };
+  for (int i = 0; i < 12; ++i) writeFile(oldFile(i), "old notes\n");
+  // Neither the walk nor the index follows a link.
+  fs::create_symlink(dir + "/a.txt", dir + "/link.txt");
+  ASSERT_TRUE(waitFor([&] { return indexed(dir + "/a.txt") && indexed(dir + "/sub/b.txt") && indexed(dir + "/sub/c.txt"); }))
+      << log();
+  // c.txt goes from the store behind the service's back: nothing on disk
+  // changed, so the service never brings it back by itself.
+  {
+    auto rw = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite);
+    ASSERT_TRUE(rw && rw->removeTree(dir + "/sub/c.txt"));
+  }
+  EXPECT_EQ(integrity(), "");
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+
+  const auto r = check({"--audit", dir, "--index", "mdindex", "--json"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const QJsonObject doc = parse(r.out);
+  EXPECT_EQ(doc["folder"].toString().toStdString(), dir);
+  EXPECT_EQ(doc["files"].toInt(), 17);
+  const QJsonObject md = doc["indexes"].toArray().at(0).toObject();
+  EXPECT_TRUE(md["answered"].toBool());
+  EXPECT_EQ(md["held"].toInt(), 2);
+  EXPECT_EQ(md["missing"].toInt(), 15);
+  std::set<std::string> old;
+  for (int i = 0; i < 12; ++i) old.insert(oldFile(i));
+  const auto groups = groupsOf(md);
+  EXPECT_EQ(groups, (std::map<std::string, std::set<std::string>>{
+                        {"folder-excluded", old},
+                        {"hidden", {dir + "/.secret.txt", dir + "/.cache/d.txt"}},
+                        {"not-indexed", {dir + "/sub/c.txt"}}}))
+      << r.out;
+  EXPECT_NE(groupWithReason(md, "folder-excluded")["detail"].toString().indexOf("old.noindex"), -1);
+  // The lost file's remedy: mdimport over the folder, which adds what the
+  // service missed and nothing it leaves out.
+  const QJsonObject lost = groupWithReason(md, "not-indexed");
+  EXPECT_EQ(lost["text"].toString(), "absent, no reason given by the index");
+  std::vector<std::string> argv;
+  for (const QJsonValue& w : lost["remedy"]["argv"].toArray()) argv.push_back(w.toString().toStdString());
+  EXPECT_EQ(argv, (std::vector<std::string>{std::string(FINDLARK_BIN_DIR) + "/mdimport", dir}));
+  ASSERT_EQ(runProgram(argv, "").status, 0);
+
+  // The table: the count line, each group with its remedy, at most ten
+  // paths and how many more.
+  const auto table = check({"--audit", dir, "--index", "mdindex"});
+  EXPECT_EQ(table.status, 1) << table.out;
+  // Long lines wrap at 100 columns: read it with each line break and its
+  // indent as one space.
+  const std::string flat = std::regex_replace(table.out, std::regex("\n *"), " ");
+  EXPECT_NE(flat.find(" mdindex: holds 3 of 17 files under " + dir + "; missing 14 "), std::string::npos) << table.out;
+  EXPECT_NE(flat.find(" excluded (inside the excluded folder " + dir + "/old.noindex): 12 files remedy: mdindex skips "
+                      "folders named *.noindex;"),
+            std::string::npos)
+      << table.out;
+  EXPECT_NE(flat.find(dir + "/old.noindex/e09.txt and 2 more "), std::string::npos) << table.out;
+  EXPECT_EQ(flat.find("e10.txt"), std::string::npos) << table.out;
+  EXPECT_EQ(table.out.find("absent, no reason"), std::string::npos) << table.out;
+  EXPECT_EQ(table.err, "");
+}
+
+TEST_F(FindlarkCheck, AnAuditNeedsAFolderAndAnIndexThatAnswers) {
+  const std::string dir = home + "/Projects";
+  fs::create_directories(dir);
+  writeFile(dir + "/a.txt", "notes\n");
+  // The service not running: nothing can answer.
+  const auto none = check({"--audit", dir, "--index", "mdindex"});
+  EXPECT_EQ(none.status, 2) << none.out;
+  EXPECT_NE(none.out.find("mdindex: cannot answer: service not running"), std::string::npos) << none.out;
+  startService();
+  ASSERT_TRUE(waitFor([&] { return indexed(dir + "/a.txt") && idle(); })) << log();
+  const auto all = check({"--audit", dir, "--index", "mdindex"});
+  EXPECT_EQ(all.status, 0) << all.out;
+  EXPECT_EQ(all.out, "audit of " + dir + ": 1 file\n\nmdindex: holds 1 of 1 file under " + dir + "\n");
+
+  EXPECT_EQ(check({"--audit", dir + "/absent", "--index", "mdindex"}).status, 2);
+  fs::create_symlink(dir, home + "/link");
+  const auto link = check({"--audit", home + "/link", "--index", "mdindex"});
+  EXPECT_EQ(link.status, 2);
+  EXPECT_NE(link.err.find("not a folder"), std::string::npos) << link.err;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--audit", dir, "--file", dir + "/a.txt"}, {"--audit", dir, "--timeout", "5"},
+        {"--audit", dir, "--term", "notes"}, {"--audit"}})
+    EXPECT_EQ(check(args).status, 64) << args.back();
 }

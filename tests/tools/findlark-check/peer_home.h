@@ -219,6 +219,23 @@ class PeerHome : public ::testing::Test {
     return {};
   }
 
+  // An audit's groups of one index: reason code -> paths, every group of
+  // that reason together.
+  static std::map<std::string, std::vector<std::string>> auditGroups(const QJsonObject& index) {
+    std::map<std::string, std::vector<std::string>> out;
+    for (const QJsonValue& g : index["groups"].toArray())
+      for (const QJsonValue& p : g["paths"].toArray()) out[g["reason"].toString().toStdString()].push_back(p.toString().toStdString());
+    for (auto& [reason, paths] : out) std::sort(paths.begin(), paths.end());
+    return out;
+  }
+
+  // The first audit group of `index` with `reason`.
+  static QJsonObject auditGroup(const QJsonObject& index, const std::string& reason) {
+    for (const QJsonValue& g : index["groups"].toArray())
+      if (g["reason"].toString().toStdString() == reason) return g.toObject();
+    return {};
+  }
+
   // Every cell of one index: file -> route id -> cell.
   static std::map<std::string, std::map<std::string, Cell>> cells(const QJsonObject& index) {
     std::map<std::string, std::map<std::string, Cell>> out;

@@ -161,3 +161,47 @@ TEST_F(TrackerCheck, WithoutItsMinerTrackerCannotAnswer) {
   EXPECT_FALSE(onBus("org.freedesktop.Tracker3.Miner.Files"));
 }
 
+// An audit of a folder under Tracker's root: what the miner holds, what it
+// leaves out behind a marker file, and a file whose record was erased
+// behind the miner's back, which it does not see again until the file
+// changes.
+TEST_F(TrackerCheck, AnAuditNamesWhatTheMinerLeavesOutAndWhatItLost) {
+  const std::string dir = home + "/Documents/audit";
+  writeFile(dir + "/a.txt", "field notes\n");
+  writeFile(dir + "/b.txt", "more notes\n");
+  writeFile(dir + "/lost.txt", "lost notes\n");
+  writeFile(dir + "/quiet/.trackerignore", "");
+  writeFile(dir + "/quiet/c.txt", "quiet notes\n");
+  const auto audit = [&] { return parse(check({"--audit", dir, "--index", "tracker", "--json"}).out); };
+  ASSERT_TRUE(waitFor([&] { return indexNamed(audit(), "tracker")["held"].toInt() == 3; }, 60s));
+  // What `tracker3 reset --file` deletes (the file's resource and what is
+  // stored as it, each in its graph), without its request to index the
+  // file again.
+  const std::string url = "'file://" + dir + "/lost.txt'";
+  const auto erased = run({"/usr/bin/tracker3", "sparql", "-b", "org.freedesktop.Tracker3.Miner.Files", "-u", "-q",
+                           "DELETE { GRAPH ?g { ?ie a rdfs:Resource } } WHERE { GRAPH ?g { ?ie nie:isStoredAs ?f } "
+                           "?f nie:url " + url + " } ; "
+                           "DELETE { GRAPH tracker:FileSystem { ?f a rdfs:Resource } } WHERE { GRAPH tracker:FileSystem "
+                           "{ ?f nie:url " + url + " } }"});
+  ASSERT_EQ(erased.status, 0) << erased.out << erased.err;
+  ASSERT_TRUE(waitFor([&] { return minerStatus() == "('Idle',)"; }));
+
+  const auto r = check({"--audit", dir, "--index", "tracker", "--json"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const QJsonObject tracker = indexNamed(parse(r.out), "tracker");
+  EXPECT_EQ(parse(r.out)["files"].toInt(), 5);
+  EXPECT_EQ(tracker["held"].toInt(), 2) << r.out;
+  EXPECT_EQ(auditGroups(tracker), (std::map<std::string, std::vector<std::string>>{
+                                      {"content-filter", {dir + "/quiet/.trackerignore", dir + "/quiet/c.txt"}},
+                                      {"not-indexed", {dir + "/lost.txt"}}}))
+      << r.out;
+  EXPECT_EQ(auditGroup(tracker, "content-filter")["detail"].toString().toStdString(),
+            dir + "/quiet holds .trackerignore (Tracker's ignored-directories-with-content)");
+  // Its remedy says what makes the miner take it again; done, it does.
+  const QJsonObject lost = auditGroup(tracker, "not-indexed");
+  EXPECT_NE(lost["remedy"].toObject()["text"].toString().indexOf("cp -p FILE FILE.new && mv FILE.new FILE"), -1) << r.out;
+  ASSERT_EQ(run({"/usr/bin/cp", "-p", dir + "/lost.txt", dir + "/lost.txt.new"}).status, 0);
+  ASSERT_EQ(run({"/usr/bin/mv", dir + "/lost.txt.new", dir + "/lost.txt"}).status, 0);
+  EXPECT_TRUE(waitFor([&] { return indexNamed(audit(), "tracker")["held"].toInt() == 3; }, 60s));
+  EXPECT_TRUE(alive(miner)) << "the audit must leave Tracker's miner running";
+}

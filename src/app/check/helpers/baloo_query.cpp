@@ -15,12 +15,18 @@
 //       (hidden files indexed), "basic\ttrue|false" (only basic indexing),
 //       "indexed\ttrue|false" (would files in PATH, a folder, be indexed)
 //       and, when PATH is a file, "fileIndexed\ttrue|false" (would it be).
+//   findlark-baloo-query list FOLDER
+//       Every item Baloo's index holds at or under FOLDER (its document
+//       tree, no search term), one absolute path per line; nothing when
+//       Baloo does not know FOLDER itself. The folder audit's listing.
 //
 // Exit 0 on success; 1 with a line "error: <message>" on stdout when it
 // cannot run; 64 on bad usage. Nothing is written to Baloo.
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <limits>
 
 #include <Baloo/File>
 #include <Baloo/IndexerConfig>
@@ -41,6 +47,22 @@ int search(const QString& folder, const QString& term) {
   Baloo::Query query;
   query.setSearchString(word + QStringLiteral(" OR manufacturer:") + word + QStringLiteral(" OR tag:") + word);
   query.setIncludeFolder(folder);
+  Baloo::ResultIterator it = query.exec();
+  while (it.next()) {
+    const QString path = it.filePath();
+    if (!path.contains(QLatin1Char('\n'))) out() << path << '\n';
+  }
+  return 0;
+}
+
+int list(const QString& folder) {
+  // No search string: the folder's document tree alone. No limit (Baloo's
+  // default stops at 100,000) and no sorting (which reads every item's
+  // times first).
+  Baloo::Query query;
+  query.setIncludeFolder(folder);
+  query.setLimit(std::numeric_limits<uint>::max());
+  query.setSortingOption(Baloo::Query::SortNone);
   Baloo::ResultIterator it = query.exec();
   while (it.next()) {
     const QString path = it.filePath();
@@ -90,8 +112,10 @@ int main(int argc, char** argv) {
     status = stored(args[1]);
   else if (args.size() == 2 && args[0] == QLatin1String("config") && QFileInfo(args[1]).isAbsolute())
     status = config(args[1]);
+  else if (args.size() == 2 && args[0] == QLatin1String("list") && QFileInfo(args[1]).isAbsolute())
+    status = list(args[1]);
   else
-    QTextStream(stderr) << "usage: findlark-baloo-query search FOLDER TERM | stored FILE | config FOLDER\n";
+    QTextStream(stderr) << "usage: findlark-baloo-query search FOLDER TERM | stored FILE | config FOLDER | list FOLDER\n";
   out().flush();
   return status;
 }

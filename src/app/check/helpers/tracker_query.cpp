@@ -11,6 +11,10 @@
  * "nfo:equipment". Exit 0 when the query ran (no lines: nothing found);
  * exit 1 with one line "error: <message>" on stdout when it could not run.
  * It is a separate program so that the app never links libtracker-sparql.
+ *
+ * findlark-tracker-query list FOLDER: every item the miner holds at or under
+ * FOLDER (its nie:isStoredAs file's nie:url), one absolute path per line, in
+ * one query; the folder audit's listing. Exit and errors as above.
  */
 #include <cstdio>
 #include <cstring>
@@ -61,15 +65,65 @@ static char* phrase(const char* term) {
   return g_string_free(out, FALSE);
 }
 
+static const char kListQuery[] =
+    "SELECT ?url WHERE {\n"
+    "  ?item nie:isStoredAs ?file .\n"
+    "  ?file nie:url ?url .\n"
+    "  FILTER (?url = ~self || STRSTARTS(?url, ~prefix))\n"
+    "}";
+
+/* The list mode: one query, the paths streamed out as the cursor gives them. */
+static int list(const char* bus, const char* folderArg) {
+  GError* error = nullptr;
+  char* folder = g_strdup(folderArg);
+  while (strlen(folder) > 1 && folder[strlen(folder) - 1] == '/') folder[strlen(folder) - 1] = '\0';
+  char* folderUri = g_filename_to_uri(folder, nullptr, &error);
+  if (!folderUri) return fail("bad folder", error);
+  char* prefix = g_str_has_suffix(folderUri, "/") ? g_strdup(folderUri) : g_strconcat(folderUri, "/", nullptr);
+  TrackerSparqlConnection* connection =
+      tracker_sparql_connection_bus_new(bus, nullptr, nullptr, &error);
+  if (!connection) return fail("cannot connect to the file miner's endpoint", error);
+  TrackerSparqlStatement* statement = tracker_sparql_connection_query_statement(connection, kListQuery, nullptr, &error);
+  if (!statement) return fail("the query was refused", error);
+  tracker_sparql_statement_bind_string(statement, "self", folderUri);
+  tracker_sparql_statement_bind_string(statement, "prefix", prefix);
+  TrackerSparqlCursor* cursor = tracker_sparql_statement_execute(statement, nullptr, &error);
+  if (!cursor) return fail("the query failed", error);
+  GString* out = g_string_new(nullptr);
+  while (tracker_sparql_cursor_next(cursor, nullptr, &error)) {
+    const char* url = tracker_sparql_cursor_get_string(cursor, 0, nullptr);
+    char* path = url ? g_filename_from_uri(url, nullptr, nullptr) : nullptr;
+    if (path && !strchr(path, '\n')) {
+      g_string_append(out, path);
+      g_string_append_c(out, '\n');
+    }
+    g_free(path);
+  }
+  /* Nothing is printed unless the whole listing was read: a partial list
+   * would read as missing files. */
+  if (error) return fail("reading the results failed", error);
+  fwrite(out->str, 1, out->len, stdout);
+  g_string_free(out, TRUE);
+  g_object_unref(cursor);
+  g_object_unref(statement);
+  tracker_sparql_connection_close(connection);
+  g_object_unref(connection);
+  g_free(prefix);
+  g_free(folderUri);
+  g_free(folder);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   const char* bus = "org.freedesktop.Tracker3.Miner.Files";
-  if (argc == 5 && strcmp(argv[1], "--bus") == 0) {
+  if (argc >= 3 && strcmp(argv[1], "--bus") == 0) {
     bus = argv[2];
     argv += 2;
     argc -= 2;
   }
+  if (argc == 3 && strcmp(argv[1], "list") == 0 && argv[2][0] == '/') return list(bus, argv[2]);
   if (argc != 3 || argv[1][0] != '/') {
-    fprintf(stderr, "usage: findlark-tracker-query [--bus NAME] FOLDER TERM\n");
+    fprintf(stderr, "usage: findlark-tracker-query [--bus NAME] FOLDER TERM | [--bus NAME] list FOLDER\n");
     return 64;
   }
   GError* error = nullptr;
