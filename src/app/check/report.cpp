@@ -61,6 +61,13 @@ QString wrapped(const QString& text, int indent, int hanging) {
   return out + line + QLatin1Char('\n');
 }
 
+// "NAME: cannot answer: reason (detail)" and its remedy, wrapped.
+QString cannotAnswer(const QString& name, const Availability& a) {
+  QString out = wrapped(name + QStringLiteral(": cannot answer: ") + withDetail(reasonText(a.reason), a.detail), 0, 2);
+  if (!a.remedy.isEmpty()) out += wrapped(QStringLiteral("remedy: ") + remedyLine(a.remedy), 2, 4);
+  return out;
+}
+
 // Rows padded into columns, each line indented by `indent`.
 QString alignedRows(const QList<QStringList>& table, int indent) {
   QList<int> widths;
@@ -267,11 +274,7 @@ QString formatFileTable(const FileCheckResult& result) {
   for (const FileIndexResult& i : result.indexes) {
     out += QLatin1Char('\n');
     if (!i.availability.answers) {
-      out += wrapped(i.name + QStringLiteral(": cannot answer: ") +
-                         withDetail(reasonText(i.availability.reason), i.availability.detail),
-                     0, 2);
-      if (!i.availability.remedy.isEmpty())
-        out += wrapped(QStringLiteral("remedy: ") + remedyLine(i.availability.remedy), 2, 4);
+      out += cannotAnswer(i.name, i.availability);
       continue;
     }
     out += i.name + QLatin1Char('\n');
@@ -364,11 +367,7 @@ QString formatAuditText(const AuditResult& result, int listed) {
   for (const AuditIndexResult& i : result.indexes) {
     out += QLatin1Char('\n');
     if (!i.availability.answers) {
-      out += wrapped(i.name + QStringLiteral(": cannot answer: ") +
-                         withDetail(reasonText(i.availability.reason), i.availability.detail),
-                     0, 2);
-      if (!i.availability.remedy.isEmpty())
-        out += wrapped(QStringLiteral("remedy: ") + remedyLine(i.availability.remedy), 2, 4);
+      out += cannotAnswer(i.name, i.availability);
       continue;
     }
     if (!i.listError.isEmpty()) {
