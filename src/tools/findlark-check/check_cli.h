@@ -1,6 +1,7 @@
 // findlark-check: the index check from the command line, for servers and CI.
 //
-//   findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]
+//   findlark-check [--suite samples|probes] [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep]
+//                  [--format table|json|markdown] [--help]
 //
 // Output (the table or JSON) on stdout; progress (when stderr is a
 // terminal), warnings and usage errors on stderr. Exit status: 0 every

@@ -312,6 +312,10 @@ TEST_F(FindlarkCheck, UsageErrors) {
       {{"--timeout", "5s"}, "findlark-check: --timeout takes whole seconds"},
       {{"--verbose"}, "findlark-check: unknown option --verbose\n"},
       {{"extra"}, "findlark-check: unexpected argument extra\n"},
+      {{"--suite", "all"}, "findlark-check: unknown suite \"all\"; known: samples, probes\n"},
+      {{"--format", "html"}, "findlark-check: --format takes table, json or markdown, not html\n"},
+      {{"--file", "/x", "--format", "markdown"}, "findlark-check: --format takes table, json (markdown is for a suite)"},
+      {{"--file", "/x", "--suite", "probes"}, "findlark-check: --keep, --folder and --suite are for the sample check"},
   };
   for (const auto& c : cases) {
     const auto r = check(c.args);
@@ -321,8 +325,8 @@ TEST_F(FindlarkCheck, UsageErrors) {
   }
   const auto help = check({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: findlark-check [--index NAME]...", 0), 0u);
-  for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage"})
+  EXPECT_EQ(help.out.rfind("Usage: findlark-check [--suite samples|probes] [--index NAME]...", 0), 0u);
+  for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage", "--format FORM", "\"term\""})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
 
