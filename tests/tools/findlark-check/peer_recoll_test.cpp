@@ -154,3 +154,12 @@ TEST_F(RecollCheck, TheFieldsLineMakesTheKeywordsAttributeSearchable) {
   const auto after = check({"--file", file, "--term", "pasture", "--index", "recoll", "--timeout", "10"});
   EXPECT_EQ(after.status, 0) << after.out;
 }
+
+// The probe suite runs to the end against the real service, with a verdict
+// for every probe and route.
+TEST_F(RecollCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
+  const auto all = runProbes("recoll", 40);
+  // A plain-text body is the least any index reads.
+  EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
+  EXPECT_TRUE(alive(monitor));
+}
