@@ -83,14 +83,14 @@ def places(path):
         for i, m in enumerate(messages):
             msg = email.message_from_bytes(m, policy=email.policy.default)
             out[f"message {i + 1} subject"] = str(msg["subject"])
-            for j, part in enumerate(msg.walk()):
-                if part.is_multipart():
+            for piece in msg.walk():
+                if piece.is_multipart():
                     continue
-                if part.get_filename():
-                    out[f"message {i + 1} attachment name"] = part.get_filename()
-                    out[f"message {i + 1} attachment"] = part.get_payload(decode=True).decode("utf-8", "replace")
+                if piece.get_filename():
+                    out[f"message {i + 1} attachment name"] = piece.get_filename()
+                    out[f"message {i + 1} attachment"] = piece.get_payload(decode=True).decode("utf-8", "replace")
                 else:
-                    out[f"message {i + 1} body"] = part.get_content()
+                    out[f"message {i + 1} body"] = piece.get_content()
     elif ext in (".mp3", ".flac", ".ogg", ".m4a", ".jpg", ".png", ".tif"):
         for tag, value in json.loads(run("exiftool", "-j", "-G1", "-a", path))[0].items():
             if tag not in ("SourceFile", "System:FileName", "System:Directory"):

@@ -59,13 +59,13 @@ QByteArray relationships(const std::vector<std::pair<QByteArray, QByteArray>>& t
   return out + "</Relationships>";
 }
 
-QByteArray contentTypes(const std::vector<std::pair<QByteArray, QByteArray>>& partAndType) {
+QByteArray contentTypes(const std::vector<std::pair<QByteArray, QByteArray>>& nameAndType) {
   QByteArray out = kXmlHead +
       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
-  for (const auto& [part, type] : partAndType)
-    out += "<Override PartName=\"" + part + "\" ContentType=\"" + type + "\"/>";
+  for (const auto& [name, type] : nameAndType)
+    out += "<Override PartName=\"" + name + "\" ContentType=\"" + type + "\"/>";
   return out + "</Types>";
 }
 
@@ -87,17 +87,17 @@ QByteArray para(const QByteArray& text) {
 }
 
 // A Word document whose body is `body` (w:body children before sectPr),
-// with extra parts (name, content type, relationship type, bytes).
-struct Part {
+// with extra members (name, content type, relationship type, bytes).
+struct Member {
   QByteArray name, type, relType, data;
 };
 
-bool word(const QString& path, const QByteArray& body, const std::vector<Part>& parts, const QByteArray& sectExtra = {}) {
+bool word(const QString& path, const QByteArray& body, const std::vector<Member>& extra, const QByteArray& sectExtra = {}) {
   std::vector<std::pair<QByteArray, QByteArray>> types{
       {"/word/document.xml", "application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"},
       {"/docProps/core.xml", kCoreType}};
   std::vector<std::pair<QByteArray, QByteArray>> docRels;
-  for (const Part& p : parts) {
+  for (const Member& p : extra) {
     types.push_back({"/word/" + p.name, p.type});
     docRels.push_back({p.relType, p.name});
   }
@@ -112,7 +112,7 @@ bool word(const QString& path, const QByteArray& body, const std::vector<Part>& 
       {"word/document.xml", document},
       {"docProps/core.xml", kCore}};
   if (!docRels.empty()) members.push_back({"word/_rels/document.xml.rels", relationships(docRels)});
-  for (const Part& p : parts) members.push_back({"word/" + p.name.toStdString(), p.data});
+  for (const Member& p : extra) members.push_back({"word/" + p.name.toStdString(), p.data});
   return writeZip(path, members);
 }
 

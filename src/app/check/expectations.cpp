@@ -13,8 +13,8 @@ namespace {
 // component, no leading or trailing "/".
 bool isSuitePath(const QString& file) {
   if (file.isEmpty()) return false;
-  for (const QString& part : file.split(QLatin1Char('/')))
-    if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) return false;
+  for (const QString& step : file.split(QLatin1Char('/')))
+    if (step.isEmpty() || step == QLatin1String(".") || step == QLatin1String("..")) return false;
   return true;
 }
 

@@ -163,10 +163,10 @@ SuiteMade makeSuiteFolder(const QString& folder, const Suite& suite, const std::
     const QString to = folder + QLatin1Char('/') + e.file;
     // Subfolders one component at a time, each made here (never an
     // existing link followed out of the folder).
-    const QStringList parts = e.file.split(QLatin1Char('/'));
+    const QStringList components = e.file.split(QLatin1Char('/'));
     QString sub = folder;
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-      sub += QLatin1Char('/') + parts[i];
+    for (int i = 0; i + 1 < components.size(); ++i) {
+      sub += QLatin1Char('/') + components[i];
       struct stat st;
       if (::lstat(QFile::encodeName(sub).constData(), &st) == 0 && S_ISDIR(st.st_mode)) continue;
       if (::mkdir(QFile::encodeName(sub).constData(), 0777) != 0) {
@@ -202,9 +202,9 @@ SuiteMade makeSuiteFolder(const QString& folder, const Suite& suite, const std::
 QStringList suiteEntries(const Suite& suite) {
   QStringList out;
   for (const SampleExpectation& e : suite.files) {
-    const QStringList parts = e.file.split(QLatin1Char('/'));
-    for (int i = 1; i <= parts.size(); ++i) {
-      const QString entry = parts.mid(0, i).join(QLatin1Char('/'));
+    const QStringList components = e.file.split(QLatin1Char('/'));
+    for (int i = 1; i <= components.size(); ++i) {
+      const QString entry = components.mid(0, i).join(QLatin1Char('/'));
       if (!out.contains(entry)) out.append(entry);
     }
   }
