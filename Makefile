@@ -14,7 +14,8 @@ endif
 # helpers its desktop install would bring and the peer tests exercise:
 # Recoll reads PDF through pdftotext (poppler-utils), RTF through unrtf,
 # EXIF through exiftool, Word through antiword, xsltproc and lxml; Baloo's
-# extractors are in libkf5filemetadata-bin.
+# extractors are in libkf5filemetadata-bin. The probes test reads each probe back
+# with file, poppler-utils and exiftool.
 PACKAGES := build-essential cmake pkg-config make \
 	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
@@ -22,7 +23,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	libtesseract-dev libleptonica-dev tesseract-ocr-eng \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
-	xvfb xauth attr \
+	xvfb xauth attr file \
 	recollcmd python3-recoll poppler-utils unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
 	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
 	baloo-kf5 libkf5filemetadata-bin baloo-kf5-dev qtbase5-dev \

@@ -12,8 +12,8 @@
 #include "app/check/check_folder.h"
 #include "app/check/diagnose.h"
 #include "app/check/expectations.h"
+#include "app/check/suite.h"
 #include "app/engine/sample_folder.h"
-#include "app/engine/tester.h"
 #include "app/engine/app_paths.h"
 
 namespace findlark::check {
@@ -94,22 +94,28 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
   CheckResult out;
   out.folder = folder();
   out.term = options_.term;
+  out.suite = options_.suite;
   out.timeoutSeconds = options_.timeoutSeconds;
   out.ignoreNotInstalled = options_.ignoreNotInstalled;
 
   QString error;
-  const std::optional<QList<SampleExpectation>> expectations = readExpectations(&error);
-  if (!expectations) {
+  const std::optional<Suite> suite = loadSuite(options_.suite, &error);
+  if (!suite) {
     out.error = error;
     return out;
   }
-  const QStringList names = Tester::theFiles();
+  const QList<SampleExpectation>* expectations = &suite->files;
   for (const SampleExpectation& e : *expectations) {
-    if (!names.contains(e.file)) {
-      out.error = QStringLiteral("expectations.tsv names %1, which is not a sample").arg(e.file);
+    if (!QFileInfo(suite->folder + QLatin1Char('/') + e.file).isFile()) {
+      out.error = QStringLiteral("expectations.tsv names %1, which is not in %2").arg(e.file, suite->folder);
       return out;
     }
   }
+  // The word each file is searched for, and the distinct words in order.
+  const auto termOf = [&](const SampleExpectation& e) { return e.term.isEmpty() ? options_.term : e.term; };
+  QStringList terms;
+  for (const SampleExpectation& e : *expectations)
+    if (!terms.contains(termOf(e))) terms.append(termOf(e));
 
   // Which indexes can answer at all, before anything is made or searched.
   bool anyAnswers = false;
@@ -129,30 +135,30 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
     out.error = parent + QStringLiteral(" is not a folder");
     return out;
   }
-  const FolderOutcome cleared = clearCheckFolder(out.folder, names);
+  const FolderOutcome cleared = clearCheckFolder(out.folder, suiteEntries(*suite));
   if (!cleared.ok) {
     out.error = cleared.message;
-    return out;
-  }
-  const QString resources = resourceFolder();
-  if (resources.isEmpty()) {
-    out.error = QStringLiteral("the sample documents are not installed (no resource folder)");
     return out;
   }
 
   // An index may still list the files of an earlier run (it has not seen
   // their removal yet): a sample found then would be the old file, not the
-  // new one. Wait until no route lists anything under the folder.
+  // new one. Wait until no route lists anything under the folder for any
+  // word; once a word is seen gone it is not asked again.
   {
     QElapsedTimer waited;
     waited.start();
     const qint64 limitMs = std::min<qint64>(qint64(options_.timeoutSeconds) * 1000, kStaleWaitMs);
+    QStringList staleTerms = terms;
     for (;;) {
       bool stale = false;
-      for (size_t i = 0; i < backends.size() && !stale; ++i) {
-        if (!out.indexes[int(i)].availability.answers) continue;
-        for (int r = 0; r < out.indexes[int(i)].routes.size() && !stale; ++r)
-          stale = !backends[i]->search(r, options_.term, out.folder).hits.isEmpty();
+      for (int t = 0; t < staleTerms.size() && !stale; ++t) {
+        for (size_t i = 0; i < backends.size() && !stale; ++i) {
+          if (!out.indexes[int(i)].availability.answers) continue;
+          for (int r = 0; r < out.indexes[int(i)].routes.size() && !stale; ++r)
+            stale = !backends[i]->search(r, staleTerms[t], out.folder).hits.isEmpty();
+        }
+        if (!stale) staleTerms.removeAt(t--);
       }
       if (!stale || cancelled(cancel)) break;
       if (waited.elapsed() >= limitMs) {
@@ -166,15 +172,14 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
   QElapsedTimer clock;
   clock.start();
   QHash<QString, qint64> createdNs;
-  const SamplesMade made = createSampleFolder(out.folder, resources, names, {},
-                                              [&](const QString& name) { createdNs.insert(name, clock.nsecsElapsed()); });
-  if (made == SamplesMade::Failed) {
-    out.error = QStringLiteral("cannot create the samples in ") + out.folder;
+  const SuiteMade made =
+      makeSuiteFolder(out.folder, *suite, [&](const QString& name) { createdNs.insert(name, clock.nsecsElapsed()); });
+  if (!made.ok) {
+    out.error = made.error;
     removeSampleFolder(out.folder);
     return out;
   }
-  if (made == SamplesMade::KeywordsFailed)
-    out.warnings.append(QStringLiteral("the keywords attribute could not be written on FindlarkM.txt"));
+  out.warnings += made.warnings;
 
   // cells[index][sample][route]
   std::vector<std::vector<std::vector<Cell>>> cells(out.indexes.size());
@@ -185,7 +190,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
     const Coverage coverage = backends[i]->coverage(out.folder);
     searching[i] = coverage.covered;
     for (const SampleExpectation& e : *expectations) {
-      SampleResult sample{e.file, e.location, out.folder + QLatin1Char('/') + e.file, {}};
+      SampleResult sample{e.file, e.location, termOf(e), out.folder + QLatin1Char('/') + e.file, {}};
       std::vector<Cell> row;
       for (const Route& route : index.routes) {
         Cell cell;
@@ -204,41 +209,57 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
   }
 
   const double deadline = options_.timeoutSeconds;
-  const qint64 deadlineNs = createdNs.value(names.first()) + qint64(options_.timeoutSeconds) * 1'000'000'000;
+  const qint64 startNs = createdNs.value(expectations->first().file);
+  const qint64 deadlineNs = startNs + qint64(options_.timeoutSeconds) * 1'000'000'000;
   qint64 lastSettleNs = clock.nsecsElapsed();
   std::map<std::pair<int, int>, QString> routeErrors;  // last failure of (index, route)
+  // Searches each route for each word that a file of that word is still
+  // open on (or, `sweep`, simply not found: the one last look that sees
+  // unexpected finds), and records what it found.
+  const auto searchRound = [&](bool sweep) {
+    for (int i = 0; i < out.indexes.size(); ++i) {
+      if (!searching[i]) continue;
+      for (int r = 0; r < out.indexes[i].routes.size(); ++r) {
+        for (const QString& term : terms) {
+          bool wanted = false;
+          for (int s = 0; s < out.indexes[i].samples.size() && !wanted; ++s) {
+            const Cell& c = cells[i][s][r];
+            wanted = out.indexes[i].samples[s].term == term && !c.result.found && (sweep || !c.settled);
+          }
+          if (!wanted) continue;
+          const SearchResult found = backends[i]->search(r, term, out.folder);
+          const qint64 now = clock.nsecsElapsed();
+          if (!found.ok) {
+            routeErrors[{i, r}] = found.error;
+            continue;
+          }
+          routeErrors.erase({i, r});
+          for (const Hit& hit : found.hits) {
+            for (int s = 0; s < out.indexes[i].samples.size(); ++s) {
+              const SampleResult& sample = out.indexes[i].samples[s];
+              if (hit.path != sample.path || sample.term != term) continue;
+              Cell& cell = cells[i][s][r];
+              if (cell.result.found) continue;
+              cell.result.found = true;
+              cell.result.seconds = double(now - createdNs.value(sample.file)) / 1e9;
+              cell.result.attribute = hit.attribute;
+              cell.result.reason = Reason::None;
+              cell.result.detail.clear();
+              cell.settled = true;
+            }
+          }
+        }
+      }
+    }
+  };
   for (;;) {
     if (cancelled(cancel)) {
       out.cancelled = true;
       break;
     }
-    // One round: every route of every searching index, even when only
-    // unexpected finds are left to see.
-    for (int i = 0; i < out.indexes.size(); ++i) {
-      if (!searching[i]) continue;
-      for (int r = 0; r < out.indexes[i].routes.size(); ++r) {
-        const SearchResult found = backends[i]->search(r, options_.term, out.folder);
-        const qint64 now = clock.nsecsElapsed();
-        if (!found.ok) {
-          routeErrors[{i, r}] = found.error;
-          continue;
-        }
-        routeErrors.erase({i, r});
-        for (const Hit& hit : found.hits) {
-          for (int s = 0; s < out.indexes[i].samples.size(); ++s) {
-            if (hit.path != out.indexes[i].samples[s].path) continue;
-            Cell& cell = cells[i][s][r];
-            if (cell.result.found) continue;
-            cell.result.found = true;
-            cell.result.seconds = double(now - createdNs.value(out.indexes[i].samples[s].file)) / 1e9;
-            cell.result.attribute = hit.attribute;
-            cell.result.reason = Reason::None;
-            cell.result.detail.clear();
-            cell.settled = true;
-          }
-        }
-      }
-    }
+    // One round: every route of every searching index, for each word some
+    // file still waits for on that route.
+    searchRound(false);
     const qint64 now = clock.nsecsElapsed();
     // A missing sample whose import already failed, or that the index
     // holds in full without the term, will not turn up: stop waiting for it.
@@ -255,7 +276,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
             open = open || !c.settled;
           }
           if (!open) continue;
-          const Stored st = backends[i]->stored(out.indexes[i].samples[s].path, options_.term);
+          const Stored st = backends[i]->stored(out.indexes[i].samples[s].path, out.indexes[i].samples[s].term);
           if (st.reason != Reason::ImportFailed && !st.settled) continue;
           const bool finalNow = st.reason == Reason::ImportFailed || st.termAttribute.isEmpty();
           for (Cell& c : cells[i][s]) (finalNow ? c.settled : c.lastChance) = true;
@@ -263,7 +284,7 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
       }
     }
     CheckProgress p;
-    p.elapsed = double(now - createdNs.value(names.first())) / 1e9;
+    p.elapsed = double(now - startNs) / 1e9;
     p.deadline = deadline;
     bool open = false;
     for (int i = 0; i < out.indexes.size(); ++i) {
@@ -286,6 +307,8 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
     if (!open || now >= deadlineNs) break;
     QThread::msleep(kRoundPauseMs);
   }
+  // Finds nobody waited for (not expected) are seen in one last look.
+  if (!out.cancelled) searchRound(true);
 
   // Diagnosis: ask each index once per sample that a route missed, or that
   // no route found though its term hides where this index cannot look.
@@ -316,9 +339,9 @@ CheckResult Check::run(const std::vector<Backend*>& backends, const std::functio
         } else if (out.cancelled) {
           res.detail = QStringLiteral("the check was cancelled");
         } else {
-          if (!st) st = backends[i]->stored(sample.path, options_.term);
+          if (!st) st = backends[i]->stored(sample.path, sample.term);
           res.stored = st->attributes;
-          const Finding why = explainMiss(*backends[i], r, sample.path, options_.term, *st);
+          const Finding why = explainMiss(*backends[i], r, sample.path, sample.term, *st);
           res.reason = why.reason;
           res.detail = why.detail;
           res.remedy = why.remedy;

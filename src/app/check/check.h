@@ -1,7 +1,8 @@
 // The index check: for each selected index, whether it can answer, then the
-// thirteen samples made fresh in the check's own folder, every route of
-// every index searched together until each expected sample is found or the
-// one deadline passes, and a reason for each miss asked from the index.
+// files of one suite (the thirteen samples, or the probes: suite.h) made
+// fresh in the check's own folder, every route of every index searched for
+// each file's word together until each expected file is found or the one
+// deadline passes, and a reason for each miss asked from the index.
 //
 // Thread: run() blocks for up to the deadline plus the diagnosis; call it
 // off the main thread in a window. One Check runs at most once at a time;
@@ -25,7 +26,8 @@ struct CheckOptions {
   QString parent;           // the check's folder is parent/0_FindlarkCheck; "" means the home folder
   int timeoutSeconds = 60;  // the one deadline for all samples and routes
   bool keep = false;        // leave the folder in place at the end
-  QString term = QStringLiteral("cattle");
+  QString term = QStringLiteral("cattle");  // the word of every file whose row names none
+  QString suite = QStringLiteral("samples");  // one of suiteNames()
   // An index that is not installed is listed but does not change the exit
   // status (every index found on the machine is being checked).
   bool ignoreNotInstalled = false;
@@ -49,6 +51,7 @@ struct RouteResult {
 struct SampleResult {
   QString file;      // "FindlarkA.txt"
   QString location;  // where it hides the term
+  QString term;      // the word searched for it
   QString path;      // absolute path of the copy in the check folder
   QList<RouteResult> routes;  // one per route of the index, in route order
 };
@@ -68,7 +71,8 @@ struct IndexResult {
 
 struct CheckResult {
   QString folder;      // the check's folder
-  QString term;
+  QString term;        // the check's word (each sample says its own)
+  QString suite;
   int timeoutSeconds = 0;
   QString error;       // set when the check could not run at all (folder refused, no samples)
   QStringList warnings;  // e.g. the keywords attribute could not be written

@@ -18,8 +18,9 @@ struct FolderOutcome {
 
 // Removes a folder left at `folder` by an earlier run. Succeeds at once when
 // nothing is there. Refuses, writing and removing nothing, a symbolic link,
-// anything that is not a folder, and a folder holding anything but regular
-// files named in `names` (what the check makes).
+// anything that is not a folder, and a folder holding anything but what
+// `names` lists (relative paths, as suiteEntries gives them): regular files,
+// and folders that hold listed entries.
 FolderOutcome clearCheckFolder(const QString& folder, const QStringList& names);
 
 }  // namespace findlark::check

@@ -7,6 +7,19 @@
 
 namespace findlark::check {
 
+namespace {
+
+// A relative path inside the suite's folder: no empty, "." or ".."
+// component, no leading or trailing "/".
+bool isSuitePath(const QString& file) {
+  if (file.isEmpty()) return false;
+  for (const QString& step : file.split(QLatin1Char('/')))
+    if (step.isEmpty() || step == QLatin1String(".") || step == QLatin1String("..")) return false;
+  return true;
+}
+
+}  // namespace
+
 bool SampleExpectation::expectedFrom(Expects e, bool recognisesText) const {
   if (ocr && recognisesText) return true;
   switch (e) {
@@ -25,6 +38,7 @@ std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, Q
   };
   static const char* const kColumns[] = {"file", "location", "content", "keywords", "exif", "ocr", "mdfind"};
   QList<int> at;  // column index of each of kColumns
+  int termAt = -1;  // the optional term column
   QList<SampleExpectation> out;
   const QStringList lines = text.split(QLatin1Char('\n'));
   for (int n = 0; n < lines.size(); ++n) {
@@ -38,6 +52,7 @@ std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, Q
         if (i < 0) return fail(n + 1, QStringLiteral("no column \"%1\"").arg(QLatin1String(column)));
         at.append(i);
       }
+      termAt = int(cells.indexOf(QLatin1String("term")));
       continue;
     }
     bool flags[5] = {};
@@ -50,7 +65,11 @@ std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, Q
     SampleExpectation s;
     s.file = cells.value(at[0]);
     s.location = cells.value(at[1]);
-    if (s.file.isEmpty() || s.file.contains(QLatin1Char('/'))) return fail(n + 1, QStringLiteral("no file name"));
+    if (termAt >= 0) s.term = cells.value(termAt).trimmed();
+    if (!isSuitePath(s.file)) return fail(n + 1, QStringLiteral("no file name"));
+    if (s.term.contains(QLatin1Char(' '))) return fail(n + 1, QStringLiteral("the term \"%1\" is not one word").arg(s.term));
+    for (const SampleExpectation& earlier : out)
+      if (earlier.file == s.file) return fail(n + 1, QStringLiteral("%1 is named twice").arg(s.file));
     s.content = flags[0];
     s.keywords = flags[1];
     s.exif = flags[2];
@@ -63,7 +82,10 @@ std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, Q
 }
 
 std::optional<QList<SampleExpectation>> readExpectations(QString* error) {
-  const QString path = resourcePath(QStringLiteral("expectations.tsv"));
+  return readExpectationsFile(resourcePath(QStringLiteral("expectations.tsv")), error);
+}
+
+std::optional<QList<SampleExpectation>> readExpectationsFile(const QString& path, QString* error) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
     if (error) *error = QStringLiteral("cannot read ") + path;

@@ -1,6 +1,7 @@
-// The one reader of resources/samples/expectations.tsv: where each sample
-// hides the term and which searches should find it. No other place in the
-// code holds these facts.
+// The one reader of a suite's expectations table (the samples'
+// resources/samples/expectations.tsv, the probes' resources/probes/
+// expectations.tsv): where each file hides its word and which searches
+// should find it. No other place in the code holds these facts.
 #pragma once
 
 #include <QList>
@@ -15,6 +16,7 @@ namespace findlark::check {
 struct SampleExpectation {
   QString file;      // "FindlarkA.txt"
   QString location;  // where it hides the term, for people
+  QString term;      // the word searched for it; "" means the check's term
   bool content = false;   // kMDItemTextContent holds the term
   bool keywords = false;  // kMDItemKeywords holds it
   bool exif = false;      // kMDItemAcquisitionMake holds it
@@ -28,11 +30,15 @@ struct SampleExpectation {
 
 // Parses the file's text. Comment lines start with '#'; the first other
 // line names the columns (file, location, content, keywords, exif, ocr,
-// mdfind, in any order); flags are "yes" or "no". Nothing, with `*error`
-// naming the line, when a column is missing or a flag is neither.
+// mdfind, in any order, and optionally term); flags are "yes" or "no". A
+// file may name a subfolder ("sub/x.txt") but never leaves the suite's
+// folder. Nothing, with `*error` naming the line, when a column is missing,
+// a flag is neither, a term holds a space or a file is named twice.
 std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, QString* error = nullptr);
 
-// Reads and parses the installed file (resourcePath("expectations.tsv")).
+// Reads and parses the samples' installed file (resourcePath("expectations.tsv")).
 std::optional<QList<SampleExpectation>> readExpectations(QString* error = nullptr);
+// Reads and parses the table at `path`.
+std::optional<QList<SampleExpectation>> readExpectationsFile(const QString& path, QString* error = nullptr);
 
 }  // namespace findlark::check

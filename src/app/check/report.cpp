@@ -165,11 +165,16 @@ QString formatTable(const CheckResult& result) {
   // with its reason, evidence and remedy (the same note serves every cell
   // that has the same one), so a row stays within 100 columns.
   for (const IndexResult* index : answering(result)) {
+    // A suite whose files each have a word of their own shows it.
+    bool ownWords = false;
+    for (const SampleResult& s : index->samples) ownWords = ownWords || s.term != result.term;
     QList<QStringList> table{QStringList{QStringLiteral("sample"), QStringLiteral("where")}};
+    if (ownWords) table.first().append(QStringLiteral("word"));
     for (const Route& route : index->routes) table.first().append(route.label);
     QStringList notes;
     for (const SampleResult& s : index->samples) {
       QStringList row{s.file, s.location};
+      if (ownWords) row.append(s.term);
       for (int r = 0; r < s.routes.size(); ++r) {
         const RouteResult& c = s.routes[r];
         const QString cell = shortCellText(c);
@@ -240,7 +245,7 @@ QByteArray formatJson(const CheckResult& result) {
                                    {"remedy", remedyJson(c.remedy)},
                                    {"stored", QJsonArray::fromStringList(c.stored)}});
       }
-      samples.append(QJsonObject{{"file", s.file}, {"where", s.location}, {"routes", byRoute}});
+      samples.append(QJsonObject{{"file", s.file}, {"where", s.location}, {"term", s.term}, {"routes", byRoute}});
     }
     indexes.append(QJsonObject{{"name", i.name},
                                {"answered", i.availability.answers},
@@ -251,6 +256,7 @@ QByteArray formatJson(const CheckResult& result) {
                                {"samples", samples}});
   }
   const QJsonObject root{{"folder", result.folder},
+                         {"suite", result.suite},
                          {"term", result.term},
                          {"timeout", result.timeoutSeconds},
                          {"error", result.error},
@@ -425,6 +431,53 @@ QByteArray formatAuditJson(const AuditResult& result) {
                          {"walkSeconds", result.walkSeconds},
                          {"indexes", indexes}};
   return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+namespace {
+
+// A cell of a Markdown table: its text with the table's separator escaped.
+QString markdownCell(QString text) { return text.replace(QLatin1Char('|'), QStringLiteral("\\|")); }
+
+}  // namespace
+
+QString markdownCellText(const RouteResult& r) {
+  if (r.found) return r.expected ? QStringLiteral("✓") : QStringLiteral("✓ (not expected)");
+  if (r.reason == Reason::NeedsTextRecognition) return QStringLiteral("needs OCR");
+  if (!r.expected) return QStringLiteral("–");
+  return r.reason == Reason::None ? QStringLiteral("missing") : reasonText(r.reason);
+}
+
+QString formatMarkdown(const CheckResult& result) {
+  QString out;
+  if (!result.error.isEmpty()) out += QStringLiteral("findlark-check: ") + result.error + QStringLiteral("\n\n");
+  for (const QString& w : result.warnings) out += QStringLiteral("- warning: ") + markdownCell(w) + QLatin1Char('\n');
+  if (!result.warnings.isEmpty()) out += QLatin1Char('\n');
+  const QList<const IndexResult*> indexes = answering(result);
+  if (!indexes.isEmpty()) {
+    QStringList heading{QStringLiteral("file"), QStringLiteral("where"), QStringLiteral("word")};
+    for (const IndexResult* i : indexes)
+      for (const Route& route : i->routes) heading.append(i->name + QLatin1Char(' ') + route.label);
+    out += QStringLiteral("| ") + heading.join(QStringLiteral(" | ")) + QStringLiteral(" |\n|");
+    for (int c = 0; c < heading.size(); ++c) out += QStringLiteral("---|");
+    out += QLatin1Char('\n');
+    for (int s = 0; s < indexes.first()->samples.size(); ++s) {
+      const SampleResult& sample = indexes.first()->samples[s];
+      QStringList row{QLatin1Char('`') + sample.file + QLatin1Char('`'), sample.location, sample.term};
+      for (const IndexResult* i : indexes)
+        for (const RouteResult& r : i->samples.value(s).routes) row.append(markdownCellText(r));
+      for (QString& cell : row) cell = markdownCell(cell);
+      out += QStringLiteral("| ") + row.join(QStringLiteral(" | ")) + QStringLiteral(" |\n");
+    }
+    QStringList totals{QStringLiteral("**found of expected**"), QString(), QString()};
+    for (const IndexResult* i : indexes)
+      for (int r = 0; r < i->routes.size(); ++r)
+        totals.append(QStringLiteral("**%1 of %2**").arg(i->foundCount(r)).arg(i->expectedCount(r)));
+    out += QStringLiteral("| ") + totals.join(QStringLiteral(" | ")) + QStringLiteral(" |\n\n");
+  }
+  if (result.error.isEmpty())
+    for (const IndexResult& i : result.indexes) out += QStringLiteral("- ") + markdownCell(summaryLine(i)) + QLatin1Char('\n');
+  if (result.cancelled) out += QStringLiteral("\nThe check was cancelled before its deadline.\n");
+  return out;
 }
 
 }  // namespace findlark::check

@@ -3,13 +3,13 @@
 // document. One place, so the tool and the window say the same.
 //
 // JSON document (UTF-8, one object):
-//   { "folder": "/srv/ci/0_FindlarkCheck", "term": "cattle", "timeout": 60,
+//   { "folder": "/srv/ci/0_FindlarkCheck", "suite": "samples", "term": "cattle", "timeout": 60,
 //     "error": "" (why the check could not run, else ""),
 //     "warnings": [ "..." ], "cancelled": false, "exit": 0,
 //     "indexes": [ { "name": "mdindex", "answered": true,
 //         "reason": "" (a reason code when answered is false), "detail": "",
 //         "routes": [ { "id": "query", "label": "query" }, { "id": "mdfind", ... } ],
-//         "samples": [ { "file": "FindlarkA.txt", "where": "plain-text body (UTF-8)",
+//         "samples": [ { "file": "FindlarkA.txt", "where": "plain-text body (UTF-8)", "term": "cattle",
 //             "routes": { "query": { "expected": true, "found": true,
 //                 "seconds": 0.31 (null when not found), "attribute": "kMDItemTextContent",
 //                 "reason": "" (a reason code, "" when none), "detail": "",
@@ -93,5 +93,15 @@ QByteArray formatAuditJson(const AuditResult& result);
 // The heading of a group: the reason's text, "absent, no reason given by
 // the index" for NotIndexed.
 QString auditReasonText(Reason reason);
+
+// The coverage table for a document, in Markdown: a row per file (its
+// name, where it hides its word, the word), a column per index and route
+// (only indexes that answered), each cell "✓", "✓ (not expected)", the
+// short reason of a miss ("term not stored"), "needs OCR" or "–" (not
+// expected, not found); then a row of found-of-expected totals per column
+// and a list of each index's summary line.
+QString formatMarkdown(const CheckResult& result);
+// One cell of that table.
+QString markdownCellText(const RouteResult& r);
 
 }  // namespace findlark::check

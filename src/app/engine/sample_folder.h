@@ -17,6 +17,12 @@ namespace findlark {
 // following a final symbolic link; false on failure.
 using XattrWriter = std::function<bool(const QString& path, const char* name, const QByteArray& value)>;
 
+// Copies the file `from` to the new file `to`. Fails, leaving it untouched,
+// when anything already exists at `to`; a copy that breaks off midway is
+// removed again. Written directly into place (no temporary name), so an
+// index service sees only the file's own name appear.
+bool copyNewFile(const QString& from, const QString& to);
+
 enum class SamplesMade {
   Created,         // the folder holds the 13 samples, FindlarkM.txt with its keywords attribute
   Failed,          // the folder could not be made or a sample could not be copied (stops there)

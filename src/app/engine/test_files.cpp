@@ -41,11 +41,9 @@ bool writeXattr(const QString& path, const char* name, const QByteArray& value) 
   return ::setxattr(native.constData(), name, value.constData(), static_cast<size_t>(value.size()), 0) == 0;
 }
 
-// Copies the file `from` to the new file `to`. Fails, leaving it untouched,
-// when anything already exists at `to`; a copy that breaks off midway is
-// removed again. Written directly into place (no temporary name), so the
-// index service sees only the sample's own name appear.
-bool copyFile(const QString& from, const QString& to) {
+}  // namespace
+
+bool copyNewFile(const QString& from, const QString& to) {
   const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   const QByteArray target = QFile::encodeName(to);
@@ -76,6 +74,8 @@ bool copyFile(const QString& from, const QString& to) {
   if (!ok) ::unlink(target.constData());
   return ok;
 }
+
+namespace {
 
 // The entry names of the folder open at `dirFd`, in listing order, without
 // "." and "..". False when the folder cannot be read.
@@ -128,7 +128,7 @@ SamplesMade createSampleFolder(const QString& folder, const QString& resources, 
     if (::mkdir(native.constData(), 0777) != 0) return SamplesMade::Failed;
   }
   for (const QString& name : names) {
-    if (!copyFile(resources + QLatin1Char('/') + name, folder + QLatin1Char('/') + name)) return SamplesMade::Failed;
+    if (!copyNewFile(resources + QLatin1Char('/') + name, folder + QLatin1Char('/') + name)) return SamplesMade::Failed;
     if (copied) copied(name);
   }
   const std::optional<std::string> value = mdindex::binaryPlistFromXmlString(kKeywordsPlist);

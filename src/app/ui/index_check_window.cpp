@@ -1,10 +1,12 @@
 #include "app/ui/index_check_window.h"
 
 #include "app/ui/accessibility.h"
+#include "app/check/suite.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -90,6 +92,19 @@ void IndexCheckWindow::buildControls() {
     indexBoxes_.append(box);
     picker->addWidget(box);
   }
+  // Which files to make and look for: the samples, or the probes.
+  auto* suiteLabel = new QLabel(QStringLiteral("Files:"), this);
+  suitePicker_ = new QComboBox(this);
+  suitePicker_->setObjectName(QStringLiteral("checkSuite"));
+  suitePicker_->setAccessibleName(QStringLiteral("Files to check"));
+  suitePicker_->addItems(check::suiteNames());
+  suitePicker_->setToolTip(QStringLiteral("samples: the 13 sample documents; probes: about sixty small files, "
+                                          "each hiding one word of its own in one place"));
+  suiteLabel->setAccessibleName(QStringLiteral("Files"));
+  suiteLabel->setBuddy(suitePicker_);
+  picker->addSpacing(12);
+  picker->addWidget(suiteLabel);
+  picker->addWidget(suitePicker_);
   picker->addStretch();
   column->addLayout(picker);
 
@@ -142,14 +157,17 @@ void IndexCheckWindow::run() {
   summary_->setLine(QStringLiteral("Making the samples and waiting for the index…"));
   QPointer<IndexCheckWindow> self(this);
   for (QCheckBox* box : indexBoxes_) box->setEnabled(false);
-  worker_ = QThread::create([self, cancel = cancel_, names] {
+  check::CheckOptions options;
+  options.suite = suitePicker_->currentText();
+  suitePicker_->setEnabled(false);
+  worker_ = QThread::create([self, cancel = cancel_, names, options] {
     std::vector<std::unique_ptr<check::Backend>> owned;
     std::vector<check::Backend*> backends;
     for (const QString& name : names) {
       owned.push_back(check::makeBackend(name));
       backends.push_back(owned.back().get());
     }
-    check::Check c{check::CheckOptions{}};
+    check::Check c{options};
     check::CheckResult result = c.run(
         backends,
         [self](const check::CheckProgress& p) { postTo(self, [p](IndexCheckWindow* w) { w->showProgress(p); }); },
@@ -194,6 +212,7 @@ void IndexCheckWindow::showResult(const check::CheckResult& result) {
   }
   result_ = result;
   for (QCheckBox* box : indexBoxes_) box->setEnabled(true);
+  suitePicker_->setEnabled(true);
   runButton_->setEnabled(true);
   cancelButton_->setEnabled(false);
   progress_->setVisible(false);

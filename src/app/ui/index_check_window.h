@@ -24,6 +24,7 @@
 #include "app/check/check.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
@@ -76,6 +77,7 @@ class IndexCheckWindow : public QWidget {
   void stopWorker();
 
   QList<QCheckBox*> indexBoxes_;  // objectName "index-<name>"
+  QComboBox* suitePicker_ = nullptr;  // objectName "checkSuite": one of check::suiteNames()
   QTableWidget* table_ = nullptr;
   QPlainTextEdit* details_ = nullptr;
   StatusLine* summary_ = nullptr;

@@ -17,6 +17,7 @@
 #include "app/check/check.h"
 #include "app/check/diagnose.h"
 #include "app/check/report.h"
+#include "app/check/suite.h"
 #include "tools/common/options.h"
 
 namespace findlark::tools {
@@ -26,13 +27,16 @@ namespace {
 constexpr int kUsage = 64, kInterrupted = 130;
 
 constexpr const char* kHelp =
-    "Usage: findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]\n"
-    "       findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--json]\n"
-    "       findlark-check --audit DIR [--index NAME]... [--json]\n"
-    "Checks that a desktop index finds the 13 Findlark samples: makes them fresh in\n"
-    "~/0_FindlarkCheck, searches every route of the index until each is found or the\n"
-    "deadline passes, and says for each miss why, from what the index stored, with\n"
-    "its evidence and a remedy (printed, never applied).\n"
+    "Usage: findlark-check [--suite samples|probes] [--index NAME]... [--folder DIR] [--timeout SECONDS]\n"
+    "                      [--keep] [--format table|json|markdown] [--help]\n"
+    "       findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--format table|json]\n"
+    "       findlark-check --audit DIR [--index NAME]... [--format table|json]\n"
+    "Checks that a desktop index finds the files of a suite (the 13 Findlark samples,\n"
+    "or the probes: about fifty small files, each hiding one word of its own in one\n"
+    "place): makes them fresh in ~/0_FindlarkCheck, searches every route of the index\n"
+    "for each file's word until each is found or the deadline passes, and says for\n"
+    "each miss why, from what the index stored, with its evidence and a remedy\n"
+    "(printed, never applied).\n"
     "With --file, says whether each route of each index finds that file for WORD and,\n"
     "where one does not, why (the first broken link of: installed, answers, folder\n"
     "covered, type handled, limits, in the index, word stored, found by the route),\n"
@@ -43,6 +47,7 @@ constexpr const char* kHelp =
     "by reason (folder not covered, excluded, hidden, marker file, name filtered, type\n"
     "excluded, still queued, index stale, ...; \"absent, no reason given by the index\"\n"
     "for the rest), each group with its remedy, a count and at most 10 of its paths.\n"
+    "  --suite NAME     the files to make and look for: samples (default) or probes\n"
     "  --index NAME     the index to check (repeatable; default mdindex, or with --file\n"
     "                   and --audit every installed one). Known: %1;\n"
     "                   \"all\" checks every one, listing those not installed\n"
@@ -53,13 +58,16 @@ constexpr const char* kHelp =
     "                   the file's own text as mdimport reads it, printed)\n"
     "  --timeout SECS   the one deadline for every sample (default 60; with --file, 10)\n"
     "  --keep           leave the check folder in place (removed otherwise, also on Ctrl+C)\n"
-    "  --json           print the result as JSON instead of the table\n"
+    "  --format FORM    table (default), json, or markdown: the coverage table for a\n"
+    "                   document, a row per file, a column per index and route, each\n"
+    "                   cell a check mark or the short reason of the miss, with totals\n"
+    "  --json           the same as --format json\n"
     "A folder 0_FindlarkCheck left by an earlier run is removed first; a symbolic link\n"
     "or a folder holding anything the check did not make is refused.\n"
-    "JSON: { \"folder\", \"term\", \"timeout\", \"error\" (\"\" unless the check could not run),\n"
+    "JSON: { \"folder\", \"suite\", \"term\", \"timeout\", \"error\" (\"\" unless the check could not run),\n"
     "  \"warnings\": [text], \"cancelled\", \"exit\", \"indexes\": [ { \"name\", \"answered\",\n"
     "  \"reason\", \"detail\" (why it cannot answer), \"routes\": [ { \"id\", \"label\" } ],\n"
-    "  \"samples\": [ { \"file\", \"where\", \"routes\": { ROUTE-ID: { \"expected\", \"found\",\n"
+    "  \"samples\": [ { \"file\", \"where\", \"term\", \"routes\": { ROUTE-ID: { \"expected\", \"found\",\n"
     "  \"seconds\" (null when not found), \"attribute\", \"reason\", \"detail\",\n"
     "  \"stored\": [\"name = value\"] } } } ] } ] }\n"
     "  A remedy is null or { \"kind\": \"command\"|\"config\"|\"query\"|\"none\", \"text\",\n"
@@ -95,10 +103,12 @@ struct Options {
   std::string folder;
   std::string timeout;
   std::string file, term, audit;
+  std::string suite = "samples";
+  std::string format = "table";
   bool fileGiven = false, termGiven = false, auditGiven = false;
   bool timeoutGiven = false;
   bool keep = false;
-  bool json = false;
+  bool suiteGiven = false;
   bool help = false;
 };
 
@@ -110,7 +120,9 @@ constexpr mdindex::tools::OptionRow<Options> kOptions[] = {
     {"--term", true, [](Options& o, const std::string& v) { o.term = v, o.termGiven = true; }},
     {"--audit", true, [](Options& o, const std::string& v) { o.audit = v, o.auditGiven = true; }},
     {"--keep", false, [](Options& o, const std::string&) { o.keep = true; }},
-    {"--json", false, [](Options& o, const std::string&) { o.json = true; }},
+    {"--json", false, [](Options& o, const std::string&) { o.format = "json"; }},
+    {"--format", true, [](Options& o, const std::string& v) { o.format = v; }},
+    {"--suite", true, [](Options& o, const std::string& v) { o.suite = v, o.suiteGiven = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
     {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
 };
@@ -246,12 +258,24 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   }
   if (!operands.empty()) return usage(QStringLiteral("unexpected argument ") + QString::fromStdString(operands[0]));
 
-  if (o.auditGiven && (o.fileGiven || o.termGiven || o.keep || o.timeoutGiven || !o.folder.empty()))
-    return usage(QStringLiteral("--audit goes with --index and --json only"));
+  if (o.auditGiven && (o.fileGiven || o.termGiven || o.keep || o.timeoutGiven || !o.folder.empty() || o.suiteGiven))
+    return usage(QStringLiteral("--audit goes with --index and --format table|json only"));
   if (o.termGiven && !o.fileGiven) return usage(QStringLiteral("--term goes with --file"));
-  if (o.fileGiven && (o.keep || !o.folder.empty()))
-    return usage(QStringLiteral("--keep and --folder are for the sample check, not --file"));
+  if (o.fileGiven && (o.keep || !o.folder.empty() || o.suiteGiven))
+    return usage(QStringLiteral("--keep, --folder and --suite are for the sample check, not --file"));
+  const QString format = QString::fromStdString(o.format);
+  if (format != QLatin1String("table") && format != QLatin1String("json") &&
+      (format != QLatin1String("markdown") || o.fileGiven || o.auditGiven))
+    return usage(QStringLiteral("--format takes table, json") +
+                 (o.fileGiven || o.auditGiven ? QStringLiteral(" (markdown is for a suite), not ")
+                                              : QStringLiteral(" or markdown, not ")) +
+                 format);
+  const bool json = format == QLatin1String("json");
   check::CheckOptions options;
+  options.suite = QString::fromStdString(o.suite);
+  if (!check::suiteNames().contains(options.suite))
+    return usage(QStringLiteral("unknown suite \"") + options.suite + QStringLiteral("\"; known: ") +
+                 check::suiteNames().join(QStringLiteral(", ")));
   options.keep = o.keep;
   if (o.fileGiven) options.timeoutSeconds = 10;
   if (o.timeoutGiven) {
@@ -321,9 +345,9 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
   sigaction(SIGTERM, &sa, nullptr);
 
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
-  if (o.auditGiven) return auditMain(backends, auditFolder, o.json, terminal);
+  if (o.auditGiven) return auditMain(backends, auditFolder, json, terminal);
   if (o.fileGiven) return fileMain(backends, file, o.termGiven ? options.term : QString(), options.timeoutSeconds,
-                                   o.json, terminal);
+                                   json, terminal);
   check::Check c(options);
   bool shown = false;
   const check::CheckResult result = c.run(
@@ -335,9 +359,11 @@ int findlarkCheckMain(const std::vector<std::string>& args) {
       },
       &gCancel);
   if (shown) put(stderr, QStringLiteral("\r\033[K"));
-  if (o.json) {
-    const QByteArray json = check::formatJson(result);
-    std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+  if (json) {
+    const QByteArray bytes = check::formatJson(result);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+  } else if (format == QLatin1String("markdown")) {
+    put(stdout, check::formatMarkdown(result));
   } else {
     put(stdout, check::formatTable(result));
   }

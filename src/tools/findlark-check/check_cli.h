@@ -1,8 +1,9 @@
 // findlark-check: the index check from the command line, for servers and CI.
 //
-//   findlark-check [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep] [--json] [--help]
-//   findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--json]
-//   findlark-check --audit DIR [--index NAME]... [--json]
+//   findlark-check [--suite samples|probes] [--index NAME]... [--folder DIR] [--timeout SECONDS] [--keep]
+//                  [--format table|json|markdown] [--help]
+//   findlark-check --file PATH [--term WORD] [--index NAME]... [--timeout SECONDS] [--format table|json]
+//   findlark-check --audit DIR [--index NAME]... [--format table|json]
 //
 // Output (the table or JSON) on stdout; progress (when stderr is a
 // terminal), warnings and usage errors on stderr. Exit status: 0 every

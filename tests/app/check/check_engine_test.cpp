@@ -12,6 +12,11 @@
 #include "app/check/check.h"
 #include "app/check/diagnose.h"
 #include "app/check/expectations.h"
+#include "app/check/check_folder.h"
+#include "app/check/report.h"
+#include "app/check/suite.h"
+
+#include <sys/xattr.h>
 
 using namespace findlark::check;
 
@@ -20,6 +25,8 @@ namespace {
 class ScriptedBackend : public Backend {
  public:
   std::function<SearchResult(int route, const QString& folder)> onSearch;
+  // When set, answers instead of onSearch, seeing the word searched for.
+  std::function<SearchResult(int route, const QString& term, const QString& folder)> onSearchWord;
   std::function<Stored(const QString& path)> onStored = [](const QString&) { return Stored{}; };
   bool text = false;
   Finding fileFinding, wordFinding;
@@ -33,7 +40,9 @@ class ScriptedBackend : public Backend {
   bool installed() const override { return true; }
   Availability availability() override { return {true, Reason::None, {}, {}}; }
   Coverage coverage(const QString&) override { return {true, Reason::None, {}, {}, {}}; }
-  SearchResult search(int route, const QString&, const QString& folder) override { return onSearch(route, folder); }
+  SearchResult search(int route, const QString& term, const QString& folder) override {
+    return onSearchWord ? onSearchWord(route, term, folder) : onSearch(route, folder);
+  }
   Stored stored(const QString& path, const QString&) override { return onStored(path); }
   Finding fileFacts(const QString&, const QString&) override { return fileFinding; }
   Finding wordFacts(const QString&) override { return wordFinding; }
@@ -211,6 +220,109 @@ class CheckEngineTest : public QObject {
     QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::StillQueued);
     absent.reason = Reason::None;
     QCOMPARE(explainMiss(b, 0, path, "herd", absent).reason, Reason::NotIndexed);
+  }
+
+  // A suite is made from its tables alone: subfolders, attributes and the
+  // file grown at check time; an earlier run's folder is cleared only when
+  // it holds nothing else.
+  void aSuiteIsMadeFromItsTablesAlone() {
+    QString error;
+    const auto probes = loadSuite("probes", &error);
+    QVERIFY2(probes, qPrintable(error));
+    QVERIFY(probes->files.size() >= 50);
+    QSet<QString> words;
+    for (const SampleExpectation& e : probes->files) words.insert(e.term.toLower());
+    QCOMPARE(words.size(), probes->files.size());  // a word of its own each
+    QVERIFY(!loadSuite("spotlight", &error));
+    QCOMPARE(error, QStringLiteral("no suite called \"spotlight\""));
+
+    const QString made = home_.path() + "/made";
+    const SuiteMade m = makeSuiteFolder(made, *probes);
+    QVERIFY2(m.ok, qPrintable(m.error));
+    QVERIFY(m.warnings.isEmpty());
+    QVERIFY(QFileInfo(made + "/dotterel/notes.txt").isFile());
+    char value[64] = {};
+    const ssize_t n = ::getxattr(QFile::encodeName(made + "/xdg-tags.txt").constData(), "user.xdg.tags", value, sizeof value);
+    QCOMPARE(QByteArray(value, int(std::max<ssize_t>(n, 0))), QByteArray("hawfinch"));
+    // Grown: the first line again and again, then the installed file whole.
+    QFile log(made + "/end-of-30-mb.log"), installed(probes->folder + "/end-of-30-mb.log");
+    QVERIFY(log.open(QIODevice::ReadOnly) && installed.open(QIODevice::ReadOnly));
+    const QByteArray tail = installed.readAll();
+    QVERIFY(log.size() >= 30 * 1024 * 1024 && log.size() < 30 * 1024 * 1024 + 2 * tail.size());
+    const QByteArray head = log.read(4096);
+    QVERIFY(head.startsWith(tail.left(tail.indexOf('\n') + 1) + tail.left(tail.indexOf('\n') + 1)));
+    log.seek(log.size() - tail.size());
+    QCOMPARE(log.readAll(), tail);
+    // Never over an existing file.
+    QVERIFY(!makeSuiteFolder(made, *probes).ok);
+
+    QFile stray(made + "/dotterel/stray.txt");
+    QVERIFY(stray.open(QIODevice::WriteOnly));
+    stray.close();
+    const FolderOutcome refused = clearCheckFolder(made, suiteEntries(*probes));
+    QVERIFY(!refused.ok);
+    QVERIFY2(refused.message.contains("\"dotterel/stray.txt\""), qPrintable(refused.message));
+    QVERIFY(QFileInfo::exists(made + "/word-body.docx"));
+    stray.remove();
+    QVERIFY(clearCheckFolder(made, suiteEntries(*probes)).ok);
+    QVERIFY(!QFileInfo::exists(made));
+
+    QVERIFY(!parseSteps("file\tstep\tname\tvalue\nx.txt\tchmod\t\t1\n", &error));
+    QCOMPARE(error, QStringLiteral("steps.tsv line 2: unknown step \"chmod\""));
+    QVERIFY(!parseSteps("file\tstep\tname\tvalue\nx.log\tgrow\t\t30MB\n", &error));
+    QVERIFY(!parseExpectations("file\tlocation\tterm\tcontent\tkeywords\texif\tocr\tmdfind\n"
+                               "../x.txt\tx\tword\tyes\tno\tno\tno\tyes\n", &error));
+    QCOMPARE(error, QStringLiteral("expectations.tsv line 2: no file name"));
+  }
+
+  // Each probe is searched for its own word: a hit for another word does
+  // not count, and the coverage table shows a row per probe with totals.
+  void eachFileIsFoundOnlyByItsOwnWord() {
+    ScriptedBackend b;
+    const QList<SampleExpectation> files = loadSuite("probes")->files;
+    b.onSearchWord = [&](int, const QString& term, const QString& f) {
+      SearchResult r{true, {}, {}};
+      // Every file answers every word but one, which nothing answers;
+      // "gossamer" answers with the Markdown probe, whose word is another.
+      if (term == "foxglove") return r;
+      if (term == "gossamer") {
+        if (QFileInfo::exists(f + "/markdown.md")) r.hits.append({f + "/markdown.md", "text"});
+        return r;
+      }
+      for (const SampleExpectation& e : files)
+        if (QFileInfo::exists(f + "/" + e.file)) r.hits.append({f + "/" + e.file, "text"});
+      return r;
+    };
+    b.onStored = [](const QString&) {
+      Stored s;
+      s.inIndex = s.settled = true;
+      return s;
+    };
+    CheckOptions options;
+    options.suite = "probes";
+    options.timeoutSeconds = 5;
+    const CheckResult r = Check(options).run({&b});
+    QCOMPARE(r.suite, QStringLiteral("probes"));
+    QVERIFY(!sample(r, "opendocument-text.odt").routes[0].found);
+    QVERIFY(!sample(r, "markdown.md").routes[0].found);
+    QCOMPARE(sample(r, "markdown.md").routes[0].reason, Reason::TermNotStored);
+    QCOMPARE(sample(r, "markdown.md").term, QStringLiteral("foxglove"));
+    QVERIFY(sample(r, "word-body.docx").routes[0].found);
+    QVERIFY(sample(r, "dotterel/notes.txt").routes[1].found);  // not expected, seen by the last look
+    QCOMPARE(sample(r, "dotterel/notes.txt").routes[1].reason, Reason::Unexpected);
+
+    const QString md = formatMarkdown(r);
+    QVERIFY2(md.startsWith("| file | where | word | scripted query | scripted cli |\n|---|---|---|---|---|\n"),
+             qPrintable(md));
+    QVERIFY(md.contains("| `markdown.md` | Markdown list item, bold | foxglove | term not stored | term not stored |\n"));
+    QVERIFY(md.contains("| `word-body.docx` | Word body text | marmoset | ✓ | ✓ |\n"));
+    QVERIFY(md.contains("| `dotterel/notes.txt` | the parent folder's name only | dotterel | ✓ (not expected) | ✓ (not expected) |\n"));
+    QVERIFY(md.contains("| `latex.tex` | LaTeX source, \\emph | nightjar |"));
+    const IndexResult& i = r.indexes[0];
+    QVERIFY(md.contains(QStringLiteral("| **found of expected** |  |  | **%1 of %2** | **%3 of %4** |\n")
+                            .arg(i.foundCount(0)).arg(i.expectedCount(0)).arg(i.foundCount(1)).arg(i.expectedCount(1))));
+    QCOMPARE(i.expectedCount(0) - i.foundCount(0), 2);
+    QVERIFY(md.contains("\n- scripted: "));
   }
 
   void remediesReadAsTypedAndConfigLinesLandAtTheTopLevel() {

@@ -13,6 +13,7 @@
 #include <QAccessibleTableInterface>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -259,6 +260,12 @@ class IndexCheckTest : public QObject {
       QVERIFY(box);
       QCOMPARE(box->accessibleName(), "Check " + name);
     }
+    // The files to check: the samples unless the probes are chosen.
+    auto* suite = window.findChild<QComboBox*>("checkSuite");
+    QVERIFY(suite);
+    QCOMPARE(suite->currentText(), QStringLiteral("samples"));
+    QCOMPARE(suite->itemText(1), QStringLiteral("probes"));
+    QCOMPARE(suite->accessibleName(), QStringLiteral("Files to check"));
     // Nothing checked: nothing runs, and the window says what to do.
     window.setCheckedIndexes({});
     window.run();

@@ -316,6 +316,10 @@ TEST_F(FindlarkCheck, UsageErrors) {
       {{"--timeout", "5s"}, "findlark-check: --timeout takes whole seconds"},
       {{"--verbose"}, "findlark-check: unknown option --verbose\n"},
       {{"extra"}, "findlark-check: unexpected argument extra\n"},
+      {{"--suite", "all"}, "findlark-check: unknown suite \"all\"; known: samples, probes\n"},
+      {{"--format", "html"}, "findlark-check: --format takes table, json or markdown, not html\n"},
+      {{"--file", "/x", "--format", "markdown"}, "findlark-check: --format takes table, json (markdown is for a suite)"},
+      {{"--file", "/x", "--suite", "probes"}, "findlark-check: --keep, --folder and --suite are for the sample check"},
   };
   for (const auto& c : cases) {
     const auto r = check(c.args);
@@ -325,8 +329,8 @@ TEST_F(FindlarkCheck, UsageErrors) {
   }
   const auto help = check({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_EQ(help.out.rfind("Usage: findlark-check [--index NAME]...", 0), 0u);
-  for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage"})
+  EXPECT_EQ(help.out.rfind("Usage: findlark-check [--suite samples|probes] [--index NAME]...", 0), 0u);
+  for (const char* word : {"\"seconds\"", "\"reason\"", "folder-excluded", "64 bad usage", "--format FORM", "\"term\""})
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
 }
 
@@ -550,4 +554,56 @@ TEST_F(FindlarkCheck, AnAuditNeedsAFolderAndAnIndexThatAnswers) {
        {std::vector<std::string>{"--audit", dir, "--file", dir + "/a.txt"}, {"--audit", dir, "--timeout", "5"},
         {"--audit", dir, "--term", "notes"}, {"--audit"}})
     EXPECT_EQ(check(args).status, 64) << args.back();
+}
+
+// The probe suite against mdindex as it is today: which probes each route
+// finds is recorded here, so a change in what mdindex finds (a regression,
+// or a gain to record) shows as a difference in this table. Every miss has
+// a reason; none is a failed search.
+TEST_F(FindlarkCheck, TheProbesMdindexFindsTodayAreRecorded) {
+  // Found by both routes ("QM"), by mdfind only ("-M"); every other probe
+  // by neither.
+  const std::map<std::string, std::string> recorded{
+      {"opendocument-text.odt", "QM"}, {"word-body.docx", "QM"},     {"word-table.docx", "QM"},
+      {"word-header.docx", "QM"},      {"word-footnote.docx", "QM"}, {"rtf-table.rtf", "QM"},
+      {"markdown.md", "QM"},           {"latex.tex", "QM"},          {"table.csv", "QM"},
+      {"data.json", "QM"},             {"data.xml", "QM"},           {"source.c", "QM"},
+      {"script.py", "QM"},             {"utf16-bom.txt", "QM"},      {"windows-1252.txt", "QM"},
+      {"after-2-mib.txt", "QM"},       {"pdf-title.pdf", "-M"},      {"pdf-page-30.pdf", "QM"},
+      {"pdf-form-field.pdf", "QM"},    {"pdf-scanned.pdf", "QM"},    {"html-title.html", "-M"},
+      {"drawing.svg", "QM"},           {"mail-subject.eml", "QM"},   {"mail-attachment.eml", "QM"},
+      {"mailbox.mbox", "QM"},          {"xmp-subject.jpg", "QM"},    {"iptc-keyword.jpg", "QM"},
+      {"wheatear.txt", "-M"},          {"he\xcc\x81licoi\xcc\x88" "de.txt", "-M"},
+      {"accents.txt", "QM"},           {"eszett.txt", "QM"},         {"cyrillic.txt", "QM"},
+      {"greek.txt", "QM"},             {"number.txt", "QM"},         {"hyphenated.txt", "QM"},
+      {"camelcase.txt", "QM"},         {"email-address.txt", "QM"},  {"long-word.txt", "QM"},
+  };
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
+  const auto r = check({"--suite", "probes", "--json", "--timeout", "20"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const QJsonObject doc = parse(r.out);
+  EXPECT_EQ(doc["suite"].toString(), "probes");
+  const auto samples = samplesOf(doc);
+  EXPECT_GE(samples.size(), 50u);
+  std::string differences;
+  for (const auto& [file, sample] : samples) {
+    const QJsonObject routes = sample["routes"].toObject();
+    std::string marks;
+    for (const char* route : {"query", "mdfind"}) {
+      const QJsonObject cell = routes[route].toObject();
+      marks += cell["found"].toBool() ? (route[0] == 'q' ? "Q" : "M") : "-";
+      EXPECT_NE(cell["reason"].toString(), "route-failed") << file << " " << route;
+      if (cell["expected"].toBool() && !cell["found"].toBool()) {
+        EXPECT_NE(cell["reason"].toString(), "") << file << " " << route;
+      }
+    }
+    const auto at = recorded.find(file);
+    const std::string want = at == recorded.end() ? "--" : at->second;
+    if (marks != want) differences += "  " + file + ": finds " + marks + ", recorded " + want + "\n";
+  }
+  EXPECT_EQ(differences, "") << "mdindex finds other probes than recorded (update the table if it improved)";
+  // The extended attributes and the grown log were made as the suite says.
+  EXPECT_TRUE(doc["warnings"].toArray().isEmpty()) << r.out;
+  EXPECT_FALSE(fs::exists(checkFolder()));
 }

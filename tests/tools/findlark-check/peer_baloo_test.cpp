@@ -135,3 +135,12 @@ TEST_F(BalooCheck, ItsRemediesForAnUncoveredFolderAndASuspendedIndexerWork) {
   ASSERT_EQ(runRemedy(argvOf(paused["remedy"].toObject())).status, 0);
   EXPECT_TRUE(coveredNow(folder + "/later.txt", "shearing", "paused"));
 }
+
+// The probe suite runs to the end against the real service, with a verdict
+// for every probe and route.
+TEST_F(BalooCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
+  const auto all = runProbes("baloo", 40);
+  // A plain-text body is the least any index reads.
+  EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
+  EXPECT_TRUE(alive(baloo));
+}

@@ -251,6 +251,30 @@ class PeerHome : public ::testing::Test {
     return out;
   }
 
+  // Runs the probe suite on `index` over ~/Documents and checks that it
+  // completes with a verdict for every probe and route: found, or a reason
+  // for each expected miss, and never a failed search. Returns its cells.
+  std::map<std::string, std::map<std::string, Cell>> runProbes(const std::string& index, int timeout) {
+    const auto r = check({"--suite", "probes", "--index", index, "--folder", home + "/Documents", "--json",
+                          "--timeout", std::to_string(timeout)});
+    EXPECT_TRUE(r.status == 0 || r.status == 1) << r.out << r.err;
+    const QJsonObject doc = parse(r.out);
+    EXPECT_EQ(doc["suite"].toString(), "probes");
+    EXPECT_EQ(doc["error"].toString(), "");
+    const auto all = cells(indexNamed(doc, index));
+    EXPECT_GE(all.size(), 50u) << r.out;
+    for (const auto& [file, routes] : all) {
+      EXPECT_EQ(routes.size(), 2u) << file;
+      for (const auto& [route, cell] : routes) {
+        EXPECT_NE(cell.reason, "route-failed") << file << " " << route << ": " << cell.detail;
+        if (cell.expected && !cell.found) {
+          EXPECT_NE(cell.reason, "") << file << " " << route;
+        }
+      }
+    }
+    return all;
+  }
+
   Scratch scratch_{"findlark-peer", "/var/tmp"};
   std::string root, home;
 

@@ -196,3 +196,12 @@ TEST_F(RecollCheck, AnAuditNamesWhatRecollSkipsWhatItLostAndWhatCameAfterItsLast
                                     {"name-filter", {dir + "/plan.draft"}}, {"stale", {dir + "/late.txt"}}}))
       << after.out;
 }
+
+// The probe suite runs to the end against the real service, with a verdict
+// for every probe and route.
+TEST_F(RecollCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
+  const auto all = runProbes("recoll", 40);
+  // A plain-text body is the least any index reads.
+  EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
+  EXPECT_TRUE(alive(monitor));
+}

@@ -205,3 +205,12 @@ TEST_F(TrackerCheck, AnAuditNamesWhatTheMinerLeavesOutAndWhatItLost) {
   EXPECT_TRUE(waitFor([&] { return indexNamed(audit(), "tracker")["held"].toInt() == 3; }, 60s));
   EXPECT_TRUE(alive(miner)) << "the audit must leave Tracker's miner running";
 }
+
+// The probe suite runs to the end against the real service, with a verdict
+// for every probe and route.
+TEST_F(TrackerCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
+  const auto all = runProbes("tracker", 40);
+  // A plain-text body is the least any index reads.
+  EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
+  EXPECT_TRUE(alive(miner));
+}
