@@ -45,7 +45,7 @@ TEST_F(RecollCheck, AFolderOutsideTopdirsIsNotCoveredAndNamesTheCoveredFolder) {
             std::string::npos)
       << table.out;
   // The cure is a topdirs line holding both folders.
-  const Cell& a = cells(indexNamed(parse(r.out), "recoll")).at("FindlarkA.txt").at("recollq");
+  const Cell a = cells(indexNamed(parse(r.out), "recoll")).at("FindlarkA.txt").at("recollq");
   EXPECT_EQ(a.remedy["kind"].toString(), "config");
   EXPECT_EQ(a.remedy["file"].toString().toStdString(), home + "/.recoll/recoll.conf");
   EXPECT_EQ(a.remedy["text"].toString().toStdString(),
