@@ -144,3 +144,22 @@ TEST_F(BalooCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
   EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
   EXPECT_TRUE(alive(baloo));
 }
+
+// Set to keep names and properties only, Baloo stores no text: said so,
+// and its remedy switches content indexing back on.
+TEST_F(BalooCheck, BasicIndexingIsNamedAndItsRemedyTurnsContentBackOn) {
+  ASSERT_EQ(runRemedy({"balooctl", "config", "set", "contentIndexing", "no"}).status, 0);
+  const std::string file = home + "/Documents/notes.txt";
+  writeFile(file, "The shearing season starts early.\n");
+  const auto route = [&] {
+    const auto r = check({"--file", file, "--term", "shearing", "--index", "baloo", "--json", "--timeout", "1"});
+    return indexNamed(parse(r.out), "baloo")["routes"].toArray().at(1).toObject();
+  };
+  const QJsonObject basic = route();
+  EXPECT_EQ(basic["reason"].toString(), "basic-indexing") << basic["evidence"].toString().toStdString();
+  std::vector<std::string> argv;
+  for (const QJsonValue& w : basic["remedy"]["argv"].toArray()) argv.push_back(w.toString().toStdString());
+  EXPECT_EQ(argv, (std::vector<std::string>{"balooctl", "config", "set", "contentIndexing", "yes"}));
+  ASSERT_EQ(runRemedy(argv).status, 0);
+  EXPECT_NE(route()["reason"].toString(), "basic-indexing");
+}

@@ -115,11 +115,13 @@ class PeerHome : public ::testing::Test {
         ADD_FAILURE() << "the test left " << p << " outside its private home";
   }
 
-  // Adds NAME=VALUE to the environment of what starts next. Services the
+  // Sets NAME=VALUE (replacing any earlier value) in the environment of
+  // what starts next. Services the
   // bus starts (tracker-extract) inherit the bus's environment, not that of
   // the program that asked for them: so everything is set before the bus.
   void setEnv(const std::string& name, const std::string& value) {
     if (busStarted_) ADD_FAILURE() << name << " set after the bus started: services it starts would not see it";
+    std::erase_if(env_, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
     env_.push_back(name + "=" + value);
   }
 

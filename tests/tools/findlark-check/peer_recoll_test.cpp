@@ -205,3 +205,37 @@ TEST_F(RecollCheck, TheProbeSuiteGivesAVerdictForEveryProbe) {
   EXPECT_TRUE(all.at("markdown.md").begin()->second.found) << all.at("markdown.md").begin()->second.reason;
   EXPECT_TRUE(alive(monitor));
 }
+
+// A helper program Recoll's filter needs is missing: said so, naming the
+// program and the package that brings it. The session's PATH is the
+// system's without pdftotext.
+class RecollWithoutPdftotext : public PeerHome {
+ protected:
+  void SetUp() override {
+    PeerHome::SetUp();
+    if (!onPath("recollindex") || !onPath("pdftotext")) GTEST_SKIP() << "Recoll or pdftotext is not installed";
+    const std::string bin = root + "/bin";
+    fs::create_directories(bin);
+    for (const auto& e : fs::directory_iterator("/usr/bin"))
+      if (e.path().filename() != "pdftotext") fs::create_symlink(e.path(), bin + "/" + e.path().filename().string());
+    setEnv("PATH", bin + ":/usr/sbin");
+    startBus();
+    writeFile(home + "/.recoll/recoll.conf", "topdirs = ~/Documents\nmonixinterval = 1\n");
+    fs::copy_file(FINDLARK_SOURCE_DIR "/resources/samples/FindlarkC.pdf", home + "/Documents/report.pdf");
+    monitor = start({"/usr/bin/recollindex", "-m", "-D", "-x", "-w", "0"}, "recollindex.log");
+    ASSERT_TRUE(waitFor([&] { return fs::exists(home + "/.recoll/xapiandb"); })) << readAll(root + "/recollindex.log");
+  }
+  pid_t monitor = -1;
+};
+
+TEST_F(RecollWithoutPdftotext, AMissingHelperIsNamedWithItsPackage) {
+  const auto r = check({"--file", home + "/Documents/report.pdf", "--term", "cattle", "--index", "recoll", "--json",
+                        "--timeout", "5"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const QJsonObject cell = indexNamed(parse(r.out), "recoll")["routes"].toArray().at(1).toObject();
+  EXPECT_EQ(cell["reason"].toString(), "missing-helper") << r.out;
+  EXPECT_NE(cell["evidence"].toString().indexOf("pdftotext"), -1) << r.out;
+  EXPECT_EQ(cell["remedy"]["kind"].toString(), "command");
+  EXPECT_FALSE(cell["remedy"]["appliable"].toBool());  // a package install is never applied
+  EXPECT_TRUE(cell["remedy"]["text"].toString().startsWith("apt install poppler-utils")) << r.out;
+}
