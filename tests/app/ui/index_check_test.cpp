@@ -31,57 +31,27 @@
 #include <memory>
 
 #include "app/check/index_status.h"
+#include "app_home.h"
 #include "mdindex/store/store.h"
 
 using namespace findlark::ui;
 
 class IndexCheckTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<QTemporaryDir> root_;
-  QProcess service_;
+  AppHome ui_;
 
-  QString home() const { return root_->filePath("home"); }
+  QString home() const { return ui_.home(); }
   QString checkFolder() const { return home() + "/0_FindlarkCheck"; }
-
-  // Starts the service, with `fault` for its import helper when given, and
-  // waits until it answers.
-  void startService(const QByteArray& fault = {}) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    if (!fault.isEmpty()) env.insert("FINDLARK_IMPORT_CHILD_FAULT", QString::fromUtf8(fault));
-    service_.setProcessEnvironment(env);
-    service_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service_.start(FINDLARK_BIN_DIR "/mdindexd", {"--foreground"});
-    QVERIFY(service_.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(findlark::check::indexStatus().answers, 20000);
-  }
-  void stopService() {
-    if (service_.state() == QProcess::NotRunning) return;
-    ::kill(pid_t(service_.processId()), SIGTERM);
-    QVERIFY(service_.waitForFinished(30000));
-  }
+  void startService(const QByteArray& fault = {}) { ui_.startService(fault); }
+  void stopService() { ui_.stopService(); }
   int mdutil(const QStringList& args) {
     return QProcess::execute(FINDLARK_BIN_DIR "/mdutil", args);
   }
 
  private slots:
-  void initTestCase() {
-    root_ = std::make_unique<QTemporaryDir>("/var/tmp/findlark-checkui-XXXXXX");  // a real disk: xattrs
-    QVERIFY(root_->isValid());
-    const std::pair<const char*, const char*> folders[] = {{"HOME", "home"},
-                                                           {"FINDLARK_INDEX_DIR", "index"},
-                                                           {"FINDLARK_VOLUMES_ROOT", "volumes"},
-                                                           {"XDG_RUNTIME_DIR", "run"},
-                                                           {"XDG_CONFIG_HOME", "config"}};
-    for (const auto& [variable, sub] : folders) {
-      QDir(root_->path()).mkdir(sub);
-      qputenv(variable, QFile::encodeName(root_->filePath(sub)));
-    }
-    qputenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR);
-    qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
-    qputenv("FINDLARK_NO_SERVICE_START", "1");
-  }
+  void initTestCase() { ui_.setUp("/var/tmp/findlark-checkui-XXXXXX"); }
   void cleanup() { stopService(); }
-  void cleanupTestCase() { root_.reset(); }
+  void cleanupTestCase() { ui_.tearDown(); }
 
   void theTestsMenuOpensOneWindowAndTheToolbarKeepsItsItems() {
     Application app;
@@ -143,7 +113,7 @@ class IndexCheckTest : public QObject {
   // so those are checked by hand over AT-SPI.)
   void theHealthLineReadsAloudAndNamesTheFailedImports() {
     std::string error;
-    auto store = mdindex::Store::open(root_->filePath("index").toStdString(), mdindex::Store::Mode::ReadWrite, &error);
+    auto store = mdindex::Store::open(ui_.path("index").toStdString(), mdindex::Store::Mode::ReadWrite, &error);
     QVERIFY2(store, error.c_str());
     const auto fail = [&](const QString& name, mdindex::ImportStatus status) {
       mdindex::ItemRecord r;
@@ -274,7 +244,7 @@ class IndexCheckTest : public QObject {
 
     // An index whose programs are missing is not offered.
     const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(root_->filePath("config")));
+    qputenv("PATH", QFile::encodeName(ui_.path("config")));
     IndexCheckWindow bare;
     qputenv("PATH", path);
     QCOMPARE(bare.offeredIndexes(), QStringList{"mdindex"});

@@ -32,6 +32,7 @@
 #include <memory>
 
 #include "app/check/index_status.h"
+#include "app_home.h"
 #include "mdindex/store/store.h"
 
 using namespace findlark::ui;
@@ -56,28 +57,17 @@ bool settles(WhyNotFoundWindow& w) {
 
 class WhyNotFoundTest : public QObject {
   Q_OBJECT
-  std::unique_ptr<QTemporaryDir> root_;
-  QProcess service_;
+  AppHome ui_;
 
-  QString home() const { return root_->filePath("home"); }
+  QString home() const { return ui_.home(); }
   QString notes() const { return home() + "/Documents/notes.txt"; }
-
-  void startService() {
-    service_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    service_.start(FINDLARK_BIN_DIR "/mdindexd", {"--foreground"});
-    QVERIFY(service_.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(findlark::check::indexStatus().answers, 30000);
-  }
-  void stopService() {
-    if (service_.state() == QProcess::NotRunning) return;
-    ::kill(pid_t(service_.processId()), SIGTERM);
-    QVERIFY(service_.waitForFinished(30000));
-  }
+  void startService() { ui_.startService(); }
+  void stopService() { ui_.stopService(); }
   // The pid the last service to start wrote into the store (it stays after
   // the service ends), or 0.
   pid_t storedServicePid() {
     std::string error;
-    auto store = mdindex::Store::open(root_->filePath("index").toStdString(), mdindex::Store::Mode::ReadOnly, &error);
+    auto store = mdindex::Store::open(ui_.path("index").toStdString(), mdindex::Store::Mode::ReadOnly, &error);
     const auto pid = store ? store->meta("service.pid") : std::nullopt;
     return pid ? pid_t(std::stol(*pid)) : 0;
   }
@@ -95,24 +85,9 @@ class WhyNotFoundTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    root_ = std::make_unique<QTemporaryDir>("/var/tmp/findlark-whyui-XXXXXX");  // a real disk: xattrs
-    QVERIFY(root_->isValid());
-    const std::pair<const char*, const char*> folders[] = {{"HOME", "home"},
-                                                           {"FINDLARK_INDEX_DIR", "index"},
-                                                           {"FINDLARK_VOLUMES_ROOT", "volumes"},
-                                                           {"XDG_RUNTIME_DIR", "run"},
-                                                           {"XDG_CONFIG_HOME", "config"}};
-    for (const auto& [variable, sub] : folders) {
-      QDir(root_->path()).mkdir(sub);
-      qputenv(variable, QFile::encodeName(root_->filePath(sub)));
-    }
-    qputenv("FINDLARK_TOOL_DIR", FINDLARK_BIN_DIR);
-    qputenv("FINDLARK_SHARE_DIR", FINDLARK_SHARE_DIR);
-    qputenv("FINDLARK_NO_SERVICE_START", "1");
-  }
+  void initTestCase() { ui_.setUp("/var/tmp/findlark-whyui-XXXXXX"); }
   void cleanup() { stopService(); }
-  void cleanupTestCase() { root_.reset(); }
+  void cleanupTestCase() { ui_.tearDown(); }
 
   void theTestsMenuOpensOneWindowWithEveryInstalledIndexChecked() {
     Application app;
@@ -283,7 +258,7 @@ class WhyNotFoundTest : public QObject {
   void aStoppedServiceIsNamedAndApplyStartsIt() {
     startService();
     writeIndexedNotes();
-    const pid_t before = pid_t(service_.processId());
+    const pid_t before = pid_t(ui_.servicePid());
     stopService();
 
     WhyNotFoundWindow window;
@@ -345,7 +320,7 @@ class WhyNotFoundTest : public QObject {
   // A remedy whose command fails: the message is shown, and the rows stay
   // as they were (no diagnosis follows).
   void aFailedApplyShowsWhyAndDiagnosesNothing() {
-    const QString tools = root_->filePath("failing-tools");
+    const QString tools = ui_.path("failing-tools");
     QDir().mkpath(tools);
     for (const char* name : {"mdfind", "mdimport", "mdls", "mdutil"})
       QVERIFY(QFile::link(QStringLiteral(FINDLARK_BIN_DIR "/") + name, tools + '/' + name));
