@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,6 +30,11 @@ constexpr Row kTypes[] = {
      "org.openxmlformats.openxml public.data public.item public.composite-content public.content", "Microsoft Word document"},
     {"org.oasis-open.opendocument.text", "odt",
      "public.zip-archive public.data public.item public.composite-content public.content", "OpenDocument Text"},
+    {"org.oasis-open.opendocument.spreadsheet", "ods",
+     "public.zip-archive public.data public.item public.composite-content public.content", "OpenDocument Spreadsheet"},
+    {"org.oasis-open.opendocument.presentation", "odp",
+     "public.zip-archive public.data public.item public.composite-content public.content",
+     "OpenDocument Presentation"},
     {"com.apple.iwork.numbers.sffnumbers", "numbers", "public.zip-archive public.data public.item public.content", "Numbers Spreadsheet"},
     {"com.apple.iwork.pages.sffpages", "pages", "public.zip-archive public.data public.item public.content", "Pages Document"},
     {"com.apple.iwork.keynote.sffkey", "key", "public.zip-archive public.data public.item public.content", "Keynote Presentation"},
@@ -102,6 +108,23 @@ std::string lower(std::string_view s) {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+// Document types whose files are zip archives: a sniffed zip never
+// contradicts their extension.
+constexpr const char* kZipDocuments[] = {
+    "org.openxmlformats.wordprocessingml.document", "org.oasis-open.opendocument.text",
+    "org.oasis-open.opendocument.spreadsheet",      "org.oasis-open.opendocument.presentation",
+    "com.apple.iwork.numbers.sffnumbers",           "com.apple.iwork.pages.sffpages",
+    "com.apple.iwork.keynote.sffkey",
+};
+
+// An OpenDocument file starts with an uncompressed "mimetype" member naming
+// its kind; the UTI for each kind.
+constexpr std::pair<const char*, const char*> kOpenDocumentMimeTypes[] = {
+    {"application/vnd.oasis.opendocument.text", "org.oasis-open.opendocument.text"},
+    {"application/vnd.oasis.opendocument.spreadsheet", "org.oasis-open.opendocument.spreadsheet"},
+    {"application/vnd.oasis.opendocument.presentation", "org.oasis-open.opendocument.presentation"},
+};
+
 // Whether `head` could be the start of a file of type `uti`: used to catch
 // files whose extension lies (a PDF named .txt).
 bool contentContradicts(const std::string& uti, std::string_view head) {
@@ -110,9 +133,7 @@ bool contentContradicts(const std::string& uti, std::string_view head) {
   if (sniffed == uti) return false;
   // A zip is the container of several document types.
   if (sniffed == "public.zip-archive") {
-    for (const char* z : {"org.openxmlformats.wordprocessingml.document", "org.oasis-open.opendocument.text",
-                          "com.apple.iwork.numbers.sffnumbers", "com.apple.iwork.pages.sffpages",
-                          "com.apple.iwork.keynote.sffkey"})
+    for (const char* z : kZipDocuments)
       if (uti == z) return false;
   }
   // Text formats that sniffing can mistake for each other.
@@ -172,8 +193,12 @@ std::string sniffUti(std::string_view head) {
   if (startsWith(head, "bplist0")) return "com.apple.property-list";
   if (startsWith(head, "PK\x03\x04")) {
     if (head.find("word/") != std::string_view::npos) return "org.openxmlformats.wordprocessingml.document";
-    if (head.find("application/vnd.oasis.opendocument.text") != std::string_view::npos)
-      return "org.oasis-open.opendocument.text";
+    for (const auto& [mime, uti] : kOpenDocumentMimeTypes) {
+      // The type itself, not a longer one ("...text-template").
+      const std::string_view m(mime);
+      const size_t at = head.find(m);
+      if (at != std::string_view::npos && (at + m.size() == head.size() || head[at + m.size()] != '-')) return uti;
+    }
     return "public.zip-archive";
   }
   // Text-like: skip a BOM and leading white space.

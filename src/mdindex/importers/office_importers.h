@@ -1,5 +1,5 @@
-// Importers for zipped office documents: Word (DOCX), OpenDocument Text (ODT)
-// and Apple iWork (Pages, Numbers, Keynote; the current IWA layout and the
+// Importers for zipped office documents: Word (DOCX), OpenDocument (text,
+// spreadsheets and presentations: ODT, ODS, ODP) and Apple iWork (Pages, Numbers, Keynote; the current IWA layout and the
 // older XML layout, as a single file or a package folder).
 //
 // What each gives the sink:
@@ -7,9 +7,11 @@
 //   paragraphs dropped), runs of one paragraph joined with nothing added, so
 //   a word split across runs comes out whole. DOCX and ODT add tables, text
 //   boxes, headers, footers, footnotes and endnotes after the body, each
-//   paragraph on its own line. iWork gives every text storage and table
+//   paragraph on its own line. ODS gives each sheet's name, then its cell
+//   paragraphs; ODP each slide's text, then its speaker notes (cell comments
+//   and the placeholders of master pages left out). iWork gives every text storage and table
 //   cell string (U+FFFC attachment marks dropped).
-// - attributes (DOCX docProps/core.xml, ODT meta.xml): kMDItemTitle,
+// - attributes (DOCX docProps/core.xml, OpenDocument meta.xml): kMDItemTitle,
 //   kMDItemAuthors (array), kMDItemSubject, kMDItemDescription, and keywords
 //   (split on commas and semicolons, trimmed) through Sink::addKeywords.
 //

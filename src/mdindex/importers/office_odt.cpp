@@ -1,5 +1,6 @@
-// OpenDocument Text: content.xml (body), the master pages of styles.xml
-// (headers and footers), meta.xml (properties).
+// OpenDocument text, spreadsheets and presentations: content.xml (body),
+// for text documents the master pages of styles.xml (headers and footers),
+// meta.xml (properties).
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -34,7 +35,14 @@ void appendCollapsed(std::string_view s, ParagraphText& out) {
   out.append(buf);
 }
 
-void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int depth) {
+// What a document kind adds to the common walk.
+struct WalkOptions {
+  // A spreadsheet's sheet names are words its user gave (a text
+  // document's table names are generated: "Table1").
+  bool sheetNames = false;
+};
+
+void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int depth, const WalkOptions& opt = {}) {
   if (depth > kMaxDepth) return;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
@@ -45,9 +53,15 @@ void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int 
     std::string_view name = localName(child.name());
     if (name == "p" || name == "h") {
       std::string outer = out.suspend();
-      walk(child, out, true, depth + 1);
+      walk(child, out, true, depth + 1, opt);
       out.endParagraph();
       out.resume(std::move(outer));
+    } else if (name == "table" && opt.sheetNames) {
+      std::string outer = out.suspend();
+      appendCollapsed(child.attribute("table:name").value(), out);
+      out.endParagraph();
+      out.resume(std::move(outer));
+      walk(child, out, inParagraph, depth + 1, opt);
     } else if (name == "s") {
       long n = std::strtol(child.attribute("text:c").as_string("1"), nullptr, 10);
       out.append(std::string(static_cast<size_t>(std::clamp(n, 1L, kMaxSpaces)), ' '));
@@ -59,7 +73,7 @@ void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int 
                name == "annotation-end") {
       // Footnote numbers, deleted text and comments are not body text.
     } else {
-      walk(child, out, inParagraph, depth + 1);
+      walk(child, out, inParagraph, depth + 1, opt);
     }
   }
 }
@@ -119,7 +133,10 @@ void importMeta(const Archive& zip, Sink& sink) {
 class OdtImporter final : public Importer {
  public:
   std::string name() const override { return "OpenDocument.mdimporter"; }
-  std::vector<std::string> utis() const override { return {"org.oasis-open.opendocument.text"}; }
+  std::vector<std::string> utis() const override {
+    return {"org.oasis-open.opendocument.text", "org.oasis-open.opendocument.spreadsheet",
+            "org.oasis-open.opendocument.presentation"};
+  }
 
   ImportStatus import(const std::string& path, Sink& sink) const override {
     ArchiveStatus st;
@@ -130,14 +147,19 @@ class OdtImporter final : public Importer {
     st = zip->read("content.xml", bytes);
     if (st != ArchiveStatus::Ok) return toImportStatus(st);
     ParagraphText text;
+    bool isText = false;
     {
       pugi::xml_document doc;
       if (!office::parseXml(bytes, doc)) return ImportStatus::Unreadable;
       pugi::xml_node body = childByLocalName(doc.document_element(), "body");
-      walk(body, text, false, 0);
+      // The kind is what the body holds, not what the file is named.
+      isText = static_cast<bool>(childByLocalName(body, "text"));
+      walk(body, text, false, 0, WalkOptions{.sheetNames = static_cast<bool>(childByLocalName(body, "spreadsheet"))});
     }
+    // Master pages of spreadsheets and presentations hold only placeholders
+    // ("???", "Click to add Text"); a text document's hold its headers.
     pugi::xml_document styles;
-    if (zip->read("styles.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, styles))
+    if (isText && zip->read("styles.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, styles))
       walk(childByLocalName(styles.document_element(), "master-styles"), text, false, 0);
     sink.addText(text.take());
     importMeta(*zip, sink);

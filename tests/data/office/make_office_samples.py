@@ -225,7 +225,41 @@ ENCRYPTION_DATA = ('<manifest:encryption-data manifest:checksum-type="SHA1/1K" m
                    '</manifest:encryption-data>')
 
 
+ODS_CONTENT = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-content %s><office:body><office:spreadsheet>
+<table:table table:name="Herd Sheet"><table:table-column table:number-columns-repeated="2"/>
+<table:table-row><table:table-cell office:value-type="string"><text:p>Animal</text:p></table:table-cell><table:table-cell office:value-type="string"><text:p>Count</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell office:value-type="string"><text:p>Cattle <text:span>grazing</text:span></text:p><office:annotation><text:p>Comment words</text:p></office:annotation></table:table-cell><table:table-cell office:value-type="float" office:value="12"><text:p>12</text:p></table:table-cell></table:table-row>
+<table:table-row table:number-rows-repeated="1000"><table:table-cell table:number-columns-repeated="1000"/></table:table-row>
+</table:table>
+<table:table table:name="Second Sheet"><table:table-row><table:table-cell office:value-type="string"><text:p>Line one<text:line-break/>line two</text:p></table:table-cell></table:table-row></table:table>
+</office:spreadsheet></office:body></office:document-content>""" % ODF
+
+ODP_CONTENT = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-content %s><office:body><office:presentation>
+<draw:page draw:name="page1"><draw:frame presentation:class="title"><draw:text-box><text:p>Slide title words</text:p></draw:text-box></draw:frame>
+<draw:frame><draw:text-box><text:list><text:list-item><text:p>Bullet words</text:p></text:list-item></text:list></draw:text-box></draw:frame>
+<draw:frame presentation:class="subtitle" presentation:placeholder="true"><draw:text-box/></draw:frame>
+<presentation:notes><draw:page-thumbnail draw:page-number="1"/><draw:frame presentation:class="notes"><draw:text-box><text:p>Speaker notes words</text:p></draw:text-box></draw:frame></presentation:notes></draw:page>
+<draw:page draw:name="page2"><draw:custom-shape><text:p>Shape words</text:p></draw:custom-shape><table:table table:name="Table1"><table:table-row><table:table-cell><text:p>Slide cell</text:p></table:table-cell></table:table-row></table:table></draw:page>
+</office:presentation></office:body></office:document-content>""" % ODF.replace(
+    'xmlns:meta=', 'xmlns:presentation="urn:oasis:names:tc:opendocument:xmlns:presentation:1.0" xmlns:meta=')
+
+# Master pages of spreadsheets and presentations hold placeholders only.
+PLACEHOLDER_STYLES = """<?xml version="1.0" encoding="UTF-8"?>
+<office:document-styles %s><office:master-styles><style:master-page style:name="Default"><style:header><text:p><text:sheet-name>???</text:sheet-name> Placeholder</text:p></style:header></style:master-page></office:master-styles>
+</office:document-styles>""" % ODF
+
+
 def odt():
+    for name, kind, content in [("basic.ods", "spreadsheet", ODS_CONTENT), ("basic.odp", "presentation", ODP_CONTENT)]:
+        write_zip(name, [dict(name="mimetype", data="application/vnd.oasis.opendocument." + kind, method=0)] +
+                  entries([
+                      ("content.xml", content),
+                      ("styles.xml", PLACEHOLDER_STYLES),
+                      ("meta.xml", ODT_META),
+                      ("META-INF/manifest.xml", MANIFEST.replace(".text", "." + kind) % ""),
+                  ]))
     mimetype = dict(name="mimetype", data="application/vnd.oasis.opendocument.text", method=0)
     write_zip("basic.odt", [mimetype] + entries([
         ("content.xml", ODT_CONTENT),

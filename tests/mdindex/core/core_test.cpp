@@ -136,6 +136,22 @@ TEST(Uti, ExtensionsTreesAndSniffing) {
   EXPECT_EQ(sniffUti("hello"), "");
 }
 
+// A zip's first member names tell which document it is, whatever its name.
+TEST(Uti, ZipDocumentsAreKnownByTheirFirstMembers) {
+  const auto zipWith = [](const std::string& firstMember) { return "PK\x03\x04" + std::string(26, '\0') + firstMember; };
+  const std::pair<std::string, std::string> cases[] = {
+      {"mimetypeapplication/vnd.oasis.opendocument.text", "org.oasis-open.opendocument.text"},
+      {"mimetypeapplication/vnd.oasis.opendocument.spreadsheet", "org.oasis-open.opendocument.spreadsheet"},
+      {"mimetypeapplication/vnd.oasis.opendocument.presentationPK", "org.oasis-open.opendocument.presentation"},
+      // A template is not the document kind it starts like.
+      {"mimetypeapplication/vnd.oasis.opendocument.text-templatePK", "public.zip-archive"},
+      {"notes.txt", "public.zip-archive"},
+  };
+  for (const auto& [member, uti] : cases) EXPECT_EQ(sniffUti(zipWith(member)), uti) << member;
+  for (const char* ext : {"odt", "ods", "odp"})
+    EXPECT_EQ(typeForExtension(ext).tree.at(1), "public.zip-archive") << ext;
+}
+
 TEST(Uti, EverydayTextFormatsAndExtensionlessText) {
   EXPECT_EQ(typeForExtension("md").tree.at(1), "public.plain-text");
   EXPECT_EQ(typeForExtension("CSV").uti, "public.comma-separated-values-text");

@@ -99,6 +99,14 @@ const Case kCases[] = {
      "Header words",
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     {"encrypted.odt", odtImporter, ImportStatus::Encrypted, "", {}},
+    // Sheet names before their cells; no comments, no master-page placeholders.
+    {"basic.ods", odtImporter, ImportStatus::Imported,
+     "Herd Sheet\nAnimal\nCount\nCattle grazing\n12\nSecond Sheet\nLine one\nline two",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
+    // Slide text and speaker notes; slide and table names are generated, not written.
+    {"basic.odp", odtImporter, ImportStatus::Imported,
+     "Slide title words\nBullet words\nSpeaker notes words\nShape words\nSlide cell",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
 
     {"iwa.pages", iworkImporter, ImportStatus::Imported,
      "Big herd of cattle\nSecond paragraph with attachment\nThird line\n"
@@ -165,7 +173,10 @@ TEST_F(ScratchDir, DamagedCopiesEndInACleanStatus) {
   struct Target {
     const char* file;
     const Importer& (*importer)();
-  } targets[] = {{"basic.docx", docxImporter}, {"basic.odt", odtImporter}, {"iwa.pages", iworkImporter}};
+  } targets[] = {{"basic.docx", docxImporter},
+                 {"basic.odt", odtImporter},
+                 {"basic.ods", odtImporter},
+                 {"iwa.pages", iworkImporter}};
   for (const Target& t : targets) {
     const std::string good = slurp(kData + t.file);
     ASSERT_FALSE(good.empty());
