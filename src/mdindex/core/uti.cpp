@@ -28,6 +28,12 @@ constexpr Row kTypes[] = {
     {"com.adobe.pdf", "pdf", "public.data public.item public.composite-content public.content", "PDF document"},
     {"org.openxmlformats.wordprocessingml.document", "docx",
      "org.openxmlformats.openxml public.data public.item public.composite-content public.content", "Microsoft Word document"},
+    {"org.openxmlformats.spreadsheetml.sheet", "xlsx",
+     "org.openxmlformats.openxml public.data public.item public.composite-content public.content",
+     "Microsoft Excel workbook"},
+    {"org.openxmlformats.presentationml.presentation", "pptx",
+     "org.openxmlformats.openxml public.data public.item public.composite-content public.content",
+     "Microsoft PowerPoint presentation"},
     {"org.oasis-open.opendocument.text", "odt",
      "public.zip-archive public.data public.item public.composite-content public.content", "OpenDocument Text"},
     {"org.oasis-open.opendocument.spreadsheet", "ods",
@@ -111,7 +117,8 @@ bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0
 // Document types whose files are zip archives: a sniffed zip never
 // contradicts their extension.
 constexpr const char* kZipDocuments[] = {
-    "org.openxmlformats.wordprocessingml.document", "org.oasis-open.opendocument.text",
+    "org.openxmlformats.wordprocessingml.document", "org.openxmlformats.spreadsheetml.sheet",
+    "org.openxmlformats.presentationml.presentation", "org.oasis-open.opendocument.text",
     "org.oasis-open.opendocument.spreadsheet",      "org.oasis-open.opendocument.presentation",
     "com.apple.iwork.numbers.sffnumbers",           "com.apple.iwork.pages.sffpages",
     "com.apple.iwork.keynote.sffkey",
@@ -193,6 +200,11 @@ std::string sniffUti(std::string_view head) {
   if (startsWith(head, "bplist0")) return "com.apple.property-list";
   if (startsWith(head, "PK\x03\x04")) {
     if (head.find("word/") != std::string_view::npos) return "org.openxmlformats.wordprocessingml.document";
+    // Shorter folder names could be any zip's: only in an Office package.
+    if (head.find("[Content_Types].xml") != std::string_view::npos) {
+      if (head.find("xl/") != std::string_view::npos) return "org.openxmlformats.spreadsheetml.sheet";
+      if (head.find("ppt/") != std::string_view::npos) return "org.openxmlformats.presentationml.presentation";
+    }
     for (const auto& [mime, uti] : kOpenDocumentMimeTypes) {
       // The type itself, not a longer one ("...text-template").
       const std::string_view m(mime);

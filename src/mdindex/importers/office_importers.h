@@ -1,23 +1,29 @@
-// Importers for zipped office documents: Word (DOCX), OpenDocument (text,
-// spreadsheets and presentations: ODT, ODS, ODP) and Apple iWork (Pages, Numbers, Keynote; the current IWA layout and the
-// older XML layout, as a single file or a package folder).
+// Importers for zipped office documents: Office Open XML (Word, Excel,
+// PowerPoint: DOCX, XLSX, PPTX), OpenDocument (text, spreadsheets and
+// presentations: ODT, ODS, ODP) and Apple iWork (Pages, Numbers, Keynote;
+// the current IWA layout and the older XML layout, as a single file or a
+// package folder).
 //
 // What each gives the sink:
 // - text: the body, paragraphs separated by "\n" (no trailing newline, empty
 //   paragraphs dropped), runs of one paragraph joined with nothing added, so
 //   a word split across runs comes out whole. DOCX and ODT add tables, text
 //   boxes, headers, footers, footnotes and endnotes after the body, each
-//   paragraph on its own line. ODS gives each sheet's name, then its cell
-//   paragraphs; ODP each slide's text, then its speaker notes (cell comments
-//   and the placeholders of master pages left out). iWork gives every text storage and table
-//   cell string (U+FFFC attachment marks dropped).
-// - attributes (DOCX docProps/core.xml, OpenDocument meta.xml): kMDItemTitle,
+//   paragraph on its own line. XLSX gives each sheet's name (workbook
+//   order), then the text of its cells (shared, inline and formula strings;
+//   numbers and dates, raw values in the file, are left out); ODS each
+//   sheet's name, then its cell paragraphs. PPTX and ODP give each slide's
+//   text, then its speaker notes. Comments, generated fields and the
+//   placeholders of layouts and master pages are left out. iWork gives every
+//   text storage and table cell string (U+FFFC attachment marks dropped).
+// - attributes (OOXML docProps/core.xml, OpenDocument meta.xml): kMDItemTitle,
 //   kMDItemAuthors (array), kMDItemSubject, kMDItemDescription, and keywords
 //   (split on commas and semicolons, trimmed) through Sink::addKeywords.
 //
 // Status: Imported; Unreadable for a damaged zip, missing or malformed main
-// part; Encrypted for password-protected documents (encrypted zip members,
-// an OLE-wrapped encrypted OOXML file, ODT manifest encryption, iWork
+// part (a damaged sheet, slide, header or notes part costs only itself);
+// Encrypted for password-protected documents (encrypted zip members, an
+// OLE-wrapped encrypted OOXML file, ODT manifest encryption, iWork
 // passwords); TooLarge for a zip that would inflate beyond ArchiveLimits.
 // The importers are stateless and safe to call from several threads.
 #pragma once
@@ -33,6 +39,8 @@
 
 namespace mdindex {
 
+// Word, Excel and PowerPoint alike: the kind is told by the main part the
+// package holds, not by the file's name.
 const Importer& docxImporter();
 const Importer& odtImporter();
 const Importer& iworkImporter();
@@ -47,9 +55,17 @@ namespace office {
 // Collects text paragraph by paragraph: append() extends the open paragraph,
 // endParagraph() closes it (a paragraph of only white space is dropped) and
 // puts "\n" between it and the previous one.
+//
+// It holds at most kMaxBytes: a package can repeat one stored string
+// without end (a spreadsheet cell pointing at a long shared string), so
+// what comes after the cap is dropped and readers may stop once full().
 class ParagraphText {
  public:
-  void append(std::string_view s) { current_.append(s); }
+  static constexpr size_t kMaxBytes = 64u << 20;
+  void append(std::string_view s) {
+    if (!full()) current_.append(s);
+  }
+  bool full() const { return text_.size() + current_.size() >= kMaxBytes; }
   void endParagraph();
   // True when the open paragraph is empty or ends in a space (for
   // collapsing white space across element boundaries).

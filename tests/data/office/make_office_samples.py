@@ -179,6 +179,133 @@ def docx():
         f.write(b"PK\x03\x04 this is not a zip archive at all")
 
 
+# ---------------------------------------------------------------- XLSX, PPTX
+
+REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+
+
+def ooxml_types(overrides):
+    return ('<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+            '<Default Extension="xml" ContentType="application/xml"/>' +
+            "".join('<Override PartName="%s" ContentType="application/vnd.openxmlformats-officedocument.%s"/>' % o
+                    for o in overrides) + "</Types>")
+
+
+def rels(items):
+    """items: (id, type, target[, "External"])"""
+    return ('<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">' +
+            "".join('<Relationship Id="%s" Type="%s/%s" Target="%s"%s/>'
+                    % (i[0], REL, i[1], i[2], ' TargetMode="External"' if len(i) > 3 else "") for i in items) +
+            "</Relationships>")
+
+
+S = 'xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:r="%s"' % REL
+
+# Sheets listed in another order than their part names; the shared strings
+# found through an absolute target.
+WORKBOOK = ('<?xml version="1.0" encoding="UTF-8"?><workbook %s><sheets>'
+            '<sheet name="Herd Sheet" sheetId="1" r:id="rId2"/><sheet name="Second Sheet" sheetId="2" r:id="rId1"/>'
+            '</sheets></workbook>' % S)
+
+SHARED = ('<?xml version="1.0" encoding="UTF-8"?><sst %s count="4" uniqueCount="4">'
+          '<si><t>Animal</t></si>'
+          '<si><r><t>Cat</t></r><r><rPr><b/></rPr><t xml:space="preserve">tle grazing</t></r></si>'
+          '<si><t>東京</t><rPh sb="0" eb="2"><t>トウキョウ</t></rPh></si>'
+          '<si><t>Unused string</t></si></sst>' % S)
+
+SHEET_HERD = ('<?xml version="1.0" encoding="UTF-8"?><worksheet %s><sheetData>'
+              '<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1"><v>12</v></c></row>'
+              '<row r="2"><c r="A2" t="s"><v>1</v></c><c r="B2" t="inlineStr"><is><t>Inline words</t></is></c>'
+              '<c r="C2" t="str"><f>A1&amp;"s"</f><v>Formula words</v></c><c r="D2" t="b"><v>1</v></c></row>'
+              '<row r="3"><c r="A3" t="s"><v>99</v></c><c r="B3" t="s"><v>-1</v></c><c r="C3" t="s"><v>1x</v></c></row>'
+              '</sheetData><headerFooter><oddHeader>&amp;CHeader code</oddHeader></headerFooter></worksheet>' % S)
+
+SHEET_SECOND = ('<?xml version="1.0" encoding="UTF-8"?><worksheet %s><sheetData>'
+                '<row r="1"><c r="A1" t="s"><v>2</v></c></row></sheetData></worksheet>' % S)
+
+
+def xlsx():
+    write_zip("basic.xlsx", entries([
+        ("[Content_Types].xml", ooxml_types([("/xl/workbook.xml", "spreadsheetml.sheet.main+xml")])),
+        ("xl/workbook.xml", WORKBOOK),
+        ("xl/_rels/workbook.xml.rels", rels([("rId1", "worksheet", "worksheets/sheet1.xml"),
+                                              ("rId2", "worksheet", "worksheets/sheet2.xml"),
+                                              ("rId3", "sharedStrings", "/xl/sharedStrings.xml")])),
+        ("xl/sharedStrings.xml", SHARED),
+        ("xl/worksheets/sheet1.xml", SHEET_SECOND),
+        ("xl/worksheets/sheet2.xml", SHEET_HERD),
+        ("docProps/core.xml", CORE),
+    ]))
+
+    # One long shared string, every cell of the sheet pointing at it: the
+    # text would inflate past any bound if it were copied for each cell.
+    long_string = "cattle " * (1 << 17)
+    cells = "".join('<c r="A%d" t="s"><v>0</v></c>' % i for i in range(1, 201))
+    write_zip("shared_bomb.xlsx", entries([
+        ("[Content_Types].xml", ooxml_types([("/xl/workbook.xml", "spreadsheetml.sheet.main+xml")])),
+        ("xl/workbook.xml", WORKBOOK.replace(' r:id="rId1"', ' r:id="rId2"')),
+        ("xl/_rels/workbook.xml.rels", rels([("rId2", "worksheet", "worksheets/sheet1.xml"),
+                                              ("rId3", "sharedStrings", "sharedStrings.xml")])),
+        ("xl/sharedStrings.xml", '<sst %s><si><t>%s</t></si></sst>' % (S, long_string)),
+        ("xl/worksheets/sheet1.xml", '<worksheet %s><sheetData><row r="1">%s</row></sheetData></worksheet>'
+         % (S, cells)),
+    ]))
+
+
+P = ('xmlns:a="http://schemas.openxmlformats.org/drawingml/2006/main" xmlns:r="%s" '
+     'xmlns:p="http://schemas.openxmlformats.org/presentationml/2006/main"' % REL)
+
+
+def shape(body, ph=""):
+    return ('<p:sp><p:nvSpPr><p:cNvPr id="2" name="s"/><p:cNvSpPr/><p:nvPr>%s</p:nvPr></p:nvSpPr><p:spPr/>'
+            '<p:txBody><a:bodyPr/>%s</p:txBody></p:sp>' % (ph and '<p:ph type="%s"/>' % ph, body))
+
+
+def para(*runs):
+    return "<a:p>" + "".join(runs) + "</a:p>"
+
+
+def run(text):
+    return "<a:r><a:rPr lang=\"en\"/><a:t>%s</a:t></a:r>" % text
+
+
+def slide_part(root, shapes):
+    return ('<?xml version="1.0" encoding="UTF-8"?><p:%s %s><p:cSld><p:spTree><p:nvGrpSpPr><p:cNvPr id="1" name=""/>'
+            '<p:cNvGrpSpPr/><p:nvPr/></p:nvGrpSpPr><p:grpSpPr/>%s</p:spTree></p:cSld></p:%s>' % (root, P, shapes, root))
+
+
+SLIDE_NUMBER = shape(para('<a:fld id="{1}" type="slidenum"><a:t>7</a:t></a:fld>'), "sldNum")
+
+
+def pptx():
+    # Slides listed in another order than their part names.
+    presentation = ('<?xml version="1.0" encoding="UTF-8"?><p:presentation %s><p:sldIdLst>'
+                    '<p:sldId id="256" r:id="rId3"/><p:sldId id="257" r:id="rId2"/></p:sldIdLst></p:presentation>' % P)
+    first = slide_part("sld", shape(para(run("Slide title words")), "title") +
+                       shape(para(run("Bullet "), run("words"), "<a:br/>", run("next line")) + para(run("Second bullet"))) +
+                       SLIDE_NUMBER)
+    second = slide_part("sld", shape(para(run("Closing slide words"))))
+    notes = slide_part("notes", shape("", "sldImg") + shape(para(run("Speaker notes words")), "body") +
+                       shape(para(run("Notes date")), "dt") + SLIDE_NUMBER)
+    write_zip("basic.pptx", entries([
+        ("[Content_Types].xml", ooxml_types([("/ppt/presentation.xml", "presentationml.presentation.main+xml")])),
+        ("ppt/presentation.xml", presentation),
+        ("ppt/_rels/presentation.xml.rels", rels([("rId1", "slideMaster", "slideMasters/slideMaster1.xml"),
+                                                  ("rId2", "slide", "slides/slide1.xml"),
+                                                  ("rId3", "slide", "slides/slide2.xml"),
+                                                  ("rId4", "slide", "../../outside.xml")])),
+        ("ppt/slides/slide1.xml", second),
+        ("ppt/slides/slide2.xml", first),
+        ("ppt/slides/_rels/slide2.xml.rels", rels([("rId1", "slideLayout", "../slideLayouts/slideLayout1.xml"),
+                                                   ("rId2", "notesSlide", "../notesSlides/notesSlide1.xml"),
+                                                   ("rId3", "hyperlink", "http://example.org/", "External")])),
+        ("ppt/notesSlides/notesSlide1.xml", notes),
+        ("ppt/slideLayouts/slideLayout1.xml", slide_part("sldLayout", shape(para(run("Click to edit Master title style")), "title"))),
+        ("ppt/slideMasters/slideMaster1.xml", slide_part("sldMaster", shape(para(run("Master text styles")), "body"))),
+        ("docProps/core.xml", CORE),
+    ]))
+
+
 # ---------------------------------------------------------------- ODT
 
 ODF = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
@@ -438,5 +565,7 @@ NUMBERS09 = """<?xml version="1.0"?>
 
 if __name__ == "__main__":
     docx()
+    xlsx()
+    pptx()
     odt()
     iwork()

@@ -145,11 +145,17 @@ TEST(Uti, ZipDocumentsAreKnownByTheirFirstMembers) {
       {"mimetypeapplication/vnd.oasis.opendocument.presentationPK", "org.oasis-open.opendocument.presentation"},
       // A template is not the document kind it starts like.
       {"mimetypeapplication/vnd.oasis.opendocument.text-templatePK", "public.zip-archive"},
+      {"[Content_Types].xml....xl/workbook.xml", "org.openxmlformats.spreadsheetml.sheet"},
+      {"[Content_Types].xml....ppt/presentation.xml", "org.openxmlformats.presentationml.presentation"},
+      // A folder named like an Office one in a zip that is no Office package.
+      {"xl/notes.txt", "public.zip-archive"},
       {"notes.txt", "public.zip-archive"},
   };
   for (const auto& [member, uti] : cases) EXPECT_EQ(sniffUti(zipWith(member)), uti) << member;
   for (const char* ext : {"odt", "ods", "odp"})
     EXPECT_EQ(typeForExtension(ext).tree.at(1), "public.zip-archive") << ext;
+  for (const char* ext : {"docx", "xlsx", "pptx"})
+    EXPECT_EQ(typeForExtension(ext).tree.at(1), "org.openxmlformats.openxml") << ext;
 }
 
 TEST(Uti, EverydayTextFormatsAndExtensionlessText) {

@@ -15,6 +15,7 @@
 #include "../../support/scratch.h"
 #include "mdindex/importers/iwork_proto.h"
 #include "mdindex/importers/office_importers.h"
+#include "mdindex/importers/office_ooxml.h"
 #include "mdindex/importers/zip_archive.h"
 
 namespace mdindex {
@@ -89,6 +90,18 @@ const Case kCases[] = {
     {"encrypted_zip.docx", docxImporter, ImportStatus::Encrypted, "", {}},
     {"ole_encrypted.docx", docxImporter, ImportStatus::Encrypted, "", {}},
 
+    // Sheets in workbook order, each name before its text cells (shared,
+    // rich, inline, formula results); no numbers, booleans, phonetic guides
+    // or shared-string indexes that name nothing.
+    {"basic.xlsx", docxImporter, ImportStatus::Imported,
+     "Herd Sheet\nAnimal\nCattle grazing\nInline words\nFormula words\nSecond Sheet\n東京",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
+    // Slides in presentation order, each followed by its notes body; no
+    // slide numbers, dates, layouts or masters.
+    {"basic.pptx", docxImporter, ImportStatus::Imported,
+     "Slide title words\nBullet words\nnext line\nSecond bullet\nSpeaker notes words\nClosing slide words",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
+
     {"basic.odt", odtImporter, ImportStatus::Imported,
      "Heading words\n"
      "A big herd of cattle grazing\n"
@@ -155,6 +168,28 @@ TEST(OfficeImporters, MissingPathsAndWrongFormatsAreUnreadable) {
   }
 }
 
+// Both sheets point at one 896 KiB shared string 200 times: the text stops
+// at the cap instead of growing to 350 MiB.
+TEST(OfficeImporters, RepeatedSharedStringsStayBounded) {
+  RecordingSink sink;
+  EXPECT_EQ(docxImporter().import(kData + "shared_bomb.xlsx", sink), ImportStatus::Imported);
+  EXPECT_GT(sink.text.size(), size_t{1} << 20);
+  EXPECT_LE(sink.text.size(), office::ParagraphText::kMaxBytes + (size_t{1} << 20));
+  EXPECT_EQ(sink.text.rfind("Herd Sheet\ncattle cattle ", 0), 0u);
+}
+
+// Relationship targets resolve against their part's folder and never
+// leave the package.
+TEST(OfficeImporters, RelationshipTargetsStayInsideThePackage) {
+  using ooxml::resolveTarget;
+  EXPECT_EQ(resolveTarget("ppt/slides/slide1.xml", "../notesSlides/n1.xml"), "ppt/notesSlides/n1.xml");
+  EXPECT_EQ(resolveTarget("xl/workbook.xml", "worksheets/./sheet1.xml"), "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(resolveTarget("xl/workbook.xml", "/xl/sharedStrings.xml"), "xl/sharedStrings.xml");
+  EXPECT_EQ(resolveTarget("workbook.xml", "sheet.xml"), "sheet.xml");
+  EXPECT_EQ(resolveTarget("ppt/slides/slide1.xml", "../../../etc/passwd"), "");
+  EXPECT_EQ(resolveTarget("xl/workbook.xml", "/../x.xml"), "");
+}
+
 class ScratchDir : public testing::Test {
  protected:
   std::string write(const std::string& name, const std::string& bytes) { return scratch_.write(name, bytes); }
@@ -174,6 +209,8 @@ TEST_F(ScratchDir, DamagedCopiesEndInACleanStatus) {
     const char* file;
     const Importer& (*importer)();
   } targets[] = {{"basic.docx", docxImporter},
+                 {"basic.xlsx", docxImporter},
+                 {"basic.pptx", docxImporter},
                  {"basic.odt", odtImporter},
                  {"basic.ods", odtImporter},
                  {"iwa.pages", iworkImporter}};

@@ -565,7 +565,8 @@ TEST_F(FindlarkCheck, TheProbesMdindexFindsTodayAreRecorded) {
   // by neither.
   const std::map<std::string, std::string> recorded{
       {"opendocument-text.odt", "QM"}, {"opendocument-spreadsheet.ods", "QM"}, {"opendocument-presentation.odp", "QM"},
-      {"word-body.docx", "QM"},     {"word-table.docx", "QM"},
+      {"excel-cell.xlsx", "QM"},       {"excel-sheet-name.xlsx", "QM"}, {"powerpoint-slide.pptx", "QM"},
+      {"powerpoint-notes.pptx", "QM"}, {"word-body.docx", "QM"},     {"word-table.docx", "QM"},
       {"word-header.docx", "QM"},      {"word-footnote.docx", "QM"}, {"rtf-table.rtf", "QM"},
       {"markdown.md", "QM"},           {"latex.tex", "QM"},          {"table.csv", "QM"},
       {"data.json", "QM"},             {"data.xml", "QM"},           {"source.c", "QM"},
