@@ -41,6 +41,8 @@ constexpr Row kTypes[] = {
     {"org.oasis-open.opendocument.presentation", "odp",
      "public.zip-archive public.data public.item public.composite-content public.content",
      "OpenDocument Presentation"},
+    {"org.idpf.epub-container", "epub",
+     "public.zip-archive public.data public.item public.composite-content public.content", "EPUB document"},
     {"com.apple.iwork.numbers.sffnumbers", "numbers", "public.zip-archive public.data public.item public.content", "Numbers Spreadsheet"},
     {"com.apple.iwork.pages.sffpages", "pages", "public.zip-archive public.data public.item public.content", "Pages Document"},
     {"com.apple.iwork.keynote.sffkey", "key", "public.zip-archive public.data public.item public.content", "Keynote Presentation"},
@@ -120,16 +122,18 @@ constexpr const char* kZipDocuments[] = {
     "org.openxmlformats.wordprocessingml.document", "org.openxmlformats.spreadsheetml.sheet",
     "org.openxmlformats.presentationml.presentation", "org.oasis-open.opendocument.text",
     "org.oasis-open.opendocument.spreadsheet",      "org.oasis-open.opendocument.presentation",
+    "org.idpf.epub-container",
     "com.apple.iwork.numbers.sffnumbers",           "com.apple.iwork.pages.sffpages",
     "com.apple.iwork.keynote.sffkey",
 };
 
-// An OpenDocument file starts with an uncompressed "mimetype" member naming
-// its kind; the UTI for each kind.
-constexpr std::pair<const char*, const char*> kOpenDocumentMimeTypes[] = {
+// An OpenDocument file or an EPUB book starts with an uncompressed
+// "mimetype" member naming its kind; the UTI for each kind.
+constexpr std::pair<const char*, const char*> kMimetypeMembers[] = {
     {"application/vnd.oasis.opendocument.text", "org.oasis-open.opendocument.text"},
     {"application/vnd.oasis.opendocument.spreadsheet", "org.oasis-open.opendocument.spreadsheet"},
     {"application/vnd.oasis.opendocument.presentation", "org.oasis-open.opendocument.presentation"},
+    {"application/epub+zip", "org.idpf.epub-container"},
 };
 
 // Whether `head` could be the start of a file of type `uti`: used to catch
@@ -199,17 +203,17 @@ std::string sniffUti(std::string_view head) {
   if (startsWith(head, "{\\rtf")) return "public.rtf";
   if (startsWith(head, "bplist0")) return "com.apple.property-list";
   if (startsWith(head, "PK\x03\x04")) {
+    for (const auto& [mime, uti] : kMimetypeMembers) {
+      // The type itself, not a longer one ("...text-template").
+      const std::string_view m(mime);
+      const size_t at = head.find(m);
+      if (at != std::string_view::npos && (at + m.size() == head.size() || head[at + m.size()] != '-')) return uti;
+    }
     if (head.find("word/") != std::string_view::npos) return "org.openxmlformats.wordprocessingml.document";
     // Shorter folder names could be any zip's: only in an Office package.
     if (head.find("[Content_Types].xml") != std::string_view::npos) {
       if (head.find("xl/") != std::string_view::npos) return "org.openxmlformats.spreadsheetml.sheet";
       if (head.find("ppt/") != std::string_view::npos) return "org.openxmlformats.presentationml.presentation";
-    }
-    for (const auto& [mime, uti] : kOpenDocumentMimeTypes) {
-      // The type itself, not a longer one ("...text-template").
-      const std::string_view m(mime);
-      const size_t at = head.find(m);
-      if (at != std::string_view::npos && (at + m.size() == head.size() || head[at + m.size()] != '-')) return uti;
     }
     return "public.zip-archive";
   }

@@ -2,6 +2,7 @@
 // from the importer itself, so a type is declared in exactly one place.
 #include <array>
 
+#include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
 #include "mdindex/core/uti.h"
@@ -28,6 +29,7 @@ constexpr ImporterFn kRegistry[] = {
     docxImporter,
     odtImporter,
     iworkImporter,
+    epubImporter,
 };
 
 }  // namespace

@@ -306,6 +306,65 @@ def pptx():
     ]))
 
 
+# ---------------------------------------------------------------- EPUB
+
+EPUB_CONTAINER = """<?xml version="1.0" encoding="UTF-8"?>
+<container version="1.0" xmlns="urn:oasis:names:tc:opendocument:xmlns:container"><rootfiles>
+<rootfile full-path="OEBPS/content.opf" media-type="application/oebps-package+xml"/></rootfiles></container>"""
+
+# Chapters found through the manifest; the spine repeats one, lists an
+# image, one that climbs out of the book and one that is not there.
+EPUB_OPF = """<?xml version="1.0" encoding="UTF-8"?>
+<package xmlns="http://www.idpf.org/2007/opf" version="3.0" unique-identifier="id">
+<metadata xmlns:dc="http://purl.org/dc/elements/1.1/">
+<dc:identifier id="id">urn:uuid:00000000-0000-4000-8000-000000000001</dc:identifier>
+<dc:title>Cattle Book</dc:title><dc:title>A subtitle</dc:title>
+<dc:creator>Ann Author</dc:creator><dc:creator> Bob Writer </dc:creator>
+<dc:subject>Farming</dc:subject><dc:subject>cattle; herds</dc:subject>
+<dc:description>About herds</dc:description><dc:language>en</dc:language></metadata>
+<manifest>
+<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+<item id="c1" href="text/chapter%201.xhtml#start" media-type="application/xhtml+xml"/>
+<item id="c2" href="text/ch2.xhtml" media-type="application/xhtml+xml"/>
+<item id="img" href="cover.svg" media-type="image/svg+xml"/>
+<item id="out" href="../../outside.xhtml" media-type="application/xhtml+xml"/>
+<item id="gone" href="text/missing.xhtml" media-type="application/xhtml+xml"/>
+</manifest>
+<spine><itemref idref="c1"/><itemref idref="img"/><itemref idref="c2"/><itemref idref="c1"/>
+<itemref idref="out"/><itemref idref="gone"/><itemref idref="nowhere"/></spine></package>"""
+
+
+def xhtml(title, body):
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n<html xmlns="http://www.w3.org/1999/xhtml">'
+            '<head><title>%s</title><style>p { color: red }</style></head><body>%s</body></html>' % (title, body))
+
+
+def epub_encryption(uri):
+    return ('<?xml version="1.0" encoding="UTF-8"?><encryption xmlns="urn:oasis:names:tc:opendocument:xmlns:container" '
+            'xmlns:enc="http://www.w3.org/2001/04/xmlenc#"><enc:EncryptedData>'
+            '<enc:EncryptionMethod Algorithm="http://www.idpf.org/2008/embedding"/>'
+            '<enc:CipherData><enc:CipherReference URI="%s"/></enc:CipherData></enc:EncryptedData></encryption>' % uri)
+
+
+def epub():
+    mimetype = dict(name="mimetype", data="application/epub+zip", method=0)
+    book = [
+        ("META-INF/container.xml", EPUB_CONTAINER),
+        ("OEBPS/content.opf", EPUB_OPF),
+        ("OEBPS/nav.xhtml", xhtml("Contents", "<nav><ol><li>Contents words</li></ol></nav>")),
+        ("OEBPS/text/chapter 1.xhtml", xhtml("One", "<h1>Chapter one</h1><p>A big herd of <em>cat</em>tle"
+                                                   "\n  grazing</p><script>hidden()</script>")),
+        ("OEBPS/text/ch2.xhtml", xhtml("Two", "<p>Second chapter, caf&#233; words</p>")),
+        ("OEBPS/cover.svg", '<svg xmlns="http://www.w3.org/2000/svg"><text>Cover words</text></svg>'),
+        ("outside.xhtml", xhtml("Out", "<p>Outside words</p>")),
+    ]
+    # An obfuscated font is no reason to give up on the text.
+    write_zip("basic.epub", [mimetype] + entries(book + [
+        ("META-INF/encryption.xml", epub_encryption("OEBPS/fonts/serif.otf"))]))
+    write_zip("encrypted.epub", [mimetype] + entries(book + [
+        ("META-INF/encryption.xml", epub_encryption("OEBPS/text/ch2.xhtml"))]))
+
+
 # ---------------------------------------------------------------- ODT
 
 ODF = ('xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0" '
@@ -567,5 +626,6 @@ if __name__ == "__main__":
     docx()
     xlsx()
     pptx()
+    epub()
     odt()
     iwork()

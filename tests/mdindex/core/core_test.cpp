@@ -149,10 +149,11 @@ TEST(Uti, ZipDocumentsAreKnownByTheirFirstMembers) {
       {"[Content_Types].xml....ppt/presentation.xml", "org.openxmlformats.presentationml.presentation"},
       // A folder named like an Office one in a zip that is no Office package.
       {"xl/notes.txt", "public.zip-archive"},
+      {"mimetypeapplication/epub+zipPK", "org.idpf.epub-container"},
       {"notes.txt", "public.zip-archive"},
   };
   for (const auto& [member, uti] : cases) EXPECT_EQ(sniffUti(zipWith(member)), uti) << member;
-  for (const char* ext : {"odt", "ods", "odp"})
+  for (const char* ext : {"odt", "ods", "odp", "epub"})
     EXPECT_EQ(typeForExtension(ext).tree.at(1), "public.zip-archive") << ext;
   for (const char* ext : {"docx", "xlsx", "pptx"})
     EXPECT_EQ(typeForExtension(ext).tree.at(1), "org.openxmlformats.openxml") << ext;

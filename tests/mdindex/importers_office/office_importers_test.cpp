@@ -1,6 +1,7 @@
-// The DOCX, ODT and iWork importers over the committed inputs in
-// tests/data/office (regenerate them with make_office_samples.py there),
-// plus the byte-level readers they rest on, fed damaged input.
+// The Office (DOCX, XLSX, PPTX), OpenDocument, EPUB and iWork importers over
+// the committed inputs in tests/data/office (regenerate them with
+// make_office_samples.py there), plus the byte-level readers they rest on,
+// fed damaged input.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "../../support/scratch.h"
+#include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/iwork_proto.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/office_ooxml.h"
@@ -121,6 +123,17 @@ const Case kCases[] = {
      "Slide title words\nBullet words\nSpeaker notes words\nShape words\nSlide cell",
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
 
+    // Spine chapters in reading order, each once, as HTML text (no titles,
+    // styles or scripts); no navigation document, image, chapter outside
+    // the book or missing one.
+    {"basic.epub", epubImporter, ImportStatus::Imported,
+     "Chapter one\nA big herd of cattle grazing\nSecond chapter, café words",
+     {{attr::Title, std::string("Cattle Book")},
+      {attr::Authors, Strings{"Ann Author", "Bob Writer"}},
+      {attr::Keywords, Strings{"Farming", "cattle", "herds"}},
+      {"kMDItemDescription", std::string("About herds")}}},
+    {"encrypted.epub", epubImporter, ImportStatus::Encrypted, "", {}},
+
     {"iwa.pages", iworkImporter, ImportStatus::Imported,
      "Big herd of cattle\nSecond paragraph with attachment\nThird line\n"
      "Words worth finding in a long paragraph, long enough that its snappy literal needs a two-byte length, "
@@ -157,7 +170,7 @@ TEST_P(OfficeSamples, GiveExactTextAttributesAndStatus) {
 INSTANTIATE_TEST_SUITE_P(Office, OfficeSamples, testing::ValuesIn(kCases));
 
 TEST(OfficeImporters, MissingPathsAndWrongFormatsAreUnreadable) {
-  for (const Importer* imp : {&docxImporter(), &odtImporter(), &iworkImporter()}) {
+  for (const Importer* imp : {&docxImporter(), &odtImporter(), &iworkImporter(), &epubImporter()}) {
     RecordingSink sink;
     EXPECT_EQ(imp->import(kData + "no_such_file.zip", sink), ImportStatus::Unreadable) << imp->name();
     // A valid zip of another format: the main part is missing.
@@ -213,6 +226,7 @@ TEST_F(ScratchDir, DamagedCopiesEndInACleanStatus) {
                  {"basic.pptx", docxImporter},
                  {"basic.odt", odtImporter},
                  {"basic.ods", odtImporter},
+                 {"basic.epub", epubImporter},
                  {"iwa.pages", iworkImporter}};
   for (const Target& t : targets) {
     const std::string good = slurp(kData + t.file);
