@@ -84,12 +84,9 @@ class OfficeImporter final : public Importer {
 
 ImportStatus ooxml::readWordDocument(const Archive& zip, const std::string& main, ParagraphText& text,
                                      const Sink& sink) {
-  std::string bytes;
-  ArchiveStatus st = zip.read(main, bytes);
-  if (st != ArchiveStatus::Ok) return toImportStatus(st);
   {
     pugi::xml_document doc;
-    if (!office::parseXml(bytes, doc)) return ImportStatus::Unreadable;
+    if (const ImportStatus parsed = parseMainPart(zip, main, doc); parsed != ImportStatus::Imported) return parsed;
     walkText(doc, text);
   }
   std::vector<std::pair<int, std::string>> parts;

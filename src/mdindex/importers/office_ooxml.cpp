@@ -163,6 +163,13 @@ bool typeIs(const std::string& type, std::string_view last) {
 
 void walkText(const pugi::xml_node& node, ParagraphText& out) { walk(node, out, 0); }
 
+ImportStatus parseMainPart(const Archive& zip, const std::string& main, pugi::xml_document& doc) {
+  std::string bytes;
+  const ArchiveStatus st = zip.read(main, bytes);
+  if (st != ArchiveStatus::Ok) return toImportStatus(st);
+  return office::parseXml(bytes, doc) ? ImportStatus::Imported : ImportStatus::Unreadable;
+}
+
 bool readPartText(const Archive& zip, const std::string& part, ParagraphText& out) {
   std::string bytes;
   pugi::xml_document doc;

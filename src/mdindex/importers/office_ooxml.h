@@ -63,6 +63,11 @@ bool typeIs(const std::string& type, std::string_view last);
 // first choice only.
 void walkText(const pugi::xml_node& node, office::ParagraphText& out);
 
+// Reads the package's main part `main` into `doc`: Imported, the archive's own
+// status when it cannot be read (missing, too large), or Unreadable when it
+// is not well-formed XML.
+ImportStatus parseMainPart(const Archive& zip, const std::string& main, pugi::xml_document& doc);
+
 // Reads `part` and walks its text into `out`, ending with a paragraph break.
 // False when the part is missing or not well-formed XML (nothing added).
 bool readPartText(const Archive& zip, const std::string& part, office::ParagraphText& out);

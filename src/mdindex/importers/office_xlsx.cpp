@@ -76,11 +76,8 @@ void readSheet(const Archive& zip, const std::string& part, const std::vector<st
 }  // namespace
 
 ImportStatus readWorkbook(const Archive& zip, const std::string& main, ParagraphText& out, const Sink& sink) {
-  std::string bytes;
-  ArchiveStatus st = zip.read(main, bytes);
-  if (st != ArchiveStatus::Ok) return toImportStatus(st);
   pugi::xml_document doc;
-  if (!office::parseXml(bytes, doc)) return ImportStatus::Unreadable;
+  if (const ImportStatus parsed = parseMainPart(zip, main, doc); parsed != ImportStatus::Imported) return parsed;
 
   const std::vector<Relationship> rels = relationshipsOf(zip, main);
   std::string sharedPart;
