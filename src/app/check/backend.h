@@ -30,6 +30,11 @@
 
 namespace findlark::check {
 
+// How long one listing of a folder may take (Backend::listFolder). A
+// hundred thousand items take seconds; this only keeps a stuck index from
+// hanging the audit.
+inline constexpr int kListTimeoutMs = 300'000;
+
 // Which column of the sample expectations a route is held to.
 enum class Expects {
   Query,    // the programming route: content, keywords and camera maker

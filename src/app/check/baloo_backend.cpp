@@ -338,10 +338,6 @@ Stored BalooBackend::stored(const QString& path, const QString& term) {
   return st;
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
-
 QString BalooBackend::suspendedLine() {
   const auto r = runToolStatus(programs_.balooctl, {QStringLiteral("status")}, kToolTimeoutMs);
   if (!r) return {};
@@ -387,18 +383,6 @@ Remedy BalooBackend::routeRemedy(int route, const QString& term, const QString& 
   return queryRemedy({programs_.searchCommand, QStringLiteral("-d"), QFileInfo(path).path(),
                       attribute + QLatin1Char(':') + term});
 }
-
-}  // namespace findlark::check
-
-namespace findlark::check {
-
-namespace {
-
-// Listing a hundred thousand items takes seconds; this only keeps a stuck
-// index from hanging the audit.
-constexpr int kListTimeoutMs = 300'000;
-
-}  // namespace
 
 Listing BalooBackend::listFolder(const QString& folder) {
   Listing out;

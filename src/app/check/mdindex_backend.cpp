@@ -275,10 +275,6 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
   return st;
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
-
 Finding MdindexBackend::fileFacts(const QString& path, const QString& term) {
   (void)term;
   if (mdindex::service::Exclusions::isHiddenName(native(QFileInfo(path).fileName())))
@@ -302,10 +298,6 @@ Remedy MdindexBackend::routeRemedy(int route, const QString& term, const QString
   return queryRemedy({QStringLiteral("mdfind"), QStringLiteral("-onlyin"), QFileInfo(path).path(),
                       attribute + QStringLiteral(" == '*") + t + QStringLiteral("*'cd")});
 }
-
-}  // namespace findlark::check
-
-namespace findlark::check {
 
 Listing MdindexBackend::listFolder(const QString& folder) {
   Listing out;

@@ -398,9 +398,6 @@ QString RecollBackend::trialDiagnosis(const QString& path) {
   return diagnosis;
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
 
 namespace {
 
@@ -483,15 +480,8 @@ Finding RecollBackend::fileFacts(const QString& path, const QString& term) {
   return {};
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
-
 namespace {
 
-// recollq lists a hundred thousand documents in seconds; this only keeps a
-// stuck index from hanging the audit.
-constexpr int kListTimeoutMs = 300'000;
 // Trial runs of recollindex per MIME type in one audit: each takes a second
 // or more, and files of one type mostly fare alike.
 constexpr int kTrialsPerType = 2;

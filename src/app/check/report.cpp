@@ -267,10 +267,6 @@ QByteArray formatJson(const CheckResult& result) {
   return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
-
 QString formatFileTable(const FileCheckResult& result) {
   if (!result.error.isEmpty()) return QStringLiteral("findlark-check: ") + result.error + QLatin1Char('\n');
   QString out = wrapped(QStringLiteral("file: ") + result.path, 0, 6);
@@ -341,10 +337,6 @@ QByteArray formatFileJson(const FileCheckResult& result) {
                          {"indexes", indexes}};
   return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
-
-}  // namespace findlark::check
-
-namespace findlark::check {
 
 namespace {
 

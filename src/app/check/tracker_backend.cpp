@@ -416,10 +416,6 @@ Stored TrackerBackend::stored(const QString& path, const QString& term) {
   return st;
 }
 
-}  // namespace findlark::check
-
-namespace findlark::check {
-
 QString TrackerBackend::settingText(const QString& schema, const char* key) {
   const auto r = runToolStatus(gsettings_, {QStringLiteral("get"), schema, QLatin1String(key)},
                                kToolTimeoutMs);
@@ -506,18 +502,6 @@ Remedy TrackerBackend::routeRemedy(int route, const QString& term, const QString
                                      "?e nfo:manufacturer ?m . FILTER(CONTAINS(LCASE(?m), '") +
                           t.toLower() + QStringLiteral("')) }")});
 }
-
-}  // namespace findlark::check
-
-namespace findlark::check {
-
-namespace {
-
-// A listing of a hundred thousand items takes a few seconds; this only
-// keeps a stuck endpoint from hanging the audit.
-constexpr int kListTimeoutMs = 300'000;
-
-}  // namespace
 
 Listing TrackerBackend::listFolder(const QString& folder) {
   Listing out;
