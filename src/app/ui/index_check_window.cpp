@@ -97,6 +97,7 @@ void IndexCheckWindow::buildControls() {
   suitePicker_ = new QComboBox(this);
   suitePicker_->setObjectName(QStringLiteral("checkSuite"));
   suitePicker_->setAccessibleName(QStringLiteral("Files to check"));
+  suitePicker_->view()->setAccessibleName(QStringLiteral("Choices of files to check"));
   suitePicker_->addItems(check::suiteNames());
   suitePicker_->setToolTip(QStringLiteral("samples: the 13 sample documents; probes: about sixty small files, "
                                           "each hiding one word of its own in one place"));
