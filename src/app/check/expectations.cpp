@@ -31,45 +31,63 @@ bool SampleExpectation::expectedFrom(Expects e, bool recognisesText) const {
   return false;
 }
 
-std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, QString* error) {
-  const auto fail = [error](int line, const QString& what) -> std::optional<QList<SampleExpectation>> {
-    if (error) *error = QStringLiteral("expectations.tsv line %1: %2").arg(line).arg(what);
-    return std::nullopt;
-  };
-  static const char* const kColumns[] = {"file", "location", "content", "keywords", "exif", "ocr", "mdfind"};
-  QList<int> at;  // column index of each of kColumns
-  int termAt = -1;  // the optional term column
-  QList<SampleExpectation> out;
+std::optional<QList<TableRow>> readTable(const QString& text, const QString& table, const QStringList& required,
+                                         const QStringList& optional, QString* error, int* lineCount) {
   const QStringList lines = text.split(QLatin1Char('\n'));
+  if (lineCount) *lineCount = int(lines.size());
+  QList<TableRow> out;
+  QList<int> at;
   for (int n = 0; n < lines.size(); ++n) {
     QString line = lines[n];
     if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
     if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
     const QStringList cells = line.split(QLatin1Char('\t'));
-    if (at.isEmpty()) {
-      for (const char* column : kColumns) {
-        const int i = cells.indexOf(QLatin1String(column));
-        if (i < 0) return fail(n + 1, QStringLiteral("no column \"%1\"").arg(QLatin1String(column)));
-        at.append(i);
-      }
-      termAt = int(cells.indexOf(QLatin1String("term")));
+    if (!at.isEmpty()) {
+      out.append({n + 1, cells, at});
       continue;
     }
+    for (const QString& column : required) {
+      const int i = int(cells.indexOf(column));
+      if (i < 0) {
+        if (error) *error = QStringLiteral("%1 line %2: no column \"%3\"").arg(table).arg(n + 1).arg(column);
+        return std::nullopt;
+      }
+      at.append(i);
+    }
+    for (const QString& column : optional) at.append(int(cells.indexOf(column)));
+  }
+  return out;
+}
+
+std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, QString* error) {
+  const auto fail = [error](int line, const QString& what) -> std::optional<QList<SampleExpectation>> {
+    if (error) *error = QStringLiteral("expectations.tsv line %1: %2").arg(line).arg(what);
+    return std::nullopt;
+  };
+  int lines = 0;
+  const auto rows = readTable(text, QStringLiteral("expectations.tsv"),
+                              {QStringLiteral("file"), QStringLiteral("location"), QStringLiteral("content"),
+                               QStringLiteral("keywords"), QStringLiteral("exif"), QStringLiteral("ocr"),
+                               QStringLiteral("mdfind")},
+                              {QStringLiteral("term")}, error, &lines);
+  if (!rows) return std::nullopt;
+  QList<SampleExpectation> out;
+  for (const TableRow& row : *rows) {
     bool flags[5] = {};
     for (int f = 0; f < 5; ++f) {
-      const QString cell = cells.value(at[f + 2]);
+      const QString cell = row.cell(f + 2);
       if (cell != QLatin1String("yes") && cell != QLatin1String("no"))
-        return fail(n + 1, QStringLiteral("\"%1\" is neither yes nor no").arg(cell));
+        return fail(row.line, QStringLiteral("\"%1\" is neither yes nor no").arg(cell));
       flags[f] = cell == QLatin1String("yes");
     }
     SampleExpectation s;
-    s.file = cells.value(at[0]);
-    s.location = cells.value(at[1]);
-    if (termAt >= 0) s.term = cells.value(termAt).trimmed();
-    if (!isSuitePath(s.file)) return fail(n + 1, QStringLiteral("no file name"));
-    if (s.term.contains(QLatin1Char(' '))) return fail(n + 1, QStringLiteral("the term \"%1\" is not one word").arg(s.term));
+    s.file = row.cell(0);
+    s.location = row.cell(1);
+    s.term = row.cell(7).trimmed();
+    if (!isSuitePath(s.file)) return fail(row.line, QStringLiteral("no file name"));
+    if (s.term.contains(QLatin1Char(' '))) return fail(row.line, QStringLiteral("the term \"%1\" is not one word").arg(s.term));
     for (const SampleExpectation& earlier : out)
-      if (earlier.file == s.file) return fail(n + 1, QStringLiteral("%1 is named twice").arg(s.file));
+      if (earlier.file == s.file) return fail(row.line, QStringLiteral("%1 is named twice").arg(s.file));
     s.content = flags[0];
     s.keywords = flags[1];
     s.exif = flags[2];
@@ -77,7 +95,7 @@ std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, Q
     s.mdfind = flags[4];
     out.append(s);
   }
-  if (out.isEmpty()) return fail(lines.size(), QStringLiteral("no samples"));
+  if (out.isEmpty()) return fail(lines, QStringLiteral("no samples"));
   return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -34,6 +35,23 @@ struct SampleExpectation {
 // file may name a subfolder ("sub/x.txt") but never leaves the suite's
 // folder. Nothing, with `*error` naming the line, when a column is missing,
 // a flag is neither, a term holds a space or a file is named twice.
+// One data row of a suite's tab-separated table: its line number and its
+// cells, and where each named column is (-1 for an optional one absent).
+struct TableRow {
+  int line = 0;
+  QStringList cells;
+  QList<int> at;  // the required columns, then the optional ones, as named
+  QString cell(int column) const { return at[column] < 0 ? QString() : cells.value(at[column]); }
+};
+
+// The data rows of a suite's table (`table` names it in errors): blank lines
+// and lines beginning with '#' are skipped, a trailing CR dropped; the first
+// other line names the columns and must hold each of `required`. Nothing,
+// with `error` "TABLE line N: no column \"x\"", when one is missing;
+// `lines` gets the table's line count.
+std::optional<QList<TableRow>> readTable(const QString& text, const QString& table, const QStringList& required,
+                                         const QStringList& optional, QString* error, int* lines = nullptr);
+
 std::optional<QList<SampleExpectation>> parseExpectations(const QString& text, QString* error = nullptr);
 
 // Reads and parses the samples' installed file (resourcePath("expectations.tsv")).

@@ -74,29 +74,19 @@ std::optional<QList<FileStep>> parseSteps(const QString& text, QString* error) {
     if (error) *error = QStringLiteral("steps.tsv line %1: %2").arg(line).arg(what);
     return std::nullopt;
   };
-  static const char* const kColumns[] = {"file", "step", "name", "value"};
-  QList<int> at;
+  const auto rows = readTable(text, QStringLiteral("steps.tsv"),
+                              {QStringLiteral("file"), QStringLiteral("step"), QStringLiteral("name"),
+                               QStringLiteral("value")},
+                              {}, error);
+  if (!rows) return std::nullopt;
   QList<FileStep> out;
-  const QStringList lines = text.split(QLatin1Char('\n'));
-  for (int n = 0; n < lines.size(); ++n) {
-    QString line = lines[n];
-    if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
-    if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-    const QStringList cells = line.split(QLatin1Char('\t'));
-    if (at.isEmpty()) {
-      for (const char* column : kColumns) {
-        const int i = int(cells.indexOf(QLatin1String(column)));
-        if (i < 0) return fail(n + 1, QStringLiteral("no column \"%1\"").arg(QLatin1String(column)));
-        at.append(i);
-      }
-      continue;
-    }
+  for (const TableRow& row : *rows) {
     FileStep step;
-    step.file = cells.value(at[0]);
-    const QString kind = cells.value(at[1]);
-    step.name = cells.value(at[2]);
-    step.value = cells.value(at[3]);
-    if (step.file.isEmpty()) return fail(n + 1, QStringLiteral("no file name"));
+    step.file = row.cell(0);
+    const QString kind = row.cell(1);
+    step.name = row.cell(2);
+    step.value = row.cell(3);
+    if (step.file.isEmpty()) return fail(row.line, QStringLiteral("no file name"));
     if (kind == QLatin1String("xattr")) {
       step.kind = FileStep::Kind::Xattr;
     } else if (kind == QLatin1String("xattr-plist")) {
@@ -106,12 +96,12 @@ std::optional<QList<FileStep>> parseSteps(const QString& text, QString* error) {
       bool ok = false;
       const qint64 size = step.value.toLongLong(&ok);
       if (!ok || size < 1 || size > kMaxGrowBytes)
-        return fail(n + 1, QStringLiteral("\"%1\" is not a size from 1 byte to 1 GiB").arg(step.value));
+        return fail(row.line, QStringLiteral("\"%1\" is not a size from 1 byte to 1 GiB").arg(step.value));
     } else {
-      return fail(n + 1, QStringLiteral("unknown step \"%1\"").arg(kind));
+      return fail(row.line, QStringLiteral("unknown step \"%1\"").arg(kind));
     }
     if (step.kind != FileStep::Kind::Grow && step.name.isEmpty())
-      return fail(n + 1, QStringLiteral("no attribute name"));
+      return fail(row.line, QStringLiteral("no attribute name"));
     out.append(step);
   }
   return out;
