@@ -40,7 +40,9 @@ bool isFile(const std::string& p) {
   return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::vector<std::string> dataFolders() {
+}  // namespace
+
+std::vector<std::string> recognitionDataFolders() {
   std::vector<std::string> out;
   if (const char* env = std::getenv("TESSDATA_PREFIX"); env && *env) {
     const std::string base = trimTrailingSlashes(env);
@@ -52,8 +54,6 @@ std::vector<std::string> dataFolders() {
     out.emplace_back(d);
   return out;
 }
-
-}  // namespace
 
 std::string RecognitionConfig::languageSpec() const {
   std::string out;
@@ -129,7 +129,7 @@ RecognitionConfig readRecognitionConfig() {
 }
 
 std::vector<std::string> missingRecognitionLanguages(const std::vector<std::string>& wanted) {
-  const auto folders = dataFolders();
+  const auto folders = recognitionDataFolders();
   std::vector<std::string> missing;
   for (const auto& lang : wanted) {
     bool found = false;

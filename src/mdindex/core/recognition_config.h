@@ -33,6 +33,10 @@ RecognitionConfig readRecognitionConfig();
 // Parses the text of a configuration file; `origin` names it in problems.
 RecognitionConfig parseRecognitionConfig(const std::string& text, const std::string& origin);
 
+// The folders tesseract reads language data from, in its order:
+// $TESSDATA_PREFIX (and its tessdata folder), then the distribution's.
+std::vector<std::string> recognitionDataFolders();
+
 // The languages of `wanted` whose data file (<code>.traineddata) is in none
 // of the folders tesseract reads: $TESSDATA_PREFIX, then the distribution's
 // tessdata folders. Empty when all are there.

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "mdindex/core/fold.h"
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/text_codec.h"
 #include "mdindex/importers/text_recognition.h"
 
@@ -30,15 +31,15 @@ std::string exifString(const Exiv2::ExifData& exif, const char* key) {
 
 // The picture's words, when its header says it is worth reading and the
 // sink asks for recognition now.
-void recognize(const std::string& path, Sink& sink) {
-  if (judgePicture(path) != PictureVerdict::Recognise) return;
+void recognize(const MappedFile& file, Sink& sink) {
+  if (judgePicture(file) != PictureVerdict::Recognise) return;
   TextRecognizer* ocr = sink.recognizer();
   if (!ocr) {
     sink.setRecognition(Recognition::Pending);
     return;
   }
   ocr->beginFile();
-  addRecognizedText(sink, ocr->recognizeFile(path));
+  addRecognizedText(sink, ocr->recognizeFile(file));
   sink.setRecognition(Recognition::Done);
 }
 
@@ -57,7 +58,11 @@ class ImageImporter final : public Importer {
       Exiv2::XmpParser::initialize();
     });
     try {
-      auto image = Exiv2::ImageFactory::open(path, false);
+      // From memory, not by path: the import child reads the file through
+      // the descriptor it was handed.
+      const auto file = MappedFile::open(path);
+      if (!file) return ImportStatus::Unreadable;
+      auto image = Exiv2::ImageFactory::open(file->data(), static_cast<long>(file->size()));
       if (!image.get()) return ImportStatus::Unreadable;
       image->readMetadata();
 
@@ -86,7 +91,7 @@ class ImageImporter final : public Importer {
         if (!k.empty()) keywords.push_back(k);
       }
       if (!keywords.empty()) sink.addKeywords(keywords);
-      recognize(path, sink);
+      recognize(*file, sink);
       return ImportStatus::Imported;
     } catch (const std::exception&) {
       return ImportStatus::Unreadable;

@@ -1,6 +1,7 @@
 #include "mdindex/importers/import.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -144,9 +145,56 @@ PreparedImport prepareImport(const std::string& path, const ImportLimits& limits
   return p;
 }
 
+thread_local const ImportedFileScope* ImportedFileScope::current_ = nullptr;
+
+ImportedFileScope::ImportedFileScope(std::string path, int fd) : path_(std::move(path)), fd_(fd), outer_(current_) {
+  current_ = this;
+}
+
+ImportedFileScope::~ImportedFileScope() {
+  if (fd_ >= 0) ::close(fd_);
+  current_ = outer_;
+}
+
+int openImportedFile(const std::string& path) {
+  if (const ImportedFileScope* c = ImportedFileScope::current_; c && path == c->path_) {
+    const int fd = fcntl(c->fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
+std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path) {
+  const int fd = openImportedFile(path);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  void* data = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // An empty file maps to nothing: any non-null address serves.
+    static const char kNothing = 0;
+    const auto size = static_cast<size_t>(st.st_size);
+    data = size == 0 ? const_cast<char*>(&kNothing) : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (data == MAP_FAILED) data = nullptr;
+    if (data) {
+      ::close(fd);
+      return std::shared_ptr<const MappedFile>(new MappedFile(data, size));
+    }
+  }
+  ::close(fd);
+  return nullptr;
+}
+
+MappedFile::~MappedFile() {
+  if (size_ > 0) ::munmap(const_cast<void*>(data_), size_);
+}
+
 bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
   out.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const int fd = openImportedFile(path);
   if (fd < 0) return false;
   // Pieces go through a buffer that needs no clearing; most files are one
   // piece and the read that finds the end. A larger file gets room for all

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
@@ -41,6 +43,54 @@ class CollectingSink final : public Sink {
   bool resolved_ = false;
   TextRecognizer* recognizer_ = nullptr;
   Recognition recognition_ = Recognition::None;
+};
+
+// The file being imported, when it reached the import child as an open
+// descriptor. While a scope is alive on this thread, openImportedFile(path)
+// hands out a copy of that descriptor for its path instead of opening the
+// path: the sandboxed child may not open anything in the user's folders.
+// Importers open the file they import only through openImportedFile() (or
+// readFileBytes and MappedFile, which use it), never by path.
+class ImportedFileScope {
+ public:
+  ImportedFileScope(std::string path, int fd);  // takes `fd`
+  ~ImportedFileScope();                         // closes it
+  ImportedFileScope(const ImportedFileScope&) = delete;
+  ImportedFileScope& operator=(const ImportedFileScope&) = delete;
+
+ private:
+  friend int openImportedFile(const std::string& path);
+  static thread_local const ImportedFileScope* current_;
+  std::string path_;
+  int fd_;
+  const ImportedFileScope* outer_;
+};
+
+// A read-only descriptor for `path` that the caller closes: a rewound copy of
+// the handed descriptor when `path` is the file being imported (copies share
+// one position: use one at a time), else the path opened read-only, never
+// through a final link, without blocking on a FIFO. -1 on failure.
+int openImportedFile(const std::string& path);
+
+// A whole file mapped read-only, through openImportedFile(): for libraries
+// that read from memory (poppler, exiv2, leptonica, libzip) rather than by
+// path.
+class MappedFile {
+ public:
+  // Null when `path` cannot be opened, is not a regular file or cannot be
+  // mapped.
+  static std::shared_ptr<const MappedFile> open(const std::string& path);
+  ~MappedFile();
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  std::string_view bytes() const { return {static_cast<const char*>(data_), size_}; }
+  const unsigned char* data() const { return static_cast<const unsigned char*>(data_); }
+  size_t size() const { return size_; }
+
+ private:
+  MappedFile(const void* data, size_t size) : data_(data), size_(size) {}
+  const void* data_;
+  size_t size_;
 };
 
 // The bytes of the file at `path`, at most `cap` of them, into `out`: one

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/office_ooxml.h"
 
 namespace mdindex {
@@ -31,7 +32,7 @@ int secondaryRank(const std::string& n) {
 // An encrypted Office file is not a zip at all: it is an OLE compound file
 // holding EncryptionInfo and EncryptedPackage streams.
 bool isEncryptedOle(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = openImportedFile(path);
   if (fd < 0) return false;
   std::string head(1 << 16, '\0');
   ssize_t n = ::read(fd, head.data(), head.size());

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 #include <memory>
 #include <mutex>
 
 #include "mdindex/core/fold.h"
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/recognition_limits.h"
 #include "mdindex/importers/text_codec.h"
 #include "mdindex/importers/text_recognition.h"
@@ -81,7 +83,12 @@ class PdfImporter final : public Importer {
     static std::once_flag once;
     std::call_once(once, [] { poppler::set_debug_error_function(quiet, nullptr); });
 
-    std::unique_ptr<poppler::document> doc(poppler::document::load_from_file(path));
+    // From memory, not by path: the import child reads the file through the
+    // descriptor it was handed. The mapping outlives the document.
+    const auto file = MappedFile::open(path);
+    if (!file || file->size() > static_cast<size_t>(INT_MAX)) return ImportStatus::Unreadable;
+    std::unique_ptr<poppler::document> doc(
+        poppler::document::load_from_raw_data(file->bytes().data(), static_cast<int>(file->size())));
     if (!doc) return ImportStatus::Unreadable;
     if (doc->is_locked()) return ImportStatus::Encrypted;
 

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/recognition_limits.h"
 
 namespace mdindex {
@@ -86,11 +87,11 @@ PixPtr prepare(Pix* src) {
 
 }  // namespace
 
-PictureVerdict judgePicture(const std::string& path) {
+PictureVerdict judgePicture(const MappedFile& file) {
   quietLeptonica();
   l_int32 format = 0, w = 0, h = 0, bps = 0, spp = 0, cmap = 0;
   QuietStderr quiet;
-  if (pixReadHeader(path.c_str(), &format, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0)
+  if (pixReadHeaderMem(file.data(), file.size(), &format, &w, &h, &bps, &spp, &cmap) != 0 || w <= 0 || h <= 0)
     return PictureVerdict::Unreadable;
   if (static_cast<int64_t>(w) * static_cast<int64_t>(h) > kMaxPixels) return PictureVerdict::TooLarge;
   if (w < kMinSide || h < kMinSide) return PictureVerdict::TooSmall;
@@ -166,12 +167,12 @@ std::string TextRecognizer::recognize(Pix* pix, int ppi) {
   return out;
 }
 
-std::string TextRecognizer::recognizeFile(const std::string& path) {
+std::string TextRecognizer::recognizeFile(const MappedFile& file) {
   quietLeptonica();
   PixPtr pix;
   {
     QuietStderr quiet;
-    pix.reset(pixRead(path.c_str()));
+    pix.reset(pixReadMem(file.data(), file.size()));
   }
   if (!pix) return {};
   return recognize(pix.get(), 0);

@@ -24,8 +24,10 @@ enum class PictureVerdict {
   Unreadable,  // no header leptonica can read
 };
 
-// Judges `path` from its header alone (no pixel is decoded).
-PictureVerdict judgePicture(const std::string& path);
+class MappedFile;
+
+// Judges the picture in `file` from its header alone (no pixel is decoded).
+PictureVerdict judgePicture(const MappedFile& file);
 
 class TextRecognizer {
  public:
@@ -51,9 +53,9 @@ class TextRecognizer {
   // when not ready().
   std::string recognize(Pix* pix, int ppi);
 
-  // Decodes the picture at `path` (first frame or page only) and
+  // Decodes the picture in `file` (first frame or page only) and
   // recognises it. Callers judge it with judgePicture() first.
-  std::string recognizeFile(const std::string& path);
+  std::string recognizeFile(const MappedFile& file);
 
  private:
   struct Engine;

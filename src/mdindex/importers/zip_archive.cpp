@@ -5,12 +5,16 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <unordered_map>
+
+#include "mdindex/importers/import_internal.h"
 
 namespace mdindex {
 
@@ -51,7 +55,9 @@ bool hasIworkPasswordField(zip_t* za, zip_uint64_t idx) {
 
 class ZipArchive final : public Archive {
  public:
-  ZipArchive(zip_t* za, ArchiveLimits limits) : za_(za), limits_(limits) {}
+  // `file` holds the bytes `za` reads: it lives as long as the archive.
+  ZipArchive(zip_t* za, std::shared_ptr<const MappedFile> file, ArchiveLimits limits)
+      : za_(za), file_(std::move(file)), limits_(limits) {}
   ~ZipArchive() override { zip_discard(za_); }
 
   ArchiveStatus scan() {
@@ -127,6 +133,7 @@ class ZipArchive final : public Archive {
 
  private:
   zip_t* za_;
+  std::shared_ptr<const MappedFile> file_;
   ArchiveLimits limits_;
   std::vector<std::string> names_;
   std::unordered_map<std::string, Member> members_;
@@ -206,10 +213,20 @@ std::unique_ptr<Archive> openArchive(const std::string& path, ArchiveStatus& sta
     return status == ArchiveStatus::Ok ? std::move(folder) : nullptr;
   }
   if (!S_ISREG(st.st_mode)) return nullptr;
-  int err = 0;
-  zip_t* za = zip_open(path.c_str(), ZIP_RDONLY, &err);
-  if (!za) return nullptr;
-  auto zip = std::make_unique<ZipArchive>(za, limits);
+  // From memory, not by path: the import child reads the file through the
+  // descriptor it was handed.
+  auto file = MappedFile::open(path);
+  if (!file) return nullptr;
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(file->data(), file->size(), 0, &error);
+  zip_t* za = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+  zip_error_fini(&error);
+  if (!za) {
+    if (source) zip_source_free(source);
+    return nullptr;
+  }
+  auto zip = std::make_unique<ZipArchive>(za, std::move(file), limits);
   status = zip->scan();
   return status == ArchiveStatus::Ok ? std::move(zip) : nullptr;
 }
