@@ -11,6 +11,7 @@ std::string_view importStatusName(ImportStatus s) {
     case ImportStatus::TooLarge: return "too large";
     case ImportStatus::Crashed: return "crashed";
     case ImportStatus::TimedOut: return "timed out";
+    case ImportStatus::BrokenAnswer: return "broken answer";
   }
   return "unknown";
 }

@@ -14,6 +14,7 @@ enum class ImportStatus {
   TooLarge = 4,     // over a size limit (or a zip that would inflate too far)
   Crashed = 5,      // the import child died on a signal or exceeded its memory limit
   TimedOut = 6,     // the import child ran past its time limit and was killed
+  BrokenAnswer = 7, // the import child's answer broke the rules of its form (a child taken over?)
 };
 
 // Stable lower-case name ("imported", "unsupported", ...), used in stored

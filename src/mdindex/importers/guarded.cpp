@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -18,11 +19,13 @@
 #include <new>
 #include <thread>
 
+#include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/import_wire.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/sandbox.h"
 
 extern char** environ;
 
@@ -69,9 +72,30 @@ using Clock = std::chrono::steady_clock;
 
 enum class ChildOutcome {
   Finished,  // a well-formed result arrived
-  Crashed,   // died on a signal, ran out of memory, sent garbage, or never started
+  Crashed,   // died on a signal, ran out of memory, or never started
   TimedOut,  // CPU limit or wall-clock limit
+  Broken,    // sent something that breaks the rules of an answer
 };
+
+// The file to hand the helper, opened here: the sandboxed helper cannot
+// open it. Never through a final link, never a FIFO or device put in the
+// regular file's place. -1 when it cannot be opened as a regular file.
+int openForHelper(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat st {};
+  if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// The helper's first frame is its sandbox state: one short line of
+// printable UTF-8.
+bool soundSandboxLine(std::string_view s) {
+  if (s.empty() || s.size() > kMaxSandboxLineBytes || !isValidUtf8(s)) return false;
+  return std::none_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
 
 }  // namespace
 
@@ -79,6 +103,7 @@ struct GuardedImportSession::Helper {
   pid_t pid = -1;
   int fd = -1;              // our end of the socket pair
   std::string pending;      // bytes received and not yet taken as an answer
+  std::string sandbox;      // its sandbox state, once its first frame has come
 
   ~Helper() { stop(false); }
 
@@ -151,28 +176,48 @@ struct GuardedImportSession::Helper {
     return status;
   }
 
-  // A request names the importer the caller chose and the file: the helper
-  // need not look at the file system before the importer opens the file.
-  bool send(const Importer& importer, const std::string& path) {
+  // A request names the importer the caller chose and the file, and
+  // carries the file open (`file`): the helper never looks at the file
+  // system.
+  bool send(const Importer& importer, const std::string& path, int file) {
     std::string request = importer.name();
     request += '\0';
     request += path;
-    return writeFrame(fd, request);
+    return writeFrameWithFd(fd, request, file);
   }
 
-  // Waits for the helper's next answer until `deadline`. Reads in large
-  // pieces: what arrives of later answers waits in `pending` for the next call.
+  // Waits for the helper's next answer until `deadline` (first its sandbox
+  // state, when it has not come yet).
   ChildOutcome receive(Clock::time_point deadline, const ImportLimits& limits, FormatResult& out) {
-    const uint64_t maxBytes = limits.maxTextBytes + (64ull << 20);
+    std::string payload;
+    if (sandbox.empty()) {
+      const ChildOutcome o = receiveFrame(deadline, kMaxSandboxLineBytes, payload);
+      if (o != ChildOutcome::Finished) return o;
+      if (!soundSandboxLine(payload)) return broken();
+      sandbox = std::move(payload);
+    }
+    const ChildOutcome o = receiveFrame(deadline, limits.maxTextBytes + (64ull << 20), payload);
+    if (o != ChildOutcome::Finished) return o;
+    if (!decodeFormatResult(payload, out) || !answerIsSound(out, limits.maxTextBytes)) return broken();
+    return ChildOutcome::Finished;
+  }
+
+  // The helper broke the rules of its answers: whatever it is now, it is
+  // not trusted with another file.
+  ChildOutcome broken() {
+    stop(true);
+    return ChildOutcome::Broken;
+  }
+
+  // Waits for the helper's next frame until `deadline`. Reads in large
+  // pieces: what arrives of later frames waits in `pending` for the next call.
+  ChildOutcome receiveFrame(Clock::time_point deadline, uint64_t maxBytes, std::string& payload) {
     uint64_t want = 8;  // first the length, then the payload
     bool haveLength = false;
     for (;;) {
       if (!haveLength && pending.size() >= 8) {
         const uint64_t len = frameLength(pending);
-        if (len > maxBytes) {
-          stop(true);
-          return ChildOutcome::Crashed;
-        }
+        if (len > maxBytes) return broken();
         haveLength = true;
         want = 8 + len;
       }
@@ -194,12 +239,8 @@ struct GuardedImportSession::Helper {
       if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) return died();
     }
-    const bool ok = decodeFormatResult(std::string_view(pending).substr(8, want - 8), out);
+    payload.assign(pending, 8, want - 8);
     pending.erase(0, want);
-    if (!ok) {
-      stop(true);
-      return ChildOutcome::Crashed;
-    }
     return ChildOutcome::Finished;
   }
 
@@ -220,6 +261,7 @@ struct GuardedImportSession::Queue {
     bool sent = false;        // its request is with the current helper
     bool sendFailed = false;  // the helper was gone before the request reached it
     bool retried = false;     // already sent again once for that reason
+    bool unopenable = false;  // could not be opened to hand over: unreadable
   };
   std::deque<Entry> entries;
   size_t inFlight = 0;        // entries sent and not answered
@@ -236,6 +278,8 @@ GuardedImportSession::~GuardedImportSession() {
 
 size_t GuardedImportSession::pending() const { return queue_->entries.size(); }
 
+const std::string& GuardedImportSession::sandboxState() const { return sandbox_; }
+
 void GuardedImportSession::submit(std::string path) {
   Queue::Entry e;
   e.prepared = prepareImport(path, limits_);
@@ -251,19 +295,27 @@ void GuardedImportSession::sendWhatFits() {
   constexpr size_t kMaxInFlightBytes = 64 << 10;
   Queue& q = *queue_;
   for (auto& e : q.entries) {
-    if (!e.prepared.runImporter || e.sent) continue;
+    if (!e.prepared.runImporter || e.sent || e.unopenable) continue;
     if (q.inFlight >= kInFlight || (q.inFlight > 0 && q.inFlightBytes + e.path.size() > kMaxInFlightBytes)) return;
+    const int file = openForHelper(e.path);
+    if (file < 0) {
+      e.unopenable = true;
+      continue;
+    }
     if (!helper_) {
       helper_ = std::make_unique<Helper>();
       if (!helper_->start(limits_)) {
         helper_.reset();
+        ::close(file);
         return;  // next() finds the file unsent and fails it
       }
     }
     e.sent = true;
     ++q.inFlight;
     q.inFlightBytes += e.path.size();
-    if (!helper_->send(*e.prepared.importer, e.path)) {
+    const bool sent = helper_->send(*e.prepared.importer, e.path, file);
+    ::close(file);  // the helper has its own copy
+    if (!sent) {
       e.sendFailed = true;
       return;  // the helper is gone; next() finds out why
     }
@@ -278,10 +330,11 @@ GuardedImportSession::Done GuardedImportSession::next() {
     FormatResult format;
     for (;;) {
       if (!e.sent) sendWhatFits();
-      if (!e.sent) break;  // no helper could be started
+      if (!e.sent) break;  // no helper could be started, or the file not opened
       const auto deadline =
           Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits_.wallSeconds));
       outcome = helper_->receive(deadline, limits_, format);
+      if (!helper_->sandbox.empty()) sandbox_ = helper_->sandbox;
       --q.inFlight;
       q.inFlightBytes -= e.path.size();
       if (outcome == ChildOutcome::Finished) break;
@@ -305,7 +358,11 @@ GuardedImportSession::Done GuardedImportSession::next() {
       case ChildOutcome::TimedOut:
         e.prepared.result.status = ImportStatus::TimedOut;
         break;
+      case ChildOutcome::Broken:
+        e.prepared.result.status = ImportStatus::BrokenAnswer;
+        break;
     }
+    if (e.unopenable) e.prepared.result.status = ImportStatus::Unreadable;
   }
   Done done{std::move(e.path), std::move(e.prepared.result)};
   q.entries.pop_front();
@@ -350,17 +407,17 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
   rlim_t cpuLimit = RLIM_INFINITY;  // the soft CPU limit as last set
   struct rlimit initial {};
   getrlimit(RLIMIT_CPU, &initial);
+  // The walls go up before the first request, once for the helper's life;
+  // the parent hears what they are first.
+  if (!writeFrame(fd, describeSandbox(enterImportSandbox()))) return 1;
   // Requests arrive several at a time: they are read in large pieces, and
-  // what belongs to later requests waits in `inbox`.
+  // what belongs to later requests waits in `inbox`. Each carries its file
+  // as a descriptor; they arrive in the order of the requests.
   std::string inbox;
+  std::deque<int> files;
   const auto readUntil = [&](size_t size) {
-    char buf[16384];
-    while (inbox.size() < size) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      inbox.append(buf, static_cast<size_t>(n));
-    }
+    while (inbox.size() < size)
+      if (readWithFds(fd, inbox, files) <= 0) return false;
     return true;
   };
   for (;;) {
@@ -376,6 +433,9 @@ int runImportChild(const std::vector<std::string>& args, const ImportChildHook& 
     const Importer* importer = importerNamed(std::string_view(request).substr(0, nul));
     if (!importer) return 2;
     const std::string path = request.substr(nul + 1);
+    if (files.empty()) return 2;  // a request without its file
+    const ImportedFileScope file(path, files.front());
+    files.pop_front();
 
     // Each file gets its own CPU allowance on top of what the helper has
     // used so far (the limit counts the whole process).

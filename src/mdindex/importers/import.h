@@ -66,9 +66,13 @@ ImportResult importFile(const std::string& path, const ImportLimits& limits = {}
 // posix_spawn (no fork of the caller), sets its own CPU, address-space and
 // core-size limits, and returns its result over a socket. The caller kills
 // it after `limits.wallSeconds`.
-// A crash, a hang or an exhausted limit gives status Crashed or TimedOut
+// The helper runs sandboxed (sandbox.h): it is handed the file as an open
+// descriptor and can open nothing of the user's. A crash, a hang or an
+// exhausted limit gives status Crashed or TimedOut, an answer that breaks
+// the rules of its form (answerIsSound() in import_wire.h) BrokenAnswer,
 // with the file-system attributes (and the keywords attribute) still filled
-// in; a missing helper gives Crashed too. Folders, FIFOs, sockets, devices,
+// in; a missing helper gives Crashed too, a file that cannot be opened
+// Unreadable. Folders, FIFOs, sockets, devices,
 // files without an importer and files over maxFileBytes never start a child.
 // Thread-safe: any number of threads may call it at once (each call owns its
 // child and socket; descriptors are close-on-exec). Starts one helper per
@@ -113,6 +117,10 @@ class GuardedImportSession {
   Done next();
   size_t pending() const;
 
+  // The sandbox the helper runs in, as it reported it when it started
+  // (describeSandbox() in sandbox.h); empty until a helper has answered.
+  const std::string& sandboxState() const;
+
   // Requests handed to the helper before their answers are read.
   static constexpr size_t kInFlight = 16;
 
@@ -121,6 +129,7 @@ class GuardedImportSession {
   struct Queue;
   void sendWhatFits();
   ImportLimits limits_;
+  std::string sandbox_;
   std::unique_ptr<Helper> helper_;
   std::unique_ptr<Queue> queue_;
 };
@@ -129,11 +138,13 @@ class GuardedImportSession {
 std::string importHelperPath();
 
 // The import helper's entry point: `mdimport --import-child CPU MEM TEXT
-// FILEMAX OCR LANGUAGES` (OCR "1" or "0") reads requests (a 64-bit
-// little-endian length, then the importer's name, a NUL and the path) from
-// file descriptor 3 and answers each on the same descriptor (a length, then
-// the encoded result) until end of input, then exits 0; a malformed request
-// (one naming no importer it has) ends it with 2. `args` are the
+// FILEMAX OCR LANGUAGES` (OCR "1" or "0") sets its limits, enters its
+// sandbox (sandbox.h) and says which on file descriptor 3, then reads
+// requests (a 64-bit little-endian length, then the importer's name, a NUL
+// and the path, with the file attached as a descriptor) from it and answers
+// each on the same descriptor (a length, then the encoded result) until end
+// of input, then exits 0; a malformed request (one naming no importer it
+// has, or without its file) ends it with 2. `args` are the
 // words after "--import-child". `beforeEach`, when set, runs before each
 // file, under the child's limits: only tests set it, to make a helper that
 // fails on purpose (tests/mdindex/importers/fault_child.cpp); the mdimport

@@ -3,10 +3,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <type_traits>
 #include <variant>
+
+#include "mdindex/core/attributes.h"
+#include "mdindex/core/fold.h"
 
 namespace mdindex {
 
@@ -83,6 +89,58 @@ bool writeFrame(int fd, std::string_view payload) {
   putU64(frame, payload.size());
   frame.append(payload);
   return writeAll(fd, frame);
+}
+
+bool writeFrameWithFd(int fd, std::string_view payload, int passFd) {
+  std::string frame;
+  putU64(frame, payload.size());
+  frame.append(payload);
+  iovec iov{frame.data(), frame.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  cmsghdr* c = CMSG_FIRSTHDR(&msg);
+  c->cmsg_level = SOL_SOCKET;
+  c->cmsg_type = SCM_RIGHTS;
+  c->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+  ssize_t n;
+  while ((n = ::sendmsg(fd, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+  }
+  if (n < 0) return false;
+  // The descriptor went with the first bytes; the rest follows plainly.
+  return writeAll(fd, std::string_view(frame).substr(static_cast<size_t>(n)));
+}
+
+ssize_t readWithFds(int fd, std::string& into, std::deque<int>& fds) {
+  const size_t had = into.size();
+  into.resize(had + 16384);
+  iovec iov{into.data() + had, 16384};
+  // The kernel hands over one sender's descriptors per read; room for a
+  // few more does no harm.
+  alignas(cmsghdr) char control[CMSG_SPACE(8 * sizeof(int))];
+  msghdr msg{};
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  ssize_t n;
+  while ((n = ::recvmsg(fd, &msg, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+  }
+  into.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS) continue;
+    const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (size_t i = 0; i < count; ++i) {
+      int passed;
+      std::memcpy(&passed, CMSG_DATA(c) + i * sizeof(int), sizeof passed);
+      fds.push_back(passed);
+    }
+  }
+  return n;
 }
 
 std::string encodeFormatResult(const FormatResult& r) {
@@ -163,6 +221,67 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
     }
   }
   return r.done();
+}
+
+}  // namespace mdindex
+
+namespace mdindex {
+
+namespace {
+
+// kMDItem followed by letters, digits and underscores, at most 64 bytes.
+bool namedByPattern(std::string_view name) {
+  constexpr std::string_view kPrefix = "kMDItem";
+  if (name.size() <= kPrefix.size() || name.size() > 64 || name.substr(0, kPrefix.size()) != kPrefix) return false;
+  for (const char c : name.substr(kPrefix.size()))
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return true;
+}
+
+bool soundString(std::string_view s, size_t cap) { return s.size() <= cap && isValidUtf8(s); }
+
+// Seconds since 2001 within ten thousand years either way.
+bool soundDate(double seconds) { return std::isfinite(seconds) && std::fabs(seconds) < 10000 * 366 * 86400.0; }
+
+}  // namespace
+
+bool answerIsSound(const FormatResult& r, uint64_t maxTextBytes) {
+  switch (r.status) {
+    case ImportStatus::Imported:
+    case ImportStatus::Unsupported:
+    case ImportStatus::Unreadable:
+    case ImportStatus::Encrypted:
+    case ImportStatus::TooLarge:
+      break;
+    default:
+      return false;  // the child's own failures are the parent's to judge
+  }
+  if (!soundString(r.text, maxTextBytes)) return false;
+  if (r.attributes.size() > kMaxAnswerAttributes) return false;
+  for (const auto& [name, value] : r.attributes) {
+    const AttributeInfo* known = findAttribute(name);
+    if (known ? known->kind != kindOf(value) : !namedByPattern(name)) return false;
+    const size_t cap = known && known->longText ? maxTextBytes : kMaxAnswerValueBytes;
+    const bool sound = std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          if constexpr (std::is_same_v<T, std::string>) {
+            return soundString(v, cap);
+          } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+            if (v.size() > kMaxAnswerListItems) return false;
+            for (const auto& s : v)
+              if (!soundString(s, cap)) return false;
+            return true;
+          } else if constexpr (std::is_same_v<T, double>) {
+            return std::isfinite(v);
+          } else {
+            return soundDate(v.seconds);
+          }
+        },
+        value);
+    if (!sound) return false;
+  }
+  return true;
 }
 
 }  // namespace mdindex

@@ -1,12 +1,17 @@
 // The import child's wire form: how the guarded import and its helper
 // process talk over their socket. Each message is a frame (a 64-bit
-// little-endian length, then that many bytes); a request's payload is a
-// path, an answer's payload is an encoded FormatResult. Not for use outside
-// this folder and its tests.
+// little-endian length, then that many bytes). The helper's first frame is
+// its sandbox state (describeSandbox()); then each request's payload is the
+// importer's name, a NUL and the path, with the file itself attached as an
+// open descriptor (SCM_RIGHTS), and each answer's payload is an encoded
+// FormatResult. Not for use outside this folder and its tests.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -22,6 +27,23 @@ std::string encodeFormatResult(const FormatResult& r);
 // Parses the encoded form; false for anything malformed or truncated.
 bool decodeFormatResult(std::string_view bytes, FormatResult& out);
 
+// The parent trusts nothing the helper says. True when every field of a
+// decoded answer is one an importer can send: a status a format importer
+// gives (imported, unsupported, unreadable, encrypted, too large); text
+// valid UTF-8 and within `maxTextBytes`; at most kMaxAnswerAttributes
+// attributes, each named as the attribute table names it and of its type,
+// or else named by the pattern kMDItem[A-Za-z0-9_]+ (at most 64 bytes);
+// strings valid UTF-8, within `maxTextBytes` for running text and
+// kMaxAnswerValueBytes otherwise; at most kMaxAnswerListItems strings in a
+// list; numbers and dates finite (dates within ten thousand years of 2001).
+inline constexpr size_t kMaxAnswerAttributes = 512;
+inline constexpr size_t kMaxAnswerValueBytes = 1 << 20;
+inline constexpr size_t kMaxAnswerListItems = 1 << 16;
+bool answerIsSound(const FormatResult& r, uint64_t maxTextBytes);
+
+// The helper's first frame: one line of printable UTF-8, at most this long.
+inline constexpr size_t kMaxSandboxLineBytes = 256;
+
 // The payload length that `lengthBytes` (kFrameLengthBytes of them) give.
 uint64_t frameLength(std::string_view lengthBytes);
 
@@ -30,5 +52,13 @@ uint64_t frameLength(std::string_view lengthBytes);
 bool writeAll(int fd, std::string_view data);
 // Writes one frame carrying `payload`.
 bool writeFrame(int fd, std::string_view payload);
+// The same with the open descriptor `passFd` attached: the receiver gets
+// its own copy with the frame's first bytes.
+bool writeFrameWithFd(int fd, std::string_view payload, int passFd);
+// Reads what has arrived on `fd` (at least one byte, waiting for it) onto
+// the end of `into`, and the descriptors that came with it onto the end of
+// `fds` (close-on-exec). Returns the bytes read, 0 at end of input, -1 on
+// an error.
+ssize_t readWithFds(int fd, std::string& into, std::deque<int>& fds);
 
 }  // namespace mdindex

@@ -24,6 +24,7 @@
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/report.h"
+#include "mdindex/importers/sandbox.h"
 #include "mdindex/service/control.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/pipeline.h"
@@ -41,18 +42,26 @@ constexpr const char* kBuiltIn = "built-in: ";
 
 constexpr const char* kUsage =
     "usage: mdimport [-t] [-d1|-d2|-d3|-d4 | -d LEVEL] [-L] [-A] [-X] [-r IMPORTER] path ...\n"
+    "       mdimport --sandbox-test\n"
     "import files into the metadata index, or test how they are imported\n"
     "  -t        test the import only: nothing is written to the index\n"
     "  -d1       print one line per item naming its type and importer (the default with -t)\n"
     "  -d2       also print the attributes found, except kMDItemTextContent\n"
     "  -d3       also print kMDItemTextContent\n"
-    "  -d4       also print the time the importer took: \"Importer <name> took <s> s.\"\n"
+    "  -d4       also print the time the importer took: \"Importer <name> took <s> s.\";\n"
+    "            the files go one at a time through the sandboxed import helper (with -t\n"
+    "            too), and a last line tells its sandbox: \"Import sandbox: <state>.\"\n"
     "  -d LEVEL  the same, the level (1 to 4) as a separate argument\n"
     "  -L        list the importers (built into mdimport; none is a file on disk)\n"
     "  -A        list every attribute the importers can set: name, type, description\n"
     "  -X        print that schema as an XML property list\n"
     "  -r NAME   import again, through the index service, every indexed file that the\n"
     "            importer NAME handled (a name -L lists, with or without \".mdimporter\")\n"
+    "  --sandbox-test  start an import helper, let it enter its sandbox and try from inside\n"
+    "            what a hostile document that took it over would try (read a file in the\n"
+    "            home folder, write in /tmp, open a socket, connect to 127.0.0.1, run\n"
+    "            /bin/true, signal or trace its parent, mount): one line per attempt,\n"
+    "            \"blocked\" or \"ALLOWED\"; exit status 1 when anything was allowed\n"
     "Reports go to standard output, problems to standard error. Folders are imported\n"
     "recursively, leaving out what the index service leaves out (hidden names, *.noindex\n"
     "folders, folders holding .metadata_never_index, links, FIFOs, devices); with -t a\n"
@@ -70,6 +79,7 @@ struct Options {
   bool schema = false;
   std::optional<std::string> reimport;  // -r NAME
   bool help = false;
+  bool sandboxTest = false;
   std::vector<std::string> paths;
 };
 
@@ -91,6 +101,7 @@ constexpr OptionRow<Options> kOptions[] = {
     {"-r", true, [](Options& o, const std::string& v) { o.reimport = v; }},
     {"-h", false, [](Options& o, const std::string&) { o.help = true; }},
     {"--help", false, [](Options& o, const std::string&) { o.help = true; }},
+    {"--sandbox-test", false, [](Options& o, const std::string&) { o.sandboxTest = true; }},
 };
 
 // The import limits the recognition settings ask for; their problems (bad
@@ -186,14 +197,17 @@ class Run {
     return 0;
   }
 
+  // In this process; at -d4 through the sandboxed helper, as the service
+  // imports, so that the times and the sandbox line are the service's.
   int test() {
     for (const auto& p : o_.paths) {
       const std::string path = absolutePath(p);
       if (!exists(p, path)) continue;
       const auto start = std::chrono::steady_clock::now();
-      const ImportResult r = importFile(path, limits_);
+      const ImportResult r = level_ >= 4 ? session_.import(path) : importFile(path, limits_);
       report(path, r, std::chrono::steady_clock::now() - start);
     }
+    reportSandbox();
     return failed_ ? 1 : 0;
   }
 
@@ -221,6 +235,7 @@ class Run {
     while (session_.pending() > 0) take();
     hand({});  // the end
     writer.join();
+    reportSandbox();
     return failed_ ? 1 : 0;
   }
 
@@ -255,6 +270,13 @@ class Run {
       out_ << "Importer " << (r.importer.empty() ? std::string("(none)") : r.importer) << " took " << seconds
            << " s.\n";
     }
+  }
+
+  // -d4: the helper's sandbox, as it reported it.
+  void reportSandbox() {
+    if (level_ < 4) return;
+    const std::string& state = session_.sandboxState();
+    out_ << "Import sandbox: " << (state.empty() ? "no helper ran (no file needed an importer)" : state) << ".\n";
   }
 
   void importTree(const std::string& root) {
@@ -443,6 +465,8 @@ int reimport(const std::string& given, std::ostream& out, std::ostream& err) {
 int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && args[0] == kImportChildFlag)
     return runImportChild(std::vector<std::string>(args.begin() + 1, args.end()));
+  if (!args.empty() && args[0] == kSandboxProbeFlag)
+    return runSandboxProbe(std::vector<std::string>(args.begin() + 1, args.end()));
   Options o;
   if (!parse(args, o, err)) return 64;
   if (o.help) {
@@ -450,6 +474,7 @@ int runMdimport(const std::vector<std::string>& args, std::ostream& out, std::os
     return 0;
   }
   if (o.reimport) return reimport(*o.reimport, out, err);
+  if (o.sandboxTest) return runSandboxTest(importHelperPath(), out, err);
   Run run(o, out, err);
   if (o.list) return run.listImporters();
   if (o.attributes) return run.listAttributes();
