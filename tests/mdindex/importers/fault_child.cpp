@@ -3,8 +3,9 @@
 // failure can be checked. Built as "mdimport" in its own folder; a test
 // points FINDLARK_TOOL_DIR there to use it.
 //
-// FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory or
-// garbage for every file, or "KIND:NAME" only for paths ending in NAME;
+// FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory,
+// garbage (bytes that are no answer) or broken (a well-formed answer whose
+// fields break its rules, as a helper taken over might send) for every file, or "KIND:NAME" only for paths ending in NAME;
 // several "KIND:NAME" faults may be given, separated by commas.
 // "ocr-gate" touches only imports that recognise text: each first appends
 // its path to $FINDLARK_RECOGNITION_LOG, then waits until the file
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "mdindex/importers/import.h"
+#include "mdindex/importers/import_wire.h"
 
 namespace {
 
@@ -70,6 +72,11 @@ void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) 
     // without touching a page, however loaded the machine is.
     std::string hog;
     hog.reserve(2 * limits.memoryBytes + (1u << 20));
+  } else if (f == "broken") {
+    mdindex::FormatResult r;
+    r.status = mdindex::ImportStatus::Imported;
+    r.attributes["kMDItemTitle"] = std::string("\xff\xfe not UTF-8");
+    if (!mdindex::writeFrame(3, mdindex::encodeFormatResult(r))) std::_Exit(1);
   } else if (f == "garbage") {
     const std::string junk = "not a result at all";
     if (::write(3, junk.data(), junk.size()) < 0) std::_Exit(1);

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cmath>
+#include <functional>
 #include <future>
 #include <thread>
 
 #include "mdindex/importers/import.h"
+#include "mdindex/importers/import_wire.h"
 #include "../../support/scratch.h"
 
 using namespace mdindex;
@@ -72,7 +75,8 @@ TEST(GuardedImport, AChildThatFailsCostsOneItemOnly) {
   limits.memoryBytes = 512ull << 20;
   for (const FaultCase& c : {FaultCase{"crash", ImportStatus::Crashed}, FaultCase{"hang", ImportStatus::TimedOut},
                              FaultCase{"spin", ImportStatus::TimedOut}, FaultCase{"memory", ImportStatus::Crashed},
-                             FaultCase{"garbage", ImportStatus::Crashed}}) {
+                             FaultCase{"garbage", ImportStatus::BrokenAnswer},
+                             FaultCase{"broken", ImportStatus::BrokenAnswer}}) {
     SCOPED_TRACE(c.fault);
     const ImportResult r = importWithFault(c.fault, kData + "doc.pdf", limits);
     EXPECT_EQ(r.status, c.expected) << importStatusName(r.status);
@@ -80,6 +84,65 @@ TEST(GuardedImport, AChildThatFailsCostsOneItemOnly) {
     EXPECT_EQ(r.attributes.at(attr::ContentType), Value(std::string("com.adobe.pdf")));
     EXPECT_EQ(r.importer, "PDF.mdimporter");
     EXPECT_TRUE(r.text.empty());
+  }
+}
+
+// A helper whose answer breaks the rules is not trusted with the next
+// file: that one goes to a fresh helper and imports as usual.
+TEST(GuardedImport, ABrokenAnswerReplacesTheHelper) {
+  Scratch s;
+  for (const char* name : {"a.txt", "bad.txt", "b.txt"}) s.write(name, std::string("text of ") + name);
+  EnvGuard tools("FINDLARK_TOOL_DIR", FINDLARK_FAULT_TOOL_DIR);
+  EnvGuard env("FINDLARK_IMPORT_CHILD_FAULT", "broken:bad.txt");
+  GuardedImportSession session;
+  for (const char* name : {"a.txt", "bad.txt", "b.txt"}) session.submit(s.path(name));
+  EXPECT_EQ(session.next().result.status, ImportStatus::Imported);
+  const ImportResult bad = session.next().result;
+  EXPECT_EQ(bad.status, ImportStatus::BrokenAnswer);
+  EXPECT_EQ(bad.attributes.count(attr::Title), 0u);
+  EXPECT_EQ(bad.attributes.at(attr::FSName), Value(std::string("bad.txt")));
+  const ImportResult b = session.next().result;
+  EXPECT_EQ(b.status, ImportStatus::Imported);
+  EXPECT_EQ(b.text, "text of b.txt");
+}
+
+// Every rule of an answer, one broken at a time, on an answer that is
+// otherwise sound.
+TEST(GuardedImport, AnswersAreCheckedFieldByField) {
+  constexpr uint64_t kCap = 1000;
+  const auto sound = [] {
+    FormatResult r;
+    r.status = ImportStatus::Imported;
+    r.text = "words";
+    r.attributes[attr::Title] = std::string("A title");
+    r.attributes["kMDItemSomethingNew_2"] = 3.0;
+    return r;
+  };
+  EXPECT_TRUE(answerIsSound(sound(), kCap));
+  struct Case {
+    const char* what;
+    std::function<void(FormatResult&)> spoil;
+  };
+  const Case cases[] = {
+      {"a status only the parent gives", [](FormatResult& r) { r.status = ImportStatus::Crashed; }},
+      {"text that is not UTF-8", [](FormatResult& r) { r.text = "\xc3("; }},
+      {"text over the cap", [](FormatResult& r) { r.text.assign(kCap + 1, 'x'); }},
+      {"a name outside the table and the pattern", [](FormatResult& r) { r.attributes["title; DROP"] = 1.0; }},
+      {"a known name with another type", [](FormatResult& r) { r.attributes[attr::Title] = 1.0; }},
+      {"a value that is not UTF-8", [](FormatResult& r) { r.attributes[attr::Title] = std::string("\xff"); }},
+      {"a list item that is not UTF-8",
+       [](FormatResult& r) { r.attributes[attr::Keywords] = std::vector<std::string>{"ok", "\xff"}; }},
+      {"a number that is not finite", [](FormatResult& r) { r.attributes["kMDItemOdd"] = std::nan(""); }},
+      {"a date far outside time", [](FormatResult& r) { r.attributes[attr::ContentCreationDate] = Date{1e300}; }},
+      {"too many attributes",
+       [](FormatResult& r) {
+         for (size_t i = 0; i <= kMaxAnswerAttributes; ++i) r.attributes["kMDItemX" + std::to_string(i)] = 1.0;
+       }},
+  };
+  for (const Case& c : cases) {
+    FormatResult r = sound();
+    c.spoil(r);
+    EXPECT_FALSE(answerIsSound(r, kCap)) << c.what;
   }
 }
 

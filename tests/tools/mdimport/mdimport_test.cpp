@@ -173,7 +173,8 @@ TEST_F(MdimportTest, TheBuiltToolWritesReportsToStandardOutput) {
   EXPECT_EQ(r.err, "");
 }
 
-// The debug levels: "-d N" is -dN, and -d4 is -d3 plus one timing line.
+// The debug levels: "-d N" is -dN, and -d4 is -d3 plus one timing line
+// and, at the end of the run, the helper's sandbox.
 TEST_F(MdimportTest, DebugLevelsAsOneOrTwoArguments) {
   const std::string file = kDataDir + "text_utf8.txt";
   for (const char* level : {"1", "2", "3"})
@@ -182,9 +183,11 @@ TEST_F(MdimportTest, DebugLevelsAsOneOrTwoArguments) {
   for (const auto& args : {std::vector<std::string>{"-t", "-d4", file}, {"-t", "-d", "4", file}}) {
     const std::string d4 = run(args).out;
     ASSERT_EQ(d4.substr(0, d3.size()), d3);
-    const std::string timing = d4.substr(d3.size());
+    const std::string rest = d4.substr(d3.size());
+    const std::string timing = rest.substr(0, rest.find('\n') + 1);
     EXPECT_EQ(timing.rfind("Importer PlainText.mdimporter took ", 0), 0u) << timing;
     EXPECT_EQ(timing.substr(timing.size() - 4), " s.\n") << timing;
+    EXPECT_EQ(rest.substr(timing.size()).rfind("Import sandbox: seccomp on, ", 0), 0u) << rest;
   }
 }
 
@@ -212,4 +215,27 @@ TEST_F(MdimportTest, AttributeTableCoversEveryImportedAttribute) {
       EXPECT_NE(listing.find(name + " "), std::string::npos) << name;
     }
   }
+}
+
+// From inside the sandboxed helper, everything a hostile document that
+// took it over would try is refused on this kernel: one line per attempt.
+TEST_F(MdimportTest, SandboxTestFindsEveryAttemptBlocked) {
+  const ToolRun r = runProgram({std::string(FINDLARK_BIN_DIR) + "/mdimport", "--sandbox-test"}, home_.dir());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
+  std::istringstream lines(r.out);
+  std::string line;
+  ASSERT_TRUE(std::getline(lines, line));
+  EXPECT_EQ(line.rfind("Import sandbox: seccomp on, Landlock ABI ", 0), 0u) << line;
+  std::vector<std::string> attempts;
+  while (std::getline(lines, line)) {
+    EXPECT_EQ(line.substr(line.size() - std::string(": blocked").size()), ": blocked") << line;
+    attempts.push_back(line.substr(0, line.rfind(": ")));
+  }
+  for (const std::string& wanted : {"read " + home_.dir(), std::string("write /tmp/"), std::string("create a socket"),
+                             std::string("connect to 127.0.0.1:"), std::string("run /bin/true"),
+                             std::string("signal the parent")})
+    EXPECT_TRUE(std::any_of(attempts.begin(), attempts.end(),
+                            [&](const std::string& a) { return a.rfind(wanted, 0) == 0; }))
+        << wanted;
 }
