@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "mdindex/core/file_stamp.h"
+#include "mdindex/service/loop.h"
+#include "mdindex/service/status.h"
 
 namespace mdindex::service {
 
@@ -303,11 +305,21 @@ void ImportPool::run() {
     ItemRecord rec = importRecord(path, session);
     bool wake = false;
     if (!rec.attributes.empty()) writer_.put(std::move(rec));
+    bool newSandbox = false;
     {
       std::lock_guard lock(mu_);
       --running_;
+      if (!session.sandboxState().empty() && session.sandboxState() != sandbox_) {
+        sandbox_ = session.sandboxState();
+        newSandbox = true;
+      }
       wake = urgent_.size() + bulk_.size() < kLowWater || urgent_.size() + 1 == kUrgentCapacity;
       doneCv_.notify_all();
+    }
+    // Said once (and again only if it changes): in the log, and for mdutil -v.
+    if (newSandbox) {
+      writer_.setMeta(meta::kImportSandbox, session.sandboxState());
+      loop::logLine("import sandbox: %s", session.sandboxState());
     }
     if (wake && wakeFd_ >= 0) {
       const uint64_t one = 1;

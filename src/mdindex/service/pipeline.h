@@ -155,6 +155,7 @@ class ImportPool {
   std::deque<std::string> urgent_, bulk_;
   std::unordered_set<std::string> queued_;
   int running_ = 0;
+  std::string sandbox_;  // the helpers' sandbox as last published
   bool stopping_ = false;
   std::vector<std::thread> threads_;
 };

@@ -22,6 +22,10 @@ inline constexpr const char* kFallbackFolders = "service.fallbackFolders";
 // Seconds between rescans of those folders.
 inline constexpr const char* kFallbackInterval = "service.fallbackInterval";
 
+// The import helper's sandbox as it last reported it (describeSandbox() in
+// importers/sandbox.h), written when it first reports or changes.
+inline constexpr const char* kImportSandbox = "service.importSandbox";
+
 // Paths not indexed because they are PATH_MAX bytes or longer, as a number.
 inline constexpr const char* kTooLongPaths = "service.tooLongPaths";
 

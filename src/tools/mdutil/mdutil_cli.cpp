@@ -34,7 +34,8 @@ constexpr const char* kUsageText =
     "             pictures wait for text recognition, a line says how many\n"
     "  -v         verbose state: what -s prints, then the index file and its size, the\n"
     "             items by import status, and the failed imports (status and path, the\n"
-    "             first 20 by path, then how many more)\n"
+    "             first 20 by path, then how many more), and the import helper's sandbox\n"
+    "             as mdindexd last reported it\n"
     "  -E         erase the index; the running mdindexd rebuilds it\n"
     "  -i on|off  turn indexing on or off (one switch for every indexed folder)\n"
     "  -L         print the index that holds PATH (one index serves every indexed folder)\n"
@@ -188,6 +189,9 @@ void printVerbose(const IndexHealth& h) {
   for (const auto& [st, n] : store->countsByStatus())
     counts += (counts.empty() ? "" : ", ") + std::string(importStatusName(st)) + " " + std::to_string(n);
   std::printf("\tItems by import status: %s.\n", counts.empty() ? "none" : counts.c_str());
+  const auto sandbox = store->meta(meta::kImportSandbox);
+  std::printf("\tImport sandbox: %s.\n",
+              sandbox ? sandbox->c_str() : "not known yet (mdindexd has not imported a file with a helper)");
   for (const FailedImport& f : h.failedListed)
     std::printf("\tFailed import (%s): %s\n", std::string(importStatusName(f.status)).c_str(), f.path.c_str());
   const auto rest = h.failedImports - static_cast<int64_t>(h.failedListed.size());

@@ -240,24 +240,28 @@ TEST_F(Mdutil, VerboseNamesTheFailedImports) {
   put(home + "/docs/slow.pages", S::TimedOut);
   put(home + "/docs/raw.dat", S::Unsupported);
   put(home + "/docs/a secret: one.pdf", S::Encrypted);
+  put(home + "/docs/taken over.pdf", S::BrokenAnswer);
 
   auto r = tool("mdutil", {"-v"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(masked(r.out), home + ":\n"
                                   "\tIndexing enabled. \n"
                                   "\tService: not running; start mdindexd to keep the index up to date.\n"
-                                  "\tItems indexed: 5.\n"
-                                  "\tFailed imports: 3.\n"
+                                  "\tItems indexed: 6.\n"
+                                  "\tFailed imports: 4.\n"
                                   "\tLast update: T.\n"
                                   "\tWatch fallback: none.\n"
                                   "\tIndex file: " + index + "/index.sqlite (N bytes with its log).\n"
                                   "\tItems by import status: imported 1, unsupported 1, unreadable 1, encrypted 1, "
-                                  "timed out 1.\n"
+                                  "timed out 1, broken answer 1.\n"
+                                  "\tImport sandbox: not known yet (mdindexd has not imported a file with a helper).\n"
                                   "\tFailed import (encrypted): " + home + "/docs/a secret: one.pdf\n"
                                   "\tFailed import (timed out): " + home + "/docs/slow.pages\n"
+                                  "\tFailed import (broken answer): " + home + "/docs/taken over.pdf\n"
                                   "\tFailed import (unreadable): " + home + "/docs/zebra.txt\n");
   // -s alone names none of them.
   EXPECT_EQ(tool("mdutil", {"-s"}).out.find("Failed import ("), std::string::npos);
+  put(home + "/docs/taken over.pdf", S::Imported);  // imported again, by a sound helper
 
   // 20 named, then "... and N more."; the 20th by path is the last named.
   for (int i = 0; i < 18; ++i) put(home + "/docs/m" + std::to_string(10 + i) + ".bin", S::Crashed);
