@@ -156,9 +156,14 @@ ImportedFileScope::~ImportedFileScope() {
   current_ = outer_;
 }
 
+int borrowImportedFile(const std::string& path) {
+  const ImportedFileScope* c = ImportedFileScope::current_;
+  return c && path == c->path_ ? c->fd_ : -1;
+}
+
 int openImportedFile(const std::string& path) {
-  if (const ImportedFileScope* c = ImportedFileScope::current_; c && path == c->path_) {
-    const int fd = fcntl(c->fd_, F_DUPFD_CLOEXEC, 0);
+  if (const int handed = borrowImportedFile(path); handed >= 0) {
+    const int fd = fcntl(handed, F_DUPFD_CLOEXEC, 0);
     if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0) {
       ::close(fd);
       return -1;
@@ -169,23 +174,21 @@ int openImportedFile(const std::string& path) {
 }
 
 std::shared_ptr<const MappedFile> MappedFile::open(const std::string& path) {
-  const int fd = openImportedFile(path);
+  const int borrowed = borrowImportedFile(path);
+  const int fd = borrowed >= 0 ? borrowed : openImportedFile(path);
   if (fd < 0) return nullptr;
   struct stat st {};
   void* data = nullptr;
+  size_t size = 0;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     // An empty file maps to nothing: any non-null address serves.
     static const char kNothing = 0;
-    const auto size = static_cast<size_t>(st.st_size);
+    size = static_cast<size_t>(st.st_size);
     data = size == 0 ? const_cast<char*>(&kNothing) : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (data == MAP_FAILED) data = nullptr;
-    if (data) {
-      ::close(fd);
-      return std::shared_ptr<const MappedFile>(new MappedFile(data, size));
-    }
   }
-  ::close(fd);
-  return nullptr;
+  if (borrowed < 0) ::close(fd);
+  return data ? std::shared_ptr<const MappedFile>(new MappedFile(data, size)) : nullptr;
 }
 
 MappedFile::~MappedFile() {
@@ -194,7 +197,8 @@ MappedFile::~MappedFile() {
 
 bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
   out.clear();
-  const int fd = openImportedFile(path);
+  const int borrowed = borrowImportedFile(path);
+  const int fd = borrowed >= 0 ? borrowed : openImportedFile(path);
   if (fd < 0) return false;
   // Pieces go through a buffer that needs no clearing; most files are one
   // piece and the read that finds the end. A larger file gets room for all
@@ -202,7 +206,8 @@ bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
   char piece[16384];
   ssize_t n = 0;
   while (out.size() < cap) {
-    while ((n = ::read(fd, piece, std::min(sizeof piece, cap - out.size()))) < 0 && errno == EINTR) {
+    while ((n = ::pread(fd, piece, std::min(sizeof piece, cap - out.size()), static_cast<off_t>(out.size()))) < 0 &&
+           errno == EINTR) {
     }
     if (n <= 0) break;
     struct stat st {};
@@ -210,7 +215,7 @@ bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
       out.reserve(std::min(static_cast<size_t>(st.st_size) + 1, cap));
     out.append(piece, static_cast<size_t>(n));
   }
-  ::close(fd);
+  if (borrowed < 0) ::close(fd);
   return n >= 0;
 }
 

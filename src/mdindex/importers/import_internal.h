@@ -59,7 +59,7 @@ class ImportedFileScope {
   ImportedFileScope& operator=(const ImportedFileScope&) = delete;
 
  private:
-  friend int openImportedFile(const std::string& path);
+  friend int borrowImportedFile(const std::string& path);
   static thread_local const ImportedFileScope* current_;
   std::string path_;
   int fd_;
@@ -71,6 +71,10 @@ class ImportedFileScope {
 // one position: use one at a time), else the path opened read-only, never
 // through a final link, without blocking on a FIFO. -1 on failure.
 int openImportedFile(const std::string& path);
+// The handed descriptor itself, when `path` is the file being imported:
+// not to be closed, and read only where its position does not matter
+// (pread, mmap). -1 otherwise.
+int borrowImportedFile(const std::string& path);
 
 // A whole file mapped read-only, through openImportedFile(): for libraries
 // that read from memory (poppler, exiv2, leptonica, libzip) rather than by

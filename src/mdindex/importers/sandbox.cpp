@@ -114,6 +114,10 @@ bool installSeccomp() {
   if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
   scmp_filter_ctx ctx = seccomp_init(SCMP_ACT_ERRNO(EPERM));
   if (!ctx) return false;
+  // Every system call of the helper passes the filter: a binary tree of the
+  // call numbers rather than a chain keeps that cheap (a hint: a libseccomp
+  // without it builds the chain).
+  seccomp_attr_set(ctx, SCMP_FLTATR_CTL_OPTIMIZE, 2);
   bool ok = true;
   for (const CallGroup& g : kAllowed)
     for (const char* name : g.calls) {
