@@ -5,12 +5,14 @@
 //
 // FINDLARK_IMPORT_CHILD_FAULT picks the fault: crash, hang, spin, memory,
 // garbage (bytes that are no answer) or broken (a well-formed answer whose
-// fields break its rules, as a helper taken over might send) for every file, or "KIND:NAME" only for paths ending in NAME;
-// several "KIND:NAME" faults may be given, separated by commas.
+// fields break its rules, as a helper taken over might send) for every
+// file, or "KIND:NAME" only for paths ending in NAME; several "KIND:NAME"
+// faults may be given, separated by commas.
 // "ocr-gate" touches only imports that recognise text: each first appends
 // its path to $FINDLARK_RECOGNITION_LOG, then waits until the file
 // $FINDLARK_RECOGNITION_GATE exists, then crashes when the path ends in
 // "-crash.jpg" (and otherwise imports as usual).
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,7 +20,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,13 +29,18 @@
 
 namespace {
 
+// The recognition log, opened before the helper enters its sandbox (which
+// lets it open nothing for writing).
+int recognitionLog = -1;
+
 void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) {
   const char* fault = std::getenv("FINDLARK_IMPORT_CHILD_FAULT");
   if (!fault) return;
   std::string f = fault;
   if (f == "ocr-gate") {
     if (!limits.recognizeText) return;
-    if (const char* log = std::getenv("FINDLARK_RECOGNITION_LOG")) std::ofstream(log, std::ios::app) << path << "\n";
+    const std::string line = path + "\n";
+    if (recognitionLog >= 0 && ::write(recognitionLog, line.data(), line.size()) < 0) std::_Exit(1);
     const char* gate = std::getenv("FINDLARK_RECOGNITION_GATE");
     struct stat st {};
     while (gate && stat(gate, &st) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -89,5 +95,7 @@ void provokeFault(const std::string& path, const mdindex::ImportLimits& limits) 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] != mdindex::kImportChildFlag) return 2;
+  if (const char* log = std::getenv("FINDLARK_RECOGNITION_LOG"))
+    recognitionLog = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   return mdindex::runImportChild(std::vector<std::string>(args.begin() + 1, args.end()), provokeFault);
 }
