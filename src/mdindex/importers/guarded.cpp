@@ -124,28 +124,7 @@ struct GuardedImportSession::Helper {
                                      std::to_string(limits.maxFileBytes),
                                      limits.recognizeText ? "1" : "0",
                                      limits.recognitionLanguages};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, sv[1], 3);
-    // The helper starts with default signal handling, whatever the caller set.
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    const int rc = posix_spawn(&pid, helper.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    const int rc = spawnHelper(args, -1, sv[1], pid);
     ::close(sv[1]);
     if (rc != 0) {
       ::close(sv[0]);
@@ -368,6 +347,35 @@ GuardedImportSession::Done GuardedImportSession::next() {
 ImportResult GuardedImportSession::import(const std::string& path) {
   submit(path);
   return next().result;
+}
+
+int spawnHelper(const std::vector<std::string>& args, int out, int channel, pid_t& pid) {
+  std::vector<std::string> words = args;
+  std::vector<char*> argv;
+  for (auto& a : words) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (out >= 0)
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (channel >= 0) posix_spawn_file_actions_adddup2(&actions, channel, 3);
+  // The helper starts with default signal handling, whatever the caller set.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  const int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc;
 }
 
 std::string importHelperPath() {

@@ -2,10 +2,13 @@
 // import and its child helper. Not for use outside this folder and its tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
@@ -96,6 +99,13 @@ class MappedFile {
   const void* data_;
   size_t size_;
 };
+
+// Starts the helper program args[0] with `args` (posix_spawn: no fork of
+// the caller) and default signal handling; standard input and error on
+// /dev/null, standard output on `out` (-1: /dev/null), `channel` as its
+// descriptor 3 (-1: none). `out` and `channel` must not be 1 or 3
+// themselves. Returns posix_spawn's error number, 0 when `pid` started.
+int spawnHelper(const std::vector<std::string>& args, int out, int channel, pid_t& pid);
 
 // The bytes of the file at `path`, at most `cap` of them, into `out`: one
 // open, reads until the end, no seeking. False when it cannot be opened

@@ -33,6 +33,7 @@
 
 #include "mdindex/core/paths.h"
 #include "mdindex/core/recognition_config.h"
+#include "mdindex/importers/import_internal.h"
 
 extern char** environ;
 
@@ -363,17 +364,14 @@ int runSandboxTest(const std::string& helper, std::ostream& out, std::ostream& e
   }
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return 1;
-  std::vector<std::string> args = {helper, kSandboxProbeFlag, homeFile, std::to_string(ntohs(a.sin_port))};
-  std::vector<char*> argv;
-  for (auto& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  if (pipeFds[1] <= 3) {  // where the helper's own descriptors go
+    const int moved = fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 4);
+    ::close(pipeFds[1]);
+    pipeFds[1] = moved;
+  }
   pid_t pid = -1;
-  const int rc = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
+  const int rc =
+      spawnHelper({helper, kSandboxProbeFlag, homeFile, std::to_string(ntohs(a.sin_port))}, pipeFds[1], -1, pid);
   ::close(pipeFds[1]);
   int lines = 0;
   if (rc == 0) {
