@@ -149,14 +149,18 @@ struct GuardedImportSession::Helper {
     return status;
   }
 
-  // A request names the importer the caller chose and the file, and
-  // carries the file open (`file`): the helper never looks at the file
-  // system.
-  bool send(const Importer& importer, const std::string& path, int file) {
-    std::string request = importer.name();
-    request += '\0';
-    request += path;
-    return writeFrameWithFd(fd, request, file);
+  // Each request names the importer the caller chose and the file, and
+  // carries the file open (in `files`, in the same order): the helper never
+  // looks at the file system. Several go in one message.
+  bool send(const std::vector<std::pair<const Importer*, const std::string*>>& requests, const std::vector<int>& files) {
+    std::string frames;
+    for (const auto& [importer, path] : requests) {
+      std::string request = importer->name();
+      request += '\0';
+      request += *path;
+      appendFrame(frames, request);
+    }
+    return writeWithFds(fd, frames, files);
   }
 
   // Waits for the helper's next answer until `deadline` (first its sandbox
@@ -265,34 +269,50 @@ void GuardedImportSession::submit(std::string path) {
 // bytes in flight stay far below a socket buffer, so a send never waits on
 // a helper that is itself waiting for its answer to be read.
 void GuardedImportSession::sendWhatFits() {
+  static_assert(kInFlight <= kMaxPassedFds, "one message carries the whole backlog's files");
   constexpr size_t kMaxInFlightBytes = 64 << 10;
   Queue& q = *queue_;
+  // The backlog is topped up once it is half gone, so that one message
+  // (one system call on each side) carries several requests and their files.
+  if (q.inFlight > kInFlight / 2) return;
+  std::vector<Queue::Entry*> batch;
+  std::vector<std::pair<const Importer*, const std::string*>> requests;
+  std::vector<int> files;
+  size_t count = q.inFlight, bytes = q.inFlightBytes;
   for (auto& e : q.entries) {
     if (!e.prepared.runImporter || e.sent || e.unopenable) continue;
-    if (q.inFlight >= kInFlight || (q.inFlight > 0 && q.inFlightBytes + e.path.size() > kMaxInFlightBytes)) return;
+    if (count >= kInFlight || (count > 0 && bytes + e.path.size() > kMaxInFlightBytes)) break;
     const int file = openForHelper(e.path);
     if (file < 0) {
       e.unopenable = true;
       continue;
     }
-    if (!helper_) {
-      helper_ = std::make_unique<Helper>();
-      if (!helper_->start(limits_)) {
-        helper_.reset();
-        ::close(file);
-        return;  // next() finds the file unsent and fails it
-      }
-    }
-    e.sent = true;
-    ++q.inFlight;
-    q.inFlightBytes += e.path.size();
-    const bool sent = helper_->send(*e.prepared.importer, e.path, file);
-    ::close(file);  // the helper has its own copy
-    if (!sent) {
-      e.sendFailed = true;
-      return;  // the helper is gone; next() finds out why
+    batch.push_back(&e);
+    requests.emplace_back(e.prepared.importer, &e.path);
+    files.push_back(file);
+    ++count;
+    bytes += e.path.size();
+  }
+  const auto closeFiles = [&] {
+    for (const int f : files) ::close(f);  // the helper has its own copies
+  };
+  if (batch.empty()) return;
+  if (!helper_) {
+    helper_ = std::make_unique<Helper>();
+    if (!helper_->start(limits_)) {
+      helper_.reset();
+      closeFiles();
+      return;  // next() finds the files unsent and fails them
     }
   }
+  const bool sent = helper_->send(requests, files);
+  closeFiles();
+  for (Queue::Entry* e : batch) {
+    e->sent = true;
+    e->sendFailed = !sent;  // the helper is gone; next() finds out why
+  }
+  q.inFlight = count;
+  q.inFlightBytes = bytes;
 }
 
 GuardedImportSession::Done GuardedImportSession::next() {

@@ -84,44 +84,47 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+void appendFrame(std::string& out, std::string_view payload) {
+  putU64(out, payload.size());
+  out.append(payload);
+}
+
 bool writeFrame(int fd, std::string_view payload) {
   std::string frame;
-  putU64(frame, payload.size());
-  frame.append(payload);
+  appendFrame(frame, payload);
   return writeAll(fd, frame);
 }
 
-bool writeFrameWithFd(int fd, std::string_view payload, int passFd) {
-  std::string frame;
-  putU64(frame, payload.size());
-  frame.append(payload);
-  iovec iov{frame.data(), frame.size()};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+bool writeWithFds(int fd, std::string_view bytes, const std::vector<int>& passFds) {
+  if (passFds.size() > kMaxPassedFds || bytes.empty()) return false;
+  iovec iov{const_cast<char*>(bytes.data()), bytes.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(kMaxPassedFds * sizeof(int))] = {};
   msghdr msg{};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;
-  msg.msg_control = control;
-  msg.msg_controllen = sizeof control;
-  cmsghdr* c = CMSG_FIRSTHDR(&msg);
-  c->cmsg_level = SOL_SOCKET;
-  c->cmsg_type = SCM_RIGHTS;
-  c->cmsg_len = CMSG_LEN(sizeof(int));
-  std::memcpy(CMSG_DATA(c), &passFd, sizeof(int));
+  if (!passFds.empty()) {
+    msg.msg_control = control;
+    msg.msg_controllen = CMSG_SPACE(passFds.size() * sizeof(int));
+    cmsghdr* c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(passFds.size() * sizeof(int));
+    std::memcpy(CMSG_DATA(c), passFds.data(), passFds.size() * sizeof(int));
+  }
   ssize_t n;
   while ((n = ::sendmsg(fd, &msg, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
   }
   if (n < 0) return false;
-  // The descriptor went with the first bytes; the rest follows plainly.
-  return writeAll(fd, std::string_view(frame).substr(static_cast<size_t>(n)));
+  // The descriptors went with the first bytes; the rest follows plainly.
+  return writeAll(fd, bytes.substr(static_cast<size_t>(n)));
 }
 
 ssize_t readWithFds(int fd, std::string& into, std::deque<int>& fds) {
   const size_t had = into.size();
   into.resize(had + 16384);
   iovec iov{into.data() + had, 16384};
-  // The kernel hands over one sender's descriptors per read; room for a
-  // few more does no harm.
-  alignas(cmsghdr) char control[CMSG_SPACE(8 * sizeof(int))];
+  // The kernel hands over one message's descriptors per read.
+  alignas(cmsghdr) char control[CMSG_SPACE(kMaxPassedFds * sizeof(int))];
   msghdr msg{};
   msg.msg_iov = &iov;
   msg.msg_iovlen = 1;

@@ -14,6 +14,7 @@
 #include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mdindex/importers/import_internal.h"
 
@@ -52,9 +53,13 @@ uint64_t frameLength(std::string_view lengthBytes);
 bool writeAll(int fd, std::string_view data);
 // Writes one frame carrying `payload`.
 bool writeFrame(int fd, std::string_view payload);
-// The same with the open descriptor `passFd` attached: the receiver gets
-// its own copy with the frame's first bytes.
-bool writeFrameWithFd(int fd, std::string_view payload, int passFd);
+// Appends one frame carrying `payload` to `out`.
+void appendFrame(std::string& out, std::string_view payload);
+// Writes `bytes` (frames) with the open descriptors `passFds` attached: the
+// receiver gets its own copies, in order, with the first bytes. At most
+// kMaxPassedFds of them.
+inline constexpr size_t kMaxPassedFds = 64;
+bool writeWithFds(int fd, std::string_view bytes, const std::vector<int>& passFds);
 // Reads what has arrived on `fd` (at least one byte, waiting for it) onto
 // the end of `into`, and the descriptors that came with it onto the end of
 // `fds` (close-on-exec). Returns the bytes read, 0 at end of input, -1 on
