@@ -7,6 +7,7 @@
 #include "mdindex/importers/image_importer.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/mail_importer.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/pdf_importer.h"
 #include "mdindex/importers/plist_importer.h"
@@ -30,6 +31,7 @@ constexpr ImporterFn kRegistry[] = {
     odtImporter,
     iworkImporter,
     epubImporter,
+    mailImporter,
 };
 
 }  // namespace
