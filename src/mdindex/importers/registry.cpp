@@ -2,6 +2,7 @@
 // from the importer itself, so a type is declared in exactly one place.
 #include <array>
 
+#include "mdindex/importers/audio_importer.h"
 #include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
@@ -32,6 +33,7 @@ constexpr ImporterFn kRegistry[] = {
     iworkImporter,
     epubImporter,
     mailImporter,
+    audioImporter,
 };
 
 }  // namespace

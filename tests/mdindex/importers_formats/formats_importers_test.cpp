@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "../../support/scratch.h"
+#include "mdindex/importers/audio_importer.h"
 #include "mdindex/importers/mail_importer.h"
 
 namespace mdindex {
@@ -62,6 +66,27 @@ Attributes mailHeaders(const std::string& subject, Strings from, Strings fromAdd
 const Strings kAnn = {"Ann Author"};
 const Strings kAnnAddress = {"ann@example.org"};
 
+// The tags every audio sample carries, and what its stream measures.
+Attributes tags(double seconds, double kbits, double hertz, double channels, bool track = true) {
+  Attributes a = {{attr::Title, std::string("Herd Song")},
+                  {attr::Authors, Strings{"Ann Artist"}},
+                  {"kMDItemAlbum", std::string("Cattle Album")},
+                  {"kMDItemMusicalGenre", std::string("Folk")},
+                  {"kMDItemComment", std::string("Grazing notes")},
+                  {"kMDItemRecordingYear", 2024.0},
+                  {"kMDItemDurationSeconds", seconds},
+                  {"kMDItemAudioBitRate", kbits},
+                  {"kMDItemAudioSampleRate", hertz},
+                  {"kMDItemAudioChannelCount", channels}};
+  if (track) a["kMDItemAudioTrackNumber"] = 3.0;
+  return a;
+}
+
+Attributes with(Attributes base, const std::string& name, Value v) {
+  base[name] = std::move(v);
+  return base;
+}
+
 const Case kCases[] = {
     // Subject (an encoded word) first; the plain alternative only, its
     // quoted-printable soft break joined inside "turnstone"; the PDF by name.
@@ -90,6 +115,19 @@ const Case kCases[] = {
      "Café herd report\nA big herd of cattle grazing near the meadow gate, where one sees a red turnstone.\nSecond line",
      mailHeaders("Café herd report", kAnn, kAnnAddress)},
     {"mail/empty.eml", mailImporter, ImportStatus::Unreadable, "", {}},
+
+    // ID3v2, Vorbis comments (two artists and a composer in the FLAC),
+    // Opus tags, MPEG-4 atoms, ID3v2 in AIFF, RIFF INFO in WAV (no track).
+    {"audio/tagged.mp3", audioImporter, ImportStatus::Imported, "", tags(0.157, 32, 22050, 1)},
+    {"audio/tagged.flac", audioImporter, ImportStatus::Imported, "",
+     with(with(tags(0.1, 63, 44100, 1), attr::Authors, Strings{"Ann Artist", "Bob Player"}), "kMDItemComposer",
+          std::string("Carl Composer"))},
+    {"audio/tagged.ogg", audioImporter, ImportStatus::Imported, "", tags(0.1, 28, 44100, 1)},
+    {"audio/tagged.opus", audioImporter, ImportStatus::Imported, "", tags(0.1, 33, 48000, 1)},
+    {"audio/tagged.m4a", audioImporter, ImportStatus::Imported, "", tags(0.123, 49, 44100, 2)},
+    {"audio/tagged.aiff", audioImporter, ImportStatus::Imported, "", tags(0.1, 706, 44100, 1)},
+    {"audio/tagged.wav", audioImporter, ImportStatus::Imported, "", tags(0.1, 706, 44100, 1, false)},
+    {"audio/truncated.mp3", audioImporter, ImportStatus::Unreadable, "", {}},
 };
 
 class FormatSamples : public testing::TestWithParam<Case> {};
@@ -112,6 +150,34 @@ TEST(MailImporter, AMessageOfTenThousandPartsIsReadOnlyInPart) {
   const size_t lines = static_cast<size_t>(std::count(sink.text.begin(), sink.text.end(), '\n'));
   EXPECT_LT(lines, mail::kMaxParts);
   EXPECT_GT(lines, mail::kMaxParts / 2);
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// An ID3v2.3 tag holding one comment frame of `bytes` letters, in front of
+// the tagged sample's own bytes.
+std::string mp3WithComment(size_t bytes) {
+  const auto be32 = [](size_t n, bool synchsafe) {
+    const int shift = synchsafe ? 7 : 8;
+    std::string out(4, '\0');
+    for (int i = 3; i >= 0; --i, n >>= shift) out[i] = static_cast<char>(n & ((1u << shift) - 1));
+    return out;
+  };
+  const std::string frame = std::string("\0eng\0", 5) + std::string(bytes, 'a');
+  const std::string frames = "COMM" + be32(frame.size(), false) + std::string(2, '\0') + frame;
+  return std::string("ID3\x03\0\0", 6) + be32(frames.size(), true) + frames + slurp(kData + "audio/tagged.mp3");
+}
+
+TEST(AudioImporter, AHundredMegabyteTagIsCutToTheFieldBound) {
+  Scratch scratch("audio-test");
+  RecordingSink sink;
+  EXPECT_EQ(audioImporter().import(scratch.write("big.mp3", mp3WithComment(100u << 20)), sink),
+            ImportStatus::Imported);
+  EXPECT_EQ(sink.attributes.at("kMDItemComment"), Value(std::string(audio::kMaxFieldBytes, 'a')));
+  EXPECT_GT(std::get<double>(sink.attributes.at("kMDItemDurationSeconds")), 0.0);
 }
 
 }  // namespace
