@@ -3,6 +3,7 @@
 #include <array>
 
 #include "mdindex/importers/audio_importer.h"
+#include "mdindex/importers/doc_importer.h"
 #include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
@@ -29,6 +30,7 @@ constexpr ImporterFn kRegistry[] = {
     imageImporter,
     plistImporter,
     docxImporter,
+    docImporter,
     odtImporter,
     iworkImporter,
     epubImporter,

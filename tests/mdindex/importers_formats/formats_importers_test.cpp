@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "../../support/scratch.h"
 #include "mdindex/importers/audio_importer.h"
+#include "mdindex/importers/doc_importer.h"
 #include "mdindex/importers/mail_importer.h"
 
 namespace mdindex {
@@ -128,6 +130,23 @@ const Case kCases[] = {
     {"audio/tagged.aiff", audioImporter, ImportStatus::Imported, "", tags(0.1, 706, 44100, 1)},
     {"audio/tagged.wav", audioImporter, ImportStatus::Imported, "", tags(0.1, 706, 44100, 1, false)},
     {"audio/truncated.mp3", audioImporter, ImportStatus::Unreadable, "", {}},
+
+    // LibreOffice's Word 97 form of office/basic.odt: the main text (its
+    // tracked deletion included: revision marks are not read), the
+    // footnote, header, comment and text box stories after it; the
+    // hyperlink's field code left out. (LibreOffice leaves out Cell B1.)
+    {"word97/basic.doc", docImporter, ImportStatus::Imported,
+     "Deleted words\nHeading words\nA big herd of cattle grazing\nName\tValue\nafter   spaces\nLead-in after box\n"
+     "Cell A1\nItem one\nFootnote words\nHeader words\nComment words\nBoxed words",
+     {{attr::Title, std::string("Cattle Report")},
+      {attr::Authors, Strings{"Ann Author"}},
+      {attr::Keywords, Strings{"one", "cattle", "three"}},
+      {"kMDItemSubject", std::string("Herds")},
+      {"kMDItemDescription", std::string("About herds")}}},
+    {"word97/encrypted.doc", docImporter, ImportStatus::Encrypted, "", {}},
+    {"word97/truncated.doc", docImporter, ImportStatus::Unreadable, "", {}},
+    {"word97/bad_piece_table.doc", docImporter, ImportStatus::Unreadable, "", {}},
+    {"audio/tagged.mp3", docImporter, ImportStatus::Unreadable, "", {}},
 };
 
 class FormatSamples : public testing::TestWithParam<Case> {};
@@ -150,6 +169,38 @@ TEST(MailImporter, AMessageOfTenThousandPartsIsReadOnlyInPart) {
   const size_t lines = static_cast<size_t>(std::count(sink.text.begin(), sink.text.end(), '\n'));
   EXPECT_LT(lines, mail::kMaxParts);
   EXPECT_GT(lines, mail::kMaxParts / 2);
+}
+
+std::string slurp(const std::string& path);
+
+// Every prefix of a file and every single-byte corruption must end in a
+// status, never a crash, a hang or an exception.
+TEST(FormatImporters, DamagedCopiesEndInACleanStatus) {
+  struct Target {
+    const char* file;
+    const Importer& (*importer)();
+    size_t step;
+  } targets[] = {{"word97/basic.doc", docImporter, 7}, {"mail/basic.eml", mailImporter, 5},
+                 {"audio/tagged.flac", audioImporter, 97}, {"audio/tagged.m4a", audioImporter, 3}};
+  Scratch scratch("formats-test");
+  for (const Target& t : targets) {
+    const std::string good = slurp(kData + t.file);
+    ASSERT_FALSE(good.empty());
+    const std::string name = std::string("copy.") + (std::strrchr(t.file, '.') + 1);
+    for (size_t cut = 0; cut < good.size(); cut += 13 * t.step) {
+      RecordingSink sink;
+      const ImportStatus st = t.importer().import(scratch.write(name, good.substr(0, cut)), sink);
+      EXPECT_TRUE(st == ImportStatus::Imported || st == ImportStatus::Unreadable) << t.file << " cut at " << cut;
+    }
+    for (size_t at = 0; at < good.size(); at += t.step) {
+      std::string bad = good;
+      bad[at] = static_cast<char>(bad[at] ^ 0x5a);
+      RecordingSink sink;
+      const ImportStatus st = t.importer().import(scratch.write(name, bad), sink);
+      EXPECT_TRUE(st == ImportStatus::Imported || st == ImportStatus::Unreadable || st == ImportStatus::Encrypted)
+          << t.file << " byte " << at;
+    }
+  }
 }
 
 std::string slurp(const std::string& path) {
