@@ -15,6 +15,7 @@
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/rtf_importer.h"
 #include "mdindex/importers/text_importer.h"
+#include "mdindex/importers/zip_importer.h"
 
 namespace mdindex {
 
@@ -36,6 +37,7 @@ constexpr ImporterFn kRegistry[] = {
     epubImporter,
     mailImporter,
     audioImporter,
+    zipImporter,
 };
 
 }  // namespace

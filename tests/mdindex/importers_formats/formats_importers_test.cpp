@@ -1,6 +1,6 @@
 // The mail, music, Word 97-2003 and ZIP importers over the committed inputs
-// in tests/data/mail, audio, word97 and archives (each folder's README or
-// generator says how they were made), exactly: text, attributes, status.
+// in tests/data/mail, audio, word97 and archives (each folder's generator
+// says how they were made), exactly: text, attributes, status.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "mdindex/importers/audio_importer.h"
 #include "mdindex/importers/doc_importer.h"
 #include "mdindex/importers/mail_importer.h"
+#include "mdindex/importers/zip_importer.h"
 
 namespace mdindex {
 namespace {
@@ -147,6 +148,22 @@ const Case kCases[] = {
     {"word97/truncated.doc", docImporter, ImportStatus::Unreadable, "", {}},
     {"word97/bad_piece_table.doc", docImporter, ImportStatus::Unreadable, "", {}},
     {"audio/tagged.mp3", docImporter, ImportStatus::Unreadable, "", {}},
+
+    // Every member's name on its line, a small text member's text right
+    // after it: UTF-8, Windows-1252, UTF-16 with a mark, HTML as a web page,
+    // a text file without an extension. No folder entry; the picture, the
+    // PDF, the member over the read bound and the binary one by name only.
+    {"archives/basic.zip", zipImporter, ImportStatus::Imported,
+     "notes/readme.txt\nShoveler notes from the café\nnotes/latin1.csv\ncrème;brûlée\n"
+     "notes/utf16.md\n# Heading in UTF-16\npage.html\nPage words\nphoto.jpg\nreport.pdf\nbig.txt\n"
+     "LICENSE\nPermission is granted\nbinary",
+     {}},
+    // 64 MiB of zeros, a member lying about its size and a nested zip are
+    // listed and not read; the member after them still is.
+    {"archives/bomb.zip", zipImporter, ImportStatus::Imported,
+     "zeros.txt\nlying.txt\ninner.zip\nafter.txt\nWords after the bomb", {}},
+    {"archives/truncated.zip", zipImporter, ImportStatus::Unreadable, "", {}},
+    {"mail/basic.eml", zipImporter, ImportStatus::Unreadable, "", {}},
 };
 
 class FormatSamples : public testing::TestWithParam<Case> {};
@@ -181,7 +198,8 @@ TEST(FormatImporters, DamagedCopiesEndInACleanStatus) {
     const Importer& (*importer)();
     size_t step;
   } targets[] = {{"word97/basic.doc", docImporter, 7}, {"mail/basic.eml", mailImporter, 5},
-                 {"audio/tagged.flac", audioImporter, 97}, {"audio/tagged.m4a", audioImporter, 3}};
+                 {"audio/tagged.flac", audioImporter, 97}, {"audio/tagged.m4a", audioImporter, 3},
+                 {"archives/basic.zip", zipImporter, 5}};
   Scratch scratch("formats-test");
   for (const Target& t : targets) {
     const std::string good = slurp(kData + t.file);
