@@ -8,6 +8,7 @@
 #include <taglib/tfilestream.h>
 #include <taglib/tpropertymap.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,21 @@ int importTags(const TagLib::FileRef& ref, Sink& sink) {
   return set;
 }
 
+// TagLib holds tag text as UTF-32 and copies it more than once: a tag of
+// a hundred megabytes would need gigabytes. An ID3v2 tag in front of the
+// stream declares its size in its header, so such a file is refused
+// before TagLib reads it. (Other containers' tags are rarely that large;
+// the import child's memory limit stops one that is.)
+bool oversizedId3v2(TagLib::FileStream& stream) {
+  stream.seek(0);
+  const TagLib::ByteVector head = stream.readBlock(10);
+  stream.seek(0);
+  if (head.size() < 10 || !head.startsWith("ID3")) return false;
+  uint64_t size = 0;
+  for (int i = 6; i < 10; ++i) size = size << 7 | (static_cast<unsigned char>(head[i]) & 0x7F);
+  return size > audio::kMaxTagBytes;
+}
+
 void setPositive(Sink& sink, const char* name, double value) {
   if (value > 0) sink.setAttribute(name, value);
 }
@@ -106,6 +122,7 @@ class AudioImporter final : public Importer {
     // Read-only: TagLib's own file opening would try read-write first.
     TagLib::FileStream stream(path.c_str(), true);
     if (!stream.isOpen()) return ImportStatus::Unreadable;
+    if (oversizedId3v2(stream)) return ImportStatus::TooLarge;
     const TagLib::FileRef ref(&stream, true, TagLib::AudioProperties::Average);
     if (ref.isNull() || !ref.file()->isValid()) return ImportStatus::Unreadable;
 

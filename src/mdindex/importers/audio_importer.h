@@ -13,9 +13,11 @@
 //   (kbit/s), kMDItemAudioSampleRate (Hz), kMDItemAudioChannelCount: from
 //   the stream, where TagLib can tell them.
 //
-// Status: Imported; Unreadable when TagLib does not take the file as one of
-// these formats (damaged, empty, or another format under the name). The
-// file is opened read-only. Safe to call from several threads.
+// Status: Imported; TooLarge for a file whose leading ID3v2 tag declares
+// more than kMaxTagBytes (TagLib would need several times that in memory);
+// Unreadable when TagLib does not take the file as one of these formats
+// (damaged, empty, or another format under the name). The file is opened
+// read-only. Safe to call from several threads.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,7 @@ const Importer& audioImporter();
 
 namespace audio {
 inline constexpr size_t kMaxFieldBytes = 64 * 1024;
+inline constexpr size_t kMaxTagBytes = 32u << 20;
 }
 
 }  // namespace mdindex

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../../support/scratch.h"
+#include "mdindex/core/uti.h"
 #include "mdindex/importers/audio_importer.h"
 #include "mdindex/importers/doc_importer.h"
 #include "mdindex/importers/mail_importer.h"
@@ -166,6 +167,29 @@ const Case kCases[] = {
     {"mail/basic.eml", zipImporter, ImportStatus::Unreadable, "", {}},
 };
 
+// Each extension is typed as its kind (music under public.audio, films
+// under public.movie, for kind: searches) and reaches its importer; the
+// zip-based documents keep theirs.
+TEST(FormatImporters, EachTypeReachesItsImporter) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"eml", "Mail.mdimporter"},   {"mbox", "Mail.mdimporter"},  {"doc", "Word97.mdimporter"},
+      {"mp3", "Audio.mdimporter"},  {"flac", "Audio.mdimporter"}, {"ogg", "Audio.mdimporter"},
+      {"opus", "Audio.mdimporter"}, {"m4a", "Audio.mdimporter"},  {"mp4", "Audio.mdimporter"},
+      {"wav", "Audio.mdimporter"},  {"aiff", "Audio.mdimporter"}, {"zip", "Archive.mdimporter"},
+      {"odt", "OpenDocument.mdimporter"}, {"epub", "EPUB.mdimporter"},
+  };
+  for (const auto& [ext, importer] : cases) {
+    const TypeInfo t = typeForExtension(ext);
+    const Importer* imp = importerForUti(t.uti);
+    ASSERT_NE(imp, nullptr) << ext;
+    EXPECT_EQ(imp->name(), importer) << ext;
+    const bool audio = std::find(t.tree.begin(), t.tree.end(), "public.audio") != t.tree.end();
+    EXPECT_EQ(audio, imp == &audioImporter() && std::string(ext) != "mp4") << ext;
+  }
+  const auto mp4 = typeForExtension("mp4").tree;
+  EXPECT_NE(std::find(mp4.begin(), mp4.end(), "public.movie"), mp4.end());
+}
+
 class FormatSamples : public testing::TestWithParam<Case> {};
 
 TEST_P(FormatSamples, GiveExactTextAttributesAndStatus) {
@@ -240,13 +264,18 @@ std::string mp3WithComment(size_t bytes) {
   return std::string("ID3\x03\0\0", 6) + be32(frames.size(), true) + frames + slurp(kData + "audio/tagged.mp3");
 }
 
-TEST(AudioImporter, AHundredMegabyteTagIsCutToTheFieldBound) {
+// A megabyte of comment is cut to the field bound; a tag that declares a
+// hundred megabytes is refused unread.
+TEST(AudioImporter, LongTagsAreCutAndHugeOnesRefused) {
   Scratch scratch("audio-test");
   RecordingSink sink;
-  EXPECT_EQ(audioImporter().import(scratch.write("big.mp3", mp3WithComment(100u << 20)), sink),
-            ImportStatus::Imported);
+  EXPECT_EQ(audioImporter().import(scratch.write("long.mp3", mp3WithComment(1u << 20)), sink), ImportStatus::Imported);
   EXPECT_EQ(sink.attributes.at("kMDItemComment"), Value(std::string(audio::kMaxFieldBytes, 'a')));
   EXPECT_GT(std::get<double>(sink.attributes.at("kMDItemDurationSeconds")), 0.0);
+  RecordingSink huge;
+  EXPECT_EQ(audioImporter().import(scratch.write("huge.mp3", mp3WithComment(100u << 20)), huge),
+            ImportStatus::TooLarge);
+  EXPECT_TRUE(huge.attributes.empty());
 }
 
 }  // namespace
