@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../../support/sample_import.h"
 #include "../../support/scratch.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/audio_importer.h"
@@ -22,36 +23,11 @@ namespace {
 
 const std::string kData = std::string(FINDLARK_TEST_DATA_DIR) + "/";
 
-// Keeps what it is given, like the import's sink, without a cap.
-class RecordingSink : public Sink {
- public:
-  std::string text;
-  Attributes attributes;
-
-  void addText(std::string_view utf8) override { text.append(utf8); }
-  void setAttribute(const std::string& name, Value value) override { attributes[name] = std::move(value); }
-  void addKeywords(const std::vector<std::string>& keywords) override {
-    auto& v = attributes[attr::Keywords];
-    if (!std::holds_alternative<std::vector<std::string>>(v)) v = std::vector<std::string>{};
-    auto& list = std::get<std::vector<std::string>>(v);
-    for (const std::string& k : keywords)
-      if (std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
-  }
-  bool full() const override { return false; }
-  bool hasText() const override { return !text.empty(); }
-};
+using testing_support::RecordingSink;
+using testing_support::slurp;
+using Case = testing_support::SampleCase;
 
 using Strings = std::vector<std::string>;
-
-struct Case {
-  const char* file;
-  const Importer& (*importer)();
-  ImportStatus status;
-  const char* text;
-  Attributes attributes;
-};
-
-std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.file; }
 
 // 2024-05-14 09:30:00 UTC, the date every generated sample carries.
 const Date kSampleDate{1715679000};
@@ -212,8 +188,6 @@ TEST(MailImporter, AMessageOfTenThousandPartsIsReadOnlyInPart) {
   EXPECT_GT(lines, mail::kMaxParts / 2);
 }
 
-std::string slurp(const std::string& path);
-
 // Every prefix of a file and every single-byte corruption must end in a
 // status, never a crash, a hang or an exception.
 TEST(FormatImporters, DamagedCopiesEndInACleanStatus) {
@@ -243,11 +217,6 @@ TEST(FormatImporters, DamagedCopiesEndInACleanStatus) {
           << t.file << " byte " << at;
     }
   }
-}
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // An ID3v2.3 tag holding one comment frame of `bytes` letters, in front of
