@@ -188,13 +188,17 @@ class MailImporter final : public Importer {
 
     size_t messages = 0;
     MessageReader reader(sink);
+    GPtr<GMimeMessage> first;
     while (messages < (mailbox ? mail::kMaxMessages : 1) && !sink.full() && !g_mime_parser_eos(parser.get())) {
       GPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), nullptr));
       if (!message) break;
       ++messages;
       reader.message(message.get());
-      if (!mailbox) messageAttributes(message.get(), sink);
+      if (!first) first = std::move(message);
     }
+    // A single message saved with a mailbox's "From " line (as some mail
+    // programs save one) is still described as a message.
+    if (messages == 1) messageAttributes(first.get(), sink);
     return messages > 0 ? ImportStatus::Imported : ImportStatus::Unreadable;
   }
 };

@@ -15,7 +15,8 @@
 //   kMDItemAuthorEmailAddresses, kMDItemRecipients (To and Cc: names, else
 //   addresses), kMDItemRecipientEmailAddresses, kMDItemContentCreationDate
 //   (the Date header). A mailbox is one item with the text of its messages
-//   one after another and no per-message attributes.
+//   one after another and no per-message attributes (unless it holds just
+//   one message: a message saved after a "From " line).
 //
 // Bounds: at most kMaxParts parts of one message are visited, kMaxDepth
 // levels deep; a mailbox stops at kMaxMessages messages or when the sink is

@@ -77,6 +77,9 @@ const Case kCases[] = {
      mailHeaders("Café herd report", kAnn, kAnnAddress)},
     {"mail/latin1.eml", mailImporter, ImportStatus::Imported, "Latin-1 body\nCrème brûlée for the café",
      mailHeaders("Latin-1 body", {"plain@example.org"}, {"plain@example.org"})},
+    // A message saved after a mailbox's "From " line is still one message.
+    {"mail/from_line.eml", mailImporter, ImportStatus::Imported, "Latin-1 body\nCrème brûlée for the café",
+     mailHeaders("Latin-1 body", {"plain@example.org"}, {"plain@example.org"})},
     {"mail/html_only.eml", mailImporter, ImportStatus::Imported, "HTML only\nOnly HTML here",
      mailHeaders("HTML only", kAnn, kAnnAddress)},
     // The forwarded message is read in place; its headers do not replace
