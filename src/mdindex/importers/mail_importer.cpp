@@ -69,6 +69,13 @@ std::string partText(GMimeTextPart* part) {
   return std::string(trimAscii(text));
 }
 
+// The size of a part's content as the message holds it (before decoding).
+int64_t encodedSize(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  GMimeStream* stream = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  return stream ? g_mime_stream_length(stream) : -1;
+}
+
 // Reads messages one after another into the sink: each one's subject and
 // body text, then its attachment names.
 class MessageReader {
@@ -79,7 +86,10 @@ class MessageReader {
     parts_ = 0;
     attachments_.clear();
     read(message, 0);
-    for (const std::string& name : attachments_) add(name);
+    for (const Attachment& a : attachments_) {
+      add(a.name);
+      add(a.text);
+    }
   }
 
  private:
@@ -119,8 +129,10 @@ class MessageReader {
       return;
     }
     if (isAttachment(part)) {
-      const std::string name = utf8(g_mime_part_get_filename(GMIME_PART(part)));
-      if (!name.empty()) attachments_.push_back(name);
+      Attachment a{utf8(g_mime_part_get_filename(GMIME_PART(part))), {}};
+      if (GMIME_IS_TEXT_PART(part) && encodedSize(GMIME_PART(part)) <= mail::kMaxAttachedTextBytes)
+        a.text = partText(GMIME_TEXT_PART(part));
+      if (!a.name.empty() || !a.text.empty()) attachments_.push_back(std::move(a));
       return;
     }
     if (GMIME_IS_TEXT_PART(part)) add(partText(GMIME_TEXT_PART(part)));
@@ -140,7 +152,10 @@ class MessageReader {
   Sink& sink_;
   bool wrote_ = false;
   size_t parts_ = 0;
-  std::vector<std::string> attachments_;
+  struct Attachment {
+    std::string name, text;
+  };
+  std::vector<Attachment> attachments_;
 };
 
 void messageAttributes(GMimeMessage* message, Sink& sink) {

@@ -8,8 +8,9 @@
 //   UTF-8; of a multipart/alternative only the plain-text part (its HTML
 //   part, read as HTML files are, when there is no plain one). Forwarded
 //   messages (message/rfc822 parts) are read the same way, in place. Then
-//   the file name of every attachment, one a line. Parts are separated by
-//   "\n".
+//   the file name of every attachment, one a line, each followed by its
+//   text when it is a text attachment of at most kMaxAttachedTextBytes (a
+//   log, a note, a web page). Parts are separated by "\n".
 // - attributes of a single message: kMDItemSubject and kMDItemTitle (the
 //   subject), kMDItemAuthors (the sender's name, else address),
 //   kMDItemAuthorEmailAddresses, kMDItemRecipients (To and Cc: names, else
@@ -28,6 +29,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "mdindex/importers/importer.h"
 
@@ -39,6 +41,7 @@ namespace mail {
 inline constexpr size_t kMaxParts = 1000;
 inline constexpr int kMaxDepth = 32;
 inline constexpr size_t kMaxMessages = 100000;
+inline constexpr int64_t kMaxAttachedTextBytes = 4 << 20;
 }  // namespace mail
 
 }  // namespace mdindex

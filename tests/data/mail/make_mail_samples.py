@@ -42,7 +42,8 @@ def qp(text):
 
 # A multipart/mixed message: an alternative (quoted-printable plain text
 # with a soft line break inside a word, and HTML that must not be read
-# twice), a PDF attachment by name, a subject with an encoded word.
+# twice), a PDF attachment (its name) and a text one (name and text), a
+# subject with an encoded word.
 def basic():
     m = MIMEMultipart("mixed", boundary="==mixed==")
     headers(m, "=?utf-8?q?Caf=C3=A9_herd_report?=")
@@ -53,6 +54,9 @@ def basic():
     pdf = MIMEApplication(b"%PDF-1.4 not really", "pdf")
     pdf.add_header("Content-Disposition", "attachment", filename="herd-figures.pdf")
     m.attach(pdf)
+    note = MIMEText("Attached note about the herd", "plain", "utf-8")
+    note.add_header("Content-Disposition", "attachment", filename="note.txt")
+    m.attach(note)
     return m
 
 

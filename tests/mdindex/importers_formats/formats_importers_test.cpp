@@ -69,11 +69,12 @@ Attributes with(Attributes base, const std::string& name, Value v) {
 
 const Case kCases[] = {
     // Subject (an encoded word) first; the plain alternative only, its
-    // quoted-printable soft break joined inside "turnstone"; the PDF by name.
+    // quoted-printable soft break joined inside "turnstone"; the PDF by
+    // name, the text attachment by name and text.
     {"mail/basic.eml", mailImporter, ImportStatus::Imported,
      "Café herd report\n"
      "A big herd of cattle grazing near the meadow gate, where one sees a red turnstone.\nSecond line\n"
-     "herd-figures.pdf",
+     "herd-figures.pdf\nnote.txt\nAttached note about the herd",
      mailHeaders("Café herd report", kAnn, kAnnAddress)},
     {"mail/latin1.eml", mailImporter, ImportStatus::Imported, "Latin-1 body\nCrème brûlée for the café",
      mailHeaders("Latin-1 body", {"plain@example.org"}, {"plain@example.org"})},
