@@ -11,6 +11,7 @@
 #include <gsf/gsf-msole-utils.h>
 #include <gsf/gsf-utils.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -84,6 +85,82 @@ bool readPieces(const std::string& clx, std::vector<Piece>& pieces) {
     pieces.push_back(p);
   }
   return true;
+}
+
+// Byte ranges [first, second) of the WordDocument stream, sorted.
+using Ranges = std::vector<std::pair<uint32_t, uint32_t>>;
+
+// The size of a property modifier's operand, from its sprm (0 when the
+// grpprl cannot be followed further).
+size_t operandSize(uint16_t sprm, const std::string& page, size_t at) {
+  switch (sprm >> 13) {
+    case 0:
+    case 1: return 1;
+    case 2:
+    case 4:
+    case 5: return 2;
+    case 3: return 4;
+    case 7: return 3;
+    default: return at < page.size() ? 1 + static_cast<uint8_t>(page[at]) : 0;  // 6: sized by its first byte
+  }
+}
+
+// True when the character properties at `at` of an FKP page (a Chpx: a
+// count, then property modifiers) mark the text deleted with revision
+// marking on (sprmCFRMarkDel set).
+bool markedDeleted(const std::string& page, size_t at) {
+  if (at >= page.size()) return false;
+  const size_t end = std::min(page.size(), at + 1 + static_cast<uint8_t>(page[at]));
+  for (size_t i = at + 1; i + 2 <= end;) {
+    const uint16_t sprm = le16(page, i);
+    i += 2;
+    if (sprm == 0x0800) return i < end && page[i] != 0;
+    const size_t n = operandSize(sprm, page, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return false;
+}
+
+// The text a reviewer deleted with revision marking on: Word keeps it in
+// the stream until the change is accepted, and a reader of the document
+// does not see it. Read from the character-property pages (PlcBteChpx in
+// the table stream, its 512-byte FKP pages in the WordDocument stream).
+Ranges deletedRanges(GsfInput* word, GsfInput* table, const std::string& fib) {
+  Ranges out;
+  const uint32_t fc = le32(fib, 0xFA), lcb = le32(fib, 0xFE);
+  std::string plc, page;
+  if (lcb < 12 || lcb > kMaxClxBytes || (lcb - 4) % 8 != 0 || !readAt(table, fc, lcb, plc)) return out;
+  const size_t pages = (lcb - 4) / 8;
+  for (size_t i = 0; i < pages; ++i) {
+    const uint32_t pn = le32(plc, 4 * (pages + 1) + 4 * i) & 0x3FFFFF;
+    if (!readAt(word, uint64_t{pn} * 512, 512, page)) continue;
+    const size_t runs = static_cast<uint8_t>(page[511]);
+    if (4 * (runs + 1) + runs > 511) continue;
+    for (size_t r = 0; r < runs; ++r) {
+      const size_t chpx = 2 * static_cast<size_t>(static_cast<uint8_t>(page[4 * (runs + 1) + r]));
+      if (chpx != 0 && markedDeleted(page, chpx)) out.emplace_back(le32(page, 4 * r), le32(page, 4 * (r + 1)));
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// `bytes`, read from offset `fc` of the stream, without the deleted ranges.
+std::string withoutDeleted(std::string bytes, uint64_t fc, const Ranges& deleted) {
+  if (deleted.empty()) return bytes;
+  std::string kept;
+  uint64_t at = fc;
+  const uint64_t end = fc + bytes.size();
+  auto r = std::lower_bound(deleted.begin(), deleted.end(), std::pair<uint32_t, uint32_t>(0, 0),
+                            [&](const auto& a, const auto&) { return a.second <= fc; });
+  for (; r != deleted.end() && r->first < end; ++r) {
+    if (r->second <= at) continue;
+    if (r->first > at) kept.append(bytes, at - fc, r->first - at);
+    at = std::max<uint64_t>(at, r->second);
+  }
+  if (at < end) kept.append(bytes, at - fc, end - at);
+  return kept;
 }
 
 // Turns Word's characters into lines: marks end paragraphs, field codes
@@ -222,13 +299,14 @@ class DocImporter final : public Importer {
     uint64_t lastCp = 0;
     for (size_t at = 0x4C; at <= 0x68; at += 4)
       if (at != 0x58) lastCp += le32(fib, at);  // 0x58: ccpMcr, unused
+    const Ranges deleted = deletedRanges(word.get(), table.get(), fib);
     WordText text;
     std::string bytes;
     for (const Piece& p : pieces) {
       if (text.full() || p.cpStart >= lastCp) break;
       const uint64_t chars = std::min<uint64_t>(p.cpEnd, lastCp) - p.cpStart;
       if (!readAt(word.get(), p.fc, p.compressed ? chars : 2 * chars, bytes)) continue;
-      text.add(decodePiece(bytes, p.compressed));
+      text.add(decodePiece(withoutDeleted(std::move(bytes), p.fc, deleted), p.compressed));
     }
     sink.addText(text.take());
     importProperties(ole.get(), sink);

@@ -9,7 +9,9 @@
 //   line (paragraph marks, line, page and column breaks and table cell
 //   marks end a line; empty lines dropped). Field codes are left out and
 //   their results kept (a hyperlink's text, not its address); picture
-//   anchors, note reference marks and optional hyphens are dropped.
+//   anchors, note reference marks and optional hyphens are dropped, and so
+//   is text deleted with revision marking on (not yet accepted, and not
+//   shown to a reader).
 //   8-bit pieces are read as Windows-1252, the others as UTF-16.
 // - attributes: kMDItemTitle, kMDItemAuthors, kMDItemSubject,
 //   kMDItemDescription (comments) and keywords (split on commas and

@@ -113,10 +113,10 @@ const Case kCases[] = {
     {"audio/tagged.wav", audioImporter, ImportStatus::Imported, "", tags(0.1, 706, 44100, 1, false)},
     {"audio/truncated.mp3", audioImporter, ImportStatus::Unreadable, "", {}},
 
-    // LibreOffice's Word 97 form of office/basic.odt: the main text (its
-    // tracked deletion included: revision marks are not read), the
+    // LibreOffice's Word 97 form of office/basic.odt: the main text, the
     // footnote, header, comment and text box stories after it; the
-    // hyperlink's field code left out. (LibreOffice leaves out Cell B1.)
+    // hyperlink's field code left out. (LibreOffice leaves out Cell B1 and
+    // writes the ODT's unanchored deletion as plain text.)
     {"word97/basic.doc", docImporter, ImportStatus::Imported,
      "Deleted words\nHeading words\nA big herd of cattle grazing\nName\tValue\nafter   spaces\nLead-in after box\n"
      "Cell A1\nItem one\nFootnote words\nHeader words\nComment words\nBoxed words",
@@ -125,6 +125,8 @@ const Case kCases[] = {
       {attr::Keywords, Strings{"one", "cattle", "three"}},
       {"kMDItemSubject", std::string("Herds")},
       {"kMDItemDescription", std::string("About herds")}}},
+    // A deletion made with revision marking on is not text a reader sees.
+    {"word97/tracked.doc", docImporter, ImportStatus::Imported, "Kept text after the change", {}},
     {"word97/encrypted.doc", docImporter, ImportStatus::Encrypted, "", {}},
     {"word97/truncated.doc", docImporter, ImportStatus::Unreadable, "", {}},
     {"word97/bad_piece_table.doc", docImporter, ImportStatus::Unreadable, "", {}},
