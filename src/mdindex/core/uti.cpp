@@ -198,6 +198,24 @@ bool isUtf8Sample(std::string_view head) {
   return true;
 }
 
+// A message or a mailbox saved without an extension, as mail programs keep
+// them (a Maildir file, a Thunderbird folder): the first line is a header
+// field (in a mailbox, the one after its "From " separator), and the header
+// holds a sender and a date, subject or message id. Null otherwise.
+const char* sniffMail(std::string_view head) {
+  const bool mailbox = startsWith(head, "From ");
+  const size_t headerStart = mailbox ? head.find('\n') + 1 : 0;
+  if (mailbox && headerStart == 0) return nullptr;
+  const std::string_view header = head.substr(headerStart, head.find("\n\n", headerStart) - headerStart);
+  const std::string h = "\n" + lower(header);
+  size_t name = 1;
+  while (name < h.size() && (std::isalnum(static_cast<unsigned char>(h[name])) || h[name] == '-')) ++name;
+  const bool field = name > 1 && name < h.size() && h[name] == ':';
+  const auto has = [&](const char* f) { return h.find(std::string("\n") + f) != std::string::npos; };
+  if (!field || !has("from:") || !(has("date:") || has("subject:") || has("message-id:"))) return nullptr;
+  return mailbox ? "com.apple.mail.mbox" : "com.apple.mail.email";
+}
+
 }  // namespace
 
 TypeInfo typeForUti(std::string_view uti) {
@@ -278,6 +296,8 @@ TypeInfo typeOfFile(const std::string& path, mode_t mode) {
   }
   const std::string sniffed = sniffUti(head);
   if (!sniffed.empty()) return typeForUti(sniffed);
+  if (byExt.uti == "public.data" && looksLikeText(head) && isUtf8Sample(head))
+    if (const char* mail = sniffMail(head)) return typeForUti(mail);
   // A file with no known extension whose first bytes are readable text (a
   // README, a .conf file) is plain text, so its words can be found.
   if (byExt.uti == "public.data" && looksLikeText(head) && isUtf8Sample(head)) return typeForUti("public.plain-text");
