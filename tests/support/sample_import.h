@@ -44,6 +44,16 @@ struct SampleCase {
 
 inline std::ostream& operator<<(std::ostream& os, const SampleCase& c) { return os << c.file; }
 
+// A multipart/mixed message of `parts` one-line text parts ("part 0",
+// "part 1", ...), subject "Many parts".
+inline std::string messageOfParts(int parts) {
+  std::string m =
+      "From: ann@example.org\nSubject: Many parts\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n";
+  for (int i = 0; i < parts; ++i) m += "--b\nContent-Type: text/plain\n\npart " + std::to_string(i) + "\n";
+  return m + "--b--\n";
+}
+
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), {}};
