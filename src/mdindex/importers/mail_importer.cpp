@@ -55,7 +55,7 @@ std::string partText(GMimeTextPart* part) {
   g_free(raw);
   // A part that declares no charset and is not UTF-8 is most likely
   // Windows-1252, as mail clients of that kind write it.
-  text = isValidUtf8(text) ? std::move(text) : windows1252ToUtf8(text);
+  if (!isValidUtf8(text)) text = windows1252ToUtf8(text);
   // Mail lines end in CRLF on the wire; text elsewhere ends them in LF.
   size_t out = 0;
   for (size_t i = 0; i < text.size(); ++i)
