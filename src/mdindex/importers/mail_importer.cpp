@@ -178,7 +178,8 @@ void messageAttributes(GMimeMessage* message, Sink& sink) {
     sink.setAttribute(attr::ContentCreationDate, Date{static_cast<double>(g_date_time_to_unix(date))});
 }
 
-// A mailbox starts with a "From " separator line; a single message never does.
+// A mailbox starts with a "From " separator line (and so does a message
+// saved by some mail programs: it is then a mailbox of one).
 bool looksLikeMailbox(int fd) {
   char head[5] = {};
   const bool mbox = ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
