@@ -21,6 +21,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
 	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev \
 	libtesseract-dev libleptonica-dev tesseract-ocr-eng libseccomp-dev \
+	libgmime-3.0-dev libtag1-dev libgsf-1-dev \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
 	xvfb xauth attr file \

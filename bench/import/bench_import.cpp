@@ -8,10 +8,14 @@
 //   - system calls per file of `mdimport DIR` (when strace is installed);
 //   - the median time of one `mdimport -t -d1 FILE` process.
 //
-// Usage: bench_import [--files N] [--mixed | --tiny] [--compare BINDIR] [--no-peer] [--no-strace]
+// Usage: bench_import [--files N] [--mixed | --containers | --tiny] [--compare BINDIR] [--no-peer]
+//                     [--no-strace]
 //   --files N         corpus size (default 10000; 300000 for the large crawl)
 //   --mixed           ten kinds of file (text, HTML, RTF, plist, PDF, PNG, JPEG)
 //                     instead of small text and HTML files only
+//   --containers      ten kinds of file that hold their words inside a
+//                     container format: mail (.eml, generated, and an mbox),
+//                     music (MP3, FLAC, Ogg, Opus, M4A, WAV), Word 97 .doc, ZIP
 //   --tiny            one-line text files only
 //   --compare BINDIR  also run the mdimport and crawl rows with the tools in
 //                     BINDIR (another build), for before/after figures
@@ -59,7 +63,14 @@ std::string sentence(unsigned seed, int words) {
   return s;
 }
 
-enum class Corpus { Small, Mixed, Tiny };
+enum class Corpus { Small, Mixed, Containers, Tiny };
+
+// The container kinds: a generated message (kind 0), else copies of the
+// committed samples (tests/data/<folder>/<file>).
+const char* const kContainerSamples[] = {nullptr,           "mail/mailbox.mbox", "audio/tagged.mp3",
+                                         "audio/tagged.flac", "audio/tagged.ogg", "audio/tagged.opus",
+                                         "audio/tagged.m4a",  "audio/tagged.wav", "word97/basic.doc",
+                                         "archives/basic.zip"};
 
 // Small text and HTML files in turn (40 words each); or ten kinds of file in
 // turn: generated text formats and copies of the committed PDF and
@@ -75,6 +86,18 @@ void makeCorpus(const fs::path& dir, int count, Corpus corpus) {
       continue;
     }
     const std::string text = sentence(static_cast<unsigned>(i), 40);
+    if (corpus == Corpus::Containers) {
+      if (const char* sample = kContainerSamples[i % 10]) {
+        const std::string name = sample;
+        fs::copy_file(FINDLARK_TEST_DATA_DIR "/" + name, base + name.substr(name.rfind('.')));
+      } else {
+        std::ofstream(base + ".eml") << "From: Ann <ann@example.org>\nTo: bob@example.org\nSubject: Note " << i
+                                     << "\nDate: Tue, 14 May 2024 09:30:00 +0000\nMIME-Version: 1.0\n"
+                                     << "Content-Type: text/plain; charset=utf-8\n\n"
+                                     << text << "\n";
+      }
+      continue;
+    }
     const int kind = corpus == Corpus::Mixed ? i % 10 : (i % 2 == 0 ? 0 : 3);
     switch (kind) {
       case 0:
@@ -266,13 +289,15 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--files" && i + 1 < argc) count = std::max(10, std::atoi(argv[++i]));
     else if (a == "--mixed") kind = Corpus::Mixed;
+    else if (a == "--containers") kind = Corpus::Containers;
     else if (a == "--tiny") kind = Corpus::Tiny;
     else if (a == "--compare" && i + 1 < argc) compare.push_back(fs::absolute(argv[++i]).string());
     else if (a == "--no-peer") peer = false;
     else if (a == "--no-strace") traced = false;
     else {
       std::fprintf(stderr,
-                   "usage: bench_import [--files N] [--mixed | --tiny] [--compare BINDIR] [--no-peer] [--no-strace]\n");
+                   "usage: bench_import [--files N] [--mixed | --containers | --tiny] [--compare BINDIR] "
+                   "[--no-peer] [--no-strace]\n");
       return 64;
     }
   }
@@ -291,9 +316,10 @@ int main(int argc, char** argv) {
 
   makeCorpus(corpus, count, kind);
   const uint64_t corpusBytes = bytesUnder(corpus);
-  const char* what = kind == Corpus::Mixed  ? "mixed (txt, html, rtf, plist, pdf, png, jpg)"
-                     : kind == Corpus::Tiny ? "one-line text"
-                                            : "small text and HTML";
+  const char* what = kind == Corpus::Mixed        ? "mixed (txt, html, rtf, plist, pdf, png, jpg)"
+                     : kind == Corpus::Containers ? "container (eml, mbox, mp3, flac, ogg, opus, m4a, wav, doc, zip)"
+                     : kind == Corpus::Tiny       ? "one-line text"
+                                                  : "small text and HTML";
   std::printf("corpus: %d %s files, %.1f MB, in %s\n\n", count, what, corpusBytes / 1e6, corpus.c_str());
 
   std::vector<std::string> bins = {bin};
@@ -363,9 +389,10 @@ int main(int argc, char** argv) {
 
   std::printf("\none mdimport -t -d1 FILE process (median of 41):\n");
   using Singles = std::vector<std::pair<std::string, int>>;
-  const Singles singles = kind == Corpus::Mixed  ? Singles{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
-                          : kind == Corpus::Tiny ? Singles{{"txt", 0}}
-                                                 : Singles{{"txt", 0}, {"html", 1}};
+  const Singles singles = kind == Corpus::Mixed        ? Singles{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
+                          : kind == Corpus::Containers ? Singles{{"eml", 0}, {"mp3", 2}, {"doc", 8}, {"zip", 9}}
+                          : kind == Corpus::Tiny       ? Singles{{"txt", 0}}
+                                                       : Singles{{"txt", 0}, {"html", 1}};
   for (const auto& [ext, index] : singles) {
     const std::string file = (corpus / "d0" / ("f" + std::to_string(index) + "." + ext)).string();
     std::vector<double> times;

@@ -76,6 +76,28 @@ constexpr Row kTypes[] = {
     {"public.shell-script", "sh bash",
      "public.script public.source-code public.plain-text public.text public.data public.item public.content",
      "Shell Script"},
+    // Mail, Word 97-2003, music and films: types of their own, each read by
+    // its importer (mail_importer.h, doc_importer.h, audio_importer.h).
+    {"com.apple.mail.email", "eml", "public.email-message public.data public.item public.content", "Email Message"},
+    {"com.apple.mail.mbox", "mbox mbx", "public.data public.item public.content", "Mailbox"},
+    {"com.microsoft.word.doc", "doc dot",
+     "public.data public.item public.composite-content public.content", "Microsoft Word 97-2003 document"},
+    {"public.mp3", "mp3", "public.audio public.audiovisual-content public.data public.item public.content", "MP3 audio"},
+    {"org.xiph.flac", "flac", "public.audio public.audiovisual-content public.data public.item public.content",
+     "FLAC audio"},
+    {"org.xiph.ogg-audio", "ogg oga", "public.audio public.audiovisual-content public.data public.item public.content",
+     "Ogg audio"},
+    {"org.xiph.opus", "opus", "public.audio public.audiovisual-content public.data public.item public.content",
+     "Opus audio"},
+    {"com.apple.m4a-audio", "m4a",
+     "public.mpeg-4-audio public.audio public.audiovisual-content public.data public.item public.content",
+     "MPEG-4 audio"},
+    {"public.mpeg-4", "mp4 m4v", "public.movie public.audiovisual-content public.data public.item public.content",
+     "MPEG-4 movie"},
+    {"com.microsoft.waveform-audio", "wav wave",
+     "public.audio public.audiovisual-content public.data public.item public.content", "Waveform audio"},
+    {"public.aiff-audio", "aif aiff", "public.audio public.audiovisual-content public.data public.item public.content",
+     "AIFF audio"},
     {"public.zip-archive", "zip", "public.data public.item public.content", "ZIP archive"},
     {"public.folder", "", "public.directory public.item", "Folder"},
     {"public.data", "", "public.item", "Document"},
@@ -176,6 +198,24 @@ bool isUtf8Sample(std::string_view head) {
   return true;
 }
 
+// A message or a mailbox saved without an extension, as mail programs keep
+// them (a Maildir file, a Thunderbird folder): the first line is a header
+// field (in a mailbox, the one after its "From " separator), and the header
+// holds a sender and a date, subject or message id. Null otherwise.
+const char* sniffMail(std::string_view head) {
+  const bool mailbox = startsWith(head, "From ");
+  const size_t headerStart = mailbox ? head.find('\n') + 1 : 0;
+  if (mailbox && headerStart == 0) return nullptr;
+  const std::string_view header = head.substr(headerStart, head.find("\n\n", headerStart) - headerStart);
+  const std::string h = "\n" + lower(header);
+  size_t name = 1;
+  while (name < h.size() && (std::isalnum(static_cast<unsigned char>(h[name])) || h[name] == '-')) ++name;
+  const bool field = name > 1 && name < h.size() && h[name] == ':';
+  const auto has = [&](const char* f) { return h.find(std::string("\n") + f) != std::string::npos; };
+  if (!field || !has("from:") || !(has("date:") || has("subject:") || has("message-id:"))) return nullptr;
+  return mailbox ? "com.apple.mail.mbox" : "com.apple.mail.email";
+}
+
 }  // namespace
 
 TypeInfo typeForUti(std::string_view uti) {
@@ -256,6 +296,8 @@ TypeInfo typeOfFile(const std::string& path, mode_t mode) {
   }
   const std::string sniffed = sniffUti(head);
   if (!sniffed.empty()) return typeForUti(sniffed);
+  if (byExt.uti == "public.data" && looksLikeText(head) && isUtf8Sample(head))
+    if (const char* mail = sniffMail(head)) return typeForUti(mail);
   // A file with no known extension whose first bytes are readable text (a
   // README, a .conf file) is plain text, so its words can be found.
   if (byExt.uti == "public.data" && looksLikeText(head) && isUtf8Sample(head)) return typeForUti("public.plain-text");

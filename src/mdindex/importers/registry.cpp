@@ -2,16 +2,20 @@
 // from the importer itself, so a type is declared in exactly one place.
 #include <array>
 
+#include "mdindex/importers/audio_importer.h"
+#include "mdindex/importers/doc_importer.h"
 #include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/mail_importer.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/pdf_importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/rtf_importer.h"
 #include "mdindex/importers/text_importer.h"
+#include "mdindex/importers/zip_importer.h"
 
 namespace mdindex {
 
@@ -27,9 +31,13 @@ constexpr ImporterFn kRegistry[] = {
     imageImporter,
     plistImporter,
     docxImporter,
+    docImporter,
     odtImporter,
     iworkImporter,
     epubImporter,
+    mailImporter,
+    audioImporter,
+    zipImporter,
 };
 
 }  // namespace

@@ -47,6 +47,7 @@ constexpr KindRow kKinds[] = {
     {"presentation presentations keynote", "com.apple.iwork.keynote.sffkey org.openxmlformats.presentationml.presentation"},
     {"spreadsheet spreadsheets numbers", "com.apple.iwork.numbers.sffnumbers org.openxmlformats.spreadsheetml.sheet"},
     {"archive archives zip", "public.zip-archive"},
+    {"email emails mail message messages", "public.email-message com.apple.mail.mbox"},
     {"document documents", "public.text com.adobe.pdf public.composite-content com.apple.iwork.pages.sffpages"},
 };
 

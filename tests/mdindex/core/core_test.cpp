@@ -180,8 +180,17 @@ TEST(Uti, EverydayTextFormatsAndExtensionlessText) {
   EXPECT_EQ(typeOfFile(write("blob.bin", std::string("ab\0cd", 5))).uti, "public.data");
   EXPECT_EQ(typeOfFile(write("latin.dat", "caf\xE9 \xFF\xFE")).uti, "public.data");
   EXPECT_EQ(typeOfFile(write("empty", "")).uti, "public.data");
+  // Mail kept without an extension (a Maildir message, a mailbox folder)
+  // is mail: a header field first, then a sender and a date, subject or id.
+  const std::string header = "Return-Path: <a@x.org>\nFrom: Ann <a@x.org>\nSubject: Herd\n\nbody\n";
+  EXPECT_EQ(typeOfFile(write("1715679000.M1P2.host:2,S", header)).uti, "com.apple.mail.email");
+  EXPECT_EQ(typeOfFile(write("Inbox", "From a@x.org Tue May 14 09:30:00 2024\n" + header)).uti,
+            "com.apple.mail.mbox");
+  EXPECT_EQ(typeOfFile(write("memo", "From: Ann\nabout the herd\n")).uti, "public.plain-text");
+  EXPECT_EQ(typeOfFile(write("letter", "Dear Ann,\nFrom: Bob\nDate: today\n")).uti, "public.plain-text");
   // A known extension keeps its type.
   EXPECT_EQ(typeOfFile(write("notes.md", "# cattle\n")).uti, "net.daringfireball.markdown");
+  EXPECT_EQ(typeOfFile(write("headers.md", header)).uti, "net.daringfireball.markdown");
   std::system(("rm -rf '" + dir + "'").c_str());
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../../support/sample_import.h"
 #include "../../support/scratch.h"
 #include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/iwork_proto.h"
@@ -27,38 +28,11 @@ namespace fs = std::filesystem;
 
 const std::string kData = std::string(FINDLARK_TEST_DATA_DIR) + "/office/";
 
-class RecordingSink : public Sink {
- public:
-  std::string text;
-  Attributes attributes;
-  size_t textCalls = 0;
-
-  void addText(std::string_view utf8) override {
-    text.append(utf8);
-    ++textCalls;
-  }
-  void setAttribute(const std::string& name, Value value) override { attributes[name] = std::move(value); }
-  void addKeywords(const std::vector<std::string>& keywords) override {
-    auto& v = attributes[attr::Keywords];
-    if (!std::holds_alternative<std::vector<std::string>>(v)) v = std::vector<std::string>{};
-    auto& list = std::get<std::vector<std::string>>(v);
-    for (const std::string& k : keywords)
-      if (std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
-  }
-  bool full() const override { return false; }
-};
+using testing_support::RecordingSink;
+using testing_support::slurp;
+using Case = testing_support::SampleCase;
 
 using Strings = std::vector<std::string>;
-
-struct Case {
-  const char* file;
-  const Importer& (*importer)();
-  ImportStatus status;
-  const char* text;
-  Attributes attributes;
-};
-
-std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.file; }
 
 const Attributes kDocProperties = {
     {attr::Title, std::string("Cattle Report")},
@@ -209,11 +183,6 @@ class ScratchDir : public testing::Test {
   Scratch scratch_{"office-test"};
   const std::string dir_ = scratch_.dir();
 };
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Every prefix of a document and every single-byte corruption must end in a
 // status, never a crash, a hang or an exception.

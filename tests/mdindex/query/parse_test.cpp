@@ -163,6 +163,8 @@ TEST(SearchField, ReadsWordsFieldsAndOperators) {
       {"NAME:*.pdf", "kMDItemFSName like '**.pdf*' cd"},
       {"kind:pdf", "kMDItemContentTypeTree == 'com.adobe.pdf'"},
       {"kind:Images", "kMDItemContentTypeTree == 'public.image'"},
+      {"kind:mail",
+       "(or kMDItemContentTypeTree == 'public.email-message' kMDItemContentTypeTree == 'com.apple.mail.mbox')"},
       {"kind:png", "kMDItemKind contains 'png' cd"},
       {"author:\"Zoë Ärger\"", "kMDItemAuthors contains 'Zoë Ärger' cdw"},
       {"tag:holiday", "kMDItemKeywords contains 'holiday' cdw"},

@@ -192,7 +192,8 @@ TEST_F(MdimportTest, DebugLevelsAsOneOrTwoArguments) {
 }
 
 // -A and -X come from one table, and that table names every attribute an
-// import of the committed inputs gives (a new attribute must be described).
+// import of the committed inputs gives, mail, music, Word 97 and archives
+// included (a new attribute must be described).
 TEST_F(MdimportTest, AttributeTableCoversEveryImportedAttribute) {
   const std::string listing = run({"-A"}).out;
   PlistPtr schema = parsePlist(run({"-X"}).out);
@@ -206,7 +207,11 @@ TEST_F(MdimportTest, AttributeTableCoversEveryImportedAttribute) {
   EXPECT_NE(listing.find("\nkMDItemTitle                    String            Title of the document\n"),
             std::string::npos) << listing;
 
-  for (const auto& file : dataFiles()) {
+  std::vector<std::string> files = dataFiles();
+  for (const char* dir : {"mail", "audio", "word97", "archives"})
+    for (const auto& e : std::filesystem::directory_iterator(FINDLARK_TEST_DATA_DIR "/" + std::string(dir)))
+      files.push_back(e.path().string());
+  for (const auto& file : files) {
     const ImportResult r = importFile(file);
     for (const auto& [name, value] : r.attributes) {
       const AttributeInfo* a = findAttribute(name);
