@@ -23,6 +23,16 @@ _findlark_files() {
   COMPREPLY=($(compgen -f -- "$1"))
 }
 
+# Options for a word that begins with a dash, else folders or files (the
+# second argument: _findlark_dirs or _findlark_files).
+_findlark_options_or() {
+  if [[ $3 == -* ]]; then
+    _findlark_words "$1" "$3"
+  else
+    "$2" "$3"
+  fi
+}
+
 # The attribute names the importers can set: the first column of `mdimport -A`.
 _findlark_attributes() {
   local mdimport=${FINDLARK_COMPLETION_MDIMPORT:-mdimport}
@@ -80,11 +90,7 @@ _findlark_mdimport() {
       _findlark_words "$("$mdimport" -L 2>/dev/null | sed -n 's/.*[": ]\([A-Za-z0-9_-]*\)\.mdimporter.*/\1/p')" "$cur"
       return ;;
   esac
-  if [[ $cur == -* ]]; then
-    _findlark_words "-t -d1 -d2 -d3 -d4 -d -L -A -X -r -h --help" "$cur"
-  else
-    _findlark_files "$cur"
-  fi
+  _findlark_options_or "-t -d1 -d2 -d3 -d4 -d -L -A -X -r -h --help" _findlark_files "$cur"
 }
 
 _findlark_mdls() {
@@ -94,11 +100,7 @@ _findlark_mdls() {
     -nullMarker) COMPREPLY=(); return ;;
     -plist) _findlark_files "$cur"; return ;;
   esac
-  if [[ $cur == -* ]]; then
-    _findlark_words "-name -raw -nullMarker -plist -heading -h --help" "$cur"
-  else
-    _findlark_files "$cur"
-  fi
+  _findlark_options_or "-name -raw -nullMarker -plist -heading -h --help" _findlark_files "$cur"
 }
 
 _findlark_mdutil() {
@@ -112,11 +114,7 @@ _findlark_mdutil() {
     -V) _findlark_volumes "$cur"; return ;;
     -t) COMPREPLY=(); return ;;
   esac
-  if [[ $cur == -* ]]; then
-    _findlark_words "-s -v -E -i -L -X -V -a -t -h --help" "$cur"
-  else
-    _findlark_dirs "$cur"
-  fi
+  _findlark_options_or "-s -v -E -i -L -X -V -a -t -h --help" _findlark_dirs "$cur"
 }
 
 _findlark_mdindexd() {
