@@ -2,7 +2,8 @@
 # What an install puts beside the programs, checked in a staged install
 # (DESTDIR, prefix /usr, as the Debian package has it):
 # - the session unit's ExecStart names the installed mdindexd, which stays in
-#   the foreground as the unit's main process, stops cleanly on SIGTERM, and
+#   the foreground as the unit's main process at the unit's Nice=, stops
+#   cleanly on SIGTERM, and
 #   keeps `mdutil -i off` across a restart; a second copy leaves at once;
 # - the autostart entry names installed programs;
 # - the manual pages render without a warning and carry NAME and SYNOPSIS;
@@ -53,8 +54,10 @@ else fail "ExecStart is '$exec_start'"; fi
 grep -q '^WantedBy=graphical-session.target$' "$unit" && pass "the unit comes with the graphical session" \
   || fail "the unit is not wanted by graphical-session.target"
 
+# Started at the unit's Nice=, which the service keeps rather than adds to.
+unit_nice=$(sed -n 's/^Nice=//p' "$unit")
 start_service() {
-  "$stage${argv[0]}" "${argv[@]:1}" >"$scratch/service.out" 2>&1 &
+  nice -n "$unit_nice" "$stage${argv[0]}" "${argv[@]:1}" >"$scratch/service.out" 2>&1 &
   service=$!
   pids+=("$service")
 }
@@ -67,6 +70,12 @@ stop_service() {
 start_service
 if wait_for running_as_started; then pass "ExecStart's mdindexd stays in the foreground"
 else fail "the service did not run as the started process: $(cat "$scratch/service.out")"; fi
+# nice -n adds to the test's own niceness, as Nice= sets it for the unit.
+expected=$(( $(nice) + unit_nice ))
+[ $expected -gt 19 ] && expected=19
+niceness=$(awk '{print $19}' "/proc/$service/stat")
+[ "$niceness" = "$expected" ] && pass "it keeps the nice it was started at ($expected)" \
+  || fail "nice $niceness, started at $expected"
 
 "$bin/mdindexd" --foreground >"$scratch/second.out" 2>&1
 status=$?
