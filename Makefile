@@ -16,7 +16,8 @@ endif
 # EXIF through exiftool, Word through antiword, xsltproc and lxml; Baloo's
 # extractors are in libkf5filemetadata-bin. The probes test reads each probe back
 # with file, poppler-utils and exiftool. The manual pages are made from each
-# tool's --help with help2man; the install test renders them with man-db.
+# tool's --help with help2man; the install test renders them with man-db and
+# loads the zsh completion with zsh.
 PACKAGES := build-essential cmake pkg-config make \
 	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
@@ -29,7 +30,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
 	baloo-kf5 libkf5filemetadata-bin baloo-kf5-dev qtbase5-dev \
 	dbus \
-	help2man man-db
+	help2man man-db zsh
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

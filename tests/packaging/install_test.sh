@@ -8,7 +8,8 @@
 # - the autostart entry names installed programs;
 # - the manual pages render without a warning and carry NAME and SYNOPSIS;
 # - the bash completion loads and completes options, attributes, folders and
-#   index names, and offers exactly the options each --help lists;
+#   index names, and offers exactly the options each --help lists; the zsh
+#   one loads;
 # - every option a tool's --help lists is in its docs/tools page.
 #   install_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
@@ -156,6 +157,15 @@ for tool in mdfind mdimport mdls mdutil mdindexd findlark-check; do
   if [ -z "$missing$unknown" ]; then pass "$tool: completion offers the options of --help"
   else fail "$tool: completion lacks [$missing] and offers unlisted [$unknown]"; fi
 done
+
+# zsh: the completion parses and compinit gives it every tool.
+zsh_dir=$stage/usr/share/zsh/vendor-completions
+if command -v zsh >/dev/null; then
+  if zsh -n "$zsh_dir/_findlark" && zsh -fc 'fpath=("$1" $fpath); autoload -U compinit; compinit -u -D
+      for t in mdfind mdimport mdls mdutil mdindexd findlark-check; do [[ $_comps[$t] == _findlark ]] || exit 1; done' _ "$zsh_dir"
+  then pass "zsh completion loads for every tool"
+  else fail "zsh completion"; fi
+fi
 
 # ---- docs/tools pages ------------------------------------------------------
 for page in "$source"/docs/tools/*.md; do
