@@ -15,7 +15,9 @@ endif
 # Recoll reads PDF through pdftotext (poppler-utils), RTF through unrtf,
 # EXIF through exiftool, Word through antiword, xsltproc and lxml; Baloo's
 # extractors are in libkf5filemetadata-bin. The probes test reads each probe back
-# with file, poppler-utils and exiftool.
+# with file, poppler-utils and exiftool. The manual pages are made from each
+# tool's --help with help2man; the install test renders them with man-db and
+# loads the zsh completion with zsh.
 PACKAGES := build-essential cmake pkg-config make \
 	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
@@ -28,11 +30,12 @@ PACKAGES := build-essential cmake pkg-config make \
 	recollcmd python3-recoll poppler-utils unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
 	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
 	baloo-kf5 libkf5filemetadata-bin baloo-kf5-dev qtbase5-dev \
-	dbus
+	dbus \
+	help2man man-db zsh
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test deps build install bench samples screenshots clean
+.PHONY: run test deps build install package package-test bench samples screenshots clean
 
 run: build
 	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
@@ -62,6 +65,19 @@ build: deps
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian packages (findlark, and the Tracker and Baloo helpers), from the
+# same install rules, into $(BUILD): findlark_<version>_amd64.deb and so on.
+package: build
+	rm -f $(BUILD)/*.deb
+	cd $(BUILD) && cpack -G DEB
+	@if command -v lintian >/dev/null; then lintian --fail-on error $(BUILD)/*.deb; fi
+
+# Installs the package in a clean Debian 12 root made with mmdebstrap and
+# checks it there (takes minutes; needs root). Not part of `make test`.
+package-test: package
+	@command -v mmdebstrap >/dev/null || { $(SUDO) apt-get update -q && $(SUDO) apt-get install -y -q --no-install-recommends mmdebstrap; }
+	$(SUDO) .ci/package-test $(BUILD)
 
 # Benchmarks print figures beside Recoll's where it is installed (apt-get
 # install recollcmd); they take several minutes and assert nothing.

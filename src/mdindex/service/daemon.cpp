@@ -18,6 +18,8 @@ namespace mdindex::service {
 
 namespace {
 
+constexpr int kServiceNice = 10;
+
 // Double fork + setsid; the grandchild returns true, the others leave.
 // stdin and stdout go to /dev/null, stderr to the log in the index folder.
 bool detach(const std::string& logPath) {
@@ -71,8 +73,12 @@ int runDaemon(ServiceOptions options, bool foreground) {
     return 1;
   }
   lock.writePid();
+  // Nice 10 at least: a session unit that already set a lower priority
+  // (Nice= in mdindexd.service) keeps it rather than adding to it.
   errno = 0;
-  if (nice(10) == -1 && errno) std::fprintf(stderr, "mdindexd: cannot lower priority: %s\n", std::strerror(errno));
+  const int priority = getpriority(PRIO_PROCESS, 0);
+  if ((priority != -1 || errno == 0) && priority < kServiceNice && setpriority(PRIO_PROCESS, 0, kServiceNice) != 0)
+    std::fprintf(stderr, "mdindexd: cannot lower priority: %s\n", std::strerror(errno));
   blockServiceSignals();
   options.onWriteTrouble = [&lock](const std::string& trouble) { lock.setNote(trouble); };
   switch (runService(options)) {
