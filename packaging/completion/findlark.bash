@@ -90,7 +90,7 @@ _findlark_mdimport() {
       _findlark_words "$("$mdimport" -L 2>/dev/null | sed -n 's/.*[": ]\([A-Za-z0-9_-]*\)\.mdimporter.*/\1/p')" "$cur"
       return ;;
   esac
-  _findlark_options_or "-t -d1 -d2 -d3 -d4 -d -L -A -X -r -h --help" _findlark_files "$cur"
+  _findlark_options_or "-t -d1 -d2 -d3 -d4 -d -L -A -X -r --sandbox-test -h --help" _findlark_files "$cur"
 }
 
 _findlark_mdls() {
