@@ -43,6 +43,10 @@ struct Connection {
   // connection added, and SQLite would hand their numbers out again, so
   // every rollback empties it (see watchRollbacks()).
   std::unordered_map<std::string, int64_t> nameIds;
+  // Content type -> the type attributes `type_rows` keeps for it (empty:
+  // none yet), as far as this connection has read or written them; emptied
+  // with nameIds, for the same reason.
+  std::unordered_map<std::string, Attributes> typeAttrs;
 
   ~Connection() {
     for (auto& [sql, s] : cache) sqlite3_finalize(s);
@@ -75,7 +79,13 @@ struct Connection {
   // Called once the connection is open. SQLite's rollback hook also sees
   // the rollbacks it makes by itself after some errors.
   void watchRollbacks() {
-    sqlite3_rollback_hook(db, [](void* self) { static_cast<Connection*>(self)->nameIds.clear(); }, this);
+    sqlite3_rollback_hook(
+        db,
+        [](void* self) {
+          static_cast<Connection*>(self)->nameIds.clear();
+          static_cast<Connection*>(self)->typeAttrs.clear();
+        },
+        this);
   }
 
   // The number of attribute name `name`, added to `names` when it is new;

@@ -11,18 +11,27 @@
 #include <optional>
 #include <string>
 
+#include "mdindex/core/value.h"
+
 namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is brought up to date in place where migrationSql() knows how, else
 // moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
 // array keeps one marker row so that it survives a round trip. A row names
-// its attribute by the number `names` gives the name.
-enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
+// its attribute by the number `names` gives the name. A TypeString is the
+// content type of an item whose type attributes are the ones `type_rows`
+// keeps for that type: it stands for them too.
+enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4, TypeString = 5 };
+
+// The attributes that are the same for every file of a content type. They
+// are kept once per type (`type_rows`) and found through the items' content
+// type rows (the `type_attrs` view), not once per item.
+inline constexpr const char* kTypeAttributes[2] = {attr::ContentTypeTree, attr::Kind};
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
@@ -40,6 +49,8 @@ std::string schemaSql();
 // in the same transaction), or "" when there is no such way: the store is
 // then set aside and rebuilt by a crawl.
 std::string migrationSql(int fromVersion);
+// What follows the item pass of such a migration (the indexes it rebuilds).
+std::string migrationEndSql(int fromVersion);
 
 // What a database file holds.
 enum class OpenResult {
