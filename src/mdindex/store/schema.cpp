@@ -92,6 +92,15 @@ CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
 )sql";
 }
 
+// How many items have each import status, kept up to date by the store's
+// writes (Connection::countStatus()), so that a status report reads a few
+// rows instead of every item; and the failed imports in an index of their
+// own, so that listing them reads only them.
+std::string countsSql() {
+  return "CREATE TABLE counts(status INTEGER PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;"
+         "CREATE INDEX items_failed ON items(path) WHERE " + failedCondition() + ";";
+}
+
 constexpr const char* kDeleteTriggerSql = R"sql(
 CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
   DELETE FROM attrs WHERE item = old.id;
@@ -100,6 +109,11 @@ END;
 )sql";
 
 }  // namespace
+
+std::string failedCondition() {
+  return "status NOT IN (" + std::to_string(int(ImportStatus::Imported)) + ", " +
+         std::to_string(int(ImportStatus::Unsupported)) + ")";
+}
 
 std::string migrationSql(int fromVersion) {
   if (fromVersion < 2 || fromVersion > 4) return "";
@@ -139,6 +153,7 @@ DROP TABLE attrs_by_name;
   // the item pass (migrateItems()) then moves the rows over and fills the
   // new text index.
   sql += "DROP TABLE fts;";
+  sql += countsSql() + "INSERT INTO counts(status, n) SELECT status, count(*) FROM items GROUP BY status;";
   sql += kTypeRowsSql;
   sql += ftsSql();
   sql += kDeleteTriggerSql;
@@ -162,7 +177,7 @@ CREATE TABLE items(
   updated REAL NOT NULL,
   recognition INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
-)sql") + kAttrsSql +
+)sql") + countsSql() + kAttrsSql +
          kStringIndexSql + kNumberIndexSql + kTypeRowsSql + R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
 CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;

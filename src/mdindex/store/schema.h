@@ -38,6 +38,10 @@ inline constexpr const char* kTypeAttributes[2] = {attr::ContentTypeTree, attr::
 extern const char* const kNotSearchedByWildcard[5];
 bool searchedByWildcard(const std::string& name);
 
+// isFailure() on the items' `status` column, as SQL with the numbers
+// written out (so that the partial index of failed imports serves it).
+std::string failedCondition();
+
 // The statements that create an empty store of kSchemaVersion (without the
 // user_version, which the caller sets in the same transaction). The text
 // index's tokenizer is textmatch::ftsTokenizer(), so the index cuts words as

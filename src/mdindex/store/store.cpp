@@ -38,7 +38,7 @@ bool Store::begin() {
 bool Store::commit() {
   if (!impl_->inBatch) return false;
   impl_->inBatch = false;
-  if (!impl_->spoiled && impl_->exec("COMMIT")) return true;
+  if (!impl_->spoiled && impl_->writeCounts() && impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
   return false;
 }
@@ -105,19 +105,29 @@ const std::string& attrInsertSql(size_t rows) {
 // their text-index rows first: the text index keeps no copy to remove them
 // by itself.
 bool removeItems(Connection& s, const std::string& where, const std::vector<Bindable>& binds) {
-  sqlite3_stmt* q = s.stmt("SELECT id FROM items WHERE " + where);
+  sqlite3_stmt* q = s.stmt("SELECT id, status FROM items WHERE " + where);
   if (!q || !bindAll(q, binds)) return false;
-  std::vector<int64_t> ids;
+  std::vector<std::pair<int64_t, int64_t>> items;
   int rc;
-  while ((rc = sqlite3_step(q)) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(q, 0));
+  while ((rc = sqlite3_step(q)) == SQLITE_ROW) items.emplace_back(sqlite3_column_int64(q, 0), sqlite3_column_int64(q, 1));
   sqlite3_reset(q);
   if (rc != SQLITE_DONE) {
     s.noteFailure();
     return false;
   }
-  for (const int64_t id : ids)
+  for (const auto& [id, status] : items)
     if (!removeTextRow(s, id)) return false;
-  return ids.empty() || s.run("DELETE FROM items WHERE " + where, binds);
+  if (items.empty()) return true;
+  if (!s.run("DELETE FROM items WHERE " + where, binds)) return false;
+  for (const auto& [id, status] : items) s.countStatus(status, -1);
+  return true;
+}
+
+// Removes every item.
+bool removeAll(Connection& s) {
+  s.statusDelta.clear();
+  return s.run("INSERT INTO fts(fts) VALUES('delete-all')", {}) && s.run("DELETE FROM items", {}) &&
+         s.run("DELETE FROM counts", {});
 }
 
 // How far a put that failed got.
@@ -133,16 +143,20 @@ enum class Written {
 Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, int64_t* id) {
   // Only an item that is there is deleted: a DELETE with triggers opens a
   // statement savepoint, and each one makes FTS5 flush what it holds.
-  sqlite3_stmt* old = s.stmt("SELECT id FROM items WHERE path = ?");
+  sqlite3_stmt* old = s.stmt("SELECT id, status FROM items WHERE path = ?");
   if (!old || !bindAll(old, {path})) return Written::Clean;
   const int step = sqlite3_step(old);
   const int64_t oldId = step == SQLITE_ROW ? sqlite3_column_int64(old, 0) : 0;
+  const int64_t oldStatus = step == SQLITE_ROW ? sqlite3_column_int64(old, 1) : 0;
   sqlite3_reset(old);
   if (step != SQLITE_ROW && step != SQLITE_DONE) {
     s.noteFailure();
     return Written::Clean;
   }
-  if (oldId && (!removeTextRow(s, oldId) || !s.run("DELETE FROM items WHERE id = ?", {oldId}))) return Written::Unknown;
+  if (oldId) {
+    if (!removeTextRow(s, oldId) || !s.run("DELETE FROM items WHERE id = ?", {oldId})) return Written::Unknown;
+    s.countStatus(oldStatus, -1);
+  }
   // Attributes the item's type keeps for it are not written again.
   const std::optional<bool> byType = keptByType(s, r.attributes);
   if (!byType) return Written::Unknown;
@@ -193,7 +207,9 @@ Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, i
   }
   if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {*id, r.text})) return Written::NewItem;
   const ItemRecord::TextIndex columns = r.textIndex ? ItemRecord::TextIndex{} : textIndexOf(r.attributes, r.text);
-  return insertTextRow(s, *id, r.textIndex ? *r.textIndex : columns) ? Written::All : Written::Unknown;
+  if (!insertTextRow(s, *id, r.textIndex ? *r.textIndex : columns)) return Written::Unknown;
+  s.countStatus(int64_t(r.status), 1);
+  return Written::All;
 }
 
 }  // namespace
@@ -243,8 +259,7 @@ bool Store::removeTree(const std::string& pathIn) {
   if (!tx.ok()) return false;
   const PathRange r = rangeOf(pathIn);
   const auto [where, binds] = itemsIn(r);
-  const bool ok = r.all ? s.run("INSERT INTO fts(fts) VALUES('delete-all')", {}) && s.run("DELETE FROM items", {})
-                        : removeItems(s, where, binds);
+  const bool ok = r.all ? removeAll(s) : removeItems(s, where, binds);
   return ok && s.touch() && tx.commit();
 }
 
@@ -305,8 +320,7 @@ bool Store::clear() {
   Impl& s = *impl_;
   WriteScope tx(s);
   if (!tx.ok()) return false;
-  const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) &&
-                  s.run("INSERT INTO fts(fts) VALUES('delete-all')", {}) && s.run("DELETE FROM items", {});
+  const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) && removeAll(s);
   return ok && s.touch() && tx.commit();
 }
 

@@ -359,7 +359,7 @@ TEST_F(StoreTest, StoresOfEarlierFormatsAreMigratedInPlace) {
   // Format 5 back to format 4: every item's type rows of its own, and a text
   // index with content (here empty: the migration builds it from the items).
   const std::string toFormat4 = R"sql(
-DROP TRIGGER items_deleted; DROP VIEW type_attrs;
+DROP TRIGGER items_deleted; DROP VIEW type_attrs; DROP TABLE counts; DROP INDEX items_failed;
 INSERT INTO attrs(item, name, idx, kind, str)
   SELECT c.item, t.name, t.idx, t.kind, t.str FROM type_rows t JOIN attrs c ON c.str = t.uti AND c.kind = 5;
 UPDATE attrs SET kind = 0 WHERE kind = 5;
@@ -785,4 +785,66 @@ TEST_F(StoreTest, FailedImportsAreListedByPathAndCountedInAll) {
   EXPECT_EQ(reader->failedImports(2).total, 3);
   EXPECT_EQ(reader->status().failedImports, 3);
   EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+// The status counts the store keeps agree with its items after every kind
+// of write: replacing with another status, a batch (committed, rolled back,
+// with a put that fails part way), a move onto existing items, removals, a
+// migration from the format before (see above) and clearing.
+TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
+  auto s = openRw();
+  const auto agree = [&](const char* when) {
+    SCOPED_TRACE(when);
+    std::vector<std::pair<ImportStatus, int64_t>> counted;
+    int64_t all = 0, failed = 0;
+    for (int st = 0; st <= int(ImportStatus::TimedOut); ++st) {
+      const int64_t n = rawCount("SELECT count(*) FROM items WHERE status = " + std::to_string(st));
+      if (n) counted.emplace_back(ImportStatus(st), n);
+      all += n;
+      if (isFailure(ImportStatus(st))) failed += n;
+    }
+    EXPECT_EQ(s->countsByStatus(), counted);
+    EXPECT_EQ(s->status().items, all);
+    EXPECT_EQ(s->status().failedImports, failed);
+  };
+  const auto put = [&](const std::string& path, ImportStatus status, const std::string& text = "") {
+    ItemRecord r = item(path, text);
+    r.status = status;
+    return s->put(r);
+  };
+  ASSERT_TRUE(put("/c/a.txt", ImportStatus::Imported));
+  ASSERT_TRUE(put("/c/b.pdf", ImportStatus::Encrypted));
+  ASSERT_TRUE(put("/c/b.pdf", ImportStatus::Imported));
+  agree("replaced");
+
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(put("/c/d/one.txt", ImportStatus::TimedOut));
+  ASSERT_TRUE(put("/c/a.txt", ImportStatus::Crashed));
+  s->rollback();
+  agree("rolled back");
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
+                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(put("/c/d/one.txt", ImportStatus::TimedOut));
+  ASSERT_TRUE(put("/c/d/two.txt", ImportStatus::Unsupported));
+  EXPECT_FALSE(put("/c/a.txt", ImportStatus::Unreadable, "poison"));
+  ASSERT_TRUE(s->commit());
+  agree("a batch with a failed put");
+
+  ASSERT_TRUE(put("/c/e/one.txt", ImportStatus::Imported));
+  ASSERT_TRUE(s->moveTree("/c/d", "/c/e"));
+  agree("moved onto existing items");
+  ASSERT_TRUE(s->removeTree("/c/e/two.txt"));
+  agree("removed");
+  ASSERT_TRUE(s->clear());
+  agree("cleared");
+  ASSERT_TRUE(put("/c/again.txt", ImportStatus::Imported));
+  agree("after clearing");
 }
