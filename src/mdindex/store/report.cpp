@@ -35,6 +35,35 @@ StoreStatus Store::status() {
   return st;
 }
 
+int64_t Store::countUnder(const std::string& folder) {
+  Impl& s = *impl_;
+  const PathRange r = rangeOf(folder);
+  const int64_t total = status().items;
+  const auto count = [&](const std::string& sql, const std::vector<Bindable>& binds) -> int64_t {
+    sqlite3_stmt* q = s.stmt(sql);
+    if (!q || !bindAll(q, binds) || sqlite3_step(q) != SQLITE_ROW) {
+      if (q) sqlite3_reset(q);
+      return -1;
+    }
+    const int64_t n = sqlite3_column_int64(q, 0);
+    sqlite3_reset(q);
+    return n;
+  };
+  if (r.all) {
+    const int64_t root = count("SELECT count(*) FROM items WHERE path = '/'", {});
+    return root < 0 ? 0 : total - root;
+  }
+  // The items outside, up to half of all: each path index range read costs
+  // what it holds, so read the smaller side (or nearly so).
+  const int64_t cap = total / 2 + 1;
+  const int64_t outside = count("SELECT (SELECT count(*) FROM (SELECT 1 FROM items WHERE path < ? LIMIT ?)) + "
+                                "(SELECT count(*) FROM (SELECT 1 FROM items WHERE path >= ? LIMIT ?))",
+                                {r.low, cap, r.high, cap});
+  if (outside >= 0 && outside < cap) return total - outside;
+  const int64_t inside = count("SELECT count(*) FROM items WHERE path > ? AND path < ?", {r.low, r.high});
+  return inside < 0 ? 0 : inside;
+}
+
 std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {
   Impl& s = *impl_;
   std::vector<std::pair<ImportStatus, int64_t>> out;

@@ -181,6 +181,11 @@ class Store {
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);
 
+  // How many items lie strictly under `folder` (the folder itself left
+  // out). Reads the kept total and the items outside the folder when those
+  // are few, so a folder that holds nearly everything is counted at once.
+  int64_t countUnder(const std::string& folder);
+
   StoreStatus status();
   // How many items have each import status (statuses with none left out),
   // in the order of ImportStatus.
