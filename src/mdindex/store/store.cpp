@@ -382,6 +382,46 @@ std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
   return out;
 }
 
+std::vector<ItemStamp> Store::childStamps(const std::string& folder) {
+  Impl& s = *impl_;
+  const PathRange r = rangeOf(folder);
+  const std::string prefix = r.all ? "/" : r.low, high = r.all ? "0" : r.high;
+  std::vector<ItemStamp> out;
+  std::string from = prefix;
+  for (bool more = true; more;) {
+    more = false;
+    sqlite3_stmt* q = s.stmt("SELECT path, size, mtime_ns, ctime_ns, inode, is_dir FROM items "
+                             "WHERE path >= ? AND path < ? ORDER BY path");
+    if (!q || !bindAll(q, {from, high})) break;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      std::string path = columnText(q, 0);
+      if (path.size() <= prefix.size()) continue;  // the folder itself ("/")
+      const size_t slash = path.find('/', prefix.size());
+      if (slash == std::string::npos) {
+        ItemStamp st;
+        st.path = std::move(path);
+        readStampColumns(q, 1, st);
+        out.push_back(std::move(st));
+        continue;
+      }
+      // Below a subfolder: go on after its subtree ('0' follows '/'). The
+      // subfolder's own item, if any, came shortly before, among the names
+      // it begins.
+      path.resize(slash);
+      bool stored = false;
+      for (auto it = out.rbegin(); !stored && it != out.rend() && it->path.compare(0, path.size(), path) == 0; ++it)
+        stored = it->path == path;
+      if (!stored) out.push_back({path, -1, 0, 0, 0, true});
+      from = path + "0";
+      more = true;
+      break;
+    }
+    sqlite3_reset(q);
+  }
+  std::sort(out.begin(), out.end(), [](const ItemStamp& a, const ItemStamp& b) { return a.path < b.path; });
+  return out;
+}
+
 std::optional<std::vector<std::string>> Store::search(const query::Node& query,
                                                       const std::vector<std::string>& scopes, std::string* error) {
   Impl& s = *impl_;

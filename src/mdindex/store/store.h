@@ -157,6 +157,13 @@ class Store {
   std::optional<ItemRecord> get(const std::string& path, bool withText = false);
   // Stamps of the items at or under `folder` (for reconciliation).
   std::vector<ItemStamp> stampsUnder(const std::string& folder);
+  // Stamps of the items directly in `folder`, sorted by path: what a crawl
+  // compares one folder's entries with, so it never holds more than one
+  // folder's. Items deeper down whose folder has no item of its own are
+  // stood for by a folder stamp that matches no file (size -1), so that a
+  // crawl which finds the folder gone removes them too. The items below
+  // each subfolder are skipped by a seek, not read.
+  std::vector<ItemStamp> childStamps(const std::string& folder);
 
   // Paths of the items matching `query` that lie in one of `scopes` (all
   // items when `scopes` is empty), in no particular order. Empty optional

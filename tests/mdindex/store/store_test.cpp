@@ -858,3 +858,23 @@ TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
   ASSERT_TRUE(put("/c/again.txt", ImportStatus::Imported));
   agree("after clearing");
 }
+
+// A folder's stamps are its own items only, in path order; a subtree whose
+// folder has no item is stood for by a folder stamp that matches no file,
+// and names that sort among a subfolder's items ("b-x", "b.y") are kept.
+TEST_F(StoreTest, ChildStampsAreOneFoldersItems) {
+  auto s = openRw();
+  for (const char* p : {"/", "/a", "/a/b", "/a/b/c", "/a/b/c/d", "/a/b-x", "/a/b.y", "/a/c/deep/e", "/a/f", "/ab"})
+    ASSERT_TRUE(s->put(item(p)));
+  const auto paths = [&](const std::string& folder) {
+    std::vector<std::pair<std::string, int64_t>> out;
+    for (const auto& st : s->childStamps(folder)) out.emplace_back(st.path, st.size);
+    return out;
+  };
+  using Stamps = std::vector<std::pair<std::string, int64_t>>;
+  EXPECT_EQ(paths("/a"), (Stamps{{"/a/b", 0}, {"/a/b-x", 0}, {"/a/b.y", 0}, {"/a/c", -1}, {"/a/f", 0}}));
+  EXPECT_EQ(paths("/a/"), paths("/a"));
+  EXPECT_EQ(paths("/"), (Stamps{{"/a", 0}, {"/ab", 0}}));
+  EXPECT_EQ(paths("/a/c"), (Stamps{{"/a/c/deep", -1}}));
+  EXPECT_EQ(paths("/a/f"), Stamps{});
+}
