@@ -77,6 +77,14 @@ class StoreTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
+  // Runs `sql` on the store's database beside the Store.
+  void rawExec(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+
   // One number from the store's database, read beside the Store.
   int64_t rawCount(const std::string& sql) const {
     sqlite3* db = nullptr;
@@ -283,14 +291,8 @@ TEST_F(StoreTest, ATextIndexBuiltByAnotherFoldingIsRebuilt) {
     ASSERT_TRUE(s->put(item("/f/one.txt", "pelican feathers")));
     ASSERT_TRUE(s->put(item("/f/two.txt", "pelican beak")));
   }
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "INSERT INTO fts(fts) VALUES('delete-all');"
-                         "UPDATE settings SET value = 'another folding' WHERE key = 'text_index_folding'",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  rawExec("INSERT INTO fts(fts) VALUES('delete-all');"
+          "UPDATE settings SET value = 'another folding' WHERE key = 'text_index_folding'");
   {
     std::string error;
     auto reader = Store::open(dir_, Store::Mode::ReadOnly, &error);
@@ -410,12 +412,7 @@ PRAGMA user_version = 3;
       auto s = openRw();
       for (const auto& r : records) ASSERT_TRUE(s->put(r));
     }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-    const std::string& back = format == 4 ? toFormat4 : format == 3 ? toFormat3 : toFormat2;
-    ASSERT_EQ(sqlite3_exec(db, back.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    rawExec(format == 4 ? toFormat4 : format == 3 ? toFormat3 : toFormat2);
 
     auto s = openRw();
     EXPECT_TRUE(asideFiles().empty());
@@ -823,14 +820,8 @@ TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
   s->rollback();
   agree("rolled back");
 
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
-                         "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  rawExec("CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
+          "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
   ASSERT_TRUE(s->begin());
   ASSERT_TRUE(put("/c/d/one.txt", ImportStatus::TimedOut));
   ASSERT_TRUE(put("/c/d/two.txt", ImportStatus::Unsupported));
