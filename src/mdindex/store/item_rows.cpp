@@ -74,15 +74,19 @@ std::optional<bool> keptByType(Connection& c, const Attributes& attributes) {
   const auto type = attributes.find(attr::ContentType);
   if (type == attributes.end() || !std::holds_alternative<std::string>(type->second)) return false;
   const std::string& uti = std::get<std::string>(type->second);
-  Attributes own;
-  for (const char* name : kTypeAttributes) {
-    const auto it = attributes.find(name);
-    if (it == attributes.end()) return false;
-    own.emplace(name, it->second);
-  }
+  for (const char* name : kTypeAttributes)
+    if (!attributes.count(name)) return false;
   const Attributes* kept = typeAttributes(c, uti);
   if (!kept) return std::nullopt;
-  if (!kept->empty()) return *kept == own;
+  if (!kept->empty()) {
+    for (const char* name : kTypeAttributes) {
+      const auto it = kept->find(name);
+      if (it == kept->end() || !(it->second == attributes.at(name))) return false;
+    }
+    return true;
+  }
+  Attributes own;
+  for (const char* name : kTypeAttributes) own.emplace(name, attributes.at(name));
 
   std::vector<AttrRow> rows;
   for (const auto& [name, value] : own) {

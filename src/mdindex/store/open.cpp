@@ -202,7 +202,12 @@ struct Store::Opener {
     bool same = false;
     if (!built(&same)) return false;
     if (same) return true;
-    if (!c.exec("BEGIN IMMEDIATE")) return false;
+    // Another opener may be rebuilding it this moment: wait for that as
+    // long as a rebuild of a large store takes, then find it done.
+    sqlite3_busy_timeout(c.db, 10 * 60 * 1000);
+    const bool began = c.exec("BEGIN IMMEDIATE");
+    sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
+    if (!began) return false;
     if (built(&same) && (same || rebuildTextIndex(c)) && c.exec("COMMIT")) return true;
     c.exec("ROLLBACK");
     return false;
