@@ -141,7 +141,9 @@ class Store {
   // Inserts or replaces the item at record.path.
   bool put(const ItemRecord& record);
   // Fills in record.textIndex from its attributes and text, as put() would;
-  // call it once the record is complete. Needs no store: any thread.
+  // call it once the record is complete, and change the record no more
+  // (the store later removes the item's row by the columns put() would
+  // work out from it). Needs no store: any thread.
   static void prepareTextIndex(ItemRecord& record);
   // Removes the item at `path` and every item under it.
   bool removeTree(const std::string& path);
