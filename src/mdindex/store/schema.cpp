@@ -65,7 +65,8 @@ CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
 // CROSS JOIN keeps the type rows (a few per type) as the outer loop, so a
 // query on a type attribute tests those and then looks up the items of
 // each matching type by the string index.
-constexpr const char* kTypeRowsSql = R"sql(
+std::string typeRowsSql() {
+  return R"sql(
 CREATE TABLE type_rows(
   uti TEXT NOT NULL,
   name INTEGER NOT NULL,
@@ -76,8 +77,10 @@ CREATE TABLE type_rows(
 CREATE VIEW type_attrs AS
   SELECT c.item AS item, t.name AS name, t.idx AS idx, t.kind AS kind, t.str AS str, NULL AS num
   FROM type_rows t CROSS JOIN attrs c
-  WHERE c.name = (SELECT id FROM names WHERE name = 'kMDItemContentType') AND c.str = t.uti AND c.kind = 5;
-)sql";
+  WHERE c.name = (SELECT id FROM names WHERE name = ')sql" +
+         std::string(attr::ContentType) + "') AND c.str = t.uti AND c.kind = " +
+         std::to_string(int(RowKind::TypeString)) + ";";
+}
 
 // The text index keeps no copy of what it indexes (the text is kept once,
 // in `texts`). Removing an item's row from it takes the columns as they
@@ -149,12 +152,13 @@ DROP TABLE attrs_by_name;
   } else {
     sql += "DROP TRIGGER items_deleted; DROP INDEX attrs_by_string;";
   }
-  // Format 5 keeps the type attributes once per type and the text once:
-  // the item pass (migrateItems()) then moves the rows over and fills the
-  // new text index.
+  // Format 5 keeps the type attributes once per type, the text once and
+  // the status counts: the item pass that follows (adoptTypeRows(),
+  // rebuildTextIndex()) moves the type rows over and fills the new text
+  // index.
   sql += "DROP TABLE fts;";
   sql += countsSql() + "INSERT INTO counts(status, n) SELECT status, count(*) FROM items GROUP BY status;";
-  sql += kTypeRowsSql;
+  sql += typeRowsSql();
   sql += ftsSql();
   sql += kDeleteTriggerSql;
   return sql;
@@ -178,7 +182,7 @@ CREATE TABLE items(
   recognition INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
 )sql") + countsSql() + kAttrsSql +
-         kStringIndexSql + kNumberIndexSql + kTypeRowsSql + R"sql(
+         kStringIndexSql + kNumberIndexSql + typeRowsSql() + R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
 CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 )sql" + ftsSql() + kDeleteTriggerSql;

@@ -49,11 +49,12 @@ std::string failedCondition();
 std::string schemaSql();
 
 // The statements that bring a store of the older format `fromVersion` up to
-// kSchemaVersion in place (without the user_version, which the caller sets
-// in the same transaction), or "" when there is no such way: the store is
-// then set aside and rebuilt by a crawl.
+// kSchemaVersion in place, or "" when there is no such way: the store is
+// then set aside and rebuilt by a crawl. In one transaction the caller runs
+// them, then the item pass (item_rows.h adoptTypeRows(), text_index.h
+// rebuildTextIndex()), then migrationEndSql() (the index the pass would
+// only have slowed down), then sets the user_version.
 std::string migrationSql(int fromVersion);
-// What follows the item pass of such a migration (the indexes it rebuilds).
 std::string migrationEndSql(int fromVersion);
 
 // What a database file holds.
