@@ -2,7 +2,8 @@
 // store.h). The connection is in connection.h, opening a store in open.cpp,
 // the schema and the moving aside of a store in schema.cpp, the query
 // compiler in compile.cpp, the md_match function in md_match.cpp, the
-// summaries for reports in report.cpp.
+// summaries for reports in report.cpp, an item's attribute rows and its
+// type's in item_rows.cpp, its text-index row in text_index.cpp.
 #include "mdindex/store/store.h"
 
 #include <sqlite3.h>
@@ -12,7 +13,6 @@
 #include <variant>
 #include <vector>
 
-#include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/query/ast.h"
 #include "mdindex/store/compile.h"
