@@ -53,15 +53,20 @@ int64_t Store::countUnder(const std::string& folder) {
     const int64_t root = count("SELECT count(*) FROM items WHERE path = '/'", {});
     return root < 0 ? 0 : total - root;
   }
-  // The items outside, up to half of all: each path index range read costs
-  // what it holds, so read the smaller side (or nearly so).
-  const int64_t cap = total / 2 + 1;
-  const int64_t outside = count("SELECT (SELECT count(*) FROM (SELECT 1 FROM items WHERE path < ? LIMIT ?)) + "
-                                "(SELECT count(*) FROM (SELECT 1 FROM items WHERE path >= ? LIMIT ?))",
-                                {r.low, cap, r.high, cap});
-  if (outside >= 0 && outside < cap) return total - outside;
-  const int64_t inside = count("SELECT count(*) FROM items WHERE path > ? AND path < ?", {r.low, r.high});
-  return inside < 0 ? 0 : inside;
+  // Each range of the path index costs what it holds: count the items
+  // inside and the items outside with a growing cap, in turn, until one
+  // side is found smaller than the cap, so the cost follows the smaller.
+  for (int64_t cap = 1024;; cap *= 8) {
+    const int64_t inside = count("SELECT count(*) FROM (SELECT 1 FROM items WHERE path > ? AND path < ? LIMIT ?)",
+                                 {r.low, r.high, cap});
+    if (inside < 0) return 0;
+    if (inside < cap) return inside;
+    const int64_t outside = count("SELECT (SELECT count(*) FROM (SELECT 1 FROM items WHERE path < ? LIMIT ?)) + "
+                                  "(SELECT count(*) FROM (SELECT 1 FROM items WHERE path >= ? LIMIT ?))",
+                                  {r.low, cap, r.high, cap});
+    if (outside < 0) return 0;
+    if (outside < cap) return total - outside;
+  }
 }
 
 std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {

@@ -191,8 +191,9 @@ class Store {
                                                   std::string* error = nullptr);
 
   // How many items lie strictly under `folder` (the folder itself left
-  // out). Reads the kept total and the items outside the folder when those
-  // are few, so a folder that holds nearly everything is counted at once.
+  // out): counted inside it, or as the kept total less what lies outside,
+  // whichever is fewer rows to read, so a small folder and one that holds
+  // nearly everything are both counted at once.
   int64_t countUnder(const std::string& folder);
 
   StoreStatus status();

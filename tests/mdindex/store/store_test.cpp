@@ -833,10 +833,14 @@ TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
   ASSERT_TRUE(s->moveTree("/c/d", "/c/e"));
   agree("moved onto existing items");
   // Items under a folder: counted inside a small one, by what lies outside
-  // a large one; never a neighbour ("/c/e" against "/c/e.txt").
+  // a large one (over a thousand items); never a neighbour ("/c/e" against
+  // "/c/e.txt").
   ASSERT_TRUE(put("/c/e.txt", ImportStatus::Imported));
   ASSERT_TRUE(put("/", ImportStatus::Unsupported));
-  for (const char* folder : {"/", "/c", "/c/", "/c/e", "/c/e/one.txt", "/nowhere"}) {
+  ASSERT_TRUE(s->begin());
+  for (int i = 0; i < 1100; ++i) ASSERT_TRUE(put("/c/e/many/" + std::to_string(i), ImportStatus::Imported));
+  ASSERT_TRUE(s->commit());
+  for (const char* folder : {"/", "/c", "/c/", "/c/e", "/c/e/many", "/c/e/one.txt", "/nowhere"}) {
     const std::string f = folder;
     const std::string self = f.size() > 1 && f.back() == '/' ? f.substr(0, f.size() - 1) : f;
     const std::string under = self == "/" ? "path <> '/'" : "path > '" + self + "/' AND path < '" + self + "0'";
