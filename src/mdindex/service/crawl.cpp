@@ -100,6 +100,9 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
                       (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st) &&
                                                         s->ctimeNs == ctimeNs(st)));
     if (s) stamps.markSeen(path);
+    // A folder that became something else: what the store holds below it
+    // is gone (its folder is never read to find that out).
+    if (s && s->isDirectory && kind != EntryKind::Directory) writer_->remove(path);
     if (!same) pool_->submit(path, false);
     if (kind == EntryKind::Directory) {
       const bool known = watcher_->isWatched(path) || fallback_.count(path);
