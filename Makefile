@@ -26,7 +26,7 @@ PACKAGES := build-essential cmake pkg-config make \
 	libgmime-3.0-dev libtag1-dev libgsf-1-dev \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \
-	xvfb xauth attr file \
+	xvfb xauth attr file sqlite3 \
 	recollcmd python3-recoll poppler-utils unrtf libimage-exiftool-perl python3-lxml antiword xsltproc \
 	tracker tracker-miner-fs libtracker-sparql-3.0-dev libglib2.0-bin \
 	baloo-kf5 libkf5filemetadata-bin baloo-kf5-dev qtbase5-dev \

@@ -3,6 +3,8 @@
 //     tool and its import helper together), peak memory;
 //   - the service's first crawl of the same corpus (mdindexd in a scratch
 //     HOME): files per second, CPU per file, peak memory of the service;
+//   - SQLite's floor: its shell writing one FTS5 row and eight attribute
+//     rows per file in one transaction (sqliteFloor());
 //   - recollindex over the same corpus (when installed), the same figures;
 //   - the store's size beside the corpus and Recoll's index, table by table;
 //   - system calls per file of `mdimport DIR` (when strace is installed);
@@ -220,10 +222,43 @@ std::optional<Cost> crawl(const std::string& bin, const fs::path& index, int fil
   return c;
 }
 
-// The store's pages by what they hold (SQLite's dbstat table).
+// SQLite's floor for the same work: its own shell, on one thread, reads
+// every file with fsdir() and writes, in one transaction, one FTS5 row
+// (name and text) and eight attribute rows (into a table shaped and indexed
+// as the store's) per file. The data is read once, into a temporary table.
+Cost sqliteFloor(const fs::path& corpus, const fs::path& root) {
+  const fs::path db = root / "floor.sqlite", script = root / "floor.sql";
+  std::error_code ec;
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db.string() + suffix, ec);
+  std::string quoted;
+  for (char ch : corpus.string()) quoted += ch == '\'' ? std::string("''") : std::string(1, ch);
+  std::ofstream(script) << R"sql(
+PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;
+CREATE TABLE attrs(item INTEGER NOT NULL, name INTEGER NOT NULL, idx INTEGER NOT NULL, kind INTEGER NOT NULL,
+  str TEXT, num REAL, PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
+CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
+CREATE VIRTUAL TABLE fts USING fts5(name, body, detail = column, prefix = '2 3');
+BEGIN;
+CREATE TEMP TABLE f AS SELECT row_number() OVER () AS id, name, mtime, CAST(data AS TEXT) AS body
+  FROM fsdir(')sql" << quoted << R"sql(') WHERE mode & 61440 = 32768;
+INSERT INTO fts(rowid, name, body) SELECT id, name, body FROM f;
+INSERT INTO attrs SELECT f.id, n.value, 0, n.value % 2, CASE WHEN n.value < 5 THEN f.name END,
+  CASE WHEN n.value >= 5 THEN f.mtime + n.value END FROM f, generate_series(1, 8) n;
+COMMIT;
+)sql";
+  return runMeasured({"sqlite3", db.string(), ".read " + script.string()});
+}
+
+// The store's pages by what they hold (SQLite's dbstat table), in all and
+// per item, and the attribute rows per item.
 void printStoreBreakdown(const fs::path& db) {
   sqlite3* h = nullptr;
   if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return;
+  const double items = std::max(1.0, std::atof(sqlValue(db, "SELECT count(*) FROM items").value_or("1").c_str()));
+  std::printf("    %.2f attribute rows per item, %.0f content types\n",
+              std::atof(sqlValue(db, "SELECT count(*) FROM attrs").value_or("0").c_str()) / items,
+              std::atof(sqlValue(db, "SELECT count(DISTINCT uti) FROM type_rows").value_or("0").c_str()));
   std::map<std::string, double> parts;
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(h, "SELECT name, sum(pgsize) FROM dbstat GROUP BY name", -1, &s, nullptr) == SQLITE_OK) {
@@ -234,7 +269,8 @@ void printStoreBreakdown(const fs::path& db) {
       if (name == "attrs") part = "attribute rows";
       else if (name.rfind("attrs_by_", 0) == 0) part = "attribute indexes (by string, by number)";
       else if (name == "names") part = "attribute names";
-      else if (name == "texts") part = "text kept for exact matching";
+      else if (name == "texts") part = "the text (exact matching)";
+      else if (name == "type_rows") part = "type attributes, once per type";
       else if (name == "fts_content") part = "FTS5 copy of the indexed columns";
       else if (name == "fts_data" || name == "fts_idx") part = "FTS5 index";
       else if (name == "fts_docsize") part = "FTS5 column sizes";
@@ -249,7 +285,8 @@ void printStoreBreakdown(const fs::path& db) {
   std::vector<std::pair<double, std::string>> sorted;
   for (const auto& [part, mb] : parts) sorted.emplace_back(mb, part);
   std::sort(sorted.rbegin(), sorted.rend());
-  for (const auto& [mb, part] : sorted) std::printf("    %-44s %7.2f MB\n", part.c_str(), mb);
+  for (const auto& [mb, part] : sorted)
+    std::printf("    %-44s %7.2f MB  %7.1f bytes/item\n", part.c_str(), mb, mb * 1e6 / items);
 }
 
 // `strace -c -f` of one `mdimport DIR`: calls per file, largest first.
@@ -327,7 +364,7 @@ int main(int argc, char** argv) {
   const auto label = [&](const char* what, const std::string& b) {
     return b == bin ? std::string(what) : std::string(what) + " (" + b + ")";
   };
-  double oursImport = 0, oursCrawl = 0;
+  double oursImport = 0, oursCrawl = 0, oursCpu = 0;
   uint64_t storeBytes = 0;
   std::printf("import of the whole corpus:\n");
   for (const auto& b : bins) {
@@ -339,6 +376,7 @@ int main(int argc, char** argv) {
     printRow(label("mdimport DIR", b), count, c, "exit " + std::to_string(c.exit) + ", store " + megabytes(bytes));
     if (b == bin) {
       oursImport = count / c.wall;
+      oursCpu = c.cpu / count;
       storeBytes = bytes;
     }
   }
@@ -361,6 +399,15 @@ int main(int argc, char** argv) {
     }
   }
   setenv("FINDLARK_TOOL_DIR", bin.c_str(), 1);
+
+  if (support::waitExit(support::startProcess({"sh", "-c", "command -v sqlite3"}, "/dev/null", "")) == 0) {
+    const Cost c = sqliteFloor(corpus, root);
+    printRow("floor: sqlite3 shell, fsdir()", count, c, "exit " + std::to_string(c.exit));
+    std::printf("  mdimport DIR / floor: %.2f× the files/s, %.2f× the CPU per file\n", oursImport / (count / c.wall),
+                oursCpu / (c.cpu / count));
+  } else {
+    std::printf("  floor: the sqlite3 shell is not installed (apt-get install sqlite3)\n");
+  }
 
   uint64_t recollBytes = 0;
   if (peer && support::waitExit(support::startProcess({"sh", "-c", "command -v recollindex"}, "/dev/null", "")) == 0) {

@@ -42,9 +42,7 @@ bool eraseIndex(std::string* error) {
 std::optional<int64_t> eraseFolder(const std::string& folder, std::string* error) {
   auto store = openForWriting(error);
   if (!store) return std::nullopt;
-  int64_t n = 0;
-  for (const auto& stamp : store->stampsUnder(folder))
-    if (stamp.path != folder) ++n;
+  const int64_t n = store->countUnder(folder);
   const bool ok = store->begin() && store->removeTree(folder) && store->setMeta(meta::kRescan, "1") && store->commit();
   if (!ok) {
     store->rollback();

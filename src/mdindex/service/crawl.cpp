@@ -56,14 +56,11 @@ void Loop::crawlStep() {
       // Pending moves and removals must reach the store before its stamps
       // are read, or moved items would look new.
       writer_->sync();
-      task.stamps = StampIndex(reader_->stampsUnder(task.folder));
-      task.stamps.markSeen(task.folder);
       if (!isRoot(task.folder)) pool_->submit(task.folder, false);
       watch(task.folder);
       task.stack.push_back(task.folder);
     }
     if (task.stack.empty()) {
-      finishCrawl(task);
       crawls_.pop_front();
       continue;
     }
@@ -80,9 +77,11 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     if (fd >= 0) close(fd);
     // Unreadable (or gone): keep what the store has below it; a later event
     // or rescan settles it.
-    task.stamps.markBelow(dir);
     return;
   }
+  // What the store holds directly in this folder, read folder by folder so
+  // that a crawl holds one folder's stamps, never the whole tree's.
+  StampIndex stamps(reader_->childStamps(dir));
   const std::string prefix = dir == "/" ? "/" : dir + "/";
   while (dirent* e = readdir(d)) {
     const std::string_view name = e->d_name;
@@ -95,39 +94,34 @@ void Loop::readFolder(CrawlTask& task, const std::string& dir, size_t& budget) {
     if (kind != EntryKind::Skipped && skipIfTooLong(path)) continue;
     if (kind == EntryKind::Directory && Exclusions::hasNeverIndexMarker(path)) kind = EntryKind::Skipped;
     if (kind == EntryKind::Skipped) continue;  // stays a leftover: removed if stored
-    const ItemStamp* s = task.stamps.find(path);
+    const ItemStamp* s = stamps.find(path);
     const bool same = s && s->inode == static_cast<uint64_t>(st.st_ino) &&
                       s->isDirectory == (kind == EntryKind::Directory) &&
                       (kind == EntryKind::Directory || (s->size == st.st_size && s->mtimeNs == mtimeNs(st) &&
                                                         s->ctimeNs == ctimeNs(st)));
-    if (s) task.stamps.markSeen(path);
+    if (s) stamps.markSeen(path);
+    // A folder that became something else: what the store holds below it
+    // is gone (its folder is never read to find that out).
+    if (s && s->isDirectory && kind != EntryKind::Directory) writer_->remove(path);
     if (!same) pool_->submit(path, false);
     if (kind == EntryKind::Directory) {
       const bool known = watcher_->isWatched(path) || fallback_.count(path);
       watch(path);
       if (task.full || !known) task.stack.push_back(std::move(path));
-      else
-        task.stamps.markBelow(path);
     }
   }
   closedir(d);
-}
-
-void Loop::finishCrawl(CrawlTask& task) {
-  // What the store holds but the crawl did not see: removed unless it is
-  // back on disk and indexable (created since the stamps were read).
-  std::string removed;
-  for (const auto& path : task.stamps.unseen()) {
-    if (!removed.empty() && isInScope(path, removed)) continue;  // went with its folder
+  // What the store holds in this folder but the crawl did not see: removed
+  // with everything below it, unless it is back on disk and indexable
+  // (created since the folder was read).
+  for (const auto& path : stamps.unseen()) {
     // A link, FIFO or device put in by hand (mdimport) is a leftover too.
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && excl_.classify(path, st.st_mode) != EntryKind::Skipped &&
         excl_.isIndexable(path))
       continue;
     writer_->remove(path);
-    removed = path;
   }
-  task.stamps.clear();
 }
 
 void Loop::rescanFallback() {

@@ -47,9 +47,7 @@ IndexHealth readIndexHealth(const std::string& path, bool countItems) {
   h.failedImports = failed.total;
   h.failedListed = std::move(failed.items);
   h.lastUpdate = st.lastUpdate;
-  if (countItems)
-    for (const auto& stamp : store->stampsUnder(path))
-      if (stamp.path != path) ++h.items;
+  if (countItems) h.items = store->countUnder(path);
   h.fallbackFolders = std::atol(store->meta(meta::kFallbackFolders).value_or("0").c_str());
   h.fallbackInterval = store->meta(meta::kFallbackInterval).value_or("30");
   h.tooLongPaths = std::atol(store->meta(meta::kTooLongPaths).value_or("0").c_str());

@@ -46,7 +46,6 @@ struct CrawlTask {
   std::string folder;
   bool full = true;       // descend into folders already watched
   bool started = false;
-  StampIndex stamps;                        // what the store holds under `folder`
   std::vector<std::string> stack;           // folders still to read
 };
 
@@ -64,8 +63,9 @@ class Loop {
   void forget(const std::string& path);
   bool skipIfTooLong(const std::string& path);
   void crawlStep();
+  // Compares one folder's entries with the store's items in it: queues
+  // what changed, watches and stacks subfolders, removes what is gone.
   void readFolder(CrawlTask& task, const std::string& dir, size_t& budget);
-  void finishCrawl(CrawlTask& task);
   void queueCrawl(const std::string& folder, bool full);
   void queueRootCrawls();
   void checkMeta();

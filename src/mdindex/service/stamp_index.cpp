@@ -29,24 +29,11 @@ void StampIndex::markSeen(const std::string& path) {
   if (const size_t i = indexOf(path); i < items_.size()) seen_[i] = true;
 }
 
-void StampIndex::markBelow(const std::string& folder) {
-  const std::string prefix = folder == "/" ? "/" : folder + "/";
-  auto it = std::lower_bound(items_.begin(), items_.end(), prefix,
-                             [](const ItemStamp& s, const std::string& p) { return s.path < p; });
-  for (; it != items_.end() && it->path.compare(0, prefix.size(), prefix) == 0; ++it)
-    seen_[static_cast<size_t>(it - items_.begin())] = true;
-}
-
 std::vector<std::string> StampIndex::unseen() const {
   std::vector<std::string> out;
   for (size_t i = 0; i < items_.size(); ++i)
     if (!seen_[i]) out.push_back(items_[i].path);
   return out;
-}
-
-void StampIndex::clear() {
-  std::vector<ItemStamp>().swap(items_);
-  std::vector<bool>().swap(seen_);
 }
 
 }  // namespace mdindex::service

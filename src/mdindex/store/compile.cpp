@@ -1,6 +1,8 @@
 #include "mdindex/store/compile.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -227,28 +229,36 @@ std::string Compiler::compare(const query::Comparison& c) {
   return string(target, c);
 }
 
+std::string Compiler::itemsWhere(Target target, const std::string& name, const std::function<std::string()>& rows) {
+  std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE " + rows() + ")";
+  const bool typeAttribute = std::any_of(std::begin(kTypeAttributes), std::end(kTypeAttributes),
+                                         [&](const char* t) { return name == t; });
+  if (target != Target::Named || !typeAttribute) return sql;
+  return "(" + sql + " OR " + idTerm + " IN (SELECT item FROM type_attrs WHERE " + rows() + "))";
+}
+
 std::string Compiler::numeric(Target target, const query::Comparison& c, double value) {
   if (target == Target::Text) return "0";  // the text content holds no numbers
-  std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-  if (target == Target::Named) {
-    binds.emplace_back(c.attribute);
-    sql += std::string(kNameIs) + " AND ";
-  }
-  if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
-  static const std::unordered_map<int, const char*> ops = {
-      {int(query::Op::Equal), "="},     {int(query::Op::NotEqual), "!="},   {int(query::Op::Less), "<"},
-      {int(query::Op::LessEqual), "<="}, {int(query::Op::Greater), ">"}, {int(query::Op::GreaterEqual), ">="}};
-  if (c.op == query::Op::InRange) {
-    const auto high = c.high ? numberOf(*c.high) : std::nullopt;
-    if (!high) return "0";
-    sql += "num BETWEEN ? AND ?)";
+  const auto high = c.high ? numberOf(*c.high) : std::nullopt;
+  if (c.op == query::Op::InRange && !high) return "0";
+  return itemsWhere(target, c.attribute, [&] {
+    std::string sql;
+    if (target == Target::Named) {
+      binds.emplace_back(c.attribute);
+      sql += std::string(kNameIs) + " AND ";
+    }
+    if (std::holds_alternative<Date>(c.value)) sql += "kind = " + std::to_string(int(RowKind::Date)) + " AND ";
+    static const std::unordered_map<int, const char*> ops = {
+        {int(query::Op::Equal), "="},     {int(query::Op::NotEqual), "!="},   {int(query::Op::Less), "<"},
+        {int(query::Op::LessEqual), "<="}, {int(query::Op::Greater), ">"}, {int(query::Op::GreaterEqual), ">="}};
+    if (c.op == query::Op::InRange) {
+      binds.emplace_back(value);
+      binds.emplace_back(*high);
+      return sql + "num BETWEEN ? AND ?";
+    }
     binds.emplace_back(value);
-    binds.emplace_back(*high);
-    return sql;
-  }
-  sql += std::string("num ") + ops.at(int(c.op)) + " ?)";
-  binds.emplace_back(value);
-  return sql;
+    return sql + "num " + ops.at(int(c.op)) + " ?";
+  });
 }
 
 // One md_match test (or two for a string InRange) on column `col`, whose
@@ -275,22 +285,21 @@ std::string Compiler::metadataTests(Target target, const query::Comparison& c, c
                                     const Narrowing& narrow) {
   using textmatch::Reach;
   const bool equality = c.op == query::Op::Equal || c.op == query::Op::NotEqual || c.op == query::Op::Like;
-  const auto head = [&] {
-    std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE ";
-    if (!narrow.match.empty()) {
-      sql += "item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ";
-      binds.emplace_back(narrow.match);
-    }
-    return sql;
+  const auto narrowed = [&] {
+    if (narrow.match.empty()) return std::string();
+    binds.emplace_back(narrow.match);
+    return std::string("item IN (SELECT rowid FROM fts WHERE fts MATCH ?) AND ");
   };
+  const auto head = [&] { return idTerm + " IN (SELECT item FROM attrs WHERE " + narrowed(); };
   // Only string rows have a `str`; testing it (not `kind`) keeps the
   // (name, str) index covering.
   if (target == Target::Named || !equality || c.options.words) {
     const Reach reach = target == Target::Named && isLongText(c.attribute) ? Reach::EachWord : Reach::WholeValue;
-    std::string sql = head();  // binds in the order of the SQL text: one statement each
-    sql += nameFilter(target, c.attribute) + " AND str IS NOT NULL AND ";
-    sql += matchTests(c, pattern, "str", reach);
-    return sql + ")";
+    return itemsWhere(target, c.attribute, [&] {
+      std::string sql = narrowed();  // binds in the order of the SQL text: one statement each
+      sql += nameFilter(target, c.attribute) + " AND str IS NOT NULL AND ";
+      return sql + matchTests(c, pattern, "str", reach);
+    });
   }
   std::vector<std::string> longNames, shortNames(std::begin(kNotSearchedByWildcard), std::end(kNotSearchedByWildcard));
   for (const auto& a : attributeTable())

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -75,6 +76,10 @@ class Compiler {
   // "(SELECT id FROM names WHERE name IN (?,…))" with `names` bound.
   std::string namesIn(const std::vector<std::string>& names);
   std::string compare(const query::Comparison& c);
+  // "<idTerm> IN (SELECT item FROM attrs WHERE <rows()>)", and for a type
+  // attribute (kTypeAttributes) the same over `type_attrs` too: the rows its
+  // items' types keep for them. rows() appends its binds each time.
+  std::string itemsWhere(Target target, const std::string& name, const std::function<std::string()>& rows);
   std::string numeric(Target target, const query::Comparison& c, double value);
   std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col,
                          textmatch::Reach reach);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +44,25 @@ struct Connection {
   // connection added, and SQLite would hand their numbers out again, so
   // every rollback empties it (see watchRollbacks()).
   std::unordered_map<std::string, int64_t> nameIds;
+  // Content type -> the type attributes `type_rows` keeps for it (empty:
+  // none yet), as far as this connection has read or written them; emptied
+  // with nameIds, for the same reason.
+  std::unordered_map<std::string, Attributes> typeAttrs;
+  // Changes to the item count of each import status that `counts` does not
+  // hold yet: written just before the transaction commits, dropped when it
+  // rolls back.
+  std::map<int, int64_t> statusDelta;
+
+  void countStatus(int64_t status, int64_t change) { statusDelta[int(status)] += change; }
+
+  bool writeCounts() {
+    for (const auto& [status, change] : statusDelta)
+      if (change && !run("INSERT INTO counts(status, n) VALUES(?, ?) ON CONFLICT(status) DO UPDATE SET n = n + excluded.n",
+                         {int64_t(status), change}))
+        return false;
+    statusDelta.clear();
+    return true;
+  }
 
   ~Connection() {
     for (auto& [sql, s] : cache) sqlite3_finalize(s);
@@ -75,7 +95,14 @@ struct Connection {
   // Called once the connection is open. SQLite's rollback hook also sees
   // the rollbacks it makes by itself after some errors.
   void watchRollbacks() {
-    sqlite3_rollback_hook(db, [](void* self) { static_cast<Connection*>(self)->nameIds.clear(); }, this);
+    sqlite3_rollback_hook(
+        db,
+        [](void* self) {
+          static_cast<Connection*>(self)->nameIds.clear();
+          static_cast<Connection*>(self)->typeAttrs.clear();
+          static_cast<Connection*>(self)->statusDelta.clear();
+        },
+        this);
   }
 
   // The number of attribute name `name`, added to `names` when it is new;
@@ -139,24 +166,29 @@ struct Connection {
 // by the thousand, undoes itself another way: see there).
 class WriteScope {
  public:
-  explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch) {
+  explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch), counted_(s.statusDelta) {
     if (own_) s_.clearTrouble();
     ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
   }
   ~WriteScope() {
-    if (ok_ && !done_) s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
+    if (ok_ && !done_) undo();
   }
   bool ok() const { return ok_; }
   bool commit() {
     done_ = true;
-    if (s_.exec(own_ ? "COMMIT" : "RELEASE one_write")) return true;
-    s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
+    if (own_ ? s_.writeCounts() && s_.exec("COMMIT") : s_.exec("RELEASE one_write")) return true;
+    undo();
     return false;
   }
 
  private:
+  void undo() {
+    s_.exec(own_ ? "ROLLBACK" : "ROLLBACK TO one_write; RELEASE one_write");
+    s_.statusDelta = counted_;  // (a ROLLBACK has emptied it already)
+  }
   Connection& s_;
   bool own_;
+  std::map<int, int64_t> counted_;  // the batch's counts before this write
   bool ok_ = false;
   bool done_ = false;
 };

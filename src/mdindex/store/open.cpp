@@ -13,9 +13,11 @@
 
 #include "mdindex/core/paths.h"
 #include "mdindex/store/connection.h"
+#include "mdindex/store/item_rows.h"
 #include "mdindex/store/md_match.h"
 #include "mdindex/store/schema.h"
 #include "mdindex/store/store.h"
+#include "mdindex/store/text_index.h"
 
 namespace mdindex {
 
@@ -178,17 +180,47 @@ struct Store::Opener {
   }
 
   std::unique_ptr<Store> setUp(std::unique_ptr<Impl> impl) const {
-    if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL"))
+    if (!impl->exec("PRAGMA journal_mode=WAL") || !impl->exec("PRAGMA synchronous=NORMAL") ||
+        !foldingCurrent(*impl))
       return fail(describeFailure(failureOf(impl->db), dir));
     return ready(std::move(impl));
+  }
+
+  // The text index removes a row by the columns it was added with, worked
+  // out again by this build's folding: a store whose index another folding
+  // built has it rebuilt first (once; concurrent openers wait on the write
+  // lock and then find it done).
+  static bool foldingCurrent(Connection& c) {
+    const auto built = [&c](bool* same) {
+      sqlite3_stmt* q = c.stmt("SELECT value FROM settings WHERE key = ?");
+      if (!q || !bindAll(q, {std::string(kFoldingKey)})) return false;
+      const int rc = sqlite3_step(q);
+      *same = rc == SQLITE_ROW && columnText(q, 0) == foldingFingerprint();
+      sqlite3_reset(q);
+      return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    };
+    bool same = false;
+    if (!built(&same)) return false;
+    if (same) return true;
+    // Another opener may be rebuilding it this moment: wait for that as
+    // long as a rebuild of a large store takes, then find it done.
+    sqlite3_busy_timeout(c.db, 10 * 60 * 1000);
+    const bool began = c.exec("BEGIN IMMEDIATE");
+    sqlite3_busy_timeout(c.db, kBusyTimeoutMs);
+    if (!began) return false;
+    if (built(&same) && (same || rebuildTextIndex(c)) && c.exec("COMMIT")) return true;
+    c.exec("ROLLBACK");
+    return false;
   }
 
   // Under the SettleLock: an older store brought up to date in one
   // transaction. On failure (a full disk, say) the store is left as it was.
   bool migrate(Connection& c, int fromVersion, std::string* error) const {
-    const std::string sql = "BEGIN IMMEDIATE;" + migrationSql(fromVersion) +
-                            "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
-    if (c.exec(sql.c_str())) return true;
+    const std::string end =
+        migrationEndSql(fromVersion) + "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
+    if (c.exec(("BEGIN IMMEDIATE;" + migrationSql(fromVersion)).c_str()) && adoptTypeRows(c) &&
+        rebuildTextIndex(c) && c.exec(end.c_str()))
+      return true;
     *error = "cannot bring the index up to date: " + describeFailure(failureOf(c.db), dir);
     c.exec("ROLLBACK");
     return false;
@@ -218,8 +250,10 @@ struct Store::Opener {
     {
       Connection c;
       const std::string sql = "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; BEGIN IMMEDIATE;" + schemaSql() +
-                              "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
-      ok = openConnection(c, tmp, SQLITE_OPEN_READWRITE) && c.exec(sql.c_str());
+                              "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+      ok = openConnection(c, tmp, SQLITE_OPEN_READWRITE) && c.exec(sql.c_str()) &&
+           c.run("INSERT INTO settings(key, value) VALUES(?, ?)", {std::string(kFoldingKey), foldingFingerprint()}) &&
+           c.exec("COMMIT");
       if (!ok) *error = "cannot create the index: " + describeFailure(failureOf(c.db), dir);
     }  // closing the only connection checkpoints the WAL into the file
     if (ok && std::rename(tmp.c_str(), dbPath.c_str()) != 0) {

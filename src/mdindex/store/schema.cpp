@@ -48,23 +48,78 @@ CREATE TABLE attrs(
   PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
 )sql";
 
-constexpr const char* kAttrIndexesSql = R"sql(
-CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+// The string index holds the row kind too, so that finding the items of a
+// type through their content type rows (the type_attrs view) reads the
+// index alone.
+constexpr const char* kStringIndexSql = R"sql(
+CREATE INDEX attrs_by_string ON attrs(name, str, kind) WHERE str IS NOT NULL;
+)sql";
+
+constexpr const char* kNumberIndexSql = R"sql(
 CREATE INDEX attrs_by_number ON attrs(name, num) WHERE num IS NOT NULL;
 )sql";
+
+// The rows of the type attributes (kTypeAttributes) of each content type,
+// and every item's share of them as if they were its own rows: an item
+// whose content type row is a TypeString has the rows of its type.
+// CROSS JOIN keeps the type rows (a few per type) as the outer loop, so a
+// query on a type attribute tests those and then looks up the items of
+// each matching type by the string index.
+std::string typeRowsSql() {
+  return R"sql(
+CREATE TABLE type_rows(
+  uti TEXT NOT NULL,
+  name INTEGER NOT NULL,
+  idx INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  str TEXT,
+  PRIMARY KEY(uti, name, idx)) WITHOUT ROWID;
+CREATE VIEW type_attrs AS
+  SELECT c.item AS item, t.name AS name, t.idx AS idx, t.kind AS kind, t.str AS str, NULL AS num
+  FROM type_rows t CROSS JOIN attrs c
+  WHERE c.name = (SELECT id FROM names WHERE name = ')sql" +
+         std::string(attr::ContentType) + "') AND c.str = t.uti AND c.kind = " +
+         std::to_string(int(RowKind::TypeString)) + ";";
+}
+
+// The text index keeps no copy of what it indexes (the text is kept once,
+// in `texts`). Removing an item's row from it takes the columns as they
+// were indexed, which the store works out again from the item
+// (text_index.h); items are therefore removed through the store, and the
+// trigger leaves the text index alone.
+std::string ftsSql() {
+  return R"sql(
+CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
+  tokenize = ")sql" +
+         textmatch::ftsTokenizer() + R"sql(", detail = column, prefix = '2 3', content = '');
+)sql";
+}
+
+// How many items have each import status, kept up to date by the store's
+// writes (Connection::countStatus()), so that a status report reads a few
+// rows instead of every item; and the failed imports in an index of their
+// own, so that listing them reads only them.
+std::string countsSql() {
+  return "CREATE TABLE counts(status INTEGER PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;"
+         "CREATE INDEX items_failed ON items(path) WHERE " + failedCondition() + ";";
+}
 
 constexpr const char* kDeleteTriggerSql = R"sql(
 CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
   DELETE FROM attrs WHERE item = old.id;
   DELETE FROM texts WHERE id = old.id;
-  DELETE FROM fts WHERE rowid = old.id;
 END;
 )sql";
 
 }  // namespace
 
+std::string failedCondition() {
+  return "status NOT IN (" + std::to_string(int(ImportStatus::Imported)) + ", " +
+         std::to_string(int(ImportStatus::Unsupported)) + ")";
+}
+
 std::string migrationSql(int fromVersion) {
-  if (fromVersion != 2 && fromVersion != 3) return "";
+  if (fromVersion < 2 || fromVersion > 4) return "";
   std::string sql;
   if (fromVersion == 2) {
     // Format 3 adds the text-recognition backlog. What format 2 stored stays
@@ -78,24 +133,38 @@ UPDATE items SET recognition = 1 WHERE status = )sql" +
   OR (importer = 'PDF.mdimporter' AND id NOT IN (SELECT id FROM texts)));
 )sql";
   }
-  // Format 4 keeps attribute names in a table of their own. The rows move
-  // over unchanged but for the name; the pages the old table leaves free
-  // are reused by later writes.
-  sql += R"sql(
+  if (fromVersion <= 3) {
+    // Format 4 keeps attribute names in a table of their own. The rows move
+    // over unchanged but for the name; the pages the old table leaves free
+    // are reused by later writes.
+    sql += R"sql(
 DROP TRIGGER items_deleted;
 ALTER TABLE attrs RENAME TO attrs_by_name;
 )sql";
-  sql += kAttrsSql;
-  sql += R"sql(
+    sql += kAttrsSql;
+    sql += R"sql(
 INSERT INTO names(name) SELECT DISTINCT name FROM attrs_by_name ORDER BY name;
 INSERT INTO attrs(item, name, idx, kind, str, num)
   SELECT a.item, n.id, a.idx, a.kind, a.str, a.num FROM attrs_by_name a JOIN names n ON n.name = a.name;
 DROP TABLE attrs_by_name;
 )sql";
-  sql += kAttrIndexesSql;
+    sql += kNumberIndexSql;
+  } else {
+    sql += "DROP TRIGGER items_deleted; DROP INDEX attrs_by_string;";
+  }
+  // Format 5 keeps the type attributes once per type, the text once and
+  // the status counts: the item pass that follows (adoptTypeRows(),
+  // rebuildTextIndex()) moves the type rows over and fills the new text
+  // index.
+  sql += "DROP TABLE fts;";
+  sql += countsSql() + "INSERT INTO counts(status, n) SELECT status, count(*) FROM items GROUP BY status;";
+  sql += typeRowsSql();
+  sql += ftsSql();
   sql += kDeleteTriggerSql;
   return sql;
 }
+
+std::string migrationEndSql(int fromVersion) { return fromVersion >= 2 && fromVersion <= 4 ? kStringIndexSql : ""; }
 
 std::string schemaSql() {
   return std::string(R"sql(
@@ -112,13 +181,11 @@ CREATE TABLE items(
   updated REAL NOT NULL,
   recognition INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
-)sql") + kAttrsSql +
-         kAttrIndexesSql + R"sql(
+)sql") + countsSql() + kAttrsSql +
+         kStringIndexSql + kNumberIndexSql + typeRowsSql() + R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
 CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
-CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x,
-  tokenize = ")sql" + textmatch::ftsTokenizer() + R"sql(", detail = column, prefix = '2 3');
-)sql" + kDeleteTriggerSql;
+)sql" + ftsSql() + kDeleteTriggerSql;
 }
 
 namespace {

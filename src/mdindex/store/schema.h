@@ -11,23 +11,36 @@
 #include <optional>
 #include <string>
 
+#include "mdindex/core/value.h"
+
 namespace mdindex::storage {
 
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is brought up to date in place where migrationSql() knows how, else
 // moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
 // array keeps one marker row so that it survives a round trip. A row names
-// its attribute by the number `names` gives the name.
-enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4 };
+// its attribute by the number `names` gives the name. A TypeString is the
+// content type of an item whose type attributes are the ones `type_rows`
+// keeps for that type: it stands for them too.
+enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyArray = 4, TypeString = 5 };
+
+// The attributes that are the same for every file of a content type. They
+// are kept once per type (`type_rows`) and found through the items' content
+// type rows (the `type_attrs` view), not once per item.
+inline constexpr const char* kTypeAttributes[2] = {attr::ContentTypeTree, attr::Kind};
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
 extern const char* const kNotSearchedByWildcard[5];
 bool searchedByWildcard(const std::string& name);
+
+// isFailure() on the items' `status` column, as SQL with the numbers
+// written out (so that the partial index of failed imports serves it).
+std::string failedCondition();
 
 // The statements that create an empty store of kSchemaVersion (without the
 // user_version, which the caller sets in the same transaction). The text
@@ -36,10 +49,13 @@ bool searchedByWildcard(const std::string& name);
 std::string schemaSql();
 
 // The statements that bring a store of the older format `fromVersion` up to
-// kSchemaVersion in place (without the user_version, which the caller sets
-// in the same transaction), or "" when there is no such way: the store is
-// then set aside and rebuilt by a crawl.
+// kSchemaVersion in place, or "" when there is no such way: the store is
+// then set aside and rebuilt by a crawl. In one transaction the caller runs
+// them, then the item pass (item_rows.h adoptTypeRows(), text_index.h
+// rebuildTextIndex()), then migrationEndSql() (the index the pass would
+// only have slowed down), then sets the user_version.
 std::string migrationSql(int fromVersion);
+std::string migrationEndSql(int fromVersion);
 
 // What a database file holds.
 enum class OpenResult {

@@ -2,7 +2,8 @@
 // store.h). The connection is in connection.h, opening a store in open.cpp,
 // the schema and the moving aside of a store in schema.cpp, the query
 // compiler in compile.cpp, the md_match function in md_match.cpp, the
-// summaries for reports in report.cpp.
+// summaries for reports in report.cpp, an item's attribute rows and its
+// type's in item_rows.cpp, its text-index row in text_index.cpp.
 #include "mdindex/store/store.h"
 
 #include <sqlite3.h>
@@ -12,14 +13,14 @@
 #include <variant>
 #include <vector>
 
-#include "mdindex/core/fold.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/query/ast.h"
 #include "mdindex/store/compile.h"
 #include "mdindex/store/connection.h"
+#include "mdindex/store/item_rows.h"
 #include "mdindex/store/md_match.h"
 #include "mdindex/store/schema.h"
-#include "mdindex/store/text_match.h"
+#include "mdindex/store/text_index.h"
 
 namespace mdindex {
 
@@ -37,7 +38,7 @@ bool Store::begin() {
 bool Store::commit() {
   if (!impl_->inBatch) return false;
   impl_->inBatch = false;
-  if (!impl_->spoiled && impl_->exec("COMMIT")) return true;
+  if (!impl_->spoiled && impl_->writeCounts() && impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
   return false;
 }
@@ -79,42 +80,7 @@ void Store::rollback() {
   impl_->exec("ROLLBACK");
 }
 
-namespace {
-
-// The folded text-index columns of an item's metadata.
-struct MetaText {
-  std::string meta, metaX;
-  void add(const std::string& s) {
-    const std::string parts = textmatch::camelParts(s);
-    meta += textmatch::indexedWords(foldText(s, FoldAll));
-    meta += '\n';
-    if (!parts.empty()) {
-      metaX += parts;
-      metaX += '\n';
-    }
-  }
-};
-
-MetaText metaTextOf(const Attributes& attributes) {
-  MetaText t;
-  for (const auto& [name, value] : attributes) {
-    if (!searchedByWildcard(name)) continue;
-    if (auto* s = std::get_if<std::string>(&value)) t.add(*s);
-    if (auto* list = std::get_if<std::vector<std::string>>(&value))
-      for (const auto& s : *list) t.add(s);
-  }
-  return t;
-}
-
-ItemRecord::TextIndex textIndexOf(const ItemRecord& r) {
-  MetaText mt = metaTextOf(r.attributes);
-  return {std::move(mt.meta), textmatch::indexedWords(foldText(r.text, FoldAll)), std::move(mt.metaX),
-          textmatch::camelParts(r.text)};
-}
-
-}  // namespace
-
-void Store::prepareTextIndex(ItemRecord& record) { record.textIndex = textIndexOf(record); }
+void Store::prepareTextIndex(ItemRecord& record) { record.textIndex = textIndexOf(record.attributes, record.text); }
 
 namespace {
 
@@ -135,26 +101,71 @@ const std::string& attrInsertSql(size_t rows) {
   return sql[rows];
 }
 
-// The statements of one put, in whatever transaction is open.
-bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
-  // Only an item that is there is deleted: a DELETE with triggers opens a
-  // statement savepoint, and each one makes FTS5 flush what it holds.
-  sqlite3_stmt* old = s.stmt("SELECT id FROM items WHERE path = ?");
-  if (!old || !bindAll(old, {path})) return false;
-  const int step = sqlite3_step(old);
-  const int64_t oldId = step == SQLITE_ROW ? sqlite3_column_int64(old, 0) : 0;
-  sqlite3_reset(old);
-  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+// Removes the items `where` selects (a condition on `items` with `binds`),
+// their text-index rows first: the text index keeps no copy to remove them
+// by itself.
+bool removeItems(Connection& s, const std::string& where, const std::vector<Bindable>& binds) {
+  sqlite3_stmt* q = s.stmt("SELECT id, status FROM items WHERE " + where);
+  if (!q || !bindAll(q, binds)) return false;
+  std::vector<std::pair<int64_t, int64_t>> items;
+  int rc;
+  while ((rc = sqlite3_step(q)) == SQLITE_ROW) items.emplace_back(sqlite3_column_int64(q, 0), sqlite3_column_int64(q, 1));
+  sqlite3_reset(q);
+  if (rc != SQLITE_DONE) {
     s.noteFailure();
     return false;
   }
-  if (step == SQLITE_ROW && !s.run("DELETE FROM items WHERE id = ?", {oldId})) return false;
+  for (const auto& [id, status] : items)
+    if (!removeTextRow(s, id)) return false;
+  if (items.empty()) return true;
+  if (!s.run("DELETE FROM items WHERE " + where, binds)) return false;
+  for (const auto& [id, status] : items) s.countStatus(status, -1);
+  return true;
+}
+
+// Removes every item.
+bool removeAll(Connection& s) {
+  s.statusDelta.clear();
+  return s.run("INSERT INTO fts(fts) VALUES('delete-all')", {}) && s.run("DELETE FROM items", {}) &&
+         s.run("DELETE FROM counts", {});
+}
+
+// How far a put that failed got.
+enum class Written {
+  All,        // it did not fail
+  Clean,      // nothing half-written remains (the old item may be gone)
+  NewItem,    // the new item's row (and maybe some of its rows) are written, not its text-index row
+  Unknown,    // it failed while removing the old item or writing the text-index row
+};
+
+// The statements of one put, in whatever transaction is open; `*id` is the
+// new item's once it has one.
+Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, int64_t* id) {
+  // Only an item that is there is deleted: a DELETE with triggers opens a
+  // statement savepoint, and each one makes FTS5 flush what it holds.
+  sqlite3_stmt* old = s.stmt("SELECT id, status FROM items WHERE path = ?");
+  if (!old || !bindAll(old, {path})) return Written::Clean;
+  const int step = sqlite3_step(old);
+  const int64_t oldId = step == SQLITE_ROW ? sqlite3_column_int64(old, 0) : 0;
+  const int64_t oldStatus = step == SQLITE_ROW ? sqlite3_column_int64(old, 1) : 0;
+  sqlite3_reset(old);
+  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+    s.noteFailure();
+    return Written::Clean;
+  }
+  if (oldId) {
+    if (!removeTextRow(s, oldId) || !s.run("DELETE FROM items WHERE id = ?", {oldId})) return Written::Unknown;
+    s.countStatus(oldStatus, -1);
+  }
+  // Attributes the item's type keeps for it are not written again.
+  const std::optional<bool> byType = keptByType(s, r.attributes);
+  if (!byType) return Written::Unknown;
   if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated, recognition) "
              "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
              {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
               int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
-    return false;
-  const int64_t id = sqlite3_last_insert_rowid(s.db);
+    return Written::Clean;
+  *id = sqlite3_last_insert_rowid(s.db);
   // The attribute rows go in a few multi-row INSERTs instead of one
   // statement per row: a statement's fixed cost (reset, bind, step, the
   // program start) is most of what a small row costs. OR IGNORE matters:
@@ -164,38 +175,24 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
   // instructions and 5.5 times the WAL writes). No row can conflict (the
   // item is new, its names unique), and a row dropped all the same is
   // caught by the count of rows written.
-  struct Row {
-    int64_t name;
-    int64_t idx;
-    RowKind kind;
-    const std::string* str;
-    const double* num;
-  };
-  std::vector<Row> rows;
+  std::vector<AttrRow> rows;
   rows.reserve(r.attributes.size() + 8);
   for (const auto& [name, value] : r.attributes) {
+    const bool typeAttribute = name == kTypeAttributes[0] || name == kTypeAttributes[1];
+    if (*byType && typeAttribute) continue;
     const int64_t nameId = s.nameId(name);
-    if (!nameId) return false;
-    if (auto* str = std::get_if<std::string>(&value)) {
-      rows.push_back({nameId, 0, RowKind::String, str, nullptr});
-    } else if (auto* list = std::get_if<std::vector<std::string>>(&value)) {
-      if (list->empty()) rows.push_back({nameId, 0, RowKind::EmptyArray, nullptr, nullptr});
-      for (size_t i = 0; i < list->size(); ++i)
-        rows.push_back({nameId, int64_t(i), RowKind::ArrayElement, &(*list)[i], nullptr});
-    } else if (auto* num = std::get_if<double>(&value)) {
-      rows.push_back({nameId, 0, RowKind::Number, nullptr, num});
-    } else if (auto* date = std::get_if<Date>(&value)) {
-      rows.push_back({nameId, 0, RowKind::Date, nullptr, &date->seconds});
-    }
+    if (!nameId) return Written::NewItem;
+    appendRows(nameId, value, rows);
+    if (*byType && name == attr::ContentType) rows.back().kind = RowKind::TypeString;
   }
   for (size_t done = 0; done < rows.size();) {
     const size_t n = std::min(rows.size() - done, kRowsPerInsert);
     sqlite3_stmt* st = s.stmt(attrInsertSql(n));
-    if (!st) return false;
+    if (!st) return Written::NewItem;
     for (size_t i = 0; i < n; ++i) {
-      const Row& row = rows[done + i];
+      const AttrRow& row = rows[done + i];
       const int b = int(i) * 6;
-      sqlite3_bind_int64(st, b + 1, id);
+      sqlite3_bind_int64(st, b + 1, *id);
       sqlite3_bind_int64(st, b + 2, row.name);
       sqlite3_bind_int64(st, b + 3, row.idx);
       sqlite3_bind_int(st, b + 4, int(row.kind));
@@ -205,14 +202,14 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
     const bool ok = sqlite3_step(st) == SQLITE_DONE && sqlite3_changes(s.db) == int(n);
     if (!ok) s.noteFailure();
     sqlite3_reset(st);
-    if (!ok) return false;
+    if (!ok) return Written::NewItem;
     done += n;
   }
-  if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {id, r.text})) return false;
-  const ItemRecord::TextIndex columns = r.textIndex ? ItemRecord::TextIndex{} : textIndexOf(r);
-  const ItemRecord::TextIndex& t = r.textIndex ? *r.textIndex : columns;
-  return s.run("INSERT INTO fts(rowid, meta, body, meta_x, body_x) VALUES(?, ?, ?, ?, ?)",
-               {id, t.meta, t.body, t.metaX, t.bodyX});
+  if (!r.text.empty() && !s.run("INSERT INTO texts(id, body) VALUES(?, ?)", {*id, r.text})) return Written::NewItem;
+  const ItemRecord::TextIndex columns = r.textIndex ? ItemRecord::TextIndex{} : textIndexOf(r.attributes, r.text);
+  if (!insertTextRow(s, *id, r.textIndex ? *r.textIndex : columns)) return Written::Unknown;
+  s.countStatus(int64_t(r.status), 1);
+  return Written::All;
 }
 
 }  // namespace
@@ -220,6 +217,7 @@ bool writeItem(Connection& s, const ItemRecord& r, const std::string& path) {
 bool Store::put(const ItemRecord& r) {
   Impl& s = *impl_;
   const std::string path = trimTrailingSlashes(r.path);
+  int64_t id = 0;
   if (s.inBatch) {
     // No savepoint here: a savepoint makes FTS5 flush its pending terms as a
     // segment of their own, which for a batch of small items costs more than
@@ -227,22 +225,41 @@ bool Store::put(const ItemRecord& r) {
     // A put that fails part way removes what it wrote instead, so no half
     // item remains (the item is then absent until its file is imported
     // again); when that cannot be done, commit() rolls the batch back.
-    if (writeItem(s, r, path)) return true;
-    if (sqlite3_get_autocommit(s.db) || !s.run("DELETE FROM items WHERE path = ?", {path})) s.spoiled = true;
+    switch (writeItem(s, r, path, &id)) {
+      case Written::All:
+        return true;
+      case Written::Clean:
+        break;
+      case Written::NewItem:
+        if (sqlite3_get_autocommit(s.db) || !s.run("DELETE FROM items WHERE id = ?", {id})) s.spoiled = true;
+        break;
+      case Written::Unknown:
+        s.spoiled = true;
+        break;
+    }
     return false;
   }
   WriteScope tx(s);
   if (!tx.ok()) return false;
-  return writeItem(s, r, path) && tx.commit();
+  return writeItem(s, r, path, &id) == Written::All && tx.commit();
 }
+
+namespace {
+
+// The items at or under `r`, as a condition on `items` and its values.
+std::pair<std::string, std::vector<Bindable>> itemsIn(const PathRange& r) {
+  return {"path = ? OR (path > ? AND path < ?)", {r.self, r.low, r.high}};
+}
+
+}  // namespace
 
 bool Store::removeTree(const std::string& pathIn) {
   Impl& s = *impl_;
   WriteScope tx(s);
   if (!tx.ok()) return false;
   const PathRange r = rangeOf(pathIn);
-  const bool ok = r.all ? s.run("DELETE FROM items", {})
-                        : s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {r.self, r.low, r.high});
+  const auto [where, binds] = itemsIn(r);
+  const bool ok = r.all ? removeAll(s) : removeItems(s, where, binds);
   return ok && s.touch() && tx.commit();
 }
 
@@ -256,10 +273,20 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
   if (!tx.ok()) return false;
   const PathRange src = rangeOf(from), dst = rangeOf(to);
   const int64_t cut = int64_t(from.size()) + 1;
-  if (!s.run("DELETE FROM items WHERE path = ? OR (path > ? AND path < ?)", {dst.self, dst.low, dst.high}) ||
-      // substr() counts characters in TEXT; on a BLOB it counts bytes, as `cut` does.
-      !s.run("UPDATE items SET path = ? || CAST(substr(CAST(path AS BLOB), ?) AS TEXT) "
+  const auto [dstWhere, dstBinds] = itemsIn(dst);
+  if (!removeItems(s, dstWhere, dstBinds)) return false;
+
+  // The moved item itself gets a new name, so its text-index row is taken
+  // out with its old columns and put back with the new.
+  sqlite3_stmt* q = s.stmt("SELECT id FROM items WHERE path = ?");
+  if (!q || !bindAll(q, {from})) return false;
+  const int64_t id = sqlite3_step(q) == SQLITE_ROW ? sqlite3_column_int64(q, 0) : 0;
+  sqlite3_reset(q);
+  if (id && !removeTextRow(s, id)) return false;
+
+  if (!s.run("UPDATE items SET path = ? || CAST(substr(CAST(path AS BLOB), ?) AS TEXT) "
              "WHERE path = ? OR (path > ? AND path < ?)",
+             // substr() counts characters in TEXT; on a BLOB it counts bytes, as `cut` does.
              {to, cut, src.self, src.low, src.high}) ||
       !s.run("UPDATE attrs SET str = ? || CAST(substr(CAST(str AS BLOB), ?) AS TEXT) "
              "WHERE name = (SELECT id FROM names WHERE name = ?) AND item IN "
@@ -267,25 +294,15 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
              "AND (str = ? OR CAST(substr(CAST(str AS BLOB), 1, ?) AS TEXT) = ?)",
              {to, cut, std::string(attr::Path), dst.self, dst.low, dst.high, from, cut, from + "/"}))
     return false;
-
-  // The moved item itself has a new name: update it and its text-index row.
-  sqlite3_stmt* q = s.stmt("SELECT id FROM items WHERE path = ?");
-  if (!q || !bindAll(q, {to})) return false;
-  if (sqlite3_step(q) == SQLITE_ROW) {
-    const int64_t id = sqlite3_column_int64(q, 0);
-    sqlite3_reset(q);
+  if (id) {
     const std::string oldName = baseName(from), newName = baseName(to);
     if (!s.run("UPDATE attrs SET str = ? WHERE item = ? AND idx = 0 AND kind = 0 AND "
                "(name = (SELECT id FROM names WHERE name = ?) OR "
                "(name = (SELECT id FROM names WHERE name = ?) AND str = ?))",
                {newName, id, std::string(attr::FSName), std::string(attr::DisplayName), oldName}))
       return false;
-    auto item = get(to);
-    if (!item) return false;
-    const MetaText mt = metaTextOf(item->attributes);
-    if (!s.run("UPDATE fts SET meta = ?, meta_x = ? WHERE rowid = ?", {mt.meta, mt.metaX, id})) return false;
-  } else {
-    sqlite3_reset(q);
+    Attributes a;
+    if (!readAttributes(s, id, a) || !insertTextRow(s, id, textIndexOf(a, readText(s, id)))) return false;
   }
   return s.touch() && tx.commit();
 }
@@ -303,8 +320,7 @@ bool Store::clear() {
   Impl& s = *impl_;
   WriteScope tx(s);
   if (!tx.ok()) return false;
-  const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) &&
-                  s.run("DELETE FROM fts", {}) && s.run("DELETE FROM items", {});
+  const bool ok = s.run("DELETE FROM attrs", {}) && s.run("DELETE FROM texts", {}) && removeAll(s);
   return ok && s.touch() && tx.commit();
 }
 
@@ -342,38 +358,8 @@ std::optional<ItemRecord> Store::get(const std::string& pathIn, bool withText) {
   r.recognitionPending = sqlite3_column_int(q, 8) == 1;
   sqlite3_reset(q);
 
-  sqlite3_stmt* a = s.stmt("SELECT n.name, a.kind, a.str, a.num FROM attrs a JOIN names n ON n.id = a.name WHERE a.item = ? "
-                           "ORDER BY a.name, a.idx");
-  if (!a || !bindAll(a, {id})) return std::nullopt;
-  while (sqlite3_step(a) == SQLITE_ROW) {
-    const std::string name = columnText(a, 0);
-    switch (static_cast<RowKind>(sqlite3_column_int(a, 1))) {
-      case RowKind::String:
-        r.attributes[name] = columnText(a, 2);
-        break;
-      case RowKind::ArrayElement: {
-        Value& v = r.attributes[name];
-        if (!std::holds_alternative<std::vector<std::string>>(v)) v = std::vector<std::string>{};
-        std::get<std::vector<std::string>>(v).push_back(columnText(a, 2));
-        break;
-      }
-      case RowKind::Number:
-        r.attributes[name] = sqlite3_column_double(a, 3);
-        break;
-      case RowKind::Date:
-        r.attributes[name] = Date{sqlite3_column_double(a, 3)};
-        break;
-      case RowKind::EmptyArray:
-        r.attributes[name] = std::vector<std::string>{};
-        break;
-    }
-  }
-  sqlite3_reset(a);
-  if (withText) {
-    sqlite3_stmt* t = s.stmt("SELECT body FROM texts WHERE id = ?");
-    if (t && bindAll(t, {id}) && sqlite3_step(t) == SQLITE_ROW) r.text = columnText(t, 0);
-    if (t) sqlite3_reset(t);
-  }
+  if (!readAttributes(s, id, r.attributes)) return std::nullopt;
+  if (withText) r.text = readText(s, id);
   return r;
 }
 
@@ -393,6 +379,46 @@ std::vector<ItemStamp> Store::stampsUnder(const std::string& folder) {
     out.push_back(std::move(st));
   }
   sqlite3_reset(q);
+  return out;
+}
+
+std::vector<ItemStamp> Store::childStamps(const std::string& folder) {
+  Impl& s = *impl_;
+  const PathRange r = rangeOf(folder);
+  const std::string prefix = r.all ? "/" : r.low, high = r.all ? "0" : r.high;
+  std::vector<ItemStamp> out;
+  std::string from = prefix;
+  for (bool more = true; more;) {
+    more = false;
+    sqlite3_stmt* q = s.stmt("SELECT path, size, mtime_ns, ctime_ns, inode, is_dir FROM items "
+                             "WHERE path >= ? AND path < ? ORDER BY path");
+    if (!q || !bindAll(q, {from, high})) break;
+    while (sqlite3_step(q) == SQLITE_ROW) {
+      std::string path = columnText(q, 0);
+      if (path.size() <= prefix.size()) continue;  // the folder itself ("/")
+      const size_t slash = path.find('/', prefix.size());
+      if (slash == std::string::npos) {
+        ItemStamp st;
+        st.path = std::move(path);
+        readStampColumns(q, 1, st);
+        out.push_back(std::move(st));
+        continue;
+      }
+      // Below a subfolder: go on after its subtree ('0' follows '/'). The
+      // subfolder's own item, if any, came shortly before, among the names
+      // it begins.
+      path.resize(slash);
+      bool stored = false;
+      for (auto it = out.rbegin(); !stored && it != out.rend() && it->path.compare(0, path.size(), path) == 0; ++it)
+        stored = it->path == path;
+      if (!stored) out.push_back({path, -1, 0, 0, 0, true});
+      from = path + "0";
+      more = true;
+      break;
+    }
+    sqlite3_reset(q);
+  }
+  std::sort(out.begin(), out.end(), [](const ItemStamp& a, const ItemStamp& b) { return a.path < b.path; });
   return out;
 }
 

@@ -141,7 +141,9 @@ class Store {
   // Inserts or replaces the item at record.path.
   bool put(const ItemRecord& record);
   // Fills in record.textIndex from its attributes and text, as put() would;
-  // call it once the record is complete. Needs no store: any thread.
+  // call it once the record is complete, and change the record no more
+  // (the store later removes the item's row by the columns put() would
+  // work out from it). Needs no store: any thread.
   static void prepareTextIndex(ItemRecord& record);
   // Removes the item at `path` and every item under it.
   bool removeTree(const std::string& path);
@@ -157,6 +159,13 @@ class Store {
   std::optional<ItemRecord> get(const std::string& path, bool withText = false);
   // Stamps of the items at or under `folder` (for reconciliation).
   std::vector<ItemStamp> stampsUnder(const std::string& folder);
+  // Stamps of the items directly in `folder`, sorted by path: what a crawl
+  // compares one folder's entries with, so it never holds more than one
+  // folder's. Items deeper down whose folder has no item of its own are
+  // stood for by a folder stamp that matches no file (size -1), so that a
+  // crawl which finds the folder gone removes them too. The items below
+  // each subfolder are skipped by a seek, not read.
+  std::vector<ItemStamp> childStamps(const std::string& folder);
 
   // Paths of the items matching `query` that lie in one of `scopes` (all
   // items when `scopes` is empty), in no particular order. Empty optional
@@ -180,6 +189,12 @@ class Store {
   std::optional<std::vector<std::string>> search(const query::Node& query,
                                                   const std::vector<std::string>& scopes,
                                                   std::string* error = nullptr);
+
+  // How many items lie strictly under `folder` (the folder itself left
+  // out): counted inside it, or as the kept total less what lies outside,
+  // whichever is fewer rows to read, so a small folder and one that holds
+  // nearly everything are both counted at once.
+  int64_t countUnder(const std::string& folder);
 
   StoreStatus status();
   // How many items have each import status (statuses with none left out),

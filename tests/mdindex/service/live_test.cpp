@@ -179,10 +179,12 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
   writeFile(home + "/same-stamp.txt", "delta original");
   writeFile(home + "/tagged.txt", "zeta");
   ASSERT_TRUE(setKeywords(home + "/tagged.txt", "before"));
+  fs::create_directories(home + "/turned/inner");
+  writeFile(home + "/turned/inner/deep.txt", "eta");
   startService();
   ASSERT_TRUE(waitFor([&] {
     auto tagged = item(home + "/tagged.txt");
-    return idle() && indexed(home + "/same-stamp.txt") && tagged &&
+    return idle() && indexed(home + "/same-stamp.txt") && indexed(home + "/turned/inner/deep.txt") && tagged &&
            keywordsOf(*tagged) == std::vector<std::string>{"before"};
   })) << log();
   EXPECT_EQ(WEXITSTATUS(stopService()), 0);
@@ -195,6 +197,9 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
   ASSERT_TRUE(setKeywords(home + "/tagged.txt", "after"));
   fs::remove(home + "/gone.txt");
   writeFile(home + "/new.txt", "epsilon");
+  // A folder replaced by a file of the same name: what was below it goes.
+  fs::remove_all(home + "/turned");
+  writeFile(home + "/turned", "theta");
   struct stat before {};
   ASSERT_EQ(stat((home + "/same-stamp.txt").c_str(), &before), 0);
   writeFile(home + "/same-stamp.txt", "DELTA ORIGINAL");
@@ -226,7 +231,7 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
     auto tagged = item(home + "/tagged.txt");
     return indexed(home + "/new.txt") && !indexed(home + "/gone.txt") && !indexed(home + "/pipe.txt") &&
            !indexed(home + "/link.txt") && tagged && keywordsOf(*tagged) == std::vector<std::string>{"after"} &&
-           idle();
+           indexed(home + "/turned") && idle();
   })) << log();
   const auto found = tool("mdfind", {"-onlyin", home, "kMDItemKeywords == \"after\""});
   EXPECT_EQ(found.out, home + "/tagged.txt\n") << found.err;
@@ -239,6 +244,8 @@ TEST_F(ServiceLive, RestartReconcilesWithoutReimportingUnchangedFiles) {
   auto keep = item(home + "/keep.txt", true);
   ASSERT_TRUE(keep);
   EXPECT_EQ(keep->text, "alpha as stored") << "an unchanged file was re-imported";
+  EXPECT_FALSE(indexed(home + "/turned/inner/deep.txt"));
+  EXPECT_FALSE(indexed(home + "/turned/inner"));
 }
 
 TEST_F(ServiceLive, AStoreOfAnotherFormatIsSetAsideAndRebuiltByACrawl) {

@@ -77,6 +77,47 @@ class StoreTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
+  // Runs `sql` on the store's database beside the Store.
+  void rawExec(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+  }
+
+  // One number from the store's database, read beside the Store.
+  int64_t rawCount(const std::string& sql) const {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* q = nullptr;
+    int64_t n = -1;
+    if (sqlite3_open((dir_ + "/index.sqlite").c_str(), &db) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &q, nullptr) == SQLITE_OK && sqlite3_step(q) == SQLITE_ROW)
+      n = sqlite3_column_int64(q, 0);
+    EXPECT_GE(n, 0) << sql << ": " << sqlite3_errmsg(db);
+    sqlite3_finalize(q);
+    sqlite3_close(db);
+    return n;
+  }
+
+  // Text-index rows that belong to no item, items without one, and rows
+  // that still hold `word` although no item has it any more (a row removed
+  // with other columns than it was added with leaves its old words).
+  int64_t strayTextRows(const std::string& word) const {
+    return rawCount("SELECT (SELECT count(*) FROM fts_docsize WHERE id NOT IN (SELECT id FROM items)) + "
+                    "(SELECT count(*) FROM items WHERE id NOT IN (SELECT id FROM fts_docsize)) + "
+                    "(SELECT count(*) FROM fts WHERE fts MATCH '\"" + word + "\"')");
+  }
+
+  // An item with the type attributes of `uti`, as the importers give them.
+  static ItemRecord typed(const std::string& path, const std::string& uti, const std::string& kind,
+                          const std::string& text = "") {
+    ItemRecord r = item(path, text);
+    r.attributes[attr::ContentType] = uti;
+    r.attributes[attr::ContentTypeTree] = std::vector<std::string>{uti, "public.data", "public.item"};
+    r.attributes[attr::Kind] = kind;
+    return r;
+  }
+
   Scratch scratch_{"store-test", "/var/tmp"};
   std::string root_, dir_;
 };
@@ -187,9 +228,82 @@ TEST_F(StoreTest, MutationsKeepTheIndexesConsistentAndTreesExact) {
   s->rollback();
   EXPECT_FALSE(s->get("/a/rolled.txt"));
 
+  EXPECT_EQ(strayTextRows("pelican"), 0);
+  EXPECT_EQ(strayTextRows("renamed"), 0);
+
   ASSERT_TRUE(s->clear());
   EXPECT_EQ(s->status().items, 0);
   EXPECT_TRUE(s->status().lastUpdate);  // a removal is a write too
+  EXPECT_EQ(s->checkIntegrity(), "");
+  EXPECT_EQ(strayTextRows("word"), 0);
+}
+
+// The type attributes are kept once per content type, yet every item reads
+// back and is found exactly as put; an item whose type attributes differ
+// from its type's keeps its own, and a rolled-back batch takes back the
+// type it introduced.
+TEST_F(StoreTest, TypeAttributesAreKeptOncePerTypeAndFoundAsPut) {
+  auto s = openRw();
+  ItemRecord odd = typed("/t/odd.pdf", "com.adobe.pdf", "Odd document");
+  odd.attributes[attr::ContentTypeTree] = std::vector<std::string>{"com.adobe.pdf"};
+  ItemRecord untyped = item("/t/untyped");
+  untyped.attributes[attr::Kind] = std::string("PDF lookalike");
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(s->put(typed("/t/gone.pdf", "com.adobe.pdf", "Rolled back")));
+  s->rollback();
+  const std::vector<ItemRecord> records = {typed("/t/a.pdf", "com.adobe.pdf", "PDF document"),
+                                           typed("/t/b.pdf", "com.adobe.pdf", "PDF document", "words"),
+                                           odd,
+                                           typed("/t/note.txt", "public.plain-text", "Plain Text Document"),
+                                           untyped};
+  for (const auto& r : records) ASSERT_TRUE(s->put(r));
+  for (const auto& r : records) EXPECT_EQ(s->get(r.path)->attributes, r.attributes) << r.path;
+  // Only the odd item has rows of its own for its tree.
+  EXPECT_EQ(rawCount("SELECT count(DISTINCT item) FROM attrs WHERE name = "
+                     "(SELECT id FROM names WHERE name = 'kMDItemContentTypeTree')"),
+            1);
+
+  EXPECT_EQ(find(*s, "kMDItemContentTypeTree == 'public.data'"), (Paths{"/t/a.pdf", "/t/b.pdf", "/t/note.txt"}));
+  EXPECT_EQ(find(*s, "kMDItemContentTypeTree == 'com.adobe.pdf'"), (Paths{"/t/a.pdf", "/t/b.pdf", "/t/odd.pdf"}));
+  EXPECT_EQ(find(*s, "kMDItemKind == 'PDF*'"), (Paths{"/t/a.pdf", "/t/b.pdf", "/t/untyped"}));
+  EXPECT_EQ(find(*s, "kMDItemKind == '*document'c"), (Paths{"/t/a.pdf", "/t/b.pdf", "/t/note.txt", "/t/odd.pdf"}));
+  EXPECT_EQ(find(*s, "kMDItemKind != 'PDF document'"), (Paths{"/t/note.txt", "/t/odd.pdf", "/t/untyped"}));
+  EXPECT_EQ(find(*s, "kMDItemContentType == 'com.adobe.pdf'"), (Paths{"/t/a.pdf", "/t/b.pdf", "/t/odd.pdf"}));
+  EXPECT_EQ(find(*s, "kMDItemContentTypeTree == 'public.data' && kMDItemTextContent == 'words'"), Paths{"/t/b.pdf"});
+  EXPECT_TRUE(find(*s, "* == 'PDF document'").empty());
+  EXPECT_TRUE(find(*s, "** == 'public.data'").empty());
+
+  // Replaced and moved items keep their type's rows.
+  ASSERT_TRUE(s->put(typed("/t/a.pdf", "com.adobe.pdf", "PDF document", "later")));
+  ASSERT_TRUE(s->moveTree("/t/b.pdf", "/t/c.pdf"));
+  EXPECT_EQ(find(*s, "kMDItemKind == 'PDF document'"), (Paths{"/t/a.pdf", "/t/c.pdf"}));
+  EXPECT_EQ(s->get("/t/c.pdf")->attributes[attr::ContentTypeTree],
+            records[1].attributes.at(attr::ContentTypeTree));
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+// A store whose text index another folding built (here: emptied, and its
+// folding recorded as something else) has it rebuilt when a writer opens
+// it, so rows are always removed with the columns they were added with.
+TEST_F(StoreTest, ATextIndexBuiltByAnotherFoldingIsRebuilt) {
+  {
+    auto s = openRw();
+    ASSERT_TRUE(s->put(item("/f/one.txt", "pelican feathers")));
+    ASSERT_TRUE(s->put(item("/f/two.txt", "pelican beak")));
+  }
+  rawExec("INSERT INTO fts(fts) VALUES('delete-all');"
+          "UPDATE settings SET value = 'another folding' WHERE key = 'text_index_folding'");
+  {
+    std::string error;
+    auto reader = Store::open(dir_, Store::Mode::ReadOnly, &error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_TRUE(find(*reader, "pelican").empty());  // readers never rebuild
+  }
+  auto s = openRw();
+  EXPECT_EQ(find(*s, "pelican"), (Paths{"/f/one.txt", "/f/two.txt"}));
+  ASSERT_TRUE(s->removeTree("/f/one.txt"));
+  EXPECT_EQ(find(*s, "feathers"), Paths{});
+  EXPECT_EQ(strayTextRows("feathers"), 0);
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
@@ -237,14 +351,33 @@ TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
-// Stores of the two earlier formats (attribute names in every row; before
-// that, no recognition backlog either) are brought up to date in place:
-// nothing set aside, every item and value kept, searches by name, number and
-// text as before, and pictures waiting for recognition as a fresh crawl
-// would leave them.
+// Stores of the three earlier formats (type attributes in every item and a
+// text index holding its own copy; before that, attribute names in every
+// row; before that, no recognition backlog either) are brought up to date
+// in place: nothing set aside, every item and value kept, searches by name,
+// type, number and text as before, and pictures waiting for recognition as
+// a fresh crawl would leave them.
 TEST_F(StoreTest, StoresOfEarlierFormatsAreMigratedInPlace) {
+  // Format 5 back to format 4: every item's type rows of its own, and a text
+  // index with content (here empty: the migration builds it from the items).
+  const std::string toFormat4 = R"sql(
+DROP TRIGGER items_deleted; DROP VIEW type_attrs; DROP TABLE counts; DROP INDEX items_failed;
+INSERT INTO attrs(item, name, idx, kind, str)
+  SELECT c.item, t.name, t.idx, t.kind, t.str FROM type_rows t JOIN attrs c ON c.str = t.uti AND c.kind = 5;
+UPDATE attrs SET kind = 0 WHERE kind = 5;
+DROP TABLE type_rows;
+DROP INDEX attrs_by_string; CREATE INDEX attrs_by_string ON attrs(name, str) WHERE str IS NOT NULL;
+DELETE FROM settings WHERE key = 'text_index_folding';
+DROP TABLE fts;
+CREATE VIRTUAL TABLE fts USING fts5(meta, body, meta_x, body_x, detail = column, prefix = '2 3');
+INSERT INTO fts(rowid, meta, body, meta_x, body_x) SELECT id, '', '', '', '' FROM items;
+CREATE TRIGGER items_deleted AFTER DELETE ON items BEGIN
+  DELETE FROM attrs WHERE item = old.id; DELETE FROM texts WHERE id = old.id; DELETE FROM fts WHERE rowid = old.id;
+END;
+PRAGMA user_version = 4;
+)sql";
   // Format 4 back to format 3: names as text in attrs and its indexes.
-  const std::string toFormat3 = R"sql(
+  const std::string toFormat3 = toFormat4 + R"sql(
 DROP TRIGGER items_deleted;
 CREATE TABLE attrs3(item INTEGER NOT NULL, name TEXT NOT NULL, idx INTEGER NOT NULL, kind INTEGER NOT NULL,
   str TEXT, num REAL, PRIMARY KEY(item, name, idx)) WITHOUT ROWID;
@@ -261,29 +394,25 @@ PRAGMA user_version = 3;
   const std::string toFormat2 = toFormat3 +
                                 "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
                                 "PRAGMA user_version = 2;";
-  for (int format : {3, 2}) {
+  for (int format : {4, 3, 2}) {
     SCOPED_TRACE(format);
     fs::remove_all(dir_);
-    ItemRecord picture = item("/p/sign.png");
+    ItemRecord picture = typed("/p/sign.png", "public.png", "PNG image");
     picture.importer = "Image.mdimporter";
     picture.attributes[attr::PixelWidth] = 640.0;
     picture.attributes[attr::Keywords] = std::vector<std::string>{"road", "Sign"};
     picture.attributes[attr::Authors] = std::vector<std::string>{};
     picture.attributes[attr::ContentCreationDate] = Date{1706695200.5};
-    ItemRecord scan = item("/p/scan.pdf");
+    ItemRecord scan = typed("/p/scan.pdf", "com.adobe.pdf", "PDF document");
     scan.importer = "PDF.mdimporter";
-    ItemRecord paper = item("/p/paper.pdf", "printed words");
+    ItemRecord paper = typed("/p/paper.pdf", "com.adobe.pdf", "PDF document", "printed words");
     paper.importer = "PDF.mdimporter";
     const std::vector<ItemRecord> records = {picture, scan, paper, item("/p/note.txt", "plain words")};
     {
       auto s = openRw();
       for (const auto& r : records) ASSERT_TRUE(s->put(r));
     }
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir_ + "/index.sqlite").c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, (format == 3 ? toFormat3 : toFormat2).c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    rawExec(format == 4 ? toFormat4 : format == 3 ? toFormat3 : toFormat2);
 
     auto s = openRw();
     EXPECT_TRUE(asideFiles().empty());
@@ -299,6 +428,10 @@ PRAGMA user_version = 3;
     EXPECT_EQ(find(*s, "kMDItemPixelWidth > 600"), (Paths{"/p/sign.png"}));
     EXPECT_EQ(find(*s, "kMDItemKeywords == \"sign\"c"), (Paths{"/p/sign.png"}));
     EXPECT_EQ(find(*s, "kMDItemFSName == \"*.pdf\""), (Paths{"/p/paper.pdf", "/p/scan.pdf"}));
+    EXPECT_EQ(find(*s, "kMDItemKind == \"PDF*\""), (Paths{"/p/paper.pdf", "/p/scan.pdf"}));
+    EXPECT_EQ(find(*s, "kMDItemContentTypeTree == \"public.data\""),
+              (Paths{"/p/paper.pdf", "/p/scan.pdf", "/p/sign.png"}));
+    EXPECT_EQ(rawCount("SELECT count(*) FROM attrs WHERE kind = 5"), 3);
     std::vector<std::string> waiting;
     for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
     std::sort(waiting.begin(), waiting.end());
@@ -313,6 +446,7 @@ PRAGMA user_version = 3;
     EXPECT_EQ(find(*s, "words"), (Paths{"/p/later.txt", "/p/moved.txt", "/p/paper.pdf"}));
     EXPECT_EQ(find(*s, "kMDItemTitle == \"Later\""), (Paths{"/p/later.txt"}));
     EXPECT_EQ(find(*s, "kMDItemFSName == \"moved.txt\""), (Paths{"/p/moved.txt"}));
+    EXPECT_EQ(strayTextRows("note") + strayTextRows("scan"), 0);
     EXPECT_EQ(s->checkIntegrity(), "");
     s.reset();
     EXPECT_TRUE(openRw());  // once migrated, it opens as it is
@@ -648,4 +782,94 @@ TEST_F(StoreTest, FailedImportsAreListedByPathAndCountedInAll) {
   EXPECT_EQ(reader->failedImports(2).total, 3);
   EXPECT_EQ(reader->status().failedImports, 3);
   EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+// The status counts the store keeps agree with its items after every kind
+// of write: replacing with another status, a batch (committed, rolled back,
+// with a put that fails part way), a move onto existing items, removals, a
+// migration from the format before (see above) and clearing.
+TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
+  auto s = openRw();
+  const auto agree = [&](const char* when) {
+    SCOPED_TRACE(when);
+    std::vector<std::pair<ImportStatus, int64_t>> counted;
+    int64_t all = 0, failed = 0;
+    for (int st = 0; st <= int(ImportStatus::TimedOut); ++st) {
+      const int64_t n = rawCount("SELECT count(*) FROM items WHERE status = " + std::to_string(st));
+      if (n) counted.emplace_back(ImportStatus(st), n);
+      all += n;
+      if (isFailure(ImportStatus(st))) failed += n;
+    }
+    EXPECT_EQ(s->countsByStatus(), counted);
+    EXPECT_EQ(s->status().items, all);
+    EXPECT_EQ(s->status().failedImports, failed);
+  };
+  const auto put = [&](const std::string& path, ImportStatus status, const std::string& text = "") {
+    ItemRecord r = item(path, text);
+    r.status = status;
+    return s->put(r);
+  };
+  ASSERT_TRUE(put("/c/a.txt", ImportStatus::Imported));
+  ASSERT_TRUE(put("/c/b.pdf", ImportStatus::Encrypted));
+  ASSERT_TRUE(put("/c/b.pdf", ImportStatus::Imported));
+  agree("replaced");
+
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(put("/c/d/one.txt", ImportStatus::TimedOut));
+  ASSERT_TRUE(put("/c/a.txt", ImportStatus::Crashed));
+  s->rollback();
+  agree("rolled back");
+
+  rawExec("CREATE TRIGGER refuse BEFORE INSERT ON texts WHEN new.body = 'poison' "
+          "BEGIN SELECT RAISE(ABORT, 'refused'); END;");
+  ASSERT_TRUE(s->begin());
+  ASSERT_TRUE(put("/c/d/one.txt", ImportStatus::TimedOut));
+  ASSERT_TRUE(put("/c/d/two.txt", ImportStatus::Unsupported));
+  EXPECT_FALSE(put("/c/a.txt", ImportStatus::Unreadable, "poison"));
+  ASSERT_TRUE(s->commit());
+  agree("a batch with a failed put");
+
+  ASSERT_TRUE(put("/c/e/one.txt", ImportStatus::Imported));
+  ASSERT_TRUE(s->moveTree("/c/d", "/c/e"));
+  agree("moved onto existing items");
+  // Items under a folder: counted inside a small one, by what lies outside
+  // a large one (over a thousand items); never a neighbour ("/c/e" against
+  // "/c/e.txt").
+  ASSERT_TRUE(put("/c/e.txt", ImportStatus::Imported));
+  ASSERT_TRUE(put("/", ImportStatus::Unsupported));
+  ASSERT_TRUE(s->begin());
+  for (int i = 0; i < 1100; ++i) ASSERT_TRUE(put("/c/e/many/" + std::to_string(i), ImportStatus::Imported));
+  ASSERT_TRUE(s->commit());
+  for (const char* folder : {"/", "/c", "/c/", "/c/e", "/c/e/many", "/c/e/one.txt", "/nowhere"}) {
+    const std::string f = folder;
+    const std::string self = f.size() > 1 && f.back() == '/' ? f.substr(0, f.size() - 1) : f;
+    const std::string under = self == "/" ? "path <> '/'" : "path > '" + self + "/' AND path < '" + self + "0'";
+    EXPECT_EQ(s->countUnder(folder), rawCount("SELECT count(*) FROM items WHERE " + under)) << folder;
+  }
+  ASSERT_TRUE(s->removeTree("/c/e/two.txt"));
+  agree("removed");
+  ASSERT_TRUE(s->clear());
+  agree("cleared");
+  ASSERT_TRUE(put("/c/again.txt", ImportStatus::Imported));
+  agree("after clearing");
+}
+
+// A folder's stamps are its own items only, in path order; a subtree whose
+// folder has no item is stood for by a folder stamp that matches no file,
+// and names that sort among a subfolder's items ("b-x", "b.y") are kept.
+TEST_F(StoreTest, ChildStampsAreOneFoldersItems) {
+  auto s = openRw();
+  for (const char* p : {"/", "/a", "/a/b", "/a/b/c", "/a/b/c/d", "/a/b-x", "/a/b.y", "/a/c/deep/e", "/a/f", "/ab"})
+    ASSERT_TRUE(s->put(item(p)));
+  const auto paths = [&](const std::string& folder) {
+    std::vector<std::pair<std::string, int64_t>> out;
+    for (const auto& st : s->childStamps(folder)) out.emplace_back(st.path, st.size);
+    return out;
+  };
+  using Stamps = std::vector<std::pair<std::string, int64_t>>;
+  EXPECT_EQ(paths("/a"), (Stamps{{"/a/b", 0}, {"/a/b-x", 0}, {"/a/b.y", 0}, {"/a/c", -1}, {"/a/f", 0}}));
+  EXPECT_EQ(paths("/a/"), paths("/a"));
+  EXPECT_EQ(paths("/"), (Stamps{{"/a", 0}, {"/ab", 0}}));
+  EXPECT_EQ(paths("/a/c"), (Stamps{{"/a/c/deep", -1}}));
+  EXPECT_EQ(paths("/a/f"), Stamps{});
 }
