@@ -1,3 +1,4 @@
+#include "mdindex/core/digest.h"
 #include "mdindex/core/text_sniff.h"
 #include "mdindex/core/uti.h"
 
@@ -217,6 +218,13 @@ const char* sniffMail(std::string_view head) {
 }
 
 }  // namespace
+
+std::string typeTableDigest() {
+  Digest d;
+  for (const auto& r : kTypes)
+    for (const char* field : {r.uti, r.extensions, r.parents, r.kind}) d.add(field);
+  return d.hex();
+}
 
 TypeInfo typeForUti(std::string_view uti) {
   if (const Row* r = rowForUti(uti)) return fromRow(*r);

@@ -32,6 +32,10 @@ TypeInfo typeForExtension(std::string_view ext);
 // public.item.
 TypeInfo typeForUti(std::string_view uti);
 
+// A digest of the type table (every type's extensions, parents and kind):
+// it changes whenever a file could be typed differently by name.
+std::string typeTableDigest();
+
 // Guesses a UTI from leading bytes ("%PDF-", PNG signature, zip members...),
 // or returns an empty string when the bytes say nothing.
 std::string sniffUti(std::string_view head);

@@ -66,4 +66,10 @@ const Importer* importerForUti(std::string_view uti);
 // Every registered importer, in registry order (for `mdimport -L`).
 std::vector<const Importer*> allImporters();
 
+// A digest of what decides how a file is read: the type table, each
+// importer with the types it takes, and kImportersRevision. An index written
+// under another digest holds files typed or read the old way; the service
+// then reads every file again once.
+std::string importersDigest();
+
 }  // namespace mdindex

@@ -7,6 +7,7 @@
 #include "mdindex/importers/epub_importer.h"
 #include "mdindex/importers/html_importer.h"
 #include "mdindex/importers/image_importer.h"
+#include "mdindex/core/digest.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/mail_importer.h"
@@ -22,6 +23,13 @@ namespace mdindex {
 namespace {
 
 using ImporterFn = const Importer& (*)();
+
+// Raised whenever an importer reads more, less or otherwise from a file it
+// already read (a new attribute, text it skipped before, another sniffing
+// rule), so that indexes written before read their files again. A new
+// importer or type needs no raise: the digest sees the registry and the
+// type table.
+constexpr int kImportersRevision = 1;
 
 constexpr ImporterFn kRegistry[] = {
     plainTextImporter,
@@ -67,6 +75,18 @@ const Importer* importerForUti(std::string_view uti) {
   for (const auto& t : typeForUti(uti).tree)
     if (const Importer* imp = importerTaking(t)) return imp;
   return nullptr;
+}
+
+std::string importersDigest() {
+  Digest d;
+  d.add(std::to_string(kImportersRevision));
+  d.add(typeTableDigest());
+  for (auto fn : kRegistry) {
+    const Importer& imp = fn();
+    d.add(imp.name());
+    for (const auto& u : imp.utis()) d.add(u);
+  }
+  return d.hex();
 }
 
 }  // namespace mdindex

@@ -24,6 +24,7 @@
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/recognition_config.h"
+#include "mdindex/importers/importer.h"
 #include "mdindex/service/debounce.h"
 #include "mdindex/service/exclusions.h"
 #include "mdindex/service/loop.h"
@@ -54,6 +55,22 @@ void killOwnChildren() {
   closedir(tasks);
 }
 
+// Files in an index written by a build that types or reads them otherwise
+// (a new importer, a new type, an importer that reads more) are read again:
+// their stamps are made to match nothing, so the first crawl imports them.
+void readAgainIfImportersChanged(Store& store) {
+  const std::string digest = importersDigest();
+  if (store.meta(meta::kImporters) == digest) return;
+  const auto n = store.invalidateFileStamps();
+  if (!n) {
+    logLine("cannot mark the index's files to be read again by this build's importers");
+    return;
+  }
+  if (*n > 0)
+    logLine("the importers changed since the index was written; reading its files again (%s)", std::to_string(*n));
+  store.setMeta(meta::kImporters, digest);
+}
+
 }  // namespace
 
 bool Loop::isRoot(const std::string& p) const {
@@ -69,6 +86,7 @@ bool Loop::setUp() {
     logLine("cannot open the index in %s: %s", opt_.indexFolder, error);
     return false;
   }
+  readAgainIfImportersChanged(*rw);
   reader_ = Store::open(opt_.indexFolder, Store::Mode::ReadOnly, &error);
   if (!reader_) {
     logLine("cannot read the index in %s: %s", opt_.indexFolder, error);

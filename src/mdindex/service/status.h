@@ -14,6 +14,9 @@ inline constexpr const char* kRebuild = "service.rebuild";
 // Set to "1" by `mdimport -r`: the service crawls once more (items whose
 // stamps were invalidated are imported again) and clears it.
 inline constexpr const char* kRescan = "service.rescan";
+// importersDigest() of the build that last read the files: a service of
+// another build reads every file again once and writes its own.
+inline constexpr const char* kImporters = "service.importers";
 // Service state: one of the State names below.
 inline constexpr const char* kState = "service.state";
 inline constexpr const char* kPid = "service.pid";

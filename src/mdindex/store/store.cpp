@@ -307,13 +307,24 @@ bool Store::moveTree(const std::string& fromIn, const std::string& toIn) {
   return s.touch() && tx.commit();
 }
 
-std::optional<int64_t> Store::invalidateStampsOf(const std::string& importer) {
-  Impl& s = *impl_;
+namespace {
+
+std::optional<int64_t> invalidateStamps(Connection& s, const char* sql, const std::vector<Bindable>& args) {
   WriteScope tx(s);
-  if (!tx.ok() || !s.run("UPDATE items SET mtime_ns = -1 WHERE importer = ?", {importer})) return std::nullopt;
+  if (!tx.ok() || !s.run(sql, args)) return std::nullopt;
   const int64_t n = sqlite3_changes(s.db);
   if (!tx.commit()) return std::nullopt;
   return n;
+}
+
+}  // namespace
+
+std::optional<int64_t> Store::invalidateStampsOf(const std::string& importer) {
+  return invalidateStamps(*impl_, "UPDATE items SET mtime_ns = -1 WHERE importer = ?", {importer});
+}
+
+std::optional<int64_t> Store::invalidateFileStamps() {
+  return invalidateStamps(*impl_, "UPDATE items SET mtime_ns = -1 WHERE is_dir = 0", {});
 }
 
 bool Store::clear() {

@@ -154,6 +154,8 @@ class Store {
   // Makes the stamps of the items imported by `importer` match no file, so
   // the next crawl imports them again; how many, or empty on a failure.
   std::optional<int64_t> invalidateStampsOf(const std::string& importer);
+  // The same for every item but folders: the next crawl reads every file.
+  std::optional<int64_t> invalidateFileStamps();
 
   // The stored item, with its text when `withText`.
   std::optional<ItemRecord> get(const std::string& path, bool withText = false);

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "mdindex/core/digest.h"
 #include "mdindex/core/fold.h"
 #include "mdindex/store/item_rows.h"
 #include "mdindex/store/schema.h"
@@ -47,14 +48,9 @@ std::string foldingFingerprint() {
     const ItemRecord::TextIndex t = textIndexOf(
         a, "Ünïcödé STRASSE straße résumé naïve café 3.14 1,000 foo_bar don't 한국어 مرحبا Ελληνικά "
            "👍🏽 x\u200Dy a\u00ADb iPhone XMLHttpRequest");
-    uint64_t h = 1469598103934665603ull;  // FNV-1a
-    for (const std::string* part : {&t.meta, &t.body, &t.metaX, &t.bodyX}) {
-      for (unsigned char ch : *part) h = (h ^ ch) * 1099511628211ull;
-      h = (h ^ 0xff) * 1099511628211ull;
-    }
-    char out[17];
-    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(h));
-    return std::string(out) + " " + textmatch::ftsTokenizer();
+    Digest d;
+    for (const std::string* part : {&t.meta, &t.body, &t.metaX, &t.bodyX}) d.add(*part);
+    return d.hex() + " " + textmatch::ftsTokenizer();
   }();
   return fingerprint;
 }

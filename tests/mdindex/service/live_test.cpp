@@ -392,6 +392,36 @@ TEST_F(ServiceLive, ReimportOfOneImportersFilesGoesThroughTheService) {
   EXPECT_EQ(unknown.err, "mdimport: no importer is called 'Nothing'; mdimport -L lists them\n");
 }
 
+// An index written by a build whose importers differ holds files typed or
+// read the old way: the next start reads each file again, once.
+TEST_F(ServiceLive, AnotherBuildsImportersMakeEveryFileReadAgainOnce) {
+  writeFile(home + "/song.txt", "plover");
+  fs::create_directories(home + "/sub");
+  startService();
+  ASSERT_TRUE(waitFor([&] { return idle() && indexed(home + "/song.txt") && indexed(home + "/sub"); })) << log();
+  EXPECT_EQ(WEXITSTATUS(stopService()), 0);
+  const auto digest = meta("service.importers");
+  ASSERT_TRUE(digest && digest->size() == 16u);
+  {
+    auto s = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite);
+    ASSERT_TRUE(s);
+    auto song = s->get(home + "/song.txt", true);
+    ASSERT_TRUE(song);
+    song->text = "read the old way";
+    ASSERT_TRUE(s->put(*song));
+    ASSERT_TRUE(s->setMeta("service.importers", "0123456789abcdef"));
+  }
+  startService();
+  EXPECT_TRUE(waitFor([&] {
+    auto song = item(home + "/song.txt", true);
+    return idle() && song && song->text == "plover";
+  })) << log();
+  EXPECT_NE(log().find("the importers changed since the index was written; reading its files again (1)"),
+            std::string::npos)
+      << log();
+  EXPECT_EQ(meta("service.importers"), digest);
+}
+
 TEST_F(ServiceLive, AReadOnlyIndexAnswersQueriesAndWritersSaySo) {
   fs::create_directories(index);
   TmpfsMount disk(index, "4m");
