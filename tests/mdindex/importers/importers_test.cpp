@@ -254,6 +254,30 @@ TEST(Importers, KeywordsAttributeIsMergedWithTheDocumentsOwn) {
   EXPECT_FALSE(t.attributes.count(attr::Keywords));
 }
 
+// The freedesktop tags and comment of any file: tags kept under their own
+// name and searched with the keywords, the comment after the document's own.
+TEST(Importers, FileTagsAndCommentAreReadBesideTheKeywords) {
+  Scratch s;
+  const std::string html = s.copy(kData + "page.html", "page.html");
+  const std::string tags = " hay ,barn,, hay,\xFFloft ";
+  ASSERT_EQ(setxattr(html.c_str(), kXdgTagsXattr, tags.data(), tags.size(), 0), 0);
+  ASSERT_EQ(setxattr(html.c_str(), kXdgCommentXattr, " from the co-op\n", 16, 0), 0);
+  const ImportResult r = importFile(html);
+  EXPECT_EQ(r.attributes.at(attr::UserTags), Value(Strings{"hay", "barn", "\xEF\xBF\xBDloft"}));
+  EXPECT_EQ(r.attributes.at(attr::Keywords), Value(Strings{"cattle", "hay", "cattle, hay", "barn", "\xEF\xBF\xBDloft"}));
+  EXPECT_EQ(r.attributes.at(attr::Comment), Value(std::string("from the co-op")));
+
+  // Blank tags and a blank comment are none, on a file no importer takes.
+  const std::string data = s.write("blob.bin", "\x01\x02");
+  ASSERT_EQ(setxattr(data.c_str(), kXdgTagsXattr, " , ,", 4, 0), 0);
+  ASSERT_EQ(setxattr(data.c_str(), kXdgCommentXattr, " \n", 2, 0), 0);
+  const ImportResult b = importFile(data);
+  EXPECT_EQ(b.status, ImportStatus::Unsupported);
+  EXPECT_FALSE(b.attributes.count(attr::UserTags));
+  EXPECT_FALSE(b.attributes.count(attr::Keywords));
+  EXPECT_FALSE(b.attributes.count(attr::Comment));
+}
+
 TEST(Importers, FileSystemAttributesDescribeFilesFoldersAndSpecialFiles) {
   Scratch s;
   const std::string txt = s.write("a b.txt", "12345");
