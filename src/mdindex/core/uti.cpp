@@ -52,6 +52,7 @@ constexpr Row kTypes[] = {
     {"com.compuserve.gif", "gif", "public.image public.data public.item public.content", "GIF image"},
     {"com.microsoft.bmp", "bmp", "public.image public.data public.item public.content", "Windows bitmap image"},
     {"org.webmproject.webp", "webp", "public.image public.data public.item public.content", "WebP image"},
+    {"public.svg-image", "svg", "public.image public.data public.item public.content", "SVG image"},
     {"com.apple.property-list", "plist", "public.data public.item", "Property List"},
     // Everyday text formats: they conform to public.plain-text or public.text,
     // so the plain-text importer reads them (the registry follows the tree).

@@ -11,6 +11,7 @@
 #include "mdindex/importers/pdf_importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/rtf_importer.h"
+#include "mdindex/importers/svg_importer.h"
 #include "mdindex/importers/text_importer.h"
 
 namespace mdindex {
@@ -25,6 +26,7 @@ constexpr ImporterFn kRegistry[] = {
     htmlImporter,
     pdfImporter,
     imageImporter,
+    svgImporter,
     plistImporter,
     docxImporter,
     odtImporter,

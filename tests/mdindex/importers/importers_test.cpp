@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/png_text.h"
 #include "mdindex/importers/text_codec.h"
 #include "../../support/scratch.h"
 
@@ -64,6 +66,7 @@ const std::vector<Case>& cases() {
       {"nested.rtf", ImportStatus::Imported, "RichText.mdimporter", "deep done", {}},
       {"page.html", ImportStatus::Imported, "HTML.mdimporter", "Spring grazing\nGrass is green in März.\none\ntwo",
        {{attr::Title, std::string("Pasture Notes")},
+        {attr::Description, std::string("Where the herd grazes")},
         {attr::Authors, Strings{"Bo Herder"}},
         {attr::Keywords, Strings{"cattle", "hay", "cattle, hay"}}}},
       {"latin1.html", ImportStatus::Imported, "HTML.mdimporter", "brûlée", {{attr::Title, std::string("Crème")}}},
@@ -96,6 +99,41 @@ const std::vector<Case>& cases() {
         {attr::PixelWidth, 33.0},
         {attr::PixelHeight, 22.0}}},
       {"truncated.jpg", ImportStatus::Unreadable, "Image.mdimporter", "", {}},
+      {"described.jpg", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::PixelWidth, 16.0},
+        {attr::PixelHeight, 8.0},
+        {attr::Title, std::string("Pasture")},
+        {attr::Description, std::string("Vaches au pré")},
+        {attr::Authors, Strings{"Ann Drover", "Bo Herder"}},
+        {attr::Keywords, Strings{"meadow", "hay bales"}}}},
+      {"iptc-only.jpg", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::PixelWidth, 16.0},
+        {attr::PixelHeight, 8.0},
+        {attr::Title, std::string("Herd portrait")},
+        {attr::Description, std::string("Six cows, one bull")},
+        {attr::Authors, Strings{"Cy Rancher"}}}},
+      {"described.tiff", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::AcquisitionMake, std::string("Tiff Works")},
+        {attr::AcquisitionModel, std::string("T1")},
+        {attr::PixelWidth, 2.0},
+        {attr::PixelHeight, 2.0},
+        {attr::Description, std::string("Cows at dusk")},
+        {attr::Authors, Strings{"Di Herder"}}}},
+      // exiv2 refuses the whole file for its one broken text chunk; the
+      // others are read all the same.
+      {"described.png", ImportStatus::Imported, "Image.mdimporter", "Spring turnout\n",
+       {{attr::Title, std::string("Brûlée herd")},
+        {attr::Description, std::string("Calves in the barn")},
+        {attr::Comment, std::string("Kühe im Stall")},
+        {attr::Authors, Strings{"Ed Drover"}}}},
+      {"drawing.svg", ImportStatus::Imported, "SVG.mdimporter", "Feed bin\nStall Nº 3\nalong the fence\n",
+       {{attr::Title, std::string("Barn plan")},
+        {attr::Description, std::string("Stalls and the hay loft")},
+        {attr::Authors, Strings{"Ann Drover"}},
+        {attr::Keywords, Strings{"barn", "cattle"}}}},
+      // Entities that would multiply the text are refused, not expanded.
+      {"entities.svg", ImportStatus::Unreadable, "SVG.mdimporter", "", {}},
+      {"truncated.svg", ImportStatus::Unreadable, "SVG.mdimporter", "", {}},
       {"xml.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
       {"binary.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
       {"malformed.plist", ImportStatus::Unreadable, "PropertyList.mdimporter", "", {}},
@@ -354,6 +392,31 @@ TEST(Importers, EveryImporterRefusesAVanishedFileCleanly) {
 
 // The conversions run through iconv; what replaces a byte that does not
 // convert is ours and must stay the same for every encoding and length.
+// A compressed text chunk inflates only so far, however far it would go;
+// a chunk whose length runs past the end ends the list.
+TEST(Importers, PngTextChunksAreBoundedAndStopAtTruncation) {
+  const auto chunk = [](std::string_view type, const std::string& data) {
+    std::string out;
+    for (int shift : {24, 16, 8, 0}) out += static_cast<char>((data.size() >> shift) & 0xFF);
+    return out + std::string(type) + data + "CRC!";
+  };
+  const std::string zeros(64u << 20, 'a');
+  std::string packed(compressBound(zeros.size()), '\0');
+  uLongf packedSize = packed.size();
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                      reinterpret_cast<const Bytef*>(zeros.data()), zeros.size(), 9), Z_OK);
+  packed.resize(packedSize);
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("zTXt", std::string("Bomb\0\0", 6) + packed) +
+                          chunk("tEXt", std::string("Title\0Herd", 10));
+  const auto chunks = pngTextChunks(png, 256, 1u << 20);
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_EQ(chunks[0].text.size(), 1u << 20);
+  EXPECT_EQ(chunks[1], (PngText{"Title", "Herd"}));
+  // Cut inside the second chunk: the first stands.
+  EXPECT_EQ(pngTextChunks(png.substr(0, png.size() - 3)).size(), 1u);
+  EXPECT_TRUE(pngTextChunks("GIF89a").empty());
+}
+
 TEST(TextCodec, BytesThatDoNotConvertAreReplacedOneCodeUnitAtATime) {
   using namespace std::string_literals;
   // 1252: the five undefined bytes are the Latin-1 controls of their value.
