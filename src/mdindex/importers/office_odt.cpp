@@ -69,9 +69,15 @@ void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int 
       out.append("\t");
     } else if (name == "line-break") {
       out.append("\n");
-    } else if (name == "note-citation" || name == "tracked-changes" || name == "annotation" ||
-               name == "annotation-end") {
-      // Footnote numbers, deleted text and comments are not body text.
+    } else if (name == "note-citation" || name == "tracked-changes" || name == "annotation-end") {
+      // Footnote numbers and deleted text are not what the document says.
+    } else if (name == "annotation") {
+      // A review comment: its own paragraphs, never mixed into the one it
+      // sits in; its author and date (dc:creator, dc:date) are no text.
+      std::string outer = out.suspend();
+      walk(child, out, false, depth + 1, opt);
+      out.endParagraph();
+      out.resume(std::move(outer));
     } else {
       walk(child, out, inParagraph, depth + 1, opt);
     }
@@ -113,9 +119,9 @@ void importMeta(const Archive& zip, Sink& sink) {
     if (name == "title") {
       sink.setAttribute(attr::Title, value);
     } else if (name == "subject") {
-      sink.setAttribute("kMDItemSubject", value);
+      sink.setAttribute(attr::Subject, value);
     } else if (name == "description") {
-      sink.setAttribute("kMDItemDescription", value);
+      sink.setAttribute(attr::Description, value);
     } else if (name == "initial-creator") {
       initialCreator = value;
     } else if (name == "creator") {

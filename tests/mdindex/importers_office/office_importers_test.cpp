@@ -63,8 +63,8 @@ std::ostream& operator<<(std::ostream& os, const Case& c) { return os << c.file;
 const Attributes kDocProperties = {
     {attr::Title, std::string("Cattle Report")},
     {attr::Keywords, Strings{"one", "cattle", "three"}},
-    {"kMDItemSubject", std::string("Herds")},
-    {"kMDItemDescription", std::string("About herds")},
+    {attr::Subject, std::string("Herds")},
+    {attr::Description, std::string("About herds")},
 };
 
 Attributes with(Attributes base, const std::string& name, Value v) {
@@ -81,7 +81,7 @@ const Case kCases[] = {
      "Cell A1\nCell B1\n"
      "Boxed words\n"
      "Lead-in Ünïcödé ゾルゲ\n"
-     "Header words\nFooter words\nFootnote words",
+     "Header words\nFooter words\nFootnote words\nComment words",
      with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
     {"renamed_main.docx", docxImporter, ImportStatus::Imported, "Found through the content types", {}},
     {"deep.docx", docxImporter, ImportStatus::Imported, "Shallow", {}},
@@ -108,15 +108,16 @@ const Case kCases[] = {
      "Heading words\n"
      "A big herd of cattle grazing\n"
      "Name\tValue\nafter   spaces\n"
-     "Boxed words\nFootnote words\nLead-in after box\n"
+     "Boxed words\nFootnote words\nComment words\nLead-in after box\n"
      "Cell A1\nCell B1\n"
      "Item one\n"
      "Header words",
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     {"encrypted.odt", odtImporter, ImportStatus::Encrypted, "", {}},
-    // Sheet names before their cells; no comments, no master-page placeholders.
+    // Sheet names before their cells, a cell's comment after it (without
+    // its author); no master-page placeholders.
     {"basic.ods", odtImporter, ImportStatus::Imported,
-     "Herd Sheet\nAnimal\nCount\nCattle grazing\n12\nSecond Sheet\nLine one\nline two",
+     "Herd Sheet\nAnimal\nCount\nCattle grazing\nComment words\n12\nSecond Sheet\nLine one\nline two",
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     // Slide text and speaker notes; slide and table names are generated, not written.
     {"basic.odp", odtImporter, ImportStatus::Imported,
