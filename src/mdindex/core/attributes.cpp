@@ -33,6 +33,9 @@ constexpr AttributeInfo kAttributes[] = {
     {attr::PixelWidth, ValueKind::Number, false, "Width of the image in pixels"},
     {attr::Subject, ValueKind::String, true, "Subject of the document"},
     {attr::TextContent, ValueKind::String, true, "Text of the document (searchable, never listed by mdls)"},
+    {attr::TextContentTruncated, ValueKind::Number, false,
+     "Set only when the document holds more text than an import keeps (32 MiB): the bytes of text kept; "
+     "words past them are not found"},
     {attr::Title, ValueKind::String, false, "Title of the document"},
     {attr::UserTags, ValueKind::StringArray, false, "Tags the user gave the file (its user.xdg.tags attribute)"},
 };

@@ -38,6 +38,8 @@ inline constexpr const char* TextContent = "kMDItemTextContent";
 // "recognized" when kMDItemTextContent holds words read from pixels.
 inline constexpr const char* TextContentSource = "kMDItemTextContentSource";
 inline constexpr const char* kTextRecognized = "recognized";
+// Set when the text was cut at the import's bound: the bytes of text kept.
+inline constexpr const char* TextContentTruncated = "kMDItemTextContentTruncated";
 inline constexpr const char* Keywords = "kMDItemKeywords";
 inline constexpr const char* Title = "kMDItemTitle";
 inline constexpr const char* Description = "kMDItemDescription";

@@ -208,6 +208,7 @@ FormatResult runFormatImporter(const Importer& importer, const std::string& path
     r.status = ImportStatus::Unreadable;
   }
   r.recognition = sink.recognition();
+  if (sink.truncated()) sink.setAttribute(attr::TextContentTruncated, static_cast<double>(sink.textSize()));
   r.attributes = sink.takeAttributes();
   r.text = sink.takeText();
   return r;

@@ -4,11 +4,13 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
@@ -234,11 +236,31 @@ TEST(Importers, EverydayTextFormatsAreReadAsText) {
   for (const auto& [name, uti] : std::vector<std::pair<std::string, std::string>>{
            {"notes.md", "net.daringfireball.markdown"},
            {"herd.csv", "public.comma-separated-values-text"},
+           {"paper.tex", "org.tug.tex"},
+           {"herd.json", "public.json"},
+           {"herd.xml", "public.xml"},
+           {"herd.yaml", "public.yaml"},
            {"README", "public.plain-text"}}) {
     const ImportResult r = importFile(s.write(name, "The cattle graze.\n"));
     EXPECT_EQ(r.status, ImportStatus::Imported) << name;
     EXPECT_EQ(r.uti, uti) << name;
     EXPECT_EQ(r.text, "The cattle graze.\n") << name;
+  }
+  // Source code of every language is source code, scripts a kind of it.
+  for (const auto& [name, uti, script] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"herd.c", "public.c-source", false},
+           {"herd.hpp", "public.c-plus-plus-header", false},
+           {"Herd.java", "com.sun.java-source", false},
+           {"herd.go", "public.source-code", false},
+           {"herd.py", "public.python-script", true},
+           {"herd.js", "com.netscape.javascript-source", true}}) {
+    const ImportResult r = importFile(s.write(name, "// cattle\n"));
+    EXPECT_EQ(r.uti, uti) << name;
+    EXPECT_EQ(r.text, "// cattle\n") << name;
+    const auto& tree = std::get<Strings>(r.attributes.at(attr::ContentTypeTree));
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), "public.source-code"), 1) << name;
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), "public.script"), script ? 1 : 0) << name;
+    EXPECT_EQ(tree.back(), "public.content") << name;
   }
   const ImportResult blob = importFile(s.write("blob", std::string("\x01\x02\0cattle", 9)));
   EXPECT_EQ(blob.uti, "public.data");
@@ -364,14 +386,30 @@ TEST(Importers, OversizedFilesAreRefusedWithoutBeingRead) {
   }
 }
 
-TEST(Importers, TextIsCappedAtACharacterBoundary) {
+// Text past the bound is cut at a character boundary, and the cut is
+// marked with the bytes kept, in the guarded import as in-process; text
+// within the bound carries no mark. The default bound keeps a 30 MiB log
+// whole.
+TEST(Importers, TextIsCappedAtACharacterBoundaryAndTheCutIsMarked) {
   Scratch s;
   const std::string f = s.write("umlaut.txt", "Grüße");  // ü is two bytes, at offsets 2..3
   ImportLimits limits;
   limits.maxTextBytes = 3;
-  EXPECT_EQ(importFile(f, limits).text, "Gr");
+  const ImportResult cut = importFile(f, limits);
+  EXPECT_EQ(cut.text, "Gr");
+  EXPECT_EQ(cut.attributes.at(attr::TextContentTruncated), Value(2.0));
   limits.maxTextBytes = 4;
   EXPECT_EQ(importFile(f, limits).text, "Grü");
+  EXPECT_EQ(importFileGuarded(f, limits).attributes.at(attr::TextContentTruncated), Value(4.0));
+  limits.maxTextBytes = 64;
+  EXPECT_FALSE(importFile(f, limits).attributes.count(attr::TextContentTruncated));
+
+  std::string log;
+  while (log.size() < (30u << 20)) log += "2026-01-01 12:00:00 worker heartbeat ok\n";
+  const ImportResult whole = importFileGuarded(s.write("grown.log", log + "shearwater\n"));
+  EXPECT_EQ(whole.status, ImportStatus::Imported);
+  EXPECT_EQ(whole.text.size(), log.size() + 11);
+  EXPECT_FALSE(whole.attributes.count(attr::TextContentTruncated));
 }
 
 // A file that disappears under an importer (deleted mid-import) must give a
