@@ -19,7 +19,7 @@ endif
 PACKAGES := build-essential cmake pkg-config make \
 	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
-	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev zlib1g-dev \
+	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev zlib1g-dev libicu-dev \
 	libtesseract-dev libleptonica-dev tesseract-ocr-eng \
 	libgtest-dev libgmock-dev \
 	breeze-icon-theme adwaita-icon-theme fonts-dejavu-core fonts-noto-color-emoji \

@@ -86,7 +86,7 @@ struct MetaText {
   std::string meta, metaX;
   void add(const std::string& s) {
     const std::string parts = textmatch::camelParts(s);
-    meta += textmatch::indexedWords(foldText(s, FoldAll));
+    meta += textmatch::indexedText(s);
     meta += '\n';
     if (!parts.empty()) {
       metaX += parts;
@@ -108,7 +108,7 @@ MetaText metaTextOf(const Attributes& attributes) {
 
 ItemRecord::TextIndex textIndexOf(const ItemRecord& r) {
   MetaText mt = metaTextOf(r.attributes);
-  return {std::move(mt.meta), textmatch::indexedWords(foldText(r.text, FoldAll)), std::move(mt.metaX),
+  return {std::move(mt.meta), textmatch::indexedText(r.text), std::move(mt.metaX),
           textmatch::camelParts(r.text)};
 }
 
