@@ -579,6 +579,9 @@ TEST_F(FindlarkCheck, TheProbesMdindexFindsTodayAreRecorded) {
       {"accents.txt", "QM"},           {"eszett.txt", "QM"},                   {"cyrillic.txt", "QM"},
       {"greek.txt", "QM"},             {"number.txt", "QM"},                   {"hyphenated.txt", "QM"},
       {"camelcase.txt", "QM"},         {"email-address.txt", "QM"},            {"long-word.txt", "QM"},
+      {"word-comment.docx", "QM"},     {"end-of-30-mb.log", "QM"},             {"html-description.html", "-M"},
+      {"png-text.png", "-M"},          {"tiff-description.tif", "-M"},         {"xdg-tags.txt", "QM"},
+      {"xdg-comment.txt", "-M"},       {"chinese.txt", "QM"},                  {"japanese.txt", "QM"},
   };
   startService();
   ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
