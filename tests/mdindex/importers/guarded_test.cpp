@@ -48,7 +48,8 @@ ImportResult importWithFault(const std::string& fault, const std::string& path, 
 
 TEST(GuardedImport, GivesTheSameResultAsAnInProcessImport) {
   ASSERT_TRUE(kToolDirSet);
-  for (const char* f : {"doc.pdf", "camera.png", "rich.rtf", "xml.plist", "encrypted.pdf", "text_binary.txt"}) {
+  for (const char* f : {"doc.pdf", "camera.png", "rich.rtf", "xml.plist", "encrypted.pdf", "text_binary.txt",
+                        "described.png", "drawing.svg", "entities.svg", "truncated.svg"}) {
     SCOPED_TRACE(f);
     const ImportResult inProcess = importFile(kData + f);
     const ImportResult guarded = importFileGuarded(kData + f);
