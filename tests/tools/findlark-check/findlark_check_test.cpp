@@ -376,6 +376,23 @@ TEST_F(FindlarkCheck, AFileIsFoundOrTheFirstBrokenLinkIsNamedWithItsCure) {
   EXPECT_EQ(absent.status, 1) << absent.out;
   EXPECT_EQ(routesOf(parse(absent.out)).at("mdfind")["reason"].toString(), "term-not-stored");
 
+  // A word past the text an import keeps: said so, with the bytes kept.
+  // The file is written under a hidden name and moved in whole.
+  const std::string grown = home + "/Documents/grown.log";
+  {
+    std::ofstream out(home + "/Documents/.grown.log");
+    const std::string line = "2026-01-01 12:00:00 worker heartbeat ok\n";
+    for (size_t n = 0; n < (33u << 20); n += line.size()) out << line;
+    out << "sanderling\n";
+  }
+  fs::rename(home + "/Documents/.grown.log", grown);
+  ASSERT_TRUE(waitFor([&] { return !tool("mdfind", {"kMDItemTextContentTruncated > 0"}).out.empty(); }, 60s)) << log();
+  const auto cut = routesOf(parse(check({"--file", grown, "--term", "sanderling", "--json", "--timeout", "1"}).out));
+  EXPECT_EQ(cut.at("query")["reason"].toString(), "text-limit");
+  EXPECT_NE(cut.at("query")["evidence"].toString().indexOf("33554432"), -1)
+      << cut.at("query")["evidence"].toString().toStdString();
+  fs::remove(grown);
+
   // Inside a .noindex folder: excluded, said with the folder, no command.
   fs::create_directories(home + "/Old.noindex");
   const std::string old = home + "/Old.noindex/notes.txt";
