@@ -44,6 +44,11 @@ namespace mdindex {
 // package holds, not by the file's name.
 const Importer& docxImporter();
 const Importer& odtImporter();
+// The flat XML forms of OpenDocument (.fodt, .fods, .fodp): what odtImporter
+// gives for the package, from the one file; a file larger than
+// ParagraphText::kMaxBytes is TooLarge, one whose root is no
+// <office:document> Unreadable.
+const Importer& flatOdfImporter();
 const Importer& iworkImporter();
 
 // Splits a keywords field on ',' and ';', trimming white space and dropping

@@ -30,6 +30,7 @@ constexpr ImporterFn kRegistry[] = {
     plistImporter,
     docxImporter,
     odtImporter,
+    flatOdfImporter,
     iworkImporter,
     epubImporter,
 };

@@ -459,6 +459,19 @@ def odt():
         ("meta.xml", ODT_META),
         ("META-INF/manifest.xml", MANIFEST % ""),
     ]))
+    # The flat XML forms: the same meta, master styles and body in one file.
+    def part_of(xml, element):
+        return xml[xml.index("<office:" + element):xml.index("</office:" + element + ">") + len(element) + 10]
+    for name, kind, content, styles in [("basic.fodt", "text", ODT_CONTENT, ODT_STYLES),
+                                        ("basic.fods", "spreadsheet", ODS_CONTENT, PLACEHOLDER_STYLES)]:
+        with open(os.path.join(HERE, name), "w", encoding="utf-8") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<office:document %s office:mimetype='
+                    '"application/vnd.oasis.opendocument.%s">%s%s%s</office:document>\n'
+                    % (ODF, kind, part_of(ODT_META, "meta"), part_of(styles, "master-styles"),
+                       part_of(content, "body")))
+    with open(os.path.join(HERE, "basic.fodt"), encoding="utf-8") as f, \
+            open(os.path.join(HERE, "truncated.fodt"), "w", encoding="utf-8") as out:
+        out.write(f.read()[:900])
     write_zip("encrypted.odt", [mimetype] + entries([
         ("content.xml", bytes(range(256)) * 4),
         ("META-INF/manifest.xml", MANIFEST % ENCRYPTION_DATA),

@@ -114,6 +114,20 @@ const Case kCases[] = {
      "Header words",
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     {"encrypted.odt", odtImporter, ImportStatus::Encrypted, "", {}},
+    // The flat XML forms give what their packages give.
+    {"basic.fodt", flatOdfImporter, ImportStatus::Imported,
+     "Heading words\n"
+     "A big herd of cattle grazing\n"
+     "Name\tValue\nafter   spaces\n"
+     "Boxed words\nFootnote words\nComment words\nLead-in after box\n"
+     "Cell A1\nCell B1\n"
+     "Item one\n"
+     "Header words",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
+    {"truncated.fodt", flatOdfImporter, ImportStatus::Unreadable, "", {}},
+    {"basic.fods", flatOdfImporter, ImportStatus::Imported,
+     "Herd Sheet\nAnimal\nCount\nCattle grazing\nComment words\n12\nSecond Sheet\nLine one\nline two",
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     // Sheet names before their cells, a cell's comment after it (without
     // its author); no master-page placeholders.
     {"basic.ods", odtImporter, ImportStatus::Imported,
