@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "mdindex/core/fold.h"
-#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/png_text.h"
 #include "mdindex/importers/text_codec.h"
 #include "mdindex/importers/text_recognition.h"
@@ -100,11 +99,9 @@ struct Described {
 // words.
 // The number of text chunks read; -1 when the file is no PNG.
 int readPngText(const std::string& path, Described& d) {
-  constexpr size_t kMaxPngBytes = 64u << 20;
-  std::string bytes;
-  if (!readFileBytes(path, bytes, kMaxPngBytes) || !isPng(bytes)) return -1;
-  const std::vector<PngText> chunks = pngTextChunks(bytes);
-  for (const PngText& t : chunks) {
+  const std::optional<std::vector<PngText>> chunks = pngTextChunks(path);
+  if (!chunks) return -1;
+  for (const PngText& t : *chunks) {
     const std::string value = clean(t.text);
     if (value.empty()) continue;
     if (t.keyword == "Title") d.fill(d.title, value);
@@ -117,7 +114,7 @@ int readPngText(const std::string& path, Described& d) {
       continue;
     else d.text += value + "\n";
   }
-  return static_cast<int>(chunks.size());
+  return static_cast<int>(chunks->size());
 }
 
 class ImageImporter final : public Importer {

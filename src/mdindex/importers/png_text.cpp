@@ -1,7 +1,10 @@
 #include "mdindex/importers/png_text.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -83,24 +86,49 @@ bool readChunk(std::string_view type, std::string_view data, size_t cap, PngText
   return true;
 }
 
-}  // namespace
+bool isTextChunk(std::string_view type) { return type == "tEXt" || type == "zTXt" || type == "iTXt"; }
+
+// A text chunk larger than this is skipped unread: no one writes a caption
+// that long, and it would cost the memory of the whole chunk.
+constexpr size_t kMaxChunkBytes = 16u << 20;
 
 bool isPng(std::string_view bytes) { return bytes.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8); }
 
-std::vector<PngText> pngTextChunks(std::string_view bytes, size_t maxChunks, size_t maxTextBytes) {
-  std::vector<PngText> out;
-  if (!isPng(bytes)) return out;
-  for (size_t at = 8; at + 12 <= bytes.size() && out.size() < maxChunks;) {
-    const uint32_t length = bigEndian32(bytes.substr(at, 4));
-    const std::string_view type = bytes.substr(at + 4, 4);
-    if (length > bytes.size() - at - 12) break;  // runs past the end: truncated
-    const std::string_view data = bytes.substr(at + 8, length);
-    if (type == "IEND") break;
-    PngText t;
-    if ((type == "tEXt" || type == "zTXt" || type == "iTXt") && readChunk(type, data, maxTextBytes, t))
-      out.push_back(std::move(t));
-    at += 12 + size_t(length);
+}  // namespace
+
+std::optional<std::vector<PngText>> pngTextChunks(const std::string& path, size_t maxChunks, size_t maxTextBytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  const auto readAt = [fd](off_t at, std::string& out, size_t n) {
+    out.resize(n);
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t r = ::pread(fd, out.data() + got, n - got, at + static_cast<off_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    out.resize(got);
+    return got == n;
+  };
+  std::string head, data;
+  std::optional<std::vector<PngText>> out;
+  if (readAt(0, head, 8) && isPng(head)) {
+    out.emplace();
+    for (off_t at = 8; out->size() < maxChunks && readAt(at, head, 8);) {
+      const uint32_t length = bigEndian32(head);
+      const std::string_view type = std::string_view(head).substr(4, 4);
+      if (type == "IEND") break;
+      PngText t;
+      if (isTextChunk(type) && length <= kMaxChunkBytes) {
+        if (!readAt(at + 8, data, size_t(length) + 4)) break;  // truncated, its check sum included
+        data.resize(length);
+        if (readChunk(type, data, maxTextBytes, t)) out->push_back(std::move(t));
+      }
+      at += 12 + static_cast<off_t>(length);
+    }
   }
+  ::close(fd);
   return out;
 }
 

@@ -5,8 +5,8 @@
 // are for the rest (Title, Author, Description, Comment, ...).
 #pragma once
 
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace mdindex {
@@ -17,13 +17,13 @@ struct PngText {
   bool operator==(const PngText&) const = default;
 };
 
-// True when `bytes` begin with the PNG signature.
-bool isPng(std::string_view bytes);
-
-// The text chunks of the PNG held in `bytes`, in file order, at most
-// `maxChunks` of them, each text cut at `maxTextBytes`. A malformed or
-// truncated stream ends the list where it stops making sense; chunks whose
-// compressed text does not inflate are left out.
-std::vector<PngText> pngTextChunks(std::string_view bytes, size_t maxChunks = 256, size_t maxTextBytes = 1u << 20);
+// The text chunks of the PNG file at `path`, in file order, at most
+// `maxChunks` of them, each text cut at `maxTextBytes`; only the chunk
+// headers and the text chunks are read (the picture data is skipped, however
+// large). A truncated file ends the list at the last whole chunk; chunks
+// whose compressed text does not inflate are left out. Empty optional when
+// the file cannot be read or is no PNG.
+std::optional<std::vector<PngText>> pngTextChunks(const std::string& path, size_t maxChunks = 256,
+                                                  size_t maxTextBytes = 1u << 20);
 
 }  // namespace mdindex
