@@ -21,7 +21,7 @@ endif
 PACKAGES := build-essential cmake pkg-config make \
 	qt6-base-dev qt6-pdf-dev libqt6svg6 qt6-qpa-plugins \
 	libsqlite3-dev libutf8proc-dev libplist-dev libpoppler-cpp-dev \
-	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev \
+	libexiv2-dev libzip-dev libpugixml-dev libxml2-dev libsnappy-dev zlib1g-dev libicu-dev \
 	libtesseract-dev libleptonica-dev tesseract-ocr-eng libseccomp-dev \
 	libgmime-3.0-dev libtag1-dev libgsf-1-dev \
 	libgtest-dev libgmock-dev \

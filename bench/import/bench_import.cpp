@@ -10,14 +10,18 @@
 //   - system calls per file of `mdimport DIR` (when strace is installed);
 //   - the median time of one `mdimport -t -d1 FILE` process.
 //
-// Usage: bench_import [--files N] [--mixed | --containers | --tiny] [--compare BINDIR] [--no-peer]
-//                     [--no-strace]
+// Usage: bench_import [--files N] [--mixed | --containers | --kinds | --tiny] [--compare BINDIR]
+//                     [--no-peer] [--no-strace]
 //   --files N         corpus size (default 10000; 300000 for the large crawl)
 //   --mixed           ten kinds of file (text, HTML, RTF, plist, PDF, PNG, JPEG)
 //                     instead of small text and HTML files only
 //   --containers      ten kinds of file that hold their words inside a
 //                     container format: mail (.eml, generated, and an mbox),
 //                     music (MP3, FLAC, Ogg, Opus, M4A, WAV), Word 97 .doc, ZIP
+//   --kinds           ten newer kinds: SVG, PNG with text chunks, JPEG with
+//                     XMP and IPTC, TIFF with a description, flat
+//                     OpenDocument, Word with comments, LaTeX, YAML, Python,
+//                     and Chinese text carrying user.xdg.tags
 //   --tiny            one-line text files only
 //   --compare BINDIR  also run the mdimport and crawl rows with the tools in
 //                     BINDIR (another build), for before/after figures
@@ -27,6 +31,7 @@
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,7 +70,7 @@ std::string sentence(unsigned seed, int words) {
   return s;
 }
 
-enum class Corpus { Small, Mixed, Containers, Tiny };
+enum class Corpus { Small, Mixed, Containers, Kinds, Tiny };
 
 // The container kinds: a generated message (kind 0), else copies of the
 // committed samples (tests/data/<folder>/<file>).
@@ -73,6 +78,32 @@ const char* const kContainerSamples[] = {nullptr,           "mail/mailbox.mbox",
                                          "audio/tagged.flac", "audio/tagged.ogg", "audio/tagged.opus",
                                          "audio/tagged.m4a",  "audio/tagged.wav", "word97/basic.doc",
                                          "archives/basic.zip"};
+
+// File `i` of the newer kinds' corpus at `base` (without its extension):
+// copies of committed inputs and generated text formats, ten kinds in turn.
+void makeNewerKind(const std::string& base, int i, const std::string& text) {
+  const std::string data = FINDLARK_TEST_DATA_DIR;
+  const char* chinese[] = {"我们", "在", "图书馆", "里", "找到", "了", "蝴蝶", "标本"};
+  switch (i % 10) {
+    case 0: fs::copy_file(data + "/importers/drawing.svg", base + ".svg"); break;
+    case 1: fs::copy_file(data + "/importers/described.png", base + ".png"); break;
+    case 2: fs::copy_file(data + "/importers/described.jpg", base + ".jpg"); break;
+    case 3: fs::copy_file(data + "/importers/described.tiff", base + ".tiff"); break;
+    case 4: fs::copy_file(data + "/office/basic.fodt", base + ".fodt"); break;
+    case 5: fs::copy_file(data + "/office/basic.docx", base + ".docx"); break;
+    case 6: std::ofstream(base + ".tex") << "\\section{Notes}\n\\emph{" << text << "}\n"; break;
+    case 7: std::ofstream(base + ".yaml") << "note: " << text << "\n"; break;
+    case 8: std::ofstream(base + ".py") << "# " << text << "\nprint('done')\n"; break;
+    case 9: {
+      std::string zh;
+      for (int w = 0; w < 40; ++w) zh += chinese[(i + w * 7) % 8];
+      std::ofstream(base + ".txt") << zh << "。\n";
+      const std::string tags = "farm, " + std::string(kWords[i % 16]);
+      setxattr((base + ".txt").c_str(), "user.xdg.tags", tags.data(), tags.size(), 0);
+      break;
+    }
+  }
+}
 
 // Small text and HTML files in turn (40 words each); or ten kinds of file in
 // turn: generated text formats and copies of the committed PDF and
@@ -98,6 +129,10 @@ void makeCorpus(const fs::path& dir, int count, Corpus corpus) {
                                      << "Content-Type: text/plain; charset=utf-8\n\n"
                                      << text << "\n";
       }
+      continue;
+    }
+    if (corpus == Corpus::Kinds) {
+      makeNewerKind(base, i, text);
       continue;
     }
     const int kind = corpus == Corpus::Mixed ? i % 10 : (i % 2 == 0 ? 0 : 3);
@@ -327,13 +362,14 @@ int main(int argc, char** argv) {
     if (a == "--files" && i + 1 < argc) count = std::max(10, std::atoi(argv[++i]));
     else if (a == "--mixed") kind = Corpus::Mixed;
     else if (a == "--containers") kind = Corpus::Containers;
+    else if (a == "--kinds") kind = Corpus::Kinds;
     else if (a == "--tiny") kind = Corpus::Tiny;
     else if (a == "--compare" && i + 1 < argc) compare.push_back(fs::absolute(argv[++i]).string());
     else if (a == "--no-peer") peer = false;
     else if (a == "--no-strace") traced = false;
     else {
       std::fprintf(stderr,
-                   "usage: bench_import [--files N] [--mixed | --containers | --tiny] [--compare BINDIR] "
+                   "usage: bench_import [--files N] [--mixed | --containers | --kinds | --tiny] [--compare BINDIR] "
                    "[--no-peer] [--no-strace]\n");
       return 64;
     }
@@ -355,6 +391,7 @@ int main(int argc, char** argv) {
   const uint64_t corpusBytes = bytesUnder(corpus);
   const char* what = kind == Corpus::Mixed        ? "mixed (txt, html, rtf, plist, pdf, png, jpg)"
                      : kind == Corpus::Containers ? "container (eml, mbox, mp3, flac, ogg, opus, m4a, wav, doc, zip)"
+                     : kind == Corpus::Kinds      ? "newer kinds (svg, png, jpg, tiff, fodt, docx, tex, yaml, py, tagged txt)"
                      : kind == Corpus::Tiny       ? "one-line text"
                                                   : "small text and HTML";
   std::printf("corpus: %d %s files, %.1f MB, in %s\n\n", count, what, corpusBytes / 1e6, corpus.c_str());
@@ -438,6 +475,7 @@ int main(int argc, char** argv) {
   using Singles = std::vector<std::pair<std::string, int>>;
   const Singles singles = kind == Corpus::Mixed        ? Singles{{"txt", 0}, {"pdf", 7}, {"jpg", 9}}
                           : kind == Corpus::Containers ? Singles{{"eml", 0}, {"mp3", 2}, {"doc", 8}, {"zip", 9}}
+                          : kind == Corpus::Kinds      ? Singles{{"svg", 0}, {"png", 1}, {"txt", 9}}
                           : kind == Corpus::Tiny       ? Singles{{"txt", 0}}
                                                        : Singles{{"txt", 0}, {"html", 1}};
   for (const auto& [ext, index] : singles) {

@@ -230,6 +230,18 @@ Stored MdindexBackend::stored(const QString& path, const QString& term) {
                   QString::number(store->recognitionBacklog()) + QStringLiteral(" items waiting)");
       return st;
     }
+    const auto cut = record->attributes.find(mdindex::attr::TextContentTruncated);
+    if (st.termAttribute.isEmpty() && cut != record->attributes.end()) {
+      const auto* kept = std::get_if<double>(&cut->second);
+      st.reason = Reason::TextLimit;
+      st.detail = QStringLiteral("the file holds more text than mdindex keeps: the first %1 bytes are searchable (%2)")
+                      .arg(kept ? static_cast<qint64>(*kept) : 0)
+                      .arg(QLatin1String(mdindex::attr::TextContentTruncated));
+      st.remedy = noRemedy(QStringLiteral("mdindex keeps the first 32 MiB of a document's text; split the file to "
+                                          "make the rest searchable"));
+      st.settled = true;
+      return st;
+    }
     if (st.termAttribute.isEmpty()) {
       QStringList names;
       for (const auto& [name, value] : record->attributes) names.append(QString::fromStdString(name));

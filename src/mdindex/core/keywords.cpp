@@ -2,8 +2,10 @@
 
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <cerrno>
 
+#include "mdindex/core/fold.h"
 #include "mdindex/core/plist.h"
 
 namespace mdindex {
@@ -42,6 +44,34 @@ std::optional<std::vector<std::string>> decodeKeywordsValue(std::string_view byt
     default:
       return std::nullopt;
   }
+}
+
+std::vector<std::string> splitXdgTags(std::string_view value) {
+  std::vector<std::string> out;
+  const std::string clean = sanitizeUtf8(value);
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  for (size_t pos = 0; pos <= clean.size();) {
+    const size_t end = std::min(clean.find(',', pos), clean.size());
+    size_t from = pos, to = end;
+    while (from < to && blank(clean[from])) ++from;
+    while (to > from && blank(clean[to - 1])) --to;
+    std::string tag = clean.substr(from, to - from);
+    if (!tag.empty() && std::find(out.begin(), out.end(), tag) == out.end()) out.push_back(std::move(tag));
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::optional<std::string> readXattrValue(const std::string& path, const char* name, size_t maxBytes) {
+  // Most files have none: ask the size first, so they cost one call and no
+  // buffer.
+  const ssize_t size = lgetxattr(path.c_str(), name, nullptr, 0);
+  if (size <= 0 || static_cast<size_t>(size) > maxBytes) return std::nullopt;
+  std::string value(static_cast<size_t>(size), '\0');
+  const ssize_t n = lgetxattr(path.c_str(), name, value.data(), value.size());
+  if (n <= 0) return std::nullopt;  // changed meanwhile (ERANGE) or gone: as if none
+  value.resize(static_cast<size_t>(n));
+  return value;
 }
 
 std::vector<std::string> readKeywordsXattr(const std::string& path) {

@@ -12,6 +12,21 @@ namespace mdindex {
 // The attribute name on Linux file systems (user namespace).
 inline constexpr const char* kKeywordsXattr = "user.com.apple.metadata:kMDItemKeywords";
 
+// The freedesktop.org attributes that file managers (Dolphin, Nautilus
+// extensions, `setfattr`) write: tags as one comma-separated UTF-8 string,
+// and a free-text comment.
+inline constexpr const char* kXdgTagsXattr = "user.xdg.tags";
+inline constexpr const char* kXdgCommentXattr = "user.xdg.comment";
+
+// The tags of a user.xdg.tags value: split at commas, blanks around each
+// trimmed, empty ones and repeats dropped, invalid UTF-8 replaced.
+std::vector<std::string> splitXdgTags(std::string_view value);
+
+// The value of extended attribute `name` of `path` (not following a final
+// symbolic link), when it exists, is not empty and holds at most `maxBytes`.
+// Empty optional otherwise: absent, unreadable or larger than asked for.
+std::optional<std::string> readXattrValue(const std::string& path, const char* name, size_t maxBytes);
+
 // Serialises one string as a binary property list (bplist00). For
 // "one, cattle, three" this is exactly 62 bytes. Empty optional on failure.
 std::optional<std::string> encodeKeywordsValue(std::string_view keyword);

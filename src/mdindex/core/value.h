@@ -38,8 +38,14 @@ inline constexpr const char* TextContent = "kMDItemTextContent";
 // "recognized" when kMDItemTextContent holds words read from pixels.
 inline constexpr const char* TextContentSource = "kMDItemTextContentSource";
 inline constexpr const char* kTextRecognized = "recognized";
+// Set when the text was cut at the import's bound: the bytes of text kept.
+inline constexpr const char* TextContentTruncated = "kMDItemTextContentTruncated";
 inline constexpr const char* Keywords = "kMDItemKeywords";
 inline constexpr const char* Title = "kMDItemTitle";
+inline constexpr const char* Description = "kMDItemDescription";
+inline constexpr const char* Subject = "kMDItemSubject";
+inline constexpr const char* Comment = "kMDItemComment";
+inline constexpr const char* UserTags = "kMDItemUserTags";
 inline constexpr const char* Authors = "kMDItemAuthors";
 inline constexpr const char* AcquisitionMake = "kMDItemAcquisitionMake";
 inline constexpr const char* AcquisitionModel = "kMDItemAcquisitionModel";

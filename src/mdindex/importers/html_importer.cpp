@@ -92,6 +92,8 @@ void meta(xmlNode* n, HtmlContent& out) {
     for (std::string& k : keywordsFromField(content)) out.keywords.push_back(std::move(k));
   } else if (name == "author") {
     out.author = content;
+  } else if (name == "description") {
+    out.description = content;
   }
 }
 
@@ -149,6 +151,7 @@ class HtmlImporter final : public Importer {
     if (!content.keywords.empty()) sink.addKeywords(content.keywords);
     if (!content.author.empty()) sink.setAttribute(attr::Authors, std::vector<std::string>{content.author});
     if (!content.title.empty()) sink.setAttribute(attr::Title, content.title);
+    if (!content.description.empty()) sink.setAttribute(attr::Description, content.description);
     if (!content.text.empty()) sink.addText(content.text);
     return ImportStatus::Imported;
   }

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "mdindex/core/file_stamp.h"
+#include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/uti.h"
@@ -18,6 +19,7 @@
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/recognition_limits.h"
+#include "mdindex/importers/text_codec.h"
 #include "mdindex/importers/text_recognition.h"
 
 namespace mdindex {
@@ -220,20 +222,31 @@ bool readFileBytes(const std::string& path, std::string& out, size_t cap) {
 }
 
 void finishImport(const std::string& path, ImportResult& result) {
-  // Read the value here rather than through readKeywordsXattr so that a
-  // hostile, deeply nested value is refused before libplist recurses into it
-  // (this runs in the caller's process, not in the import helper).
-  // Most files have none: ask the size first, so they cost one call and
-  // no buffer.
-  constexpr ssize_t kMaxValue = 64 * 1024;
-  const ssize_t size = lgetxattr(path.c_str(), kKeywordsXattr, nullptr, 0);
-  if (size <= 0 || size > kMaxValue) return;
-  std::string value(static_cast<size_t>(size), '\0');
-  const ssize_t n = lgetxattr(path.c_str(), kKeywordsXattr, value.data(), value.size());
-  if (n <= 0) return;  // changed meanwhile (ERANGE) or gone: as if none
-  value.resize(static_cast<size_t>(n));
-  if (!plistNestingWithin(value)) return;
-  if (const auto keywords = decodeKeywordsValue(value)) mergeKeywords(result.attributes, *keywords);
+  // The values are read here rather than through readKeywordsXattr so that
+  // a hostile, deeply nested keywords value is refused before libplist
+  // recurses into it (this runs in the caller's process, not in the import
+  // helper).
+  constexpr size_t kMaxValue = 64 * 1024;
+  if (const auto value = readXattrValue(path, kKeywordsXattr, kMaxValue); value && plistNestingWithin(*value))
+    if (const auto keywords = decodeKeywordsValue(*value)) mergeKeywords(result.attributes, *keywords);
+  // Tags are keywords the user gave the file: kept under their own name and
+  // searched with the keywords, so a search of keywords finds them too.
+  if (const auto value = readXattrValue(path, kXdgTagsXattr, kMaxValue)) {
+    std::vector<std::string> tags = splitXdgTags(*value);
+    if (!tags.empty()) {
+      mergeKeywords(result.attributes, tags);
+      result.attributes[attr::UserTags] = std::move(tags);
+    }
+  }
+  if (const auto value = readXattrValue(path, kXdgCommentXattr, kMaxValue)) {
+    std::string comment(trimAscii(sanitizeUtf8(*value)));
+    // A document's own comment stays; the file's is added after it.
+    auto it = result.attributes.find(attr::Comment);
+    if (!comment.empty()) {
+      if (it == result.attributes.end()) result.attributes[attr::Comment] = std::move(comment);
+      else if (auto* own = std::get_if<std::string>(&it->second); own && *own != comment) *own += "\n" + comment;
+    }
+  }
 }
 
 FormatResult runFormatImporter(const Importer& importer, const std::string& path, const ImportLimits& limits) {
@@ -248,6 +261,7 @@ FormatResult runFormatImporter(const Importer& importer, const std::string& path
     r.status = ImportStatus::Unreadable;
   }
   r.recognition = sink.recognition();
+  if (sink.truncated()) sink.setAttribute(attr::TextContentTruncated, static_cast<double>(sink.textSize()));
   r.attributes = sink.takeAttributes();
   r.text = sink.takeText();
   return r;

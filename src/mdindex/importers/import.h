@@ -19,7 +19,10 @@ struct ImportLimits {
   double cpuSeconds = 20;                    // child CPU time limit
   double wallSeconds = 30;                   // child wall-clock limit (then SIGKILL)
   uint64_t memoryBytes = 1024ull << 20;      // child address-space limit
-  uint64_t maxTextBytes = 10ull << 20;       // text kept per file
+  // Text kept per file. A document that holds more keeps its first
+  // maxTextBytes (cut at a character boundary) and is marked with
+  // kMDItemTextContentTruncated, so the cut is never silent.
+  uint64_t maxTextBytes = 32ull << 20;
   uint64_t maxFileBytes = 512ull << 20;      // larger files: FS attributes only, TooLarge
   // Text recognition (text_recognition.h): off, a file with pictures is
   // imported without it and comes back with recognitionPending set.

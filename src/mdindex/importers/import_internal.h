@@ -31,6 +31,11 @@ class CollectingSink final : public Sink {
   TextRecognizer* recognizer() override;
   void setRecognition(Recognition r) override { recognition_ = r; }
 
+  // True when text was dropped at the cap (or the cap was reached, so an
+  // importer that stops when full() may have left some unread).
+  bool truncated() const { return full(); }
+  size_t textSize() const { return text_.size(); }
+
   void recognizeIn(std::string languages) { languages_ = std::move(languages); }
   Recognition recognition() const { return recognition_; }
 

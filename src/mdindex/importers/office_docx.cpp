@@ -1,6 +1,6 @@
 // The Office importer: Word, Excel and PowerPoint packages, told apart by
 // their main part. Word documents: the main part, then headers, footers,
-// footnotes and endnotes.
+// footnotes, endnotes and review comments.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,7 +17,8 @@ namespace {
 using office::ParagraphText;
 
 // Rank of a part read after the body (headers, footers, footnotes,
-// endnotes, in that order), or 0 for a part that holds no such text.
+// endnotes, comments, in that order), or 0 for a part that holds no such
+// text.
 int secondaryRank(const std::string& n) {
   auto under = [&](const char* prefix) {
     return n.rfind(prefix, 0) == 0 && n.ends_with(".xml") && n.find('/', std::strlen(prefix)) == std::string::npos;
@@ -26,6 +27,7 @@ int secondaryRank(const std::string& n) {
   if (under("word/footer")) return 2;
   if (n == "word/footnotes.xml") return 3;
   if (n == "word/endnotes.xml") return 4;
+  if (n == "word/comments.xml") return 5;
   return 0;
 }
 

@@ -8,12 +8,13 @@
 // - text: the body, paragraphs separated by "\n" (no trailing newline, empty
 //   paragraphs dropped), runs of one paragraph joined with nothing added, so
 //   a word split across runs comes out whole. DOCX and ODT add tables, text
-//   boxes, headers, footers, footnotes and endnotes after the body, each
-//   paragraph on its own line. XLSX gives each sheet's name (workbook
+//   boxes, headers, footers, footnotes, endnotes and review comments after
+//   the body (an ODT comment just before the paragraph it sits in),
+//   each paragraph on its own line. XLSX gives each sheet's name (workbook
 //   order), then the text of its cells (shared, inline and formula strings;
 //   numbers and dates, raw values in the file, are left out); ODS each
 //   sheet's name, then its cell paragraphs. PPTX and ODP give each slide's
-//   text, then its speaker notes. Comments, generated fields and the
+//   text, then its speaker notes. Generated fields and the
 //   placeholders of layouts and master pages are left out. iWork gives every
 //   text storage and table cell string (U+FFFC attachment marks dropped).
 // - attributes (OOXML docProps/core.xml, OpenDocument meta.xml): kMDItemTitle,
@@ -43,6 +44,11 @@ namespace mdindex {
 // package holds, not by the file's name.
 const Importer& docxImporter();
 const Importer& odtImporter();
+// The flat XML forms of OpenDocument (.fodt, .fods, .fodp): what odtImporter
+// gives for the package, from the one file; a file larger than
+// ParagraphText::kMaxBytes is TooLarge, one whose root is no
+// <office:document> Unreadable.
+const Importer& flatOdfImporter();
 const Importer& iworkImporter();
 
 // Splits a keywords field on ',' and ';', trimming white space and dropping

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "mdindex/importers/import_internal.h"
 #include "mdindex/importers/office_importers.h"
 #include "mdindex/importers/zip_archive.h"
 
@@ -69,9 +70,15 @@ void walk(const pugi::xml_node& node, ParagraphText& out, bool inParagraph, int 
       out.append("\t");
     } else if (name == "line-break") {
       out.append("\n");
-    } else if (name == "note-citation" || name == "tracked-changes" || name == "annotation" ||
-               name == "annotation-end") {
-      // Footnote numbers, deleted text and comments are not body text.
+    } else if (name == "note-citation" || name == "tracked-changes" || name == "annotation-end") {
+      // Footnote numbers and deleted text are not what the document says.
+    } else if (name == "annotation") {
+      // A review comment: its own paragraphs, never mixed into the one it
+      // sits in; its author and date (dc:creator, dc:date) are no text.
+      std::string outer = out.suspend();
+      walk(child, out, false, depth + 1, opt);
+      out.endParagraph();
+      out.resume(std::move(outer));
     } else {
       walk(child, out, inParagraph, depth + 1, opt);
     }
@@ -99,11 +106,8 @@ pugi::xml_node childByLocalName(const pugi::xml_node& node, std::string_view nam
   return {};
 }
 
-void importMeta(const Archive& zip, Sink& sink) {
-  std::string bytes;
-  pugi::xml_document doc;
-  if (zip.read("meta.xml", bytes) != ArchiveStatus::Ok || !office::parseXml(bytes, doc)) return;
-  pugi::xml_node meta = childByLocalName(doc.document_element(), "meta");
+// The <office:meta> element's properties into the sink.
+void importMeta(const pugi::xml_node& meta, Sink& sink) {
   std::string initialCreator, creator;
   std::vector<std::string> keywords;
   for (pugi::xml_node p : meta.children()) {
@@ -113,9 +117,9 @@ void importMeta(const Archive& zip, Sink& sink) {
     if (name == "title") {
       sink.setAttribute(attr::Title, value);
     } else if (name == "subject") {
-      sink.setAttribute("kMDItemSubject", value);
+      sink.setAttribute(attr::Subject, value);
     } else if (name == "description") {
-      sink.setAttribute("kMDItemDescription", value);
+      sink.setAttribute(attr::Description, value);
     } else if (name == "initial-creator") {
       initialCreator = value;
     } else if (name == "creator") {
@@ -128,6 +132,15 @@ void importMeta(const Archive& zip, Sink& sink) {
   std::string author = !initialCreator.empty() ? initialCreator : creator;
   if (!author.empty()) sink.setAttribute(attr::Authors, std::vector<std::string>{author});
   if (!keywords.empty()) sink.addKeywords(keywords);
+}
+
+// The text of a document's <office:body> and, for a text document, of the
+// headers and footers of its <office:master-styles> (those of spreadsheets
+// and presentations hold only placeholders: "???", "Click to add Text").
+void walkDocument(const pugi::xml_node& body, const pugi::xml_node& masterStyles, ParagraphText& text) {
+  // The kind is what the body holds, not what the file is named.
+  walk(body, text, false, 0, WalkOptions{.sheetNames = static_cast<bool>(childByLocalName(body, "spreadsheet"))});
+  if (childByLocalName(body, "text")) walk(masterStyles, text, false, 0);
 }
 
 class OdtImporter final : public Importer {
@@ -146,23 +159,41 @@ class OdtImporter final : public Importer {
     std::string bytes;
     st = zip->read("content.xml", bytes);
     if (st != ArchiveStatus::Ok) return toImportStatus(st);
+    pugi::xml_document content, styles, meta;
+    if (!office::parseXml(bytes, content)) return ImportStatus::Unreadable;
+    const bool haveStyles = zip->read("styles.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, styles);
     ParagraphText text;
-    bool isText = false;
-    {
-      pugi::xml_document doc;
-      if (!office::parseXml(bytes, doc)) return ImportStatus::Unreadable;
-      pugi::xml_node body = childByLocalName(doc.document_element(), "body");
-      // The kind is what the body holds, not what the file is named.
-      isText = static_cast<bool>(childByLocalName(body, "text"));
-      walk(body, text, false, 0, WalkOptions{.sheetNames = static_cast<bool>(childByLocalName(body, "spreadsheet"))});
-    }
-    // Master pages of spreadsheets and presentations hold only placeholders
-    // ("???", "Click to add Text"); a text document's hold its headers.
-    pugi::xml_document styles;
-    if (isText && zip->read("styles.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, styles))
-      walk(childByLocalName(styles.document_element(), "master-styles"), text, false, 0);
+    walkDocument(childByLocalName(content.document_element(), "body"),
+                 haveStyles ? childByLocalName(styles.document_element(), "master-styles") : pugi::xml_node(), text);
     sink.addText(text.take());
-    importMeta(*zip, sink);
+    if (zip->read("meta.xml", bytes) == ArchiveStatus::Ok && office::parseXml(bytes, meta))
+      importMeta(childByLocalName(meta.document_element(), "meta"), sink);
+    return ImportStatus::Imported;
+  }
+};
+
+// The flat XML forms (.fodt, .fods, .fodp): one <office:document> holding
+// the meta, the master styles and the body that a package keeps apart.
+class FlatOpenDocumentImporter final : public Importer {
+ public:
+  std::string name() const override { return "OpenDocumentFlat.mdimporter"; }
+  std::vector<std::string> utis() const override {
+    return {"org.oasis-open.opendocument.text-flat-xml", "org.oasis-open.opendocument.spreadsheet-flat-xml",
+            "org.oasis-open.opendocument.presentation-flat-xml"};
+  }
+
+  ImportStatus import(const std::string& path, Sink& sink) const override {
+    std::string bytes;
+    if (!readFileBytes(path, bytes, ParagraphText::kMaxBytes + 1)) return ImportStatus::Unreadable;
+    if (bytes.size() > ParagraphText::kMaxBytes) return ImportStatus::TooLarge;
+    pugi::xml_document doc;
+    if (!office::parseXml(bytes, doc) || localName(doc.document_element().name()) != "document")
+      return ImportStatus::Unreadable;
+    const pugi::xml_node root = doc.document_element();
+    ParagraphText text;
+    walkDocument(childByLocalName(root, "body"), childByLocalName(root, "master-styles"), text);
+    sink.addText(text.take());
+    importMeta(childByLocalName(root, "meta"), sink);
     return ImportStatus::Imported;
   }
 };
@@ -171,6 +202,11 @@ class OdtImporter final : public Importer {
 
 const Importer& odtImporter() {
   static const OdtImporter importer;
+  return importer;
+}
+
+const Importer& flatOdfImporter() {
+  static const FlatOpenDocumentImporter importer;
   return importer;
 }
 

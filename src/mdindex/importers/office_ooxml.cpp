@@ -203,9 +203,9 @@ void importCoreProperties(const Archive& zip, Sink& sink) {
     } else if (name == "keywords") {
       sink.addKeywords(splitKeywords(value));
     } else if (name == "subject") {
-      sink.setAttribute("kMDItemSubject", value);
+      sink.setAttribute(attr::Subject, value);
     } else if (name == "description") {
-      sink.setAttribute("kMDItemDescription", value);
+      sink.setAttribute(attr::Description, value);
     }
   }
 }

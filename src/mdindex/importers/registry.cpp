@@ -15,6 +15,7 @@
 #include "mdindex/importers/pdf_importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/rtf_importer.h"
+#include "mdindex/importers/svg_importer.h"
 #include "mdindex/importers/text_importer.h"
 #include "mdindex/importers/zip_importer.h"
 
@@ -37,10 +38,12 @@ constexpr ImporterFn kRegistry[] = {
     htmlImporter,
     pdfImporter,
     imageImporter,
+    svgImporter,
     plistImporter,
     docxImporter,
     docImporter,
     odtImporter,
+    flatOdfImporter,
     iworkImporter,
     epubImporter,
     mailImporter,

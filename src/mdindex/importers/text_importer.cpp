@@ -11,8 +11,9 @@ namespace mdindex {
 
 namespace {
 
-// Text files are read up to this many bytes; the sink's own cap is smaller,
-// so nothing a user could find is lost, and memory stays bounded.
+// Text files are read up to this many bytes: twice the text an import
+// keeps (ImportLimits::maxTextBytes), so that the sink, not this read, is
+// what cuts a long file (and marks it), and memory stays bounded.
 constexpr size_t kReadCap = 64u << 20;
 
 class PlainTextImporter final : public Importer {

@@ -1,5 +1,7 @@
 #include "mdindex/store/compile.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -68,12 +70,29 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
   // first one when the comparison is anchored at the start, and every one
   // after a separator that is not a wildcard. Each becomes a prefix query: a
   // superset, never less.
+  //
+  // Where a script puts no spaces, the dictionary may cut the pattern alone
+  // otherwise than the same letters inside a stored sentence: of such a run
+  // only its first letter is sure to begin a stored token, so the run
+  // narrows by that letter and the matcher decides.
   const std::string folded = foldText(pattern, FoldAll);
   const auto words = textmatch::splitWords(folded);
   std::vector<std::string> tokens;
-  for (const auto& w : words) {
+  bool unspaced = false;
+  for (size_t i = 0; i < words.size(); ++i) {
+    const auto& w = words[i];
+    // A word that follows the last with nothing between was cut from the
+    // same run by the dictionary: the run's first word stands for it.
+    const bool sameRun = i > 0 && words[i - 1].offset + words[i - 1].length == w.offset;
     const bool anchored = w.offset == 0 ? anchoredStart : !(glob && (folded[w.offset - 1] == '*' || folded[w.offset - 1] == '?'));
-    if (anchored) tokens.push_back(folded.substr(w.offset, w.length));
+    utf8proc_int32_t first = 0;
+    utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(folded.data() + w.offset),
+                     static_cast<utf8proc_ssize_t>(w.length), &first);
+    const bool cutByDictionary = sameRun || textmatch::isUnspacedScript(static_cast<char32_t>(first));
+    unspaced = unspaced || cutByDictionary;
+    if (sameRun || !anchored) continue;
+    tokens.push_back(cutByDictionary ? folded.substr(w.offset, utf8proc_utf8class[static_cast<uint8_t>(folded[w.offset])])
+                                     : folded.substr(w.offset, w.length));
   }
   const size_t tokenCount = words.size();
   if (tokens.empty()) return n;
@@ -108,14 +127,14 @@ Narrowing narrowingFor(Target target, const std::string& name, query::Op op, con
   const bool equality = op == query::Op::Equal || op == query::Op::Like;
   const bool prefixTest = (op == query::Op::Contains && !glob && folded == tokens[0]) ||
                           (glob && equality && folded == tokens[0] + "*");
-  n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words;
+  n.exact = wholeColumns && singleToken && prefixTest && o.ignoreCase && o.ignoreDiacritics && o.words && !unspaced;
 
   // The text content compared word by word with c and d (not w: camel-case
   // parts are no words then) is decided by the body's own tokens: a token
   // that begins with the word (`"word*"`), or is the word (`"word"`).
   const bool tokenTest = (glob && folded == tokens[0] + "*") || (!glob && folded == tokens[0]);
   if (target == Target::Text && equality && singleToken && tokenTest && o.ignoreCase && o.ignoreDiacritics &&
-      !o.words) {
+      !o.words && !unspaced) {
     n.match = "{body} : (" + quote(tokens[0]) + (glob ? "*)" : ")");
     n.exact = true;
   }

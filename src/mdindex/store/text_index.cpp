@@ -18,7 +18,7 @@ ItemRecord::TextIndex textIndexOf(const Attributes& attributes, const std::strin
   ItemRecord::TextIndex t;
   const auto add = [&t](const std::string& s) {
     const std::string parts = textmatch::camelParts(s);
-    t.meta += textmatch::indexedWords(foldText(s, FoldAll));
+    t.meta += textmatch::indexedText(s);
     t.meta += '\n';
     if (!parts.empty()) {
       t.metaX += parts;
@@ -31,7 +31,7 @@ ItemRecord::TextIndex textIndexOf(const Attributes& attributes, const std::strin
     if (auto* list = std::get_if<std::vector<std::string>>(&value))
       for (const auto& s : *list) add(s);
   }
-  t.body = textmatch::indexedWords(foldText(text, FoldAll));
+  t.body = textmatch::indexedText(text);
   t.bodyX = textmatch::camelParts(text);
   return t;
 }

@@ -1,10 +1,13 @@
 #include "mdindex/store/text_match.h"
 
+#include <unicode/brkiter.h>
+#include <unicode/uscript.h>
 #include <utf8proc.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <memory>
 #include <optional>
 
 #include "mdindex/core/fold.h"
@@ -58,32 +61,118 @@ utf8proc_category_t categoryOf(utf8proc_int32_t cp) {
   return cp >= 0 && cp < 128 ? ascii[static_cast<size_t>(cp)] : utf8proc_category(cp);
 }
 
+// The dictionary word breaker of this thread (ICU's, made once per thread:
+// making one loads its rules); null when ICU has no data, and then a run of
+// an unspaced script stays one word.
+icu::BreakIterator* wordBreaker() {
+  thread_local const std::unique_ptr<icu::BreakIterator> breaker = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> b(icu::BreakIterator::createWordInstance(icu::Locale::getRoot(), status));
+    return U_SUCCESS(status) ? std::move(b) : nullptr;
+  }();
+  return breaker.get();
+}
+
+// The longest run handed to the breaker at once: its dictionary search
+// grows with the run, and a text without punctuation could be one run. A
+// longer run is cut where the piece ends.
+constexpr size_t kMaxSegmentedRun = 4096;
+
+// One code point of `text` at `pos` as the walker reads it: invalid bytes
+// are U+FFFD, one byte long.
+utf8proc_int32_t codePointAt(std::string_view text, size_t pos, utf8proc_ssize_t* length) {
+  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + pos);
+  utf8proc_int32_t cp = p[0];
+  *length = 1;
+  if (cp >= 0x80) {
+    *length = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
+    if (*length < 0) {
+      cp = 0xFFFD;
+      *length = 1;
+    }
+  }
+  return cp;
+}
+
 }  // namespace
 
 bool isWordChar(char32_t cp) { return isWordCategory(categoryOf(static_cast<utf8proc_int32_t>(cp))); }
 
+bool isUnspacedScript(char32_t cp) {
+  if (cp < 0x0E00) return false;  // below Thai: every script there spaces its words
+  UErrorCode status = U_ZERO_ERROR;
+  switch (uscript_getScript(static_cast<UChar32>(cp), &status)) {
+    case USCRIPT_HAN:
+    case USCRIPT_HIRAGANA:
+    case USCRIPT_KATAKANA:
+    case USCRIPT_KATAKANA_OR_HIRAGANA:
+    case USCRIPT_BOPOMOFO:
+    case USCRIPT_THAI:
+    case USCRIPT_LAO:
+    case USCRIPT_KHMER:
+    case USCRIPT_MYANMAR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void WordWalker::segmentRun() {
+  cuts_.clear();
+  nextCut_ = 0;
+  // The run: word characters and their marks, as next() will step them.
+  std::u16string units;
+  std::vector<size_t> offsets;  // byte offset of each UTF-16 unit
+  size_t end = pos_, count = 0;
+  while (end < text_.size()) {
+    utf8proc_ssize_t n = 0;
+    const utf8proc_int32_t cp = codePointAt(text_, end, &n);
+    const auto cat = categoryOf(cp);
+    if (!isWordCategory(cat) && !isMarkCategory(cat)) break;
+    if (count >= kMaxSegmentedRun && !isMarkCategory(cat)) break;
+    ++count;
+    if (cp >= 0x10000) {
+      units.push_back(static_cast<char16_t>(0xD7C0 + (cp >> 10)));
+      units.push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
+      offsets.push_back(end);
+    } else {
+      units.push_back(static_cast<char16_t>(cp));
+    }
+    offsets.push_back(end);
+    end += static_cast<size_t>(n);
+  }
+  runEnd_ = end;
+  cuts_.push_back(pos_);  // the run begins a word, even right after letters of another script
+  icu::BreakIterator* breaker = wordBreaker();
+  if (!breaker) return;
+  const icu::UnicodeString run(false, units.data(), static_cast<int32_t>(units.size()));
+  breaker->setText(run);
+  for (int32_t b = breaker->next(); b != icu::BreakIterator::DONE && static_cast<size_t>(b) < units.size();
+       b = breaker->next())
+    if (b > 0) cuts_.push_back(offsets[static_cast<size_t>(b)]);
+}
+
 bool WordWalker::next(Step* s) {
   if (pos_ >= text_.size()) return false;
-  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text_.data() + pos_);
-  utf8proc_int32_t cp = p[0];
-  utf8proc_ssize_t n = 1;
-  if (cp >= 0x80) {
-    n = utf8proc_iterate(p, static_cast<utf8proc_ssize_t>(text_.size() - pos_), &cp);
-    if (n < 0) {
-      cp = 0xFFFD;
-      n = 1;
-    }
-  }
+  utf8proc_ssize_t n = 0;
+  const utf8proc_int32_t cp = codePointAt(text_, pos_, &n);
   const auto cat = categoryOf(cp);
   const bool mark = isMarkCategory(cat);
   const bool word = isWordCategory(cat);
+  if (dictionary_ && word && pos_ >= runEnd_ && isUnspacedScript(static_cast<char32_t>(cp))) segmentRun();
+  bool cut = false;
+  if (word && pos_ < runEnd_) {
+    while (nextCut_ < cuts_.size() && cuts_[nextCut_] < pos_) ++nextCut_;
+    cut = prevWord_ && nextCut_ < cuts_.size() && cuts_[nextCut_] == pos_;
+  }
   s->cp = static_cast<char32_t>(cp);
   s->offset = pos_;
   s->length = static_cast<size_t>(n);
   s->wordChar = word || (mark && prevWord_);
-  s->camelStart = word && prevWord_ && prevCat_ == UTF8PROC_CATEGORY_LL &&
+  s->cut = cut;
+  s->camelStart = word && prevWord_ && !cut && prevCat_ == UTF8PROC_CATEGORY_LL &&
                   (cat == UTF8PROC_CATEGORY_LU || cat == UTF8PROC_CATEGORY_LT);
-  s->wordStart = word && (!prevWord_ || s->camelStart);
+  s->wordStart = word && (!prevWord_ || s->camelStart || cut);
   if (!mark) {
     prevWord_ = word;
     prevCat_ = cat;
@@ -100,7 +189,7 @@ std::vector<WordSpan> splitWords(std::string_view utf8) {
   while (walker.next(&s)) {
     if (!s.wordChar) {
       inWord = false;
-    } else if (inWord) {
+    } else if (inWord && !s.cut) {
       out.back().length = s.offset + s.length - out.back().offset;
     } else {
       out.push_back({s.offset, s.length});
@@ -120,6 +209,41 @@ std::string indexedWords(std::string_view utf8) {
   return out;
 }
 
+std::string indexedText(std::string_view utf8) {
+  // Text with no unspaced script is cut alike before and after folding.
+  // (Those scripts lie above U+0E00: three-byte sequences and longer.)
+  bool unspaced = false;
+  for (size_t i = 0; i < utf8.size() && !unspaced; ++i) {
+    if (static_cast<unsigned char>(utf8[i]) < 0xE0) continue;
+    utf8proc_ssize_t n = 0;
+    unspaced = isUnspacedScript(static_cast<char32_t>(codePointAt(utf8, i, &n)));
+  }
+  if (!unspaced) return indexedWords(foldText(utf8, FoldAll));
+  // The dictionary reads the letters as written (folding strips the vowel
+  // marks of Thai, the voicing marks of kana): cut first, then fold each
+  // word, and cut a folded word again only where folding made a character
+  // that is no letter or digit (½ becomes 1⁄2).
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 4);
+  for (const WordSpan& w : splitWords(utf8)) {
+    const std::string folded = foldText(utf8.substr(w.offset, w.length), FoldAll);
+    WordWalker plain(folded, false);
+    WordWalker::Step s{};
+    bool inWord = false;
+    while (plain.next(&s)) {
+      if (!s.wordChar) {
+        if (inWord) out += ' ';
+        inWord = false;
+        continue;
+      }
+      out.append(folded, s.offset, s.length);
+      inWord = true;
+    }
+    if (inWord) out += ' ';
+  }
+  return out;
+}
+
 std::string ftsTokenizer() {
   return std::string("unicode61 remove_diacritics 0 categories '") + kWordCategories + "'";
 }
@@ -135,6 +259,7 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
   Folded out;
   out.chars.reserve(utf8.size());
   out.wordStart.reserve(utf8.size());
+  out.tokenStart.reserve(utf8.size());
   out.wordChar.reserve(utf8.size());
   WordWalker walker(utf8);
   WordWalker::Step s{};
@@ -145,6 +270,7 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
                                                                   : static_cast<char32_t>(s.cp);
       out.chars.push_back(c);
       out.wordStart.push_back(s.wordStart);
+      out.tokenStart.push_back(s.wordStart && !s.camelStart);
       out.wordChar.push_back(s.wordChar);
       continue;
     }
@@ -157,6 +283,7 @@ Folded fold(std::string_view utf8, bool ignoreCase, bool ignoreDiacritics) {
     for (utf8proc_ssize_t j = 0; j < n; ++j) {
       out.chars.push_back(static_cast<char32_t>(buf[j]));
       out.wordStart.push_back(j == 0 && s.wordStart);
+      out.tokenStart.push_back(j == 0 && s.wordStart && !s.camelStart);
       out.wordChar.push_back(s.wordChar);
     }
   }
@@ -285,11 +412,11 @@ bool Matcher::startOk(const Folded& v, size_t i) const {
 // (camel-case ones only under w), or at a non-word character.
 bool Matcher::runStart(const Folded& v, size_t i) const {
   if (options_.words) return startOk(v, i);
-  return i >= v.chars.size() || !v.wordChar[i] || i == 0 || !v.wordChar[i - 1];
+  return i >= v.chars.size() || !v.wordChar[i] || v.tokenStart[i];
 }
 
 bool Matcher::runEnd(const Folded& v, size_t i) const {
-  return options_.words ? v.wordEndAt(i) : i >= v.chars.size() || !v.wordChar[i];
+  return options_.words ? v.wordEndAt(i) : i >= v.chars.size() || !v.wordChar[i] || v.tokenStart[i];
 }
 
 bool Matcher::equals(const Folded& v) const {
@@ -374,8 +501,8 @@ std::string camelParts(std::string_view utf8) {
     starts.clear();
   };
   while (walker.next(&s)) {
-    if (!s.wordChar) flush(s.offset);
-    else if (s.camelStart) starts.push_back(s.offset);
+    if (!s.wordChar || s.cut) flush(s.offset);
+    if (s.camelStart) starts.push_back(s.offset);
   }
   flush(utf8.size());
   if (!out.empty()) out.pop_back();

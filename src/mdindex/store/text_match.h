@@ -7,6 +7,10 @@
 // digits) that follows a non-word character (or the start), and at an
 // upper-case letter that follows a lower-case one ("camelCase" has the words
 // "camel" and "Case"). Combining marks belong to the character before them.
+// Where a script puts no spaces between words (Chinese, Japanese, Thai, Lao,
+// Khmer, Myanmar), a run of letters is cut into words by ICU's dictionary
+// word breaks ("我们在图书馆里找到了蝴蝶" has the words "我们", "在", …,
+// "蝴蝶"); those cuts end one token and begin the next, as a space would.
 #pragma once
 
 #include <optional>
@@ -23,8 +27,9 @@ namespace mdindex::textmatch {
 // from the unfolded text.
 struct Folded {
   std::u32string chars;
-  std::vector<bool> wordStart;  // per position: a word starts here
-  std::vector<bool> wordChar;   // per position: letter, digit or its mark
+  std::vector<bool> wordStart;   // per position: a word starts here
+  std::vector<bool> tokenStart;  // per position: a word starts here that is no camel-case part
+  std::vector<bool> wordChar;    // per position: letter, digit or its mark
   // True at i == chars.size() and where a word ends before position i.
   bool wordEndAt(size_t i) const;
 };
@@ -41,6 +46,10 @@ inline constexpr const char* kWordCategories = "L* N*";
 // True for a character of kWordCategories.
 bool isWordChar(char32_t cp);
 
+// True for a character of a script written without spaces between words,
+// whose runs are cut into words by the dictionary (see above).
+bool isUnspacedScript(char32_t cp);
+
 // Walks the code points of a text and says, for each, where it starts and
 // whether it is a word character and a word start. A combining mark after a
 // word character belongs to the word; invalid bytes read as U+FFFD, one byte
@@ -52,19 +61,30 @@ class WordWalker {
     size_t offset;
     size_t length;
     bool wordChar;
-    bool wordStart;   // a word character after a non-word one, or a camel start
+    bool wordStart;   // a word character after a non-word one, a cut or a camel start
     bool camelStart;  // a word start inside a token (lower-to-upper change)
+    bool cut;         // a dictionary word start inside a run of letters: a
+                      // new token, as if a space came before it
   };
 
-  explicit WordWalker(std::string_view text) : text_(text) {}
+  // `dictionary` false: runs of unspaced scripts stay whole (for text
+  // already cut into words).
+  explicit WordWalker(std::string_view text, bool dictionary = true) : text_(text), dictionary_(dictionary) {}
   // The next code point; false at the end.
   bool next(Step* s);
 
  private:
+  // Cuts the run of word characters that begins at pos_ (an unspaced
+  // script's letter) into words: fills cuts_ and sets runEnd_.
+  void segmentRun();
   std::string_view text_;
+  bool dictionary_ = true;
   size_t pos_ = 0;
   bool prevWord_ = false;
   int prevCat_ = 0;
+  size_t runEnd_ = 0;         // end of the segmented run; 0 when none
+  std::vector<size_t> cuts_;  // word starts inside it, ascending byte offsets
+  size_t nextCut_ = 0;        // index into cuts_
 };
 
 // One word of a text: its bytes [offset, offset + length).
@@ -75,7 +95,8 @@ struct WordSpan {
 };
 
 // The words of `utf8` as the text index cuts them: maximal runs of word
-// characters (camel-case starts do not cut). Apply it to folded text (as the
+// characters, cut where an unspaced script's words meet (camel-case starts
+// do not cut). Apply it to folded text (as the
 // index is fed) to get the index's tokens.
 std::vector<WordSpan> splitWords(std::string_view utf8);
 
@@ -85,6 +106,13 @@ std::vector<WordSpan> splitWords(std::string_view utf8);
 // (emoji modifiers, private-use characters) inside tokens that the splitter
 // and the matcher cut apart; fed this, it sees only the splitter's words.
 std::string indexedWords(std::string_view utf8);
+
+// What the store feeds its text index for the text `utf8` as written (not
+// folded): its words as the matcher cuts them (splitWords on `utf8` itself,
+// so that the dictionary reads the letters with their marks), each folded
+// (foldText, FoldAll), each followed by one space. For text without an
+// unspaced script this is indexedWords(foldText(utf8)).
+std::string indexedText(std::string_view utf8);
 
 // The FTS5 tokenizer option of the store's text index (the value of its
 // `tokenize` argument), made from kWordCategories. Case and diacritics are

@@ -119,6 +119,11 @@ FOOTNOTES = ('<?xml version="1.0" encoding="UTF-8"?><w:footnotes %s>'
              '<w:footnote w:id="1"><w:p><w:r><w:footnoteRef/></w:r><w:r><w:t xml:space="preserve"> Footnote words</w:t></w:r></w:p></w:footnote>'
              '</w:footnotes>' % W)
 
+COMMENTS = ('<?xml version="1.0" encoding="UTF-8"?><w:comments %s>'
+            '<w:comment w:id="0" w:author="Reviewer" w:date="2024-01-01T00:00:00Z" w:initials="R">'
+            '<w:p><w:r><w:annotationRef/></w:r><w:r><w:t>Comment words</w:t></w:r></w:p></w:comment>'
+            '</w:comments>' % W)
+
 CORE = """<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <cp:coreProperties xmlns:cp="http://schemas.openxmlformats.org/package/2006/metadata/core-properties" xmlns:dc="http://purl.org/dc/elements/1.1/">
 <dc:title>Cattle Report</dc:title><dc:creator>Ann Author; Bob Writer</dc:creator>
@@ -134,6 +139,7 @@ def docx():
         ("word/footer1.xml", part("ftr", "Footer words")),
         ("word/header1.xml", part("hdr", "Header words")),
         ("word/footnotes.xml", FOOTNOTES),
+        ("word/comments.xml", COMMENTS),
         ("docProps/core.xml", CORE),
     ]))
     # The main part found through [Content_Types].xml, not by its usual name.
@@ -453,6 +459,19 @@ def odt():
         ("meta.xml", ODT_META),
         ("META-INF/manifest.xml", MANIFEST % ""),
     ]))
+    # The flat XML forms: the same meta, master styles and body in one file.
+    def part_of(xml, element):
+        return xml[xml.index("<office:" + element):xml.index("</office:" + element + ">") + len(element) + 10]
+    for name, kind, content, styles in [("basic.fodt", "text", ODT_CONTENT, ODT_STYLES),
+                                        ("basic.fods", "spreadsheet", ODS_CONTENT, PLACEHOLDER_STYLES)]:
+        with open(os.path.join(HERE, name), "w", encoding="utf-8") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<office:document %s office:mimetype='
+                    '"application/vnd.oasis.opendocument.%s">%s%s%s</office:document>\n'
+                    % (ODF, kind, part_of(ODT_META, "meta"), part_of(styles, "master-styles"),
+                       part_of(content, "body")))
+    with open(os.path.join(HERE, "basic.fodt"), encoding="utf-8") as f, \
+            open(os.path.join(HERE, "truncated.fodt"), "w", encoding="utf-8") as out:
+        out.write(f.read()[:900])
     write_zip("encrypted.odt", [mimetype] + entries([
         ("content.xml", bytes(range(256)) * 4),
         ("META-INF/manifest.xml", MANIFEST % ENCRYPTION_DATA),

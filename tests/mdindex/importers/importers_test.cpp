@@ -2,18 +2,22 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import.h"
 #include "mdindex/importers/importer.h"
+#include "mdindex/importers/png_text.h"
 #include "mdindex/importers/text_codec.h"
 #include "../../support/scratch.h"
 
@@ -64,6 +68,7 @@ const std::vector<Case>& cases() {
       {"nested.rtf", ImportStatus::Imported, "RichText.mdimporter", "deep done", {}},
       {"page.html", ImportStatus::Imported, "HTML.mdimporter", "Spring grazing\nGrass is green in März.\none\ntwo",
        {{attr::Title, std::string("Pasture Notes")},
+        {attr::Description, std::string("Where the herd grazes")},
         {attr::Authors, Strings{"Bo Herder"}},
         {attr::Keywords, Strings{"cattle", "hay", "cattle, hay"}}}},
       {"latin1.html", ImportStatus::Imported, "HTML.mdimporter", "brûlée", {{attr::Title, std::string("Crème")}}},
@@ -96,6 +101,41 @@ const std::vector<Case>& cases() {
         {attr::PixelWidth, 33.0},
         {attr::PixelHeight, 22.0}}},
       {"truncated.jpg", ImportStatus::Unreadable, "Image.mdimporter", "", {}},
+      {"described.jpg", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::PixelWidth, 16.0},
+        {attr::PixelHeight, 8.0},
+        {attr::Title, std::string("Pasture")},
+        {attr::Description, std::string("Vaches au pré")},
+        {attr::Authors, Strings{"Ann Drover", "Bo Herder"}},
+        {attr::Keywords, Strings{"meadow", "hay bales"}}}},
+      {"iptc-only.jpg", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::PixelWidth, 16.0},
+        {attr::PixelHeight, 8.0},
+        {attr::Title, std::string("Herd portrait")},
+        {attr::Description, std::string("Six cows, one bull")},
+        {attr::Authors, Strings{"Cy Rancher"}}}},
+      {"described.tiff", ImportStatus::Imported, "Image.mdimporter", "",
+       {{attr::AcquisitionMake, std::string("Tiff Works")},
+        {attr::AcquisitionModel, std::string("T1")},
+        {attr::PixelWidth, 2.0},
+        {attr::PixelHeight, 2.0},
+        {attr::Description, std::string("Cows at dusk")},
+        {attr::Authors, Strings{"Di Herder"}}}},
+      // exiv2 refuses the whole file for its one broken text chunk; the
+      // others are read all the same.
+      {"described.png", ImportStatus::Imported, "Image.mdimporter", "Spring turnout\n",
+       {{attr::Title, std::string("Brûlée herd")},
+        {attr::Description, std::string("Calves in the barn")},
+        {attr::Comment, std::string("Kühe im Stall")},
+        {attr::Authors, Strings{"Ed Drover"}}}},
+      {"drawing.svg", ImportStatus::Imported, "SVG.mdimporter", "Feed bin\nStall Nº 3\nalong the fence\n",
+       {{attr::Title, std::string("Barn plan")},
+        {attr::Description, std::string("Stalls and the hay loft")},
+        {attr::Authors, Strings{"Ann Drover"}},
+        {attr::Keywords, Strings{"barn", "cattle"}}}},
+      // Entities that would multiply the text are refused, not expanded.
+      {"entities.svg", ImportStatus::Unreadable, "SVG.mdimporter", "", {}},
+      {"truncated.svg", ImportStatus::Unreadable, "SVG.mdimporter", "", {}},
       {"xml.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
       {"binary.plist", ImportStatus::Imported, "PropertyList.mdimporter", "cow\ncalf\nbull é\nHerd list", {}},
       {"malformed.plist", ImportStatus::Unreadable, "PropertyList.mdimporter", "", {}},
@@ -196,11 +236,31 @@ TEST(Importers, EverydayTextFormatsAreReadAsText) {
   for (const auto& [name, uti] : std::vector<std::pair<std::string, std::string>>{
            {"notes.md", "net.daringfireball.markdown"},
            {"herd.csv", "public.comma-separated-values-text"},
+           {"paper.tex", "org.tug.tex"},
+           {"herd.json", "public.json"},
+           {"herd.xml", "public.xml"},
+           {"herd.yaml", "public.yaml"},
            {"README", "public.plain-text"}}) {
     const ImportResult r = importFile(s.write(name, "The cattle graze.\n"));
     EXPECT_EQ(r.status, ImportStatus::Imported) << name;
     EXPECT_EQ(r.uti, uti) << name;
     EXPECT_EQ(r.text, "The cattle graze.\n") << name;
+  }
+  // Source code of every language is source code, scripts a kind of it.
+  for (const auto& [name, uti, script] : std::vector<std::tuple<std::string, std::string, bool>>{
+           {"herd.c", "public.c-source", false},
+           {"herd.hpp", "public.c-plus-plus-header", false},
+           {"Herd.java", "com.sun.java-source", false},
+           {"herd.go", "public.source-code", false},
+           {"herd.py", "public.python-script", true},
+           {"herd.js", "com.netscape.javascript-source", true}}) {
+    const ImportResult r = importFile(s.write(name, "// cattle\n"));
+    EXPECT_EQ(r.uti, uti) << name;
+    EXPECT_EQ(r.text, "// cattle\n") << name;
+    const auto& tree = std::get<Strings>(r.attributes.at(attr::ContentTypeTree));
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), "public.source-code"), 1) << name;
+    EXPECT_EQ(std::count(tree.begin(), tree.end(), "public.script"), script ? 1 : 0) << name;
+    EXPECT_EQ(tree.back(), "public.content") << name;
   }
   const ImportResult blob = importFile(s.write("blob", std::string("\x01\x02\0cattle", 9)));
   EXPECT_EQ(blob.uti, "public.data");
@@ -254,6 +314,30 @@ TEST(Importers, KeywordsAttributeIsMergedWithTheDocumentsOwn) {
   EXPECT_FALSE(t.attributes.count(attr::Keywords));
 }
 
+// The freedesktop tags and comment of any file: tags kept under their own
+// name and searched with the keywords, the comment after the document's own.
+TEST(Importers, FileTagsAndCommentAreReadBesideTheKeywords) {
+  Scratch s;
+  const std::string html = s.copy(kData + "page.html", "page.html");
+  const std::string tags = " hay ,barn,, hay,\xFFloft ";
+  ASSERT_EQ(setxattr(html.c_str(), kXdgTagsXattr, tags.data(), tags.size(), 0), 0);
+  ASSERT_EQ(setxattr(html.c_str(), kXdgCommentXattr, " from the co-op\n", 16, 0), 0);
+  const ImportResult r = importFile(html);
+  EXPECT_EQ(r.attributes.at(attr::UserTags), Value(Strings{"hay", "barn", "\xEF\xBF\xBDloft"}));
+  EXPECT_EQ(r.attributes.at(attr::Keywords), Value(Strings{"cattle", "hay", "cattle, hay", "barn", "\xEF\xBF\xBDloft"}));
+  EXPECT_EQ(r.attributes.at(attr::Comment), Value(std::string("from the co-op")));
+
+  // Blank tags and a blank comment are none, on a file no importer takes.
+  const std::string data = s.write("blob.bin", "\x01\x02");
+  ASSERT_EQ(setxattr(data.c_str(), kXdgTagsXattr, " , ,", 4, 0), 0);
+  ASSERT_EQ(setxattr(data.c_str(), kXdgCommentXattr, " \n", 2, 0), 0);
+  const ImportResult b = importFile(data);
+  EXPECT_EQ(b.status, ImportStatus::Unsupported);
+  EXPECT_FALSE(b.attributes.count(attr::UserTags));
+  EXPECT_FALSE(b.attributes.count(attr::Keywords));
+  EXPECT_FALSE(b.attributes.count(attr::Comment));
+}
+
 TEST(Importers, FileSystemAttributesDescribeFilesFoldersAndSpecialFiles) {
   Scratch s;
   const std::string txt = s.write("a b.txt", "12345");
@@ -302,14 +386,30 @@ TEST(Importers, OversizedFilesAreRefusedWithoutBeingRead) {
   }
 }
 
-TEST(Importers, TextIsCappedAtACharacterBoundary) {
+// Text past the bound is cut at a character boundary, and the cut is
+// marked with the bytes kept, in the guarded import as in-process; text
+// within the bound carries no mark. The default bound keeps a 30 MiB log
+// whole.
+TEST(Importers, TextIsCappedAtACharacterBoundaryAndTheCutIsMarked) {
   Scratch s;
   const std::string f = s.write("umlaut.txt", "Grüße");  // ü is two bytes, at offsets 2..3
   ImportLimits limits;
   limits.maxTextBytes = 3;
-  EXPECT_EQ(importFile(f, limits).text, "Gr");
+  const ImportResult cut = importFile(f, limits);
+  EXPECT_EQ(cut.text, "Gr");
+  EXPECT_EQ(cut.attributes.at(attr::TextContentTruncated), Value(2.0));
   limits.maxTextBytes = 4;
   EXPECT_EQ(importFile(f, limits).text, "Grü");
+  EXPECT_EQ(importFileGuarded(f, limits).attributes.at(attr::TextContentTruncated), Value(4.0));
+  limits.maxTextBytes = 64;
+  EXPECT_FALSE(importFile(f, limits).attributes.count(attr::TextContentTruncated));
+
+  std::string log;
+  while (log.size() < (30u << 20)) log += "2026-01-01 12:00:00 worker heartbeat ok\n";
+  const ImportResult whole = importFileGuarded(s.write("grown.log", log + "shearwater\n"));
+  EXPECT_EQ(whole.status, ImportStatus::Imported);
+  EXPECT_EQ(whole.text.size(), log.size() + 11);
+  EXPECT_FALSE(whole.attributes.count(attr::TextContentTruncated));
 }
 
 // A file that disappears under an importer (deleted mid-import) must give a
@@ -330,6 +430,34 @@ TEST(Importers, EveryImporterRefusesAVanishedFileCleanly) {
 
 // The conversions run through iconv; what replaces a byte that does not
 // convert is ours and must stay the same for every encoding and length.
+// A compressed text chunk inflates only so far, however far it would go;
+// a chunk whose length runs past the end ends the list.
+TEST(Importers, PngTextChunksAreBoundedAndStopAtTruncation) {
+  const auto chunk = [](std::string_view type, const std::string& data) {
+    std::string out;
+    for (int shift : {24, 16, 8, 0}) out += static_cast<char>((data.size() >> shift) & 0xFF);
+    return out + std::string(type) + data + "CRC!";
+  };
+  const std::string zeros(64u << 20, 'a');
+  std::string packed(compressBound(zeros.size()), '\0');
+  uLongf packedSize = packed.size();
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize,
+                      reinterpret_cast<const Bytef*>(zeros.data()), zeros.size(), 9), Z_OK);
+  packed.resize(packedSize);
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + chunk("zTXt", std::string("Bomb\0\0", 6) + packed) +
+                          chunk("tEXt", std::string("Title\0Herd", 10));
+  Scratch s;
+  const auto chunks = pngTextChunks(s.write("bomb.png", png), 256, 1u << 20);
+  ASSERT_TRUE(chunks);
+  ASSERT_EQ(chunks->size(), 2u);
+  EXPECT_EQ((*chunks)[0].text.size(), 1u << 20);
+  EXPECT_EQ((*chunks)[1], (PngText{"Title", "Herd"}));
+  // Cut inside the second chunk: the first stands.
+  EXPECT_EQ(pngTextChunks(s.write("cut.png", png.substr(0, png.size() - 3)))->size(), 1u);
+  EXPECT_FALSE(pngTextChunks(s.write("not.png", "GIF89a")));
+  EXPECT_FALSE(pngTextChunks(s.path("absent.png")));
+}
+
 TEST(TextCodec, BytesThatDoNotConvertAreReplacedOneCodeUnitAtATime) {
   using namespace std::string_literals;
   // 1252: the five undefined bytes are the Latin-1 controls of their value.

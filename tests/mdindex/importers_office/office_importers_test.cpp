@@ -37,9 +37,21 @@ using Strings = std::vector<std::string>;
 const Attributes kDocProperties = {
     {attr::Title, std::string("Cattle Report")},
     {attr::Keywords, Strings{"one", "cattle", "three"}},
-    {"kMDItemSubject", std::string("Herds")},
-    {"kMDItemDescription", std::string("About herds")},
+    {attr::Subject, std::string("Herds")},
+    {attr::Description, std::string("About herds")},
 };
+
+// What basic.odt and basic.ods give, and their flat XML forms alike.
+constexpr const char* kOdtText =
+    "Heading words\n"
+    "A big herd of cattle grazing\n"
+    "Name\tValue\nafter   spaces\n"
+    "Boxed words\nFootnote words\nComment words\nLead-in after box\n"
+    "Cell A1\nCell B1\n"
+    "Item one\n"
+    "Header words";
+constexpr const char* kOdsText =
+    "Herd Sheet\nAnimal\nCount\nCattle grazing\nComment words\n12\nSecond Sheet\nLine one\nline two";
 
 Attributes with(Attributes base, const std::string& name, Value v) {
   base[name] = std::move(v);
@@ -55,7 +67,7 @@ const Case kCases[] = {
      "Cell A1\nCell B1\n"
      "Boxed words\n"
      "Lead-in Ünïcödé ゾルゲ\n"
-     "Header words\nFooter words\nFootnote words",
+     "Header words\nFooter words\nFootnote words\nComment words",
      with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
     {"renamed_main.docx", docxImporter, ImportStatus::Imported, "Found through the content types", {}},
     {"deep.docx", docxImporter, ImportStatus::Imported, "Shallow", {}},
@@ -79,18 +91,21 @@ const Case kCases[] = {
      with(kDocProperties, attr::Authors, Strings{"Ann Author", "Bob Writer"})},
 
     {"basic.odt", odtImporter, ImportStatus::Imported,
-     "Heading words\n"
-     "A big herd of cattle grazing\n"
-     "Name\tValue\nafter   spaces\n"
-     "Boxed words\nFootnote words\nLead-in after box\n"
-     "Cell A1\nCell B1\n"
-     "Item one\n"
-     "Header words",
+     kOdtText,
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     {"encrypted.odt", odtImporter, ImportStatus::Encrypted, "", {}},
-    // Sheet names before their cells; no comments, no master-page placeholders.
+    // The flat XML forms give what their packages give.
+    {"basic.fodt", flatOdfImporter, ImportStatus::Imported,
+     kOdtText,
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
+    {"truncated.fodt", flatOdfImporter, ImportStatus::Unreadable, "", {}},
+    {"basic.fods", flatOdfImporter, ImportStatus::Imported,
+     kOdsText,
+     with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
+    // Sheet names before their cells, a cell's comment after it (without
+    // its author); no master-page placeholders.
     {"basic.ods", odtImporter, ImportStatus::Imported,
-     "Herd Sheet\nAnimal\nCount\nCattle grazing\n12\nSecond Sheet\nLine one\nline two",
+     kOdsText,
      with(kDocProperties, attr::Authors, Strings{"Ann Author"})},
     // Slide text and speaker notes; slide and table names are generated, not written.
     {"basic.odp", odtImporter, ImportStatus::Imported,

@@ -506,6 +506,39 @@ TEST_F(StoreTest, EveryWordOfATextIsFoundThroughTheTextIndex) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
+// Where a script puts no spaces, a word inside a sentence is found by
+// itself, by every route and whatever the dictionary makes of the query on
+// its own; a letter inside a word is not a word start. Decomposed names,
+// texts and attributes meet their composed forms.
+TEST_F(StoreTest, WordsOfUnspacedScriptsAndDecomposedFormsAreFound) {
+  auto s = openRw();
+  ASSERT_TRUE(s->put(item("/u/zh.txt", "我们在图书馆里找到了蝴蝶标本然后回家了。")));
+  ASSERT_TRUE(s->put(item("/u/ja.txt", "きのうは図書館で万華鏡を買いました。")));
+  ASSERT_TRUE(s->put(item("/u/th.txt", "ภาษาไทยง่ายนิดเดียว")));
+  ItemRecord nfd = item("/u/he\xCC\x81lico\xC3\xAF" "de.txt", "une he\xCC\x81lice");
+  nfd.attributes[attr::Title] = std::string("cre\xCC\x80me bru\xCC\x82le\xCC\x81" "e");
+  ASSERT_TRUE(s->put(nfd));
+  for (const auto& [word, path] : std::vector<std::pair<std::string, std::string>>{
+           {"蝴蝶", "/u/zh.txt"}, {"图书馆", "/u/zh.txt"}, {"标本", "/u/zh.txt"},
+           {"万華鏡", "/u/ja.txt"}, {"図書館で", "/u/ja.txt"}, {"ไทย", "/u/th.txt"}, {"ง่าย", "/u/th.txt"}}) {
+    for (const std::string& q : {word, "** == \"" + word + "*\"cdw", "kMDItemTextContent == \"" + word + "\"cd"})
+      EXPECT_EQ(find(*s, q), Paths{path}) << q;
+    // The query route's predicate, as the app and the index check ask it.
+    auto predicate = query::parsePredicate("kMDItemTextContent CONTAINS[cdw] \"" + word + "\"");
+    ASSERT_TRUE(std::holds_alternative<query::Node>(predicate)) << word;
+    const auto found = s->search(std::get<query::Node>(predicate), {}, nullptr);
+    EXPECT_EQ(found.value_or(Paths{}), Paths{path}) << word;
+  }
+  for (const char* inside : {"蝶", "華鏡", "書館"}) EXPECT_EQ(find(*s, inside), Paths{}) << inside;
+  const std::string nfdPath = "/u/he\xCC\x81lico\xC3\xAF" "de.txt";
+  for (const std::string& q : {std::string("h\xC3\xA9licoi\xCC\x88" "de"), std::string("kMDItemFSName == \"h\xC3\xA9lico\xC3\xAF" "de.txt\""),
+                               std::string("kMDItemFSName == \"H\xC3\xA9LICO\xC3\x8F" "DE.TXT\"c"), std::string("h\xC3\xA9lice"),
+                               std::string("kMDItemTextContent == \"h\xC3\xA9lice\""), std::string("kMDItemTitle == \"cr\xC3\xA8me*\""),
+                               std::string("br\xC3\xBBl\xC3\xA9" "e"), std::string("bru\xCC\x82le\xCC\x81" "e")})
+    EXPECT_EQ(find(*s, q), Paths{nfdPath}) << q;
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
 TEST_F(StoreTest, QueriesOfThousandsOfWordsAnswer) {
   auto s = openRw();
   std::string text, any;

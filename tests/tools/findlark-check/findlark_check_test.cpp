@@ -376,6 +376,23 @@ TEST_F(FindlarkCheck, AFileIsFoundOrTheFirstBrokenLinkIsNamedWithItsCure) {
   EXPECT_EQ(absent.status, 1) << absent.out;
   EXPECT_EQ(routesOf(parse(absent.out)).at("mdfind")["reason"].toString(), "term-not-stored");
 
+  // A word past the text an import keeps: said so, with the bytes kept.
+  // The file is written under a hidden name and moved in whole.
+  const std::string grown = home + "/Documents/grown.log";
+  {
+    std::ofstream out(home + "/Documents/.grown.log");
+    const std::string line = "2026-01-01 12:00:00 worker heartbeat ok\n";
+    for (size_t n = 0; n < (33u << 20); n += line.size()) out << line;
+    out << "sanderling\n";
+  }
+  fs::rename(home + "/Documents/.grown.log", grown);
+  ASSERT_TRUE(waitFor([&] { return !tool("mdfind", {"kMDItemTextContentTruncated > 0"}).out.empty(); }, 60s)) << log();
+  const auto cut = routesOf(parse(check({"--file", grown, "--term", "sanderling", "--json", "--timeout", "1"}).out));
+  EXPECT_EQ(cut.at("query")["reason"].toString(), "text-limit");
+  EXPECT_NE(cut.at("query")["evidence"].toString().indexOf("33554432"), -1)
+      << cut.at("query")["evidence"].toString().toStdString();
+  fs::remove(grown);
+
   // Inside a .noindex folder: excluded, said with the folder, no command.
   fs::create_directories(home + "/Old.noindex");
   const std::string old = home + "/Old.noindex/notes.txt";
@@ -582,11 +599,15 @@ TEST_F(FindlarkCheck, TheProbesMdindexFindsTodayAreRecorded) {
       {"accents.txt", "QM"},           {"eszett.txt", "QM"},                   {"cyrillic.txt", "QM"},
       {"greek.txt", "QM"},             {"number.txt", "QM"},                   {"hyphenated.txt", "QM"},
       {"camelcase.txt", "QM"},         {"email-address.txt", "QM"},            {"long-word.txt", "QM"},
+      {"word-comment.docx", "QM"},     {"end-of-30-mb.log", "QM"},             {"html-description.html", "-M"},
+      {"png-text.png", "-M"},          {"tiff-description.tif", "-M"},         {"xdg-tags.txt", "QM"},
+      {"xdg-comment.txt", "-M"},       {"chinese.txt", "QM"},                  {"japanese.txt", "QM"},
   };
   startService();
   ASSERT_TRUE(waitFor([&] { return idle(); })) << log();
   const auto r = check({"--suite", "probes", "--json", "--timeout", "20"});
-  EXPECT_EQ(r.status, 1) << r.err;
+  // Every probe that a route is expected to find, it finds: the check passes.
+  EXPECT_EQ(r.status, 0) << r.err;
   const QJsonObject doc = parse(r.out);
   EXPECT_EQ(doc["suite"].toString(), "probes");
   const auto samples = samplesOf(doc);
