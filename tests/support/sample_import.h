@@ -4,6 +4,8 @@
 // header by path.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -43,6 +45,15 @@ struct SampleCase {
 };
 
 inline std::ostream& operator<<(std::ostream& os, const SampleCase& c) { return os << c.file; }
+
+// Imports the sample `c` from `folder` (ending in '/') and expects exactly
+// its recorded status, text and attributes.
+inline void expectRecordedImport(const std::string& folder, const SampleCase& c) {
+  RecordingSink sink;
+  EXPECT_EQ(c.importer().import(folder + c.file, sink), c.status);
+  EXPECT_EQ(sink.text, c.text);
+  EXPECT_EQ(sink.attributes, c.attributes);
+}
 
 // A multipart/mixed message of `parts` one-line text parts ("part 0",
 // "part 1", ...), subject "Many parts".

@@ -175,11 +175,7 @@ TEST(FormatImporters, EachTypeReachesItsImporter) {
 class FormatSamples : public testing::TestWithParam<Case> {};
 
 TEST_P(FormatSamples, GiveExactTextAttributesAndStatus) {
-  const Case& c = GetParam();
-  RecordingSink sink;
-  EXPECT_EQ(c.importer().import(kData + c.file, sink), c.status);
-  EXPECT_EQ(sink.text, c.text);
-  EXPECT_EQ(sink.attributes, c.attributes);
+  expectRecordedImport(kData, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FormatSamples, testing::ValuesIn(kCases));

@@ -149,11 +149,7 @@ const Case kCases[] = {
 class OfficeSamples : public testing::TestWithParam<Case> {};
 
 TEST_P(OfficeSamples, GiveExactTextAttributesAndStatus) {
-  const Case& c = GetParam();
-  RecordingSink sink;
-  EXPECT_EQ(c.importer().import(kData + c.file, sink), c.status);
-  EXPECT_EQ(sink.text, c.text);
-  EXPECT_EQ(sink.attributes, c.attributes);
+  expectRecordedImport(kData, GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Office, OfficeSamples, testing::ValuesIn(kCases));
