@@ -158,6 +158,11 @@ TEST(GuardedImport, AnswersAreCheckedFieldByField) {
        [](FormatResult& r) { r.attributes[attr::Keywords] = std::vector<std::string>{"ok", "\xff"}; }},
       {"a number that is not finite", [](FormatResult& r) { r.attributes["kMDItemOdd"] = std::nan(""); }},
       {"a date far outside time", [](FormatResult& r) { r.attributes[attr::ContentCreationDate] = Date{1e300}; }},
+      {"the path the caller worked out", [](FormatResult& r) { r.attributes[attr::Path] = std::string("/etc/x"); }},
+      {"the file's name", [](FormatResult& r) { r.attributes[attr::FSName] = std::string("other.txt"); }},
+      {"the file's size", [](FormatResult& r) { r.attributes[attr::FSSize] = 1.0; }},
+      {"the content type", [](FormatResult& r) { r.attributes[attr::ContentType] = std::string("public.jpeg"); }},
+      {"the kind", [](FormatResult& r) { r.attributes[attr::Kind] = std::string("Folder"); }},
       {"too many attributes",
        [](FormatResult& r) {
          for (size_t i = 0; i <= kMaxAnswerAttributes; ++i) r.attributes["kMDItemX" + std::to_string(i)] = 1.0;
