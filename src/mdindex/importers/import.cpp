@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <unordered_set>
 
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/fold.h"
@@ -16,6 +17,7 @@
 #include "mdindex/core/paths.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import_internal.h"
+#include "mdindex/importers/import_wire.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/recognition_limits.h"
@@ -56,6 +58,9 @@ void CollectingSink::setAttribute(const std::string& name, Value value) {
       return;
     }
   }
+  // A list is cut where an answer of the import helper must end.
+  if (auto* list = std::get_if<std::vector<std::string>>(&value); list && list->size() > kMaxAnswerListItems)
+    list->resize(kMaxAnswerListItems);
   attributes_[name] = std::move(value);
 }
 
@@ -80,8 +85,12 @@ void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywo
   if (it == attributes.end() || !std::holds_alternative<std::vector<std::string>>(it->second))
     it = attributes.insert_or_assign(attr::Keywords, std::vector<std::string>{}).first;
   auto& list = std::get<std::vector<std::string>>(it->second);
-  for (const auto& k : keywords)
-    if (!k.empty() && std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
+  // At most as many as an answer of the import helper may carry.
+  std::unordered_set<std::string> have(list.begin(), list.end());
+  for (const auto& k : keywords) {
+    if (list.size() >= kMaxAnswerListItems) break;
+    if (!k.empty() && have.insert(k).second) list.push_back(k);
+  }
   if (list.empty()) attributes.erase(it);
 }
 

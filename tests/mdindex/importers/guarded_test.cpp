@@ -340,3 +340,27 @@ TEST(GuardedImport, HostileMailMusicWordAndZipFilesCostOnlyThemselves) {
   EXPECT_EQ(after.status, ImportStatus::Imported);
   EXPECT_EQ(std::get<std::string>(after.attributes.at("kMDItemSubject")), "Café herd report");
 }
+
+// A drawing that names more keywords and creators than an answer may carry
+// is read, its lists cut at that bound, rather than judged a broken helper.
+TEST(GuardedImport, ListsLongerThanAnAnswerHoldsAreCut) {
+  constexpr size_t kNames = kMaxAnswerListItems + 4000;
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><metadata><rdf:RDF><rdf:Description>";
+  for (const char* field : {"subject", "creator"}) {
+    svg += std::string("<dc:") + field + "><rdf:Bag>";
+    for (size_t i = 0; i < kNames; ++i) svg += "<rdf:li>" + std::string(field) + std::to_string(i) + "</rdf:li>";
+    svg += std::string("</rdf:Bag></dc:") + field + ">";
+  }
+  svg += "</rdf:Description></rdf:RDF></metadata></svg>";
+  Scratch s;
+  const ImportResult r = importFileGuarded(s.write("many.svg", svg), {});
+  ASSERT_EQ(r.status, ImportStatus::Imported) << importStatusName(r.status);
+  for (const char* name : {attr::Keywords, attr::Authors}) {
+    SCOPED_TRACE(name);
+    const auto& list = std::get<std::vector<std::string>>(r.attributes.at(name));
+    EXPECT_EQ(list.size(), kMaxAnswerListItems);
+  }
+  EXPECT_EQ(std::get<std::vector<std::string>>(r.attributes.at(attr::Keywords)).front(), "subject0");
+}
