@@ -11,6 +11,7 @@
 #include <cmath>
 #include <unordered_set>
 
+#include "mdindex/core/attributes.h"
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
@@ -32,6 +33,14 @@ Date toDate(const struct statx_timestamp& t) {
   return Date{static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9};
 }
 
+// `s` cut to at most `cap` bytes, at a character's edge.
+void cutAt(std::string& s, size_t cap) {
+  if (s.size() <= cap) return;
+  size_t cut = cap;
+  while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+  s.resize(cut);
+}
+
 }  // namespace
 
 CollectingSink::CollectingSink(uint64_t maxTextBytes) : maxText_(maxTextBytes) {}
@@ -51,6 +60,11 @@ void CollectingSink::addText(std::string_view utf8) {
 }
 
 void CollectingSink::setAttribute(const std::string& name, Value value) {
+  // Strings are cut where an answer of the import helper must end them.
+  const size_t cap = isLongText(name) ? static_cast<size_t>(maxText_) : kMaxAnswerValueBytes;
+  if (auto* str = std::get_if<std::string>(&value)) cutAt(*str, cap);
+  if (auto* list = std::get_if<std::vector<std::string>>(&value))
+    for (std::string& item : *list) cutAt(item, cap);
   if (name == attr::Keywords) {
     if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
       attributes_.erase(name);
@@ -65,7 +79,11 @@ void CollectingSink::setAttribute(const std::string& name, Value value) {
 }
 
 void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
-  mergeKeywords(attributes_, keywords);
+  if (std::none_of(keywords.begin(), keywords.end(), [](const std::string& k) { return k.size() > kMaxAnswerValueBytes; }))
+    return mergeKeywords(attributes_, keywords);
+  std::vector<std::string> cut = keywords;
+  for (std::string& k : cut) cutAt(k, kMaxAnswerValueBytes);
+  mergeKeywords(attributes_, cut);
 }
 
 TextRecognizer* CollectingSink::recognizer() {

@@ -364,3 +364,24 @@ TEST(GuardedImport, ListsLongerThanAnAnswerHoldsAreCut) {
   }
   EXPECT_EQ(std::get<std::vector<std::string>>(r.attributes.at(attr::Keywords)).front(), "subject0");
 }
+
+// A title longer than an answer's value may be is cut at that bound (on a
+// character's edge), not judged a broken helper.
+TEST(GuardedImport, AValueLongerThanAnAnswerHoldsIsCut) {
+  std::string title;
+  while (title.size() <= kMaxAnswerValueBytes) title += "wörd ";
+  Scratch s;
+  const ImportResult r =
+      importFileGuarded(s.write("long.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><title>" +
+                                         title + "x</title><metadata><dc:subject>" + title +
+                                         "</dc:subject></metadata></svg>"),
+                        {});
+  ASSERT_EQ(r.status, ImportStatus::Imported) << importStatusName(r.status);
+  const auto& kept = std::get<std::string>(r.attributes.at(attr::Title));
+  EXPECT_LE(kept.size(), kMaxAnswerValueBytes);
+  EXPECT_GT(kept.size(), kMaxAnswerValueBytes - 8);
+  EXPECT_EQ(kept.rfind("wörd wörd", 0), 0u);
+  const auto& keywords = std::get<std::vector<std::string>>(r.attributes.at(attr::Keywords));
+  ASSERT_EQ(keywords.size(), 1u);
+  EXPECT_LE(keywords[0].size(), kMaxAnswerValueBytes);
+}
