@@ -241,13 +241,13 @@ bool namedByPattern(std::string_view name) {
   return true;
 }
 
-// What the caller works out from the file system and the file's name
-// before the helper is asked; no importer sets these, and an answer that
-// did would name another file, size or type than the one imported.
+// What the caller works out from the file system, the file's name and its
+// extended attributes; no importer sets these, and an answer that did
+// would name another file, size, type or tags than the imported file's.
 bool namesTheCallersOwn(const std::string& name) {
   for (const char* own : {attr::Path, attr::FSName, attr::DisplayName, attr::FSSize, attr::FSCreationDate,
                           attr::FSContentChangeDate, attr::FSOwnerUserID, attr::FSOwnerGroupID, attr::ContentType,
-                          attr::ContentTypeTree, attr::Kind})
+                          attr::ContentTypeTree, attr::Kind, attr::UserTags})
     if (name == own) return true;
   return false;
 }

@@ -33,7 +33,8 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out);
 // gives (imported, unsupported, unreadable, encrypted, too large); text
 // valid UTF-8 and within `maxTextBytes`; at most kMaxAnswerAttributes
 // attributes, none of those the caller works out from the file system
-// (path, names, size, file dates, owner, content type, kind), each named
+// (path, names, size, file dates, owner, content type, kind, the user's
+// tags), each named
 // as the attribute table names it and of its type, or else named by the
 // pattern kMDItem[A-Za-z0-9_]+ (at most 64 bytes);
 // strings valid UTF-8, within `maxTextBytes` for running text and

@@ -163,6 +163,7 @@ TEST(GuardedImport, AnswersAreCheckedFieldByField) {
       {"the file's size", [](FormatResult& r) { r.attributes[attr::FSSize] = 1.0; }},
       {"the content type", [](FormatResult& r) { r.attributes[attr::ContentType] = std::string("public.jpeg"); }},
       {"the kind", [](FormatResult& r) { r.attributes[attr::Kind] = std::string("Folder"); }},
+      {"the user's tags", [](FormatResult& r) { r.attributes[attr::UserTags] = std::vector<std::string>{"Red"}; }},
       {"too many attributes",
        [](FormatResult& r) {
          for (size_t i = 0; i <= kMaxAnswerAttributes; ++i) r.attributes["kMDItemX" + std::to_string(i)] = 1.0;
