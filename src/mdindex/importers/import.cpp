@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <unordered_set>
 
+#include "mdindex/core/attributes.h"
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/fold.h"
 #include "mdindex/core/keywords.h"
 #include "mdindex/core/paths.h"
 #include "mdindex/core/uti.h"
 #include "mdindex/importers/import_internal.h"
+#include "mdindex/importers/import_wire.h"
 #include "mdindex/importers/importer.h"
 #include "mdindex/importers/plist_importer.h"
 #include "mdindex/importers/recognition_limits.h"
@@ -28,6 +31,14 @@ namespace {
 
 Date toDate(const struct statx_timestamp& t) {
   return Date{static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9};
+}
+
+// `s` cut to at most `cap` bytes, at a character's edge.
+void cutAt(std::string& s, size_t cap) {
+  if (s.size() <= cap) return;
+  size_t cut = cap;
+  while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+  s.resize(cut);
 }
 
 }  // namespace
@@ -49,6 +60,11 @@ void CollectingSink::addText(std::string_view utf8) {
 }
 
 void CollectingSink::setAttribute(const std::string& name, Value value) {
+  // Strings are cut where an answer of the import helper must end them.
+  const size_t cap = isLongText(name) ? static_cast<size_t>(maxText_) : kMaxAnswerValueBytes;
+  if (auto* str = std::get_if<std::string>(&value)) cutAt(*str, cap);
+  if (auto* list = std::get_if<std::vector<std::string>>(&value))
+    for (std::string& item : *list) cutAt(item, cap);
   if (name == attr::Keywords) {
     if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
       attributes_.erase(name);
@@ -56,11 +72,18 @@ void CollectingSink::setAttribute(const std::string& name, Value value) {
       return;
     }
   }
+  // A list is cut where an answer of the import helper must end.
+  if (auto* list = std::get_if<std::vector<std::string>>(&value); list && list->size() > kMaxAnswerListItems)
+    list->resize(kMaxAnswerListItems);
   attributes_[name] = std::move(value);
 }
 
 void CollectingSink::addKeywords(const std::vector<std::string>& keywords) {
-  mergeKeywords(attributes_, keywords);
+  if (std::none_of(keywords.begin(), keywords.end(), [](const std::string& k) { return k.size() > kMaxAnswerValueBytes; }))
+    return mergeKeywords(attributes_, keywords);
+  std::vector<std::string> cut = keywords;
+  for (std::string& k : cut) cutAt(k, kMaxAnswerValueBytes);
+  mergeKeywords(attributes_, cut);
 }
 
 TextRecognizer* CollectingSink::recognizer() {
@@ -80,8 +103,12 @@ void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywo
   if (it == attributes.end() || !std::holds_alternative<std::vector<std::string>>(it->second))
     it = attributes.insert_or_assign(attr::Keywords, std::vector<std::string>{}).first;
   auto& list = std::get<std::vector<std::string>>(it->second);
-  for (const auto& k : keywords)
-    if (!k.empty() && std::find(list.begin(), list.end(), k) == list.end()) list.push_back(k);
+  // At most as many as an answer of the import helper may carry.
+  std::unordered_set<std::string> have(list.begin(), list.end());
+  for (const auto& k : keywords) {
+    if (list.size() >= kMaxAnswerListItems) break;
+    if (!k.empty() && have.insert(k).second) list.push_back(k);
+  }
   if (list.empty()) attributes.erase(it);
 }
 

@@ -118,7 +118,7 @@ int spawnHelper(const std::vector<std::string>& args, int out, int channel, pid_
 bool readFileBytes(const std::string& path, std::string& out, size_t cap = SIZE_MAX);
 
 // Appends `keywords` to attributes[kMDItemKeywords], skipping duplicates and
-// empty strings.
+// empty strings, up to kMaxAnswerListItems in all.
 void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywords);
 
 // What the format importer hands back.

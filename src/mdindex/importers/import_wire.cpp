@@ -241,6 +241,17 @@ bool namedByPattern(std::string_view name) {
   return true;
 }
 
+// What the caller works out from the file system, the file's name and its
+// extended attributes; no importer sets these, and an answer that did
+// would name another file, size, type or tags than the imported file's.
+bool namesTheCallersOwn(const std::string& name) {
+  for (const char* own : {attr::Path, attr::FSName, attr::DisplayName, attr::FSSize, attr::FSCreationDate,
+                          attr::FSContentChangeDate, attr::FSOwnerUserID, attr::FSOwnerGroupID, attr::ContentType,
+                          attr::ContentTypeTree, attr::Kind, attr::UserTags})
+    if (name == own) return true;
+  return false;
+}
+
 bool soundString(std::string_view s, size_t cap) { return s.size() <= cap && isValidUtf8(s); }
 
 // Seconds since 2001 within ten thousand years either way.
@@ -262,6 +273,7 @@ bool answerIsSound(const FormatResult& r, uint64_t maxTextBytes) {
   if (!soundString(r.text, maxTextBytes)) return false;
   if (r.attributes.size() > kMaxAnswerAttributes) return false;
   for (const auto& [name, value] : r.attributes) {
+    if (namesTheCallersOwn(name)) return false;
     const AttributeInfo* known = findAttribute(name);
     if (known ? known->kind != kindOf(value) : !namedByPattern(name)) return false;
     const size_t cap = known && known->longText ? maxTextBytes : kMaxAnswerValueBytes;

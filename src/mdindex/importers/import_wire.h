@@ -32,8 +32,11 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out);
 // decoded answer is one an importer can send: a status a format importer
 // gives (imported, unsupported, unreadable, encrypted, too large); text
 // valid UTF-8 and within `maxTextBytes`; at most kMaxAnswerAttributes
-// attributes, each named as the attribute table names it and of its type,
-// or else named by the pattern kMDItem[A-Za-z0-9_]+ (at most 64 bytes);
+// attributes, none of those the caller works out from the file system
+// (path, names, size, file dates, owner, content type, kind, the user's
+// tags), each named
+// as the attribute table names it and of its type, or else named by the
+// pattern kMDItem[A-Za-z0-9_]+ (at most 64 bytes);
 // strings valid UTF-8, within `maxTextBytes` for running text and
 // kMaxAnswerValueBytes otherwise; at most kMaxAnswerListItems strings in a
 // list; numbers and dates finite (dates within ten thousand years of 2001).

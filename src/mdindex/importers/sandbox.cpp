@@ -69,7 +69,7 @@ const CallGroup kAllowed[] = {
       "clock_nanosleep"}},
     {"reading the file it is handed and system data (opening is checked below, Landlock picks the paths)",
      {"read", "pread64", "readv", "preadv", "lseek", "close", "fstat", "newfstatat", "statx", "getdents64",
-      "readlink", "readlinkat", "access", "faccessat", "faccessat2", "fadvise64", "fcntl", "dup", "dup2", "dup3"}},
+      "readlink", "readlinkat", "access", "faccessat", "faccessat2", "fadvise64", "dup", "dup2", "dup3"}},
     {"the requests and answers on its socket, and library warnings to its standard error (/dev/null)",
      {"write", "writev", "recvfrom", "recvmsg"}},
     {"clocks and CPU time: each file's CPU allowance, recognition's deadline",
@@ -107,6 +107,13 @@ bool addConditionalRules(scmp_filter_ctx ctx) {
   // Answers go out on the connected socket it holds: no address of its own
   // choosing.
   ok = ok && rule("sendto", {SCMP_A4(SCMP_CMP_EQ, 0)});
+  // A descriptor's flags, copies and locks; not its owner or signal (the
+  // kernel would signal any process named as the owner whenever the
+  // descriptor is ready), leases or directory notices, which reach other
+  // processes too.
+  for (const int cmd : {F_DUPFD, F_DUPFD_CLOEXEC, F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_GETLK, F_SETLK, F_SETLKW,
+                        F_OFD_GETLK, F_OFD_SETLK, F_OFD_SETLKW, F_GET_SEALS, F_GETPIPE_SZ})
+    ok = ok && rule("fcntl", {SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(cmd))});
   // isatty() on its standard streams, nothing else of ioctl.
   ok = ok && rule("ioctl", {SCMP_A1(SCMP_CMP_EQ, TCGETS)});
   return ok;
@@ -340,6 +347,11 @@ int runSandboxProbe(const std::vector<std::string>& args) {
   p.report("run /bin/true", ran);
 
   p.report("signal the parent (pid " + std::to_string(parent) + ")", ::kill(parent, SIGCONT) == 0);
+  // A descriptor's owner is sent a signal of the owner's choosing whenever
+  // the descriptor is ready: the parent reading the probe's output would do.
+  const bool owned = ::fcntl(STDOUT_FILENO, F_SETOWN, parent) == 0;
+  if (owned) ::fcntl(STDOUT_FILENO, F_SETOWN, 0);
+  p.report("signal the parent through an output's owner (F_SETOWN)", owned);
   p.report("attach to the parent with ptrace", ptrace(PTRACE_ATTACH, parent, nullptr, nullptr) == 0);
   p.report("mount a file system", ::mount("none", "/tmp", "tmpfs", 0, nullptr) == 0);
   std::fflush(stdout);

@@ -168,6 +168,13 @@ class WriteScope {
  public:
   explicit WriteScope(Connection& s) : s_(s), own_(!s.inBatch), counted_(s.statusDelta) {
     if (own_) s_.clearTrouble();
+    // A batch whose transaction SQLite has rolled back by itself takes no
+    // more writes: a savepoint would open a transaction of its own and
+    // commit this write alone, out of the batch.
+    if (!own_ && sqlite3_get_autocommit(s_.db)) {
+      s_.spoiled = true;
+      return;
+    }
     ok_ = s_.exec(own_ ? "BEGIN IMMEDIATE" : "SAVEPOINT one_write");
   }
   ~WriteScope() {

@@ -40,6 +40,7 @@ bool Store::commit() {
   impl_->inBatch = false;
   if (!impl_->spoiled && impl_->writeCounts() && impl_->exec("COMMIT")) return true;
   impl_->exec("ROLLBACK");
+  impl_->statusDelta.clear();  // (a transaction SQLite ended earlier leaves no rollback to empty it)
   return false;
 }
 
@@ -78,6 +79,7 @@ void Store::rollback() {
   if (!impl_->inBatch) return;
   impl_->inBatch = false;
   impl_->exec("ROLLBACK");
+  impl_->statusDelta.clear();
 }
 
 void Store::prepareTextIndex(ItemRecord& record) { record.textIndex = textIndexOf(record.attributes, record.text); }
@@ -219,6 +221,12 @@ bool Store::put(const ItemRecord& r) {
   const std::string path = trimTrailingSlashes(r.path);
   int64_t id = 0;
   if (s.inBatch) {
+    // A batch whose transaction SQLite rolled back by itself (after some
+    // errors it does) takes no more puts: each would commit on its own.
+    if (sqlite3_get_autocommit(s.db)) {
+      s.spoiled = true;
+      return false;
+    }
     // No savepoint here: a savepoint makes FTS5 flush its pending terms as a
     // segment of their own, which for a batch of small items costs more than
     // the rest of the write together and multiplies what its merges rewrite.
@@ -229,6 +237,7 @@ bool Store::put(const ItemRecord& r) {
       case Written::All:
         return true;
       case Written::Clean:
+        if (sqlite3_get_autocommit(s.db)) s.spoiled = true;
         break;
       case Written::NewItem:
         if (sqlite3_get_autocommit(s.db) || !s.run("DELETE FROM items WHERE id = ?", {id})) s.spoiled = true;

@@ -158,6 +158,12 @@ TEST(GuardedImport, AnswersAreCheckedFieldByField) {
        [](FormatResult& r) { r.attributes[attr::Keywords] = std::vector<std::string>{"ok", "\xff"}; }},
       {"a number that is not finite", [](FormatResult& r) { r.attributes["kMDItemOdd"] = std::nan(""); }},
       {"a date far outside time", [](FormatResult& r) { r.attributes[attr::ContentCreationDate] = Date{1e300}; }},
+      {"the path the caller worked out", [](FormatResult& r) { r.attributes[attr::Path] = std::string("/etc/x"); }},
+      {"the file's name", [](FormatResult& r) { r.attributes[attr::FSName] = std::string("other.txt"); }},
+      {"the file's size", [](FormatResult& r) { r.attributes[attr::FSSize] = 1.0; }},
+      {"the content type", [](FormatResult& r) { r.attributes[attr::ContentType] = std::string("public.jpeg"); }},
+      {"the kind", [](FormatResult& r) { r.attributes[attr::Kind] = std::string("Folder"); }},
+      {"the user's tags", [](FormatResult& r) { r.attributes[attr::UserTags] = std::vector<std::string>{"Red"}; }},
       {"too many attributes",
        [](FormatResult& r) {
          for (size_t i = 0; i <= kMaxAnswerAttributes; ++i) r.attributes["kMDItemX" + std::to_string(i)] = 1.0;
@@ -334,4 +340,49 @@ TEST(GuardedImport, HostileMailMusicWordAndZipFilesCostOnlyThemselves) {
   const ImportResult after = session.import(data + "mail/basic.eml");
   EXPECT_EQ(after.status, ImportStatus::Imported);
   EXPECT_EQ(std::get<std::string>(after.attributes.at("kMDItemSubject")), "Café herd report");
+}
+
+// A drawing that names more keywords and creators than an answer may carry
+// is read, its lists cut at that bound, rather than judged a broken helper.
+TEST(GuardedImport, ListsLongerThanAnAnswerHoldsAreCut) {
+  constexpr size_t kNames = kMaxAnswerListItems + 4000;
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><metadata><rdf:RDF><rdf:Description>";
+  for (const char* field : {"subject", "creator"}) {
+    svg += std::string("<dc:") + field + "><rdf:Bag>";
+    for (size_t i = 0; i < kNames; ++i) svg += "<rdf:li>" + std::string(field) + std::to_string(i) + "</rdf:li>";
+    svg += std::string("</rdf:Bag></dc:") + field + ">";
+  }
+  svg += "</rdf:Description></rdf:RDF></metadata></svg>";
+  Scratch s;
+  const ImportResult r = importFileGuarded(s.write("many.svg", svg), {});
+  ASSERT_EQ(r.status, ImportStatus::Imported) << importStatusName(r.status);
+  for (const char* name : {attr::Keywords, attr::Authors}) {
+    SCOPED_TRACE(name);
+    const auto& list = std::get<std::vector<std::string>>(r.attributes.at(name));
+    EXPECT_EQ(list.size(), kMaxAnswerListItems);
+  }
+  EXPECT_EQ(std::get<std::vector<std::string>>(r.attributes.at(attr::Keywords)).front(), "subject0");
+}
+
+// A title longer than an answer's value may be is cut at that bound (on a
+// character's edge), not judged a broken helper.
+TEST(GuardedImport, AValueLongerThanAnAnswerHoldsIsCut) {
+  std::string title;
+  while (title.size() <= kMaxAnswerValueBytes) title += "wörd ";
+  Scratch s;
+  const ImportResult r =
+      importFileGuarded(s.write("long.svg", "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><title>" +
+                                         title + "x</title><metadata><dc:subject>" + title +
+                                         "</dc:subject></metadata></svg>"),
+                        {});
+  ASSERT_EQ(r.status, ImportStatus::Imported) << importStatusName(r.status);
+  const auto& kept = std::get<std::string>(r.attributes.at(attr::Title));
+  EXPECT_LE(kept.size(), kMaxAnswerValueBytes);
+  EXPECT_GT(kept.size(), kMaxAnswerValueBytes - 8);
+  EXPECT_EQ(kept.rfind("wörd wörd", 0), 0u);
+  const auto& keywords = std::get<std::vector<std::string>>(r.attributes.at(attr::Keywords));
+  ASSERT_EQ(keywords.size(), 1u);
+  EXPECT_LE(keywords[0].size(), kMaxAnswerValueBytes);
 }

@@ -887,6 +887,30 @@ TEST_F(StoreTest, TheKeptCountsFollowEveryKindOfWrite) {
   agree("after clearing");
 }
 
+// A batch whose transaction SQLite ended by itself part way (as it may on
+// a full disk; here a trigger's RAISE(ROLLBACK)) writes nothing more: the
+// writes after it fail instead of committing one by one, commit() reports
+// the batch lost, and the kept counts stay those of the items.
+TEST_F(StoreTest, ABatchThatSqliteRolledBackWritesNothingMore) {
+  auto s = openRw();
+  ASSERT_TRUE(s->put(item("/r/kept.txt", "kept")));
+  ASSERT_TRUE(s->put(item("/r/d/moved.txt", "moved")));
+  rawExec("CREATE TRIGGER lose BEFORE INSERT ON texts WHEN new.body = 'poison' "
+          "BEGIN SELECT RAISE(ROLLBACK, 'lost'); END;");
+  ASSERT_TRUE(s->begin());
+  EXPECT_TRUE(s->put(item("/r/before.txt", "before")));
+  EXPECT_FALSE(s->put(item("/r/poison.txt", "poison")));
+  EXPECT_FALSE(s->put(item("/r/after.txt", "after")));
+  EXPECT_FALSE(s->moveTree("/r/d", "/r/e"));
+  EXPECT_FALSE(s->commit());
+  for (const char* gone : {"/r/before.txt", "/r/poison.txt", "/r/after.txt", "/r/e/moved.txt"})
+    EXPECT_FALSE(s->get(gone)) << gone;
+  EXPECT_TRUE(s->get("/r/d/moved.txt"));
+  ASSERT_TRUE(s->put(item("/r/later.txt", "later")));
+  EXPECT_EQ(s->status().items, rawCount("SELECT count(*) FROM items"));
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
 // A folder's stamps are its own items only, in path order; a subtree whose
 // folder has no item is stood for by a folder stamp that matches no file,
 // and names that sort among a subfolder's items ("b-x", "b.y") are kept.

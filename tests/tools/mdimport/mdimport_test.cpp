@@ -239,7 +239,8 @@ TEST_F(MdimportTest, SandboxTestFindsEveryAttemptBlocked) {
   }
   for (const std::string& wanted : {"read " + home_.dir(), std::string("write /tmp/"), std::string("create a socket"),
                              std::string("connect to 127.0.0.1:"), std::string("run /bin/true"),
-                             std::string("signal the parent")})
+                             std::string("signal the parent"),
+                             std::string("signal the parent through an output's owner")})
     EXPECT_TRUE(std::any_of(attempts.begin(), attempts.end(),
                             [&](const std::string& a) { return a.rfind(wanted, 0) == 0; }))
         << wanted;
