@@ -35,10 +35,10 @@ StoreStatus Store::status() {
   return st;
 }
 
-int64_t Store::countUnder(const std::string& folder) {
-  Impl& s = *impl_;
+namespace {
+
+int64_t countUnderNow(Connection& s, const std::string& folder, int64_t total) {
   const PathRange r = rangeOf(folder);
-  const int64_t total = status().items;
   const auto count = [&](const std::string& sql, const std::vector<Bindable>& binds) -> int64_t {
     sqlite3_stmt* q = s.stmt(sql);
     if (!q || !bindAll(q, binds) || sqlite3_step(q) != SQLITE_ROW) {
@@ -67,6 +67,18 @@ int64_t Store::countUnder(const std::string& folder) {
     if (outside < 0) return 0;
     if (outside < cap) return total - outside;
   }
+}
+
+}  // namespace
+
+int64_t Store::countUnder(const std::string& folder) {
+  Impl& s = *impl_;
+  // The total and the ranges are read in one snapshot: a write between them
+  // would make their difference wrong, even negative.
+  const bool snapshot = sqlite3_get_autocommit(s.db) != 0 && s.run("BEGIN", {});
+  const int64_t n = countUnderNow(s, folder, status().items);
+  if (snapshot) s.run("COMMIT", {});
+  return n;
 }
 
 std::vector<std::pair<ImportStatus, int64_t>> Store::countsByStatus() {

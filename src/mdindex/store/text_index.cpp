@@ -1,6 +1,8 @@
 #include "mdindex/store/text_index.h"
 
 #include <sqlite3.h>
+#include <unicode/uversion.h>
+#include <utf8proc.h>
 
 #include <cstdio>
 #include <variant>
@@ -40,6 +42,10 @@ std::string foldingFingerprint() {
   // A sample of what folding and word breaking decide: case, diacritics,
   // compatibility forms, scripts without spaces, joiners, digits and
   // punctuation, camel case. Any change to either shows in its columns.
+  // The versions of the libraries that decide them (utf8proc's tables,
+  // ICU's dictionaries) are part of it too: an upgrade may change words
+  // outside the sample, and a contentless index must be given back exactly
+  // the words it was given.
   static const std::string fingerprint = [] {
     Attributes a;
     a[attr::FSName] = std::string("MixedCaseName_v2.final-DRAFT.txt");
@@ -50,6 +56,13 @@ std::string foldingFingerprint() {
            "👍🏽 x\u200Dy a\u00ADb iPhone XMLHttpRequest");
     Digest d;
     for (const std::string* part : {&t.meta, &t.body, &t.metaX, &t.bodyX}) d.add(*part);
+    UVersionInfo icu;
+    u_getVersion(icu);
+    char icuVersion[U_MAX_VERSION_STRING_LENGTH];
+    u_versionToString(icu, icuVersion);
+    d.add(icuVersion);
+    d.add(utf8proc_version());
+    d.add(utf8proc_unicode_version());
     return d.hex() + " " + textmatch::ftsTokenizer();
   }();
   return fingerprint;
