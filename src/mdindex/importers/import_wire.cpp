@@ -183,7 +183,8 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
   uint64_t recognition;
   if (!r.u64(recognition) || recognition > static_cast<uint64_t>(Recognition::Done)) return false;
   out.recognition = static_cast<Recognition>(recognition);
-  if (!r.str(out.text) || !r.u64(count)) return false;
+  if (!r.str(out.text) || !r.u64(count) || count > kMaxAnswerAttributes) return false;
+  uint64_t listItems = 0;
   for (uint64_t i = 0; i < count; ++i) {
     std::string name;
     uint64_t kind;
@@ -197,8 +198,9 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out) {
       }
       case ValueKind::StringArray: {
         uint64_t n;
-        if (!r.u64(n)) return false;
+        if (!r.u64(n) || n > kMaxAnswerListItems || (listItems += n) > kMaxAnswerStrings) return false;
         std::vector<std::string> list;
+        list.reserve(n);
         for (uint64_t j = 0; j < n; ++j) {
           std::string s;
           if (!r.str(s)) return false;

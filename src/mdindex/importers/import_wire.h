@@ -25,7 +25,12 @@ inline constexpr size_t kFrameLengthBytes = 8;
 
 // Encoded form of a FormatResult, the payload of an answer.
 std::string encodeFormatResult(const FormatResult& r);
-// Parses the encoded form; false for anything malformed or truncated.
+// Parses the encoded form; false for anything malformed or truncated, and,
+// before building it, for an answer whose counts alone break the bounds
+// below (more than kMaxAnswerAttributes attributes, a list of more than
+// kMaxAnswerListItems, more than kMaxAnswerStrings list items in all), so
+// that a small frame of empty strings cannot make the service build
+// millions of them.
 bool decodeFormatResult(std::string_view bytes, FormatResult& out);
 
 // The parent trusts nothing the helper says. True when every field of a
@@ -43,6 +48,7 @@ bool decodeFormatResult(std::string_view bytes, FormatResult& out);
 inline constexpr size_t kMaxAnswerAttributes = 512;
 inline constexpr size_t kMaxAnswerValueBytes = 1 << 20;
 inline constexpr size_t kMaxAnswerListItems = 1 << 16;
+inline constexpr size_t kMaxAnswerStrings = 4 * kMaxAnswerListItems;
 bool answerIsSound(const FormatResult& r, uint64_t maxTextBytes);
 
 // The helper's first frame: one line of printable UTF-8, at most this long.

@@ -176,6 +176,26 @@ TEST(GuardedImport, AnswersAreCheckedFieldByField) {
   }
 }
 
+// The counts of an answer are judged before it is built: a frame of a few
+// megabytes of empty strings does not become millions of them.
+TEST(GuardedImport, AnAnswerTooLargeToBuildIsRefusedFromItsCounts) {
+  const auto decodes = [](size_t lists, size_t items) {
+    FormatResult r;
+    r.status = ImportStatus::Imported;
+    for (size_t i = 0; i < lists; ++i)
+      r.attributes["kMDItemList" + std::to_string(i)] = std::vector<std::string>(items);
+    FormatResult out;
+    return decodeFormatResult(encodeFormatResult(r), out);
+  };
+  EXPECT_TRUE(decodes(2, kMaxAnswerListItems));
+  EXPECT_FALSE(decodes(1, kMaxAnswerListItems + 1));
+  EXPECT_FALSE(decodes(kMaxAnswerStrings / kMaxAnswerListItems + 1, kMaxAnswerListItems));
+  FormatResult many;
+  for (size_t i = 0; i <= kMaxAnswerAttributes; ++i) many.attributes["kMDItemX" + std::to_string(i)] = 1.0;
+  FormatResult out;
+  EXPECT_FALSE(decodeFormatResult(encodeFormatResult(many), out));
+}
+
 TEST(GuardedImport, AMissingHelperIsAFailureNotASuccess) {
   Scratch empty;
   EnvGuard env("FINDLARK_TOOL_DIR", empty.dir());
