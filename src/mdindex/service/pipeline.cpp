@@ -33,6 +33,11 @@ bool stillCurrent(const ItemRecord& r) {
 
 }  // namespace
 
+size_t StoreWriter::textBytes(const Op& op) {
+  const auto& ti = op.record.textIndex;
+  return op.record.text.size() + (ti ? ti->meta.size() + ti->body.size() + ti->metaX.size() + ti->bodyX.size() : 0);
+}
+
 // ---- StoreWriter ----------------------------------------------------------
 
 StoreWriter::StoreWriter(std::unique_ptr<Store> store, size_t capacity, TroubleHandler onTrouble)
@@ -43,7 +48,9 @@ StoreWriter::~StoreWriter() { stop(); }
 void StoreWriter::enqueue(Op op) {
   std::unique_lock lock(mu_);
   if (op.kind == Op::Kind::Put)
-    changed_.wait(lock, [&] { return queue_.size() < capacity_ || stopping_; });
+    changed_.wait(lock, [&] {
+      return (queue_.size() < capacity_ && (queue_.empty() || queuedBytes_ < kQueuedTextBytes)) || stopping_;
+    });
   if (stopping_) return;
   // A setting written twice in a row is written once (only then: moving it
   // ahead of other changes would let readers see, say, "idle" too early).
@@ -52,6 +59,7 @@ void StoreWriter::enqueue(Op op) {
     queue_.back().b = std::move(op.b);
     return;
   }
+  queuedBytes_ += textBytes(op);
   queue_.push_back(std::move(op));
   ++enqueued_;
   changed_.notify_all();
@@ -162,6 +170,7 @@ void StoreWriter::run() {
       changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
       if (queue_.empty()) break;  // stopping with nothing left
       while (!queue_.empty() && batch.size() < kBatch) {
+        queuedBytes_ -= textBytes(queue_.front());
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
       }
