@@ -151,6 +151,7 @@ class ImportPool {
 
   static constexpr size_t kLowWater = 64;
   static constexpr size_t kUrgentCapacity = 1024;
+  static constexpr size_t kBulkPerTurn = 8;  // crawl files a thread takes at once
 
  private:
   void run();
