@@ -49,7 +49,7 @@ void StoreWriter::enqueue(Op op) {
   std::unique_lock lock(mu_);
   if (op.kind == Op::Kind::Put)
     changed_.wait(lock, [&] {
-      return (queue_.size() < capacity_ && (queue_.empty() || queuedBytes_ < kQueuedTextBytes)) || stopping_;
+      return (queue_.size() < capacity_ && queuedBytes_ < kQueuedTextBytes) || stopping_;
     });
   if (stopping_) return;
   // A setting written twice in a row is written once (only then: moving it

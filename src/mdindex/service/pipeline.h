@@ -37,10 +37,10 @@ class StoreWriter {
   // succeed again.
   using TroubleHandler = std::function<void(const std::string& trouble)>;
 
-  // Takes ownership of a read-write store. Starts its thread. The queue
-  // holds at most `capacity` changes and, past the first, at most
-  // kQueuedTextBytes of text: many small files make one large transaction
-  // (fewer pages written again per item), a few large ones do not pile up.
+  // Takes ownership of a read-write store. Starts its thread. A put waits
+  // while the queue holds `capacity` changes or kQueuedTextBytes of text:
+  // many small files make one large transaction (fewer pages written again
+  // per item), a few large ones do not pile up.
   explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = kCapacity, TroubleHandler onTrouble = {});
   ~StoreWriter();  // finishes what is queued, then stops
 
