@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "mdindex/core/fold.h"
 #include "mdindex/core/plist.h"
@@ -72,6 +73,22 @@ std::optional<std::string> readXattrValue(const std::string& path, const char* n
   if (n <= 0) return std::nullopt;  // changed meanwhile (ERANGE) or gone: as if none
   value.resize(static_cast<size_t>(n));
   return value;
+}
+
+unsigned xattrsPresent(const std::string& path, std::initializer_list<const char*> names) {
+  const unsigned all = (1u << names.size()) - 1;
+  char list[4096];
+  const ssize_t n = llistxattr(path.c_str(), list, sizeof list);
+  if (n < 0) return errno == ENOTSUP || errno == ENOENT ? 0 : all;  // ERANGE: a long list, asked name by name
+  unsigned present = 0;
+  for (const char* p = list; p < list + n; p += std::strlen(p) + 1) {
+    unsigned bit = 1;
+    for (const char* name : names) {
+      if (std::strcmp(p, name) == 0) present |= bit;
+      bit <<= 1;
+    }
+  }
+  return present;
 }
 
 std::vector<std::string> readKeywordsXattr(const std::string& path) {

@@ -2,6 +2,7 @@
 // place for the app (which writes it) and the importers (which read it).
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ std::vector<std::string> splitXdgTags(std::string_view value);
 // symbolic link), when it exists, is not empty and holds at most `maxBytes`.
 // Empty optional otherwise: absent, unreadable or larger than asked for.
 std::optional<std::string> readXattrValue(const std::string& path, const char* name, size_t maxBytes);
+
+// Which of `names` (at most 8) `path` may hold, by one listing of its
+// extended attributes (not following a final symbolic link): bit i set for
+// names[i]. A file without extended attributes (most files) then costs one
+// call instead of one per name. Every bit is set when the listing fails or
+// is too long to read here, so that each name is then asked for itself.
+unsigned xattrsPresent(const std::string& path, std::initializer_list<const char*> names);
 
 // Serialises one string as a binary property list (bplist00). For
 // "one, cattle, three" this is exactly 62 bytes. Empty optional on failure.

@@ -254,18 +254,23 @@ void finishImport(const std::string& path, ImportResult& result) {
   // recurses into it (this runs in the caller's process, not in the import
   // helper).
   constexpr size_t kMaxValue = 64 * 1024;
-  if (const auto value = readXattrValue(path, kKeywordsXattr, kMaxValue); value && plistNestingWithin(*value))
+  const unsigned present = xattrsPresent(path, {kKeywordsXattr, kXdgTagsXattr, kXdgCommentXattr});
+  if (!present) return;
+  const auto valueOf = [&](unsigned bit, const char* name) {
+    return present & bit ? readXattrValue(path, name, kMaxValue) : std::nullopt;
+  };
+  if (const auto value = valueOf(1, kKeywordsXattr); value && plistNestingWithin(*value))
     if (const auto keywords = decodeKeywordsValue(*value)) mergeKeywords(result.attributes, *keywords);
   // Tags are keywords the user gave the file: kept under their own name and
   // searched with the keywords, so a search of keywords finds them too.
-  if (const auto value = readXattrValue(path, kXdgTagsXattr, kMaxValue)) {
+  if (const auto value = valueOf(2, kXdgTagsXattr)) {
     std::vector<std::string> tags = splitXdgTags(*value);
     if (!tags.empty()) {
       mergeKeywords(result.attributes, tags);
       result.attributes[attr::UserTags] = std::move(tags);
     }
   }
-  if (const auto value = readXattrValue(path, kXdgCommentXattr, kMaxValue)) {
+  if (const auto value = valueOf(4, kXdgCommentXattr)) {
     std::string comment(trimAscii(sanitizeUtf8(*value)));
     // A document's own comment stays; the file's is added after it.
     auto it = result.attributes.find(attr::Comment);

@@ -33,6 +33,11 @@ bool stillCurrent(const ItemRecord& r) {
 
 }  // namespace
 
+size_t StoreWriter::textBytes(const Op& op) {
+  const auto& ti = op.record.textIndex;
+  return op.record.text.size() + (ti ? ti->meta.size() + ti->body.size() + ti->metaX.size() + ti->bodyX.size() : 0);
+}
+
 // ---- StoreWriter ----------------------------------------------------------
 
 StoreWriter::StoreWriter(std::unique_ptr<Store> store, size_t capacity, TroubleHandler onTrouble)
@@ -43,7 +48,9 @@ StoreWriter::~StoreWriter() { stop(); }
 void StoreWriter::enqueue(Op op) {
   std::unique_lock lock(mu_);
   if (op.kind == Op::Kind::Put)
-    changed_.wait(lock, [&] { return queue_.size() < capacity_ || stopping_; });
+    changed_.wait(lock, [&] {
+      return (queue_.size() < capacity_ && queuedBytes_ < kQueuedTextBytes) || stopping_;
+    });
   if (stopping_) return;
   // A setting written twice in a row is written once (only then: moving it
   // ahead of other changes would let readers see, say, "idle" too early).
@@ -52,6 +59,7 @@ void StoreWriter::enqueue(Op op) {
     queue_.back().b = std::move(op.b);
     return;
   }
+  queuedBytes_ += textBytes(op);
   queue_.push_back(std::move(op));
   ++enqueued_;
   changed_.notify_all();
@@ -162,6 +170,7 @@ void StoreWriter::run() {
       changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
       if (queue_.empty()) break;  // stopping with nothing left
       while (!queue_.empty() && batch.size() < kBatch) {
+        queuedBytes_ -= textBytes(queue_.front());
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
       }
@@ -285,30 +294,40 @@ ItemRecord importRecord(const std::string& path, GuardedImportSession& session) 
 
 void ImportPool::run() {
   // One helper process per thread, kept across files (a crash costs the
-  // file it was on and a restart of the helper, nothing more). Files are
-  // taken one at a time: a file that hangs its helper then holds up no other
-  // (queuing several with the helper measured no faster here, since the
-  // threads already keep both cores busy).
+  // file it was on and a restart of the helper, nothing more). A live
+  // change is taken alone; crawl work a few files at a time, all handed to
+  // the helper at once, which spares a round trip of wake-ups per file (the
+  // larger part of a small file's cost). A file that hangs its helper holds
+  // up at most the few taken with it, for as long as its limits allow.
   GuardedImportSession session(limits_);
+  std::vector<std::string> paths;
   for (;;) {
-    std::string path;
+    paths.clear();
     {
       std::unique_lock lock(mu_);
       cv_.wait(lock, [&] { return stopping_ || !urgent_.empty() || !bulk_.empty(); });
       if (stopping_) return;
       auto& q = urgent_.empty() ? bulk_ : urgent_;
-      path = std::move(q.front());
-      q.pop_front();
-      queued_.erase(path);
-      ++running_;
+      // Half the bulk backlog at most, so that the other thread gets its share.
+      const size_t take = urgent_.empty() ? std::clamp<size_t>(bulk_.size() / 2, 1, kBulkPerTurn) : 1;
+      while (paths.size() < take) {
+        paths.push_back(std::move(q.front()));
+        q.pop_front();
+        queued_.erase(paths.back());
+      }
+      running_ += static_cast<int>(paths.size());
     }
-    ItemRecord rec = importRecord(path, session);
+    for (auto& path : paths) session.submit(path);
     bool wake = false;
-    if (!rec.attributes.empty()) writer_.put(std::move(rec));
+    while (session.pending() > 0) {
+      GuardedImportSession::Done done = session.next();
+      ItemRecord rec = recordOfImport(done.path, done.result);
+      if (!rec.attributes.empty()) writer_.put(std::move(rec));
+    }
     bool newSandbox = false;
     {
       std::lock_guard lock(mu_);
-      --running_;
+      running_ -= static_cast<int>(paths.size());
       if (!session.sandboxState().empty() && session.sandboxState() != sandbox_) {
         sandbox_ = session.sandboxState();
         newSandbox = true;

@@ -37,8 +37,11 @@ class StoreWriter {
   // succeed again.
   using TroubleHandler = std::function<void(const std::string& trouble)>;
 
-  // Takes ownership of a read-write store. Starts its thread.
-  explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = 64, TroubleHandler onTrouble = {});
+  // Takes ownership of a read-write store. Starts its thread. A put waits
+  // while the queue holds `capacity` changes or kQueuedTextBytes of text:
+  // many small files make one large transaction (fewer pages written again
+  // per item), a few large ones do not pile up.
+  explicit StoreWriter(std::unique_ptr<Store> store, size_t capacity = kCapacity, TroubleHandler onTrouble = {});
   ~StoreWriter();  // finishes what is queued, then stops
 
   // Queue a change. Thread-safe. put() waits while the queue is full (the
@@ -70,6 +73,9 @@ class StoreWriter {
   // Changes given up at stop() because the trouble had not passed.
   uint64_t unwritten() const;
 
+  static constexpr size_t kCapacity = 256;
+  static constexpr size_t kQueuedTextBytes = 8u << 20;
+
   // The pause between two tries doubles from the first to the longest.
   static constexpr std::chrono::milliseconds kFirstRetry{100};
   static constexpr std::chrono::milliseconds kLongestRetry{5000};
@@ -80,6 +86,7 @@ class StoreWriter {
     ItemRecord record;  // Put, ClearRecognition
     std::string a, b;   // Remove: a; Move: a -> b; Meta: a = b
   };
+  static size_t textBytes(const Op& op);
   void enqueue(Op op);
   void run();
   bool apply(Op& op);
@@ -94,6 +101,7 @@ class StoreWriter {
   mutable std::mutex mu_;
   std::condition_variable changed_;
   std::deque<Op> queue_;
+  size_t queuedBytes_ = 0;  // text of the queued puts
   uint64_t enqueued_ = 0, committed_ = 0, failed_ = 0, unwritten_ = 0;
   std::string trouble_;
   bool stopping_ = false;
@@ -143,6 +151,7 @@ class ImportPool {
 
   static constexpr size_t kLowWater = 64;
   static constexpr size_t kUrgentCapacity = 1024;
+  static constexpr size_t kBulkPerTurn = 8;  // crawl files a thread takes at once
 
  private:
   void run();

@@ -107,7 +107,7 @@ bool Loop::setUp() {
     return false;
   }
   debounce_ = DebounceQueue(opt_.quiet, opt_.maxDelay, kDebounceCapacity);
-  writer_ = std::make_unique<StoreWriter>(std::move(rw), 64, [this](const std::string& trouble) {
+  writer_ = std::make_unique<StoreWriter>(std::move(rw), StoreWriter::kCapacity, [this](const std::string& trouble) {
     // From the writer's thread: the log and the lock file's note are safe there.
     if (trouble.empty())
       logLine("index writes resumed: the index is catching up");

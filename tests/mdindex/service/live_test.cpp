@@ -13,6 +13,8 @@
 #include "live_harness.h"
 #include "mdindex/core/file_stamp.h"
 #include "mdindex/core/keywords.h"
+#include "mdindex/importers/import.h"
+#include "mdindex/service/pipeline.h"
 
 using namespace live;
 
@@ -639,4 +641,29 @@ TEST_F(ServiceLive, PathsLongerThanTheSystemAllowsAreCountedNotLost) {
   EXPECT_NE(log().find("not indexed, the path is longer than the system allows"), std::string::npos) << log();
   EXPECT_NE(status.out.find("\tNot indexed: " + std::to_string(boundary) + " path"), std::string::npos)
       << status.out;
+}
+
+// The writer's queue is bounded by its text as well as by its count: puts
+// whose texts together pass the bound wait for the writer to take the ones
+// before (a queue that never gave their room back would hang here), and
+// every record reaches the store whole.
+TEST_F(ServiceLive, WriterTakesTextsLargerThanItsQueueBound) {
+  auto rw = mdindex::Store::open(index, mdindex::Store::Mode::ReadWrite);
+  ASSERT_TRUE(rw);
+  mdindex::service::StoreWriter writer(std::move(rw), 4);
+  const std::string text(mdindex::service::StoreWriter::kQueuedTextBytes / 3 * 2, 'a');
+  for (int i = 0; i < 3; ++i) {
+    const std::string path = home + "/big" + std::to_string(i) + ".txt";
+    writeFile(path, "small on disk");
+    mdindex::ImportResult res = mdindex::importFile(path);
+    res.text = text;  // what a large file would give
+    writer.put(mdindex::service::recordOfImport(path, res));
+  }
+  ASSERT_TRUE(writer.sync());
+  writer.stop();
+  for (int i = 0; i < 3; ++i) {
+    const auto r = item(home + "/big" + std::to_string(i) + ".txt", true);
+    ASSERT_TRUE(r) << i;
+    EXPECT_EQ(r->text.size(), text.size()) << i;
+  }
 }
