@@ -328,7 +328,10 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
   if (className == QLatin1String("QComboBox") && !widget->accessibleName().isEmpty()) {
     return new NamedComboBox(static_cast<QComboBox*>(widget));
   }
-  if (className == QLatin1String("findlark::ui::FileListView")) return new ReportTable(static_cast<QTableView*>(widget));
+  // Every table of the app (QTableView and what derives from it: the file
+  // lists, the Index Check table) gives its cells as text, which Qt's own
+  // table cells do not.
+  if (className == QLatin1String("QTableView")) return new ReportTable(static_cast<QTableView*>(widget));
   if (className == QLatin1String("findlark::ui::DropWindow") || className == QLatin1String("findlark::ui::HelpWindow") ||
       className == QLatin1String("findlark::ui::IndexCheckWindow") ||
       className == QLatin1String("findlark::ui::WhyNotFoundWindow")) {

@@ -186,8 +186,9 @@ class IndexCheckTest : public QObject {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(table);
     QVERIFY(iface && iface->tableInterface());
     QAccessibleInterface* cell = iface->tableInterface()->cellAt(0, 2);
-    QVERIFY(cell);
+    QVERIFY(cell && cell->textInterface());
     QCOMPARE(cell->text(QAccessible::Name), table->item(0, 2)->text());
+    QCOMPARE(cell->textInterface()->text(0, -1), table->item(0, 2)->text());
 
     window.copyTable();
     const QString tsv = QGuiApplication::clipboard()->text();
