@@ -3,8 +3,8 @@
 // - the drop, help, Index Check and Why Not Found windows are windows (role Window,
 //   AT-SPI "frame") named by their titles, as main windows and dialogs are;
 // - every table view (the FileListView report tables, the Index Check
-//   table) exposes each cell as a table cell whose full report is readable through the accessible text interface, with a
-//   short name from Qt::AccessibleTextRole, and its column headers with the
+//   table) exposes each cell as a table cell whose full report is readable
+//   through the accessible text interface, with a short name from Qt::AccessibleTextRole, and its column headers with the
 //   model's header texts, also while the header is hidden;
 // - a combo box given an accessible name reads that name (the current entry
 //   is its value), where Qt would announce the entry alone;
