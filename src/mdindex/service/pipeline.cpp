@@ -295,10 +295,11 @@ ItemRecord importRecord(const std::string& path, GuardedImportSession& session) 
 void ImportPool::run() {
   // One helper process per thread, kept across files (a crash costs the
   // file it was on and a restart of the helper, nothing more). A live
-  // change is taken alone; crawl work a few files at a time, all handed to
-  // the helper at once, which spares a round trip of wake-ups per file (the
-  // larger part of a small file's cost). A file that hangs its helper holds
-  // up at most the few taken with it, for as long as its limits allow.
+  // change is taken alone; a long crawl backlog a few files at a time, all
+  // handed to the helper at once, which spares a round trip of wake-ups per
+  // file (the larger part of a small file's cost). A file that hangs its
+  // helper holds up at most the few taken with it, for as long as its limits
+  // allow.
   GuardedImportSession session(limits_);
   std::vector<std::string> paths;
   for (;;) {
@@ -308,8 +309,11 @@ void ImportPool::run() {
       cv_.wait(lock, [&] { return stopping_ || !urgent_.empty() || !bulk_.empty(); });
       if (stopping_) return;
       auto& q = urgent_.empty() ? bulk_ : urgent_;
-      // Half the bulk backlog at most, so that the other thread gets its share.
-      const size_t take = urgent_.empty() ? std::clamp<size_t>(bulk_.size() / 2, 1, kBulkPerTurn) : 1;
+      // Half the bulk backlog at most, so that the other thread gets its
+      // share; a short backlog one file at a time.
+      const size_t take = urgent_.empty() && bulk_.size() >= kBulkBatchFrom
+                              ? std::min<size_t>(bulk_.size() / 2, kBulkPerTurn)
+                              : 1;
       while (paths.size() < take) {
         paths.push_back(std::move(q.front()));
         q.pop_front();

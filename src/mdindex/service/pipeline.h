@@ -152,6 +152,10 @@ class ImportPool {
   static constexpr size_t kLowWater = 64;
   static constexpr size_t kUrgentCapacity = 1024;
   static constexpr size_t kBulkPerTurn = 8;  // crawl files a thread takes at once
+  // Below this backlog crawl files go one at a time, as live changes do: a
+  // few new files (a folder copied in, a download) are each findable as
+  // soon as they are read, and one that hangs its helper delays no other.
+  static constexpr size_t kBulkBatchFrom = 64;
 
  private:
   void run();
