@@ -250,10 +250,14 @@ std::string Compiler::compare(const query::Comparison& c) {
 
 std::string Compiler::itemsWhere(Target target, const std::string& name, const std::function<std::string()>& rows) {
   std::string sql = idTerm + " IN (SELECT item FROM attrs WHERE " + rows() + ")";
+  // `*` and `**` need neither view: they search no type attribute and not
+  // the path, and every other derived attribute repeats a row of the item.
+  if (target != Target::Named) return sql;
   const bool typeAttribute = std::any_of(std::begin(kTypeAttributes), std::end(kTypeAttributes),
                                          [&](const char* t) { return name == t; });
-  if (target != Target::Named || !typeAttribute) return sql;
-  return "(" + sql + " OR " + idTerm + " IN (SELECT item FROM type_attrs WHERE " + rows() + "))";
+  const char* view = typeAttribute ? "type_attrs" : isDerivable(name) ? "derived_attrs" : nullptr;
+  if (!view) return sql;
+  return "(" + sql + " OR " + idTerm + " IN (SELECT item FROM " + view + " WHERE " + rows() + "))";
 }
 
 std::string Compiler::numeric(Target target, const query::Comparison& c, double value) {

@@ -111,7 +111,34 @@ std::optional<bool> keptByType(Connection& c, const Attributes& attributes) {
   return true;
 }
 
+int derivedBits(const Attributes& attributes, const std::string& path) {
+  int bits = 0;
+  for (const Derivation& d : kDerivations) {
+    const auto it = attributes.find(d.name);
+    if (it == attributes.end()) continue;
+    if (!d.source) {
+      const auto* s = std::get_if<std::string>(&it->second);
+      if (s && *s == path) bits |= d.bit;
+      continue;
+    }
+    const auto source = attributes.find(d.source);
+    if (source != attributes.end() && source->second == it->second) bits |= d.bit;
+  }
+  return bits;
+}
+
 bool readAttributes(Connection& c, int64_t id, Attributes& out) {
+  sqlite3_stmt* item = c.stmt("SELECT derived, path FROM items WHERE id = ?");
+  if (!item) return false;
+  sqlite3_bind_int64(item, 1, id);
+  const int found = sqlite3_step(item);
+  const int derived = found == SQLITE_ROW ? sqlite3_column_int(item, 0) : 0;
+  const std::string path = found == SQLITE_ROW ? columnText(item, 1) : std::string();
+  sqlite3_reset(item);
+  if (found != SQLITE_ROW && found != SQLITE_DONE) {
+    c.noteFailure();
+    return false;
+  }
   sqlite3_stmt* a = c.stmt("SELECT n.name, a.kind, a.str, a.num FROM attrs a JOIN names n ON n.id = a.name "
                            "WHERE a.item = ? ORDER BY a.name, a.idx");
   if (!a) return false;
@@ -128,6 +155,14 @@ bool readAttributes(Connection& c, int64_t id, Attributes& out) {
   if (rc != SQLITE_DONE) {
     c.noteFailure();
     return false;
+  }
+  for (const Derivation& d : kDerivations) {
+    if (!(derived & d.bit)) continue;
+    if (!d.source) {
+      out[d.name] = path;
+    } else if (const auto source = out.find(d.source); source != out.end()) {
+      out[d.name] = source->second;
+    }
   }
   if (!uti) return true;
   const Attributes* kept = typeAttributes(c, *uti);

@@ -37,8 +37,14 @@ void addRow(Attributes& attributes, const std::string& name, RowKind kind, sqlit
 // the type attributes, keep their own rows. Nullopt on a failure.
 std::optional<bool> keptByType(Connection& c, const Attributes& attributes);
 
-// The item's attributes as put: its own rows, and its type's rows when its
-// content type stands for them. False on a read failure.
+// The kDerivations bits of an item put with `attributes` at `path`: those
+// whose value is exactly what they repeat (the path, or their source's
+// value), kept as a bit instead of rows.
+int derivedBits(const Attributes& attributes, const std::string& path);
+
+// The item's attributes as put: its own rows, its type's rows when its
+// content type stands for them, and its derived attributes. False on a
+// read failure.
 bool readAttributes(Connection& c, int64_t id, Attributes& out);
 
 // The item's text content ("" when it has none).

@@ -218,8 +218,9 @@ struct Store::Opener {
   bool migrate(Connection& c, int fromVersion, std::string* error) const {
     const std::string end =
         migrationEndSql(fromVersion) + "PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";COMMIT;";
-    if (c.exec(("BEGIN IMMEDIATE;" + migrationSql(fromVersion)).c_str()) && adoptTypeRows(c) &&
-        rebuildTextIndex(c) && c.exec(end.c_str()))
+    const bool items = migrationRebuildsItems(fromVersion);
+    if (c.exec(("BEGIN IMMEDIATE;" + migrationSql(fromVersion)).c_str()) && (!items || adoptTypeRows(c)) &&
+        (!items || rebuildTextIndex(c)) && c.exec(end.c_str()))
       return true;
     *error = "cannot bring the index up to date: " + describeFailure(failureOf(c.db), dir);
     c.exec("ROLLBACK");

@@ -31,6 +31,14 @@ bool searchedByWildcard(const std::string& name) {
   return true;
 }
 
+bool isDerivable(const std::string& name) { return isDerived(~0, name); }
+
+bool isDerived(int bits, const std::string& name) {
+  for (const Derivation& d : kDerivations)
+    if ((bits & d.bit) && name == d.name) return true;
+  return false;
+}
+
 namespace {
 
 // Attribute names are kept once, in `names`; a row of `attrs` refers to its
@@ -82,6 +90,50 @@ CREATE VIEW type_attrs AS
          std::to_string(int(RowKind::TypeString)) + ";";
 }
 
+std::string nameIdSql(const char* name) { return std::string("(SELECT id FROM names WHERE name = '") + name + "')"; }
+
+// Every item's derived attributes (kDerivations) as if they were rows of
+// its own: the path from the item row, the others from the row of the
+// attribute they repeat. A query names one attribute, so all branches but
+// one end at their constant name test.
+std::string derivedAttrsSql() {
+  std::string sql = "CREATE VIEW derived_attrs AS ";
+  for (const Derivation& d : kDerivations) {
+    if (d.bit != kDerivations[0].bit) sql += " UNION ALL ";
+    const std::string bit = std::to_string(d.bit);
+    if (!d.source)
+      sql += "SELECT id AS item, " + nameIdSql(d.name) + " AS name, 0 AS idx, " + std::to_string(int(RowKind::String)) +
+             " AS kind, path AS str, NULL AS num FROM items WHERE derived & " + bit;
+    else
+      sql += "SELECT a.item AS item, " + nameIdSql(d.name) +
+             " AS name, a.idx AS idx, a.kind AS kind, a.str AS str, a.num AS num FROM attrs a JOIN items i ON i.id = "
+             "a.item WHERE a.name = " + nameIdSql(d.source) + " AND i.derived & " + bit;
+  }
+  return sql + ";";
+}
+
+// A store of format 5 or older keeps every derived attribute as rows of
+// its own: those that repeat their source (a scalar of the same kind and
+// value; the path the item's own) become derived, as put() would have
+// written them. Run before the string index is made, where it is remade.
+std::string deriveExistingSql() {
+  std::string sql;
+  for (const Derivation& d : kDerivations) {
+    const std::string bit = std::to_string(d.bit), name = nameIdSql(d.name);
+    if (!d.source)
+      sql += "UPDATE items SET derived = derived | " + bit + " WHERE path = (SELECT str FROM attrs WHERE item = items.id "
+             "AND name = " + name + " AND idx = 0 AND kind = " + std::to_string(int(RowKind::String)) + ");";
+    else
+      sql += "UPDATE items SET derived = derived | " + bit + " WHERE EXISTS (SELECT 1 FROM attrs d, attrs s WHERE "
+             "d.item = items.id AND d.name = " + name + " AND d.idx = 0 AND d.kind IN (" +
+             std::to_string(int(RowKind::String)) + ", " + std::to_string(int(RowKind::Number)) + ", " +
+             std::to_string(int(RowKind::Date)) + ") AND s.item = items.id AND s.name = " + nameIdSql(d.source) +
+             " AND s.idx = 0 AND s.kind = d.kind AND s.str IS d.str AND s.num IS d.num);";
+    sql += "DELETE FROM attrs WHERE name = " + name + " AND item IN (SELECT id FROM items WHERE derived & " + bit + ");";
+  }
+  return sql;
+}
+
 // The text index keeps no copy of what it indexes (the text is kept once,
 // in `texts`). Removing an item's row from it takes the columns as they
 // were indexed, which the store works out again from the item
@@ -119,8 +171,11 @@ std::string failedCondition() {
 }
 
 std::string migrationSql(int fromVersion) {
-  if (fromVersion < 2 || fromVersion > 4) return "";
-  std::string sql;
+  if (fromVersion < 2 || fromVersion > 5) return "";
+  // Format 6 keeps the derived attributes only where they differ from what
+  // they repeat (migrationEndSql() moves them over).
+  std::string sql = "ALTER TABLE items ADD COLUMN derived INTEGER NOT NULL DEFAULT 0;";
+  if (fromVersion == 5) return sql + derivedAttrsSql();
   if (fromVersion == 2) {
     // Format 3 adds the text-recognition backlog. What format 2 stored stays
     // valid; its pictures, and PDFs without any text, join the backlog, as a
@@ -161,10 +216,15 @@ DROP TABLE attrs_by_name;
   sql += typeRowsSql();
   sql += ftsSql();
   sql += kDeleteTriggerSql;
-  return sql;
+  return sql + derivedAttrsSql();  // (after the tables it reads are in place and named)
 }
 
-std::string migrationEndSql(int fromVersion) { return fromVersion >= 2 && fromVersion <= 4 ? kStringIndexSql : ""; }
+std::string migrationEndSql(int fromVersion) {
+  if (fromVersion < 2 || fromVersion > 5) return "";
+  return deriveExistingSql() + (fromVersion <= 4 ? kStringIndexSql : "");
+}
+
+bool migrationRebuildsItems(int fromVersion) { return fromVersion >= 2 && fromVersion <= 4; }
 
 std::string schemaSql() {
   return std::string(R"sql(
@@ -179,10 +239,11 @@ CREATE TABLE items(
   inode INTEGER NOT NULL,
   is_dir INTEGER NOT NULL,
   updated REAL NOT NULL,
-  recognition INTEGER NOT NULL DEFAULT 0);
+  recognition INTEGER NOT NULL DEFAULT 0,
+  derived INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX items_awaiting_recognition ON items(id) WHERE recognition = 1;
 )sql") + countsSql() + kAttrsSql +
-         kStringIndexSql + kNumberIndexSql + typeRowsSql() + R"sql(
+         kStringIndexSql + kNumberIndexSql + typeRowsSql() + derivedAttrsSql() + R"sql(
 CREATE TABLE texts(id INTEGER PRIMARY KEY, body TEXT NOT NULL);
 CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 )sql" + ftsSql() + kDeleteTriggerSql;

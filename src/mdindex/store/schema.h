@@ -18,7 +18,7 @@ namespace mdindex::storage {
 // The format number kept in PRAGMA user_version; a store carrying another
 // one is brought up to date in place where migrationSql() knows how, else
 // moved aside and rebuilt.
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 inline constexpr const char* kDatabaseName = "index.sqlite";
 
 // Row kinds in `attrs`: one row per scalar or per array element; an empty
@@ -32,6 +32,26 @@ enum class RowKind { String = 0, ArrayElement = 1, Number = 2, Date = 3, EmptyAr
 // are kept once per type (`type_rows`) and found through the items' content
 // type rows (the `type_attrs` view), not once per item.
 inline constexpr const char* kTypeAttributes[2] = {attr::ContentTypeTree, attr::Kind};
+
+// The attributes an item usually has twice: its path (the item row's
+// `path`), its display name (the file-system name) and its two content
+// dates (the file-system dates, for files without dates of their own).
+// Where the value is the same, the item row's `derived` holds the
+// attribute's bit and no row of its own is kept; the `derived_attrs` view
+// gives the rows back for queries. `source` is the attribute whose value
+// it repeats, or null for the path.
+struct Derivation {
+  int bit;
+  const char* name;
+  const char* source;
+};
+inline constexpr Derivation kDerivations[4] = {{1, attr::Path, nullptr},
+                                               {2, attr::DisplayName, attr::FSName},
+                                               {4, attr::ContentCreationDate, attr::FSCreationDate},
+                                               {8, attr::ContentModificationDate, attr::FSContentChangeDate}};
+bool isDerivable(const std::string& name);
+// Whether `bits` (an item's `derived`) holds `name`'s bit.
+bool isDerived(int bits, const std::string& name);
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.
@@ -51,11 +71,15 @@ std::string schemaSql();
 // The statements that bring a store of the older format `fromVersion` up to
 // kSchemaVersion in place, or "" when there is no such way: the store is
 // then set aside and rebuilt by a crawl. In one transaction the caller runs
-// them, then the item pass (item_rows.h adoptTypeRows(), text_index.h
-// rebuildTextIndex()), then migrationEndSql() (the index the pass would
+// them, then (where migrationRebuildsItems()) the item pass (item_rows.h
+// adoptTypeRows(), text_index.h rebuildTextIndex()), then
+// migrationEndSql() (the derived attributes, and the index the pass would
 // only have slowed down), then sets the user_version.
 std::string migrationSql(int fromVersion);
 std::string migrationEndSql(int fromVersion);
+// Whether the migration from `fromVersion` needs the item pass at all (the
+// formats before 5; format 5's items and text index are kept as they are).
+bool migrationRebuildsItems(int fromVersion);
 
 // What a database file holds.
 enum class OpenResult {

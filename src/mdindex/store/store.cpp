@@ -162,10 +162,13 @@ Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, i
   // Attributes the item's type keeps for it are not written again.
   const std::optional<bool> byType = keptByType(s, r.attributes);
   if (!byType) return Written::Unknown;
-  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated, recognition) "
-             "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+  // Attributes that repeat the path or another attribute are a bit of the
+  // item row instead of rows.
+  const int derived = derivedBits(r.attributes, path);
+  if (!s.run("INSERT INTO items(path, status, importer, size, mtime_ns, ctime_ns, inode, is_dir, updated, recognition, "
+             "derived) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
              {path, int64_t(r.status), r.importer, int64_t(r.size), int64_t(r.mtimeNs), int64_t(r.ctimeNs),
-              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending)}))
+              int64_t(r.inode), int64_t(r.isDirectory), nowSeconds(), int64_t(r.recognitionPending), int64_t(derived)}))
     return Written::Clean;
   *id = sqlite3_last_insert_rowid(s.db);
   // The attribute rows go in a few multi-row INSERTs instead of one
@@ -182,8 +185,11 @@ Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, i
   for (const auto& [name, value] : r.attributes) {
     const bool typeAttribute = name == kTypeAttributes[0] || name == kTypeAttributes[1];
     if (*byType && typeAttribute) continue;
+    // (A derived attribute's name is still given its number: the view that
+    // gives its rows back finds it by that.)
     const int64_t nameId = s.nameId(name);
     if (!nameId) return Written::NewItem;
+    if (derived && isDerived(derived, name)) continue;
     appendRows(nameId, value, rows);
     if (*byType && name == attr::ContentType) rows.back().kind = RowKind::TypeString;
   }

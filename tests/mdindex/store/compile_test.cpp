@@ -123,7 +123,7 @@ TEST(Compiler, NumbersDatesAndRanges) {
   EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND num BETWEEN ? AND ?)");
   EXPECT_EQ(c.binds, (std::vector<Bindable>{std::string("kMDItemPixelWidth"), 10.0, 20.0}));
 
-  c = compile("kMDItemContentCreationDate < 2024-01-31");
+  c = compile("kMDItemFSContentChangeDate < 2024-01-31");
   EXPECT_EQ(c.sql, "i.id IN (SELECT item FROM attrs WHERE name = (SELECT id FROM names WHERE name = ?) AND kind = 3 AND num < ?)");
   ASSERT_EQ(c.binds.size(), 2u);
   EXPECT_DOUBLE_EQ(std::get<double>(c.binds[1]), 1706659200.0);

@@ -351,16 +351,78 @@ TEST_F(StoreTest, AWriteThatFailsPartWayLeavesNoHalfItem) {
   EXPECT_EQ(s->checkIntegrity(), "");
 }
 
-// Stores of the three earlier formats (type attributes in every item and a
-// text index holding its own copy; before that, attribute names in every
-// row; before that, no recognition backlog either) are brought up to date
-// in place: nothing set aside, every item and value kept, searches by name,
-// type, number and text as before, and pictures waiting for recognition as
-// a fresh crawl would leave them.
+// The path, the display name and the content dates, where they repeat the
+// item's path or another attribute, are kept as bits of the item row; they
+// read back, are found and move exactly as rows of their own would, and an
+// item whose values differ keeps its rows.
+TEST_F(StoreTest, DerivedAttributesReadBackAndAreFoundAsPut) {
+  auto s = openRw();
+  const Date made{1706695200.5}, changed{1706781600.25};
+  auto dated = [&](const std::string& path, const std::string& display, Date created) {
+    ItemRecord r = item(path, "some words");
+    r.attributes[attr::DisplayName] = display;
+    r.attributes[attr::FSCreationDate] = made;
+    r.attributes[attr::FSContentChangeDate] = changed;
+    r.attributes[attr::ContentCreationDate] = created;
+    r.attributes[attr::ContentModificationDate] = changed;
+    return r;
+  };
+  ItemRecord elsewhere = dated("/d/elsewhere.txt", "elsewhere.txt", made);
+  elsewhere.attributes[attr::Path] = std::string("/d/other/elsewhere.txt");
+  ItemRecord listed = dated("/d/listed.txt", "listed.txt", made);
+  listed.attributes[attr::DisplayName] = std::vector<std::string>{"listed.txt"};
+  listed.attributes[attr::FSName] = std::vector<std::string>{"listed.txt"};
+  const std::vector<ItemRecord> records = {dated("/d/same.txt", "same.txt", made),
+                                           dated("/d/shown.txt", "Shown Name", made),
+                                           dated("/d/older.txt", "older.txt", Date{1600000000.0}),
+                                           elsewhere, listed, item("/d/plain.txt")};
+  for (const auto& r : records) ASSERT_TRUE(s->put(r));
+  for (const auto& r : records) EXPECT_EQ(s->get(r.path)->attributes, r.attributes) << r.path;
+  // Only what differs from its source is kept as rows.
+  EXPECT_EQ(rawCount("SELECT count(*) FROM attrs a JOIN names n ON n.id = a.name WHERE n.name IN "
+                     "('kMDItemPath', 'kMDItemDisplayName', 'kMDItemContentCreationDate', "
+                     "'kMDItemContentModificationDate')"),
+            3);
+
+  EXPECT_EQ(find(*s, "kMDItemPath == '/d/s*'"), (Paths{"/d/same.txt", "/d/shown.txt"}));
+  EXPECT_EQ(find(*s, "kMDItemPath == '*/other/*'"), Paths{"/d/elsewhere.txt"});
+  EXPECT_EQ(find(*s, "kMDItemDisplayName == 's*'c"), (Paths{"/d/same.txt", "/d/shown.txt"}));
+  EXPECT_EQ(find(*s, "kMDItemDisplayName == 'listed.txt'"), Paths{"/d/listed.txt"});
+  EXPECT_EQ(find(*s, "kMDItemDisplayName != 'same.txt'").size(), 4u);  // (the plain item has none)
+  EXPECT_EQ(find(*s, "kMDItemContentCreationDate < $time.iso(2021-01-01)"), Paths{"/d/older.txt"});
+  EXPECT_EQ(find(*s, "kMDItemContentCreationDate == $time.iso(2024-01-31T10:00:00.5Z)").size(), 4u);
+  EXPECT_EQ(find(*s, "kMDItemContentModificationDate > $time.iso(2024-02-01)").size(), 5u);
+  EXPECT_EQ(find(*s, "* == 'shown name'c"), Paths{"/d/shown.txt"});
+
+  // A moved item's path and names follow it; its content dates stay.
+  ASSERT_TRUE(s->moveTree("/d/same.txt", "/e/moved.txt"));
+  const auto moved = s->get("/e/moved.txt");
+  ASSERT_TRUE(moved);
+  EXPECT_EQ(moved->attributes.at(attr::Path), Value(std::string("/e/moved.txt")));
+  EXPECT_EQ(moved->attributes.at(attr::DisplayName), Value(std::string("moved.txt")));
+  EXPECT_EQ(moved->attributes.at(attr::ContentCreationDate), Value(made));
+  EXPECT_EQ(find(*s, "kMDItemDisplayName == 'moved.txt' && kMDItemPath == '/e/*'"), Paths{"/e/moved.txt"});
+  EXPECT_EQ(strayTextRows("same"), 0);
+  EXPECT_EQ(s->checkIntegrity(), "");
+}
+
+// Stores of the four earlier formats (every derived attribute as rows of
+// its own; before that, type attributes in every item and a text index
+// holding its own copy; before that, attribute names in every row; before
+// that, no recognition backlog either) are brought up to date in place:
+// nothing set aside, every item and value kept, searches by name, type,
+// number and text as before, and pictures waiting for recognition as a
+// fresh crawl would leave them.
 TEST_F(StoreTest, StoresOfEarlierFormatsAreMigratedInPlace) {
+  // Format 6 back to format 5: the derived attributes as rows.
+  const std::string toFormat5 = R"sql(
+INSERT INTO attrs(item, name, idx, kind, str, num) SELECT * FROM derived_attrs;
+DROP VIEW derived_attrs; ALTER TABLE items DROP COLUMN derived;
+PRAGMA user_version = 5;
+)sql";
   // Format 5 back to format 4: every item's type rows of its own, and a text
   // index with content (here empty: the migration builds it from the items).
-  const std::string toFormat4 = R"sql(
+  const std::string toFormat4 = toFormat5 + R"sql(
 DROP TRIGGER items_deleted; DROP VIEW type_attrs; DROP TABLE counts; DROP INDEX items_failed;
 INSERT INTO attrs(item, name, idx, kind, str)
   SELECT c.item, t.name, t.idx, t.kind, t.str FROM type_rows t JOIN attrs c ON c.str = t.uti AND c.kind = 5;
@@ -394,7 +456,7 @@ PRAGMA user_version = 3;
   const std::string toFormat2 = toFormat3 +
                                 "DROP INDEX items_awaiting_recognition; ALTER TABLE items DROP COLUMN recognition;"
                                 "PRAGMA user_version = 2;";
-  for (int format : {4, 3, 2}) {
+  for (int format : {5, 4, 3, 2}) {
     SCOPED_TRACE(format);
     fs::remove_all(dir_);
     ItemRecord picture = typed("/p/sign.png", "public.png", "PNG image");
@@ -403,6 +465,8 @@ PRAGMA user_version = 3;
     picture.attributes[attr::Keywords] = std::vector<std::string>{"road", "Sign"};
     picture.attributes[attr::Authors] = std::vector<std::string>{};
     picture.attributes[attr::ContentCreationDate] = Date{1706695200.5};
+    picture.attributes[attr::FSCreationDate] = Date{1706695200.5};
+    picture.attributes[attr::DisplayName] = std::string("Sign");
     ItemRecord scan = typed("/p/scan.pdf", "com.adobe.pdf", "PDF document");
     scan.importer = "PDF.mdimporter";
     ItemRecord paper = typed("/p/paper.pdf", "com.adobe.pdf", "PDF document", "printed words");
@@ -412,7 +476,11 @@ PRAGMA user_version = 3;
       auto s = openRw();
       for (const auto& r : records) ASSERT_TRUE(s->put(r));
     }
-    rawExec(format == 4 ? toFormat4 : format == 3 ? toFormat3 : toFormat2);
+    rawExec(format == 5 ? toFormat5 : format == 4 ? toFormat4 : format == 3 ? toFormat3 : toFormat2);
+    if (format >= 4) {
+      ASSERT_EQ(rawCount("SELECT count(*) FROM attrs WHERE name = (SELECT id FROM names WHERE name = 'kMDItemPath')"),
+                4);
+    }
 
     auto s = openRw();
     EXPECT_TRUE(asideFiles().empty());
@@ -432,6 +500,13 @@ PRAGMA user_version = 3;
     EXPECT_EQ(find(*s, "kMDItemContentTypeTree == \"public.data\""),
               (Paths{"/p/paper.pdf", "/p/scan.pdf", "/p/sign.png"}));
     EXPECT_EQ(rawCount("SELECT count(*) FROM attrs WHERE kind = 5"), 3);
+    EXPECT_EQ(find(*s, "kMDItemPath == '/p/s*' && kMDItemContentCreationDate > $time.iso(2024-01-01)"),
+              Paths{"/p/sign.png"});
+    EXPECT_EQ(find(*s, "kMDItemDisplayName == 'Sign'"), Paths{"/p/sign.png"});
+    // The path and the content date are derived; the display name differs.
+    EXPECT_EQ(rawCount("SELECT count(*) FROM attrs a JOIN names n ON n.id = a.name WHERE n.name IN "
+                       "('kMDItemPath', 'kMDItemContentCreationDate', 'kMDItemDisplayName')"),
+              1);
     std::vector<std::string> waiting;
     for (const auto& p : s->awaitingRecognition(0, 10)) waiting.push_back(p.path);
     std::sort(waiting.begin(), waiting.end());
