@@ -170,6 +170,7 @@ int main(int argc, char** argv) {
     r.attributes[attr::FSSize] = static_cast<double>(text.size());
     r.attributes[attr::ContentType] = std::string("public.plain-text");
     r.attributes[attr::ContentModificationDate] = Date{1.7e9 + static_cast<double>(i)};
+    r.attributes[attr::FSContentChangeDate] = Date{1.7e9 + static_cast<double>(i)};
     store->put(r);
     sizes.push_back(r.size);
     if (i % 10000 == 9999) {
@@ -203,7 +204,7 @@ int main(int argc, char** argv) {
   struct Search {
     const char* label;
     std::vector<std::string> ours;
-    std::vector<std::string> recoll;  // arguments after "recollq -c CONF -b -n 0"
+    std::vector<std::string> recoll;  // arguments after "recollq -c CONF -b -n 0"; none: no such search
   };
   const Search searches[] = {
       {"rare word", {mdfind, "zanzibarite"}, {"zanzibarite"}},
@@ -212,6 +213,10 @@ int main(int argc, char** argv) {
       {"attribute", {mdfind, sizeQuery}, {"size>" + std::to_string(bigSize)}},
       {"-onlyin", {mdfind, "-onlyin", onlyDir, "harvest"}, {"harvest dir:" + onlyDir}},
       {"-name", {mdfind, "-name", "f1234"}, {"-f", "*f1234*"}},
+      // Attributes the store derives from the item row or another attribute.
+      {"display name", {mdfind, "kMDItemDisplayName == \"f1234*\""}, {"-f", "f1234*"}},
+      {"path", {mdfind, "kMDItemPath == \"*/d10/f1234*\""}, {"-f", "f1234* dir:" + onlyDir}},
+      {"date", {mdfind, "kMDItemContentModificationDate < $time.iso(2023-11-14T22:15:00Z)"}, {}},
       // The forms a file manager writes for "contents contains": word
       // matching in the text content, alone and beside every attribute.
       {"text word", {mdfind, "kMDItemTextContent = \"harves*\"cd"}, {"harves*"}},
@@ -243,7 +248,7 @@ int main(int argc, char** argv) {
     const Figures ours = measure(s.ours, envp.data(), runs);
     const size_t ourHits = countLines(s.ours, envp.data(), scratch);
     std::printf("%-12s %8.2f %8.2f %8zu", s.label, ours.median, ours.p95, ourHits);
-    if (haveRecoll) {
+    if (haveRecoll && !s.recoll.empty()) {  // (Recoll's dates are the files' own, not those stored here)
       std::vector<std::string> args = {"recollq", "-c", recollConf, "-b", "-n", "0"};
       args.insert(args.end(), s.recoll.begin(), s.recoll.end());
       const Figures theirs = measure(args, envp.data(), runs);

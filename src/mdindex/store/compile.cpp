@@ -255,7 +255,8 @@ std::string Compiler::itemsWhere(Target target, const std::string& name, const s
   if (target != Target::Named) return sql;
   const bool typeAttribute = std::any_of(std::begin(kTypeAttributes), std::end(kTypeAttributes),
                                          [&](const char* t) { return name == t; });
-  const char* view = typeAttribute ? "type_attrs" : isDerivable(name) ? "derived_attrs" : nullptr;
+  const Derivation* derivation = derivationOf(name);
+  const char* view = typeAttribute ? "type_attrs" : derivation ? derivation->view : nullptr;
   if (!view) return sql;
   return "(" + sql + " OR " + idTerm + " IN (SELECT item FROM " + view + " WHERE " + rows() + "))";
 }

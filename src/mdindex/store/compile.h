@@ -78,8 +78,8 @@ class Compiler {
   std::string compare(const query::Comparison& c);
   // "<idTerm> IN (SELECT item FROM attrs WHERE <rows()>)", and for a type
   // attribute (kTypeAttributes) the same over `type_attrs` too: the rows its
-  // items' types keep for them; for a derived one (kDerivations) over
-  // `derived_attrs`. rows() appends its binds each time.
+  // items' types keep for them; for a derived one (kDerivations) over its
+  // view. rows() appends its binds each time.
   std::string itemsWhere(Target target, const std::string& name, const std::function<std::string()>& rows);
   std::string numeric(Target target, const query::Comparison& c, double value);
   std::string matchTests(const query::Comparison& c, const std::string& pattern, const char* col,

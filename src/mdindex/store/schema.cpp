@@ -31,7 +31,11 @@ bool searchedByWildcard(const std::string& name) {
   return true;
 }
 
-bool isDerivable(const std::string& name) { return isDerived(~0, name); }
+const Derivation* derivationOf(const std::string& name) {
+  for (const Derivation& d : kDerivations)
+    if (name == d.name) return &d;
+  return nullptr;
+}
 
 bool isDerived(int bits, const std::string& name) {
   for (const Derivation& d : kDerivations)
@@ -93,23 +97,23 @@ CREATE VIEW type_attrs AS
 std::string nameIdSql(const char* name) { return std::string("(SELECT id FROM names WHERE name = '") + name + "')"; }
 
 // Every item's derived attributes (kDerivations) as if they were rows of
-// its own: the path from the item row, the others from the row of the
-// attribute they repeat. A query names one attribute, so all branches but
-// one end at their constant name test.
+// its own, one view per attribute (one view of them all would be a
+// compound SQLite cannot flatten into a query): the path from the item
+// row, the others from the row of the attribute they repeat.
 std::string derivedAttrsSql() {
-  std::string sql = "CREATE VIEW derived_attrs AS ";
+  std::string sql;
   for (const Derivation& d : kDerivations) {
-    if (d.bit != kDerivations[0].bit) sql += " UNION ALL ";
     const std::string bit = std::to_string(d.bit);
+    sql += std::string("CREATE VIEW ") + d.view + " AS ";
     if (!d.source)
       sql += "SELECT id AS item, " + nameIdSql(d.name) + " AS name, 0 AS idx, " + std::to_string(int(RowKind::String)) +
-             " AS kind, path AS str, NULL AS num FROM items WHERE derived & " + bit;
+             " AS kind, path AS str, NULL AS num FROM items WHERE derived & " + bit + ";";
     else
       sql += "SELECT a.item AS item, " + nameIdSql(d.name) +
              " AS name, a.idx AS idx, a.kind AS kind, a.str AS str, a.num AS num FROM attrs a JOIN items i ON i.id = "
-             "a.item WHERE a.name = " + nameIdSql(d.source) + " AND i.derived & " + bit;
+             "a.item WHERE a.name = " + nameIdSql(d.source) + " AND i.derived & " + bit + ";";
   }
-  return sql + ";";
+  return sql;
 }
 
 // A store of format 5 or older keeps every derived attribute as rows of

@@ -37,19 +37,22 @@ inline constexpr const char* kTypeAttributes[2] = {attr::ContentTypeTree, attr::
 // `path`), its display name (the file-system name) and its two content
 // dates (the file-system dates, for files without dates of their own).
 // Where the value is the same, the item row's `derived` holds the
-// attribute's bit and no row of its own is kept; the `derived_attrs` view
-// gives the rows back for queries. `source` is the attribute whose value
-// it repeats, or null for the path.
+// attribute's bit and no row of its own is kept; a view of its own
+// (`view`) gives the rows back for queries. `source` is the attribute whose
+// value it repeats, or null for the path.
 struct Derivation {
   int bit;
   const char* name;
   const char* source;
+  const char* view;
 };
-inline constexpr Derivation kDerivations[4] = {{1, attr::Path, nullptr},
-                                               {2, attr::DisplayName, attr::FSName},
-                                               {4, attr::ContentCreationDate, attr::FSCreationDate},
-                                               {8, attr::ContentModificationDate, attr::FSContentChangeDate}};
-bool isDerivable(const std::string& name);
+inline constexpr Derivation kDerivations[4] = {
+    {1, attr::Path, nullptr, "derived_path"},
+    {2, attr::DisplayName, attr::FSName, "derived_display_name"},
+    {4, attr::ContentCreationDate, attr::FSCreationDate, "derived_content_creation"},
+    {8, attr::ContentModificationDate, attr::FSContentChangeDate, "derived_content_modification"}};
+// The derivation of `name`, or null when it has none.
+const Derivation* derivationOf(const std::string& name);
 // Whether `bits` (an item's `derived`) holds `name`'s bit.
 bool isDerived(int bits, const std::string& name);
 

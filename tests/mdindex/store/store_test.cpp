@@ -416,8 +416,10 @@ TEST_F(StoreTest, DerivedAttributesReadBackAndAreFoundAsPut) {
 TEST_F(StoreTest, StoresOfEarlierFormatsAreMigratedInPlace) {
   // Format 6 back to format 5: the derived attributes as rows.
   const std::string toFormat5 = R"sql(
-INSERT INTO attrs(item, name, idx, kind, str, num) SELECT * FROM derived_attrs;
-DROP VIEW derived_attrs; ALTER TABLE items DROP COLUMN derived;
+INSERT INTO attrs(item, name, idx, kind, str, num) SELECT * FROM derived_path UNION ALL SELECT * FROM
+  derived_display_name UNION ALL SELECT * FROM derived_content_creation UNION ALL SELECT * FROM derived_content_modification;
+DROP VIEW derived_path; DROP VIEW derived_display_name; DROP VIEW derived_content_creation;
+DROP VIEW derived_content_modification; ALTER TABLE items DROP COLUMN derived;
 PRAGMA user_version = 5;
 )sql";
   // Format 5 back to format 4: every item's type rows of its own, and a text
