@@ -1,7 +1,8 @@
-// An item's attributes as rows of `attrs`, and the attributes kept once per
-// content type in `type_rows` instead of once per item. Internal to the
-// store folder: store.cpp writes and reads items with it, text_index.cpp
-// and the migration in open.cpp read them.
+// An item's attributes as rows of `attrs`, the attributes kept once per
+// content type in `type_rows` instead of once per item, and those kept as
+// a bit of the item row because they repeat another value (kDerivations).
+// Internal to the store folder: store.cpp writes and reads items with it,
+// text_index.cpp and the migration in open.cpp read them.
 #pragma once
 
 #include <cstdint>
