@@ -363,10 +363,18 @@ class Run {
   }
 
   // The writer thread: stores and reports each result, committing now and
-  // then so a long run shows progress to readers.
+  // then so a long run shows progress to readers. Large transactions are
+  // what makes a bulk import cheap: the text index writes its pending words
+  // once per transaction, and merges what it wrote before (2,048 files
+  // instead of 256 took a quarter less CPU on small files); the text bound
+  // keeps one transaction of large documents within reason.
+  static constexpr int kFilesPerCommit = 2048;
+  static constexpr size_t kTextPerCommit = 64u << 20;
+
   void writeAll(Store& store) {
     store.begin();
     int sinceCommit = 0;
+    size_t textSinceCommit = 0;
     for (;;) {
       std::vector<Work> batch;
       {
@@ -391,14 +399,16 @@ class Run {
           failed_ = true;
           continue;
         }
+        textSinceCommit += w.record ? w.record->text.size() : 0;
         write(store, w);
-        if (++sinceCommit >= 256) {
+        if (++sinceCommit >= kFilesPerCommit || textSinceCommit >= kTextPerCommit) {
           if (!store.commit()) {
             err_ << "mdimport: could not write to the index\n";
             failed_ = true;
           }
           store.begin();
           sinceCommit = 0;
+          textSinceCommit = 0;
         }
       }
     }
