@@ -140,3 +140,28 @@ TEST(TextMatch, AsciiWordEqualityAgreesWithTheGeneralPath) {
                   << " each=" << (reach == Reach::EachWord) << " op=" << int(op);
             }
 }
+
+TEST(TextMatch, AsciiTextIsIndexedAsTheGeneralPathIndexesIt) {
+  // As above: a trailing " é" (one more word, "e", and no camel-case part)
+  // sends a text down the general path. Random ASCII of every byte value,
+  // weighted towards letters and case changes, and a few chosen texts.
+  std::vector<std::string> texts = {"", " ", "HTTPServer fooBarBaz x1Y a_b-c", "ABC", "aB", "9Lives", "\x7F\x01" "abc\tDEF",
+                                    "don't stop", "end."};
+  uint64_t seed = 0x2545F4914F6CDD1DULL;
+  auto next = [&seed] {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    return seed;
+  };
+  const std::string common = "aZ9 _.-'bY";
+  for (int i = 0; i < 2000; ++i) {
+    std::string t(next() % 24, ' ');
+    for (char& c : t) c = next() % 3 ? common[next() % common.size()] : static_cast<char>(next() % 128);
+    texts.push_back(t);
+  }
+  for (const auto& t : texts) {
+    EXPECT_EQ(textmatch::indexedText(t) + "e ", textmatch::indexedText(t + " \xC3\xA9")) << '"' << t << '"';
+    EXPECT_EQ(textmatch::camelParts(t), textmatch::camelParts(t + " \xC3\xA9")) << '"' << t << '"';
+  }
+}
