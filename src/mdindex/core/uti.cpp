@@ -320,7 +320,7 @@ TypeInfo typeOfFile(const std::string& path) {
   return typeOfFile(path, lstat(path.c_str(), &st) == 0 ? st.st_mode : 0);
 }
 
-TypeInfo typeOfFile(const std::string& path, mode_t mode) {
+TypeInfo typeOfFile(const std::string& path, mode_t mode, int fd) {
   if (S_ISDIR(mode)) return typeForUti("public.folder");
   const auto slash = path.find_last_of('/');
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -331,12 +331,12 @@ TypeInfo typeOfFile(const std::string& path, mode_t mode) {
   // Only regular files are read; FIFOs and devices must never block the caller.
   std::string head;
   if (S_ISREG(mode)) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd >= 0) {
+    const int file = fd >= 0 ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (file >= 0) {
       head.resize(4096);
-      const ssize_t n = ::read(fd, head.data(), head.size());
+      const ssize_t n = ::pread(file, head.data(), head.size(), 0);
       head.resize(n > 0 ? static_cast<size_t>(n) : 0);
-      ::close(fd);
+      if (file != fd) ::close(file);
     }
   }
   if (byExt.uti != "public.data") {

@@ -22,8 +22,10 @@ struct TypeInfo {
 // first 4 KiB. Folders give "public.folder"; unknown data "public.data".
 // Never blocks on FIFOs or devices (they are typed without being opened).
 TypeInfo typeOfFile(const std::string& path);
-// The same for a file whose lstat() mode the caller has just read.
-TypeInfo typeOfFile(const std::string& path, mode_t mode);
+// The same for a file whose lstat() mode the caller has just read; `fd`,
+// when not -1, is the regular file opened, read (at offset 0, its offset
+// left alone) instead of opening the path again.
+TypeInfo typeOfFile(const std::string& path, mode_t mode, int fd = -1);
 
 // Type for an extension alone (without the dot, any case), or "public.data".
 TypeInfo typeForExtension(std::string_view ext);

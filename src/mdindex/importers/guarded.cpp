@@ -282,7 +282,9 @@ void GuardedImportSession::sendWhatFits() {
   for (auto& e : q.entries) {
     if (!e.prepared.runImporter || e.sent || e.unopenable) continue;
     if (count >= kInFlight || (count > 0 && bytes + e.path.size() > kMaxInFlightBytes)) break;
-    const int file = openForHelper(e.path);
+    // The file as opened to read its type; opened again only for a request
+    // sent a second time.
+    const int file = e.prepared.file.get() >= 0 ? e.prepared.file.release() : openForHelper(e.path);
     if (file < 0) {
       e.unopenable = true;
       continue;

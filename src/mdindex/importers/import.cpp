@@ -112,10 +112,20 @@ void mergeKeywords(Attributes& attributes, const std::vector<std::string>& keywo
   if (list.empty()) attributes.erase(it);
 }
 
-bool fileSystemAttributes(const std::string& path, ImportResult& out) {
+void OwnedFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+namespace {
+
+// fileSystemAttributes(), and with `keep` the regular file opened for its
+// type handed to the caller.
+bool fileSystemStage(const std::string& path, ImportResult& out, OwnedFd* keep) {
   struct statx st {};
   if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return false;
-  const TypeInfo type = typeOfFile(path, st.stx_mode);
+  if (keep && S_ISREG(st.stx_mode)) *keep = OwnedFd(openImportedFile(path));
+  const TypeInfo type = typeOfFile(path, st.stx_mode, keep ? keep->get() : -1);
   const bool isDir = S_ISDIR(st.stx_mode);
   const Date mtime = toDate(st.stx_mtime);
   // Some file systems report a zero birth time rather than none.
@@ -148,9 +158,13 @@ bool fileSystemAttributes(const std::string& path, ImportResult& out) {
   return true;
 }
 
+}  // namespace
+
+bool fileSystemAttributes(const std::string& path, ImportResult& out) { return fileSystemStage(path, out, nullptr); }
+
 PreparedImport prepareImport(const std::string& path, const ImportLimits& limits) {
   PreparedImport p;
-  if (!fileSystemAttributes(path, p.result)) {
+  if (!fileSystemStage(path, p.result, &p.file)) {
     p.result.status = ImportStatus::Unreadable;
     return p;
   }
@@ -324,6 +338,9 @@ ImportLimits recognitionLimits(const std::string& languages, ImportLimits base) 
 ImportResult importFile(const std::string& path, const ImportLimits& limits) {
   PreparedImport p = prepareImport(path, limits);
   if (p.runImporter) {
+    // The importer reads the file that was typed, not whatever the path
+    // names by then.
+    const ImportedFileScope file(path, p.file.release());
     try {
       applyFormatResult(runFormatImporter(*p.importer, path, limits), p.result);
     } catch (const std::bad_alloc&) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "mdindex/importers/import.h"
@@ -129,11 +130,39 @@ struct FormatResult {
   Recognition recognition = Recognition::None;
 };
 
+// A descriptor owned by one object at a time, closed with it.
+class OwnedFd {
+ public:
+  OwnedFd() = default;
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  OwnedFd(OwnedFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
+  OwnedFd& operator=(OwnedFd&& o) noexcept {
+    if (this != &o) {
+      reset();
+      fd_ = std::exchange(o.fd_, -1);
+    }
+    return *this;
+  }
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  ~OwnedFd() { reset(); }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
+
 // The file-system stage: attributes, type, whether a format importer runs.
+// `file` is the regular file as opened to read its type (read-only, never
+// through a final link, non-blocking), kept for the importer so that the
+// file is opened once; -1 when it is no regular file or could not be opened.
 struct PreparedImport {
   ImportResult result;
   const Importer* importer = nullptr;
   bool runImporter = false;
+  OwnedFd file;
 };
 
 PreparedImport prepareImport(const std::string& path, const ImportLimits& limits);
