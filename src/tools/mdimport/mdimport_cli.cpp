@@ -298,16 +298,27 @@ class Run {
       // What lies below follows the service's rules, so that a folder import
       // never adds what the service keeps out (and would never remove).
       const std::string path = it->path().string();
-      struct stat est {};
-      const bool skip = lstat(path.c_str(), &est) != 0 ||
-                        rules_.classify(path, est.st_mode) == service::EntryKind::Skipped ||
-                        (S_ISDIR(est.st_mode) && service::Exclusions::hasNeverIndexMarker(path));
+      const mode_t mode = entryType(*it);
+      const bool skip = rules_.classify(path, mode) == service::EntryKind::Skipped ||
+                        (S_ISDIR(mode) && service::Exclusions::hasNeverIndexMarker(path));
       if (skip) {
         it.disable_recursion_pending();
         continue;
       }
       importOne(path);
     }
+  }
+
+  // The file type of a listed entry (S_IFREG, S_IFDIR, S_IFLNK, or 0 for
+  // any other type or an entry gone), as the listing gave it where it did:
+  // no lstat for most entries.
+  static mode_t entryType(const fs::directory_entry& e) {
+    std::error_code ec;
+    if (e.is_symlink(ec)) return S_IFLNK;  // (never followed below)
+    if (ec) return 0;
+    if (e.is_regular_file(ec)) return S_IFREG;
+    if (e.is_directory(ec)) return S_IFDIR;
+    return 0;
   }
 
   // Queues `path` with the helper; hands on the oldest results while the
