@@ -1,5 +1,6 @@
 #include "mdimport_cli.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -290,6 +291,10 @@ class Run {
       handMessage("mdimport: cannot read " + mdindex::quoted(root, '\'') + ": " + ec.message());
       return;
     }
+    // Entries of a folder that can be listed but not searched cannot be
+    // looked at: they are passed over, as entries that vanish are.
+    std::string folder;
+    bool searchable = true;
     for (; it != end; it.increment(ec)) {
       if (ec) {
         handMessage("mdimport: cannot read " + mdindex::quoted(root, '\'') + ": " + ec.message());
@@ -298,7 +303,11 @@ class Run {
       // What lies below follows the service's rules, so that a folder import
       // never adds what the service keeps out (and would never remove).
       const std::string path = it->path().string();
-      const mode_t mode = entryType(*it);
+      if (std::string parent = it->path().parent_path().string(); parent != folder) {
+        folder = std::move(parent);
+        searchable = faccessat(AT_FDCWD, folder.c_str(), X_OK, AT_EACCESS) == 0;
+      }
+      const mode_t mode = searchable ? entryType(*it) : 0;
       const bool skip = rules_.classify(path, mode) == service::EntryKind::Skipped ||
                         (S_ISDIR(mode) && service::Exclusions::hasNeverIndexMarker(path));
       if (skip) {
@@ -379,13 +388,17 @@ class Run {
   // once per transaction, and merges what it wrote before (2,048 files
   // instead of 256 took a quarter less CPU on small files); the text bound
   // keeps one transaction of large documents within reason.
+  // (A run of slow files still commits every two seconds, so that readers
+  // see it progress.)
   static constexpr int kFilesPerCommit = 2048;
   static constexpr size_t kTextPerCommit = 64u << 20;
+  static constexpr std::chrono::seconds kTimePerCommit{2};
 
   void writeAll(Store& store) {
     store.begin();
     int sinceCommit = 0;
     size_t textSinceCommit = 0;
+    auto lastCommit = std::chrono::steady_clock::now();
     for (;;) {
       std::vector<Work> batch;
       {
@@ -412,7 +425,8 @@ class Run {
         }
         textSinceCommit += w.record ? w.record->text.size() : 0;
         write(store, w);
-        if (++sinceCommit >= kFilesPerCommit || textSinceCommit >= kTextPerCommit) {
+        if (++sinceCommit >= kFilesPerCommit || textSinceCommit >= kTextPerCommit ||
+            std::chrono::steady_clock::now() - lastCommit >= kTimePerCommit) {
           if (!store.commit()) {
             err_ << "mdimport: could not write to the index\n";
             failed_ = true;
@@ -420,6 +434,7 @@ class Run {
           store.begin();
           sinceCommit = 0;
           textSinceCommit = 0;
+          lastCommit = std::chrono::steady_clock::now();
         }
       }
     }
