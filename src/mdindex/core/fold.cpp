@@ -30,7 +30,7 @@ std::string mapWith(std::string_view text, int flags) {
 std::string foldText(std::string_view text, unsigned options) {
   // ASCII is its own compatibility form and has no marks, so folding it is
   // at most lowering its case: most texts skip the Unicode machinery.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+  if (isAscii(text)) {
     std::string out(text);
     if (options & FoldCase)
       for (char& c : out)
@@ -44,6 +44,10 @@ std::string foldText(std::string_view text, unsigned options) {
 }
 
 std::string composeNfc(std::string_view text) { return mapWith(text, UTF8PROC_COMPOSE); }
+
+bool isAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 bool isValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(text.data());

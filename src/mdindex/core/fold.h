@@ -23,6 +23,10 @@ std::string foldText(std::string_view text, unsigned options = FoldAll);
 // True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool isValidUtf8(std::string_view text);
 
+// True when every byte of `text` is ASCII: such text is its own
+// compatibility form, has no marks and folds by lowering its case alone.
+bool isAscii(std::string_view text);
+
 // Returns `text` with invalid UTF-8 sequences replaced by U+FFFD.
 std::string sanitizeUtf8(std::string_view text);
 

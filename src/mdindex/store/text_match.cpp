@@ -211,10 +211,6 @@ std::string indexedWords(std::string_view utf8) {
 
 namespace {
 
-bool allAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // The word characters of ASCII (kWordCategories there: letters and digits).
 bool isAsciiWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
@@ -226,7 +222,7 @@ std::string indexedText(std::string_view utf8) {
   // ASCII, the bulk of what is stored, has neither marks nor unspaced
   // scripts nor folding beyond lower case: its words are its runs of
   // letters and digits, lowered, which one pass gives without the walker.
-  if (allAscii(utf8)) {
+  if (isAscii(utf8)) {
     std::string out;
     out.reserve(utf8.size() + 1);
     bool inWord = false;
@@ -373,8 +369,7 @@ Matcher::Glob Matcher::globFrom(const Folded& v, size_t start, bool toWordEnd) c
 std::optional<bool> Matcher::asciiMatch(std::string_view value) const {
   if (asciiPattern_.empty() && !pattern_.chars.empty()) return std::nullopt;
   if (glob_) return std::nullopt;
-  if (!allAscii(value))
-    return std::nullopt;
+  if (!isAscii(value)) return std::nullopt;
   if (wordwise_) {
     if (op_ == query::Op::Equal || op_ == query::Op::Like) return asciiWordEquals(value);
     if (op_ == query::Op::NotEqual) {
@@ -524,7 +519,7 @@ std::string camelParts(std::string_view utf8) {
   std::string out;
   // In ASCII a camel-case part begins only at an upper-case letter right
   // after a lower-case one; text without one has none (most text).
-  if (allAscii(utf8)) {
+  if (isAscii(utf8)) {
     bool any = false;
     for (size_t i = 1; i < utf8.size() && !any; ++i)
       any = utf8[i] >= 'A' && utf8[i] <= 'Z' && utf8[i - 1] >= 'a' && utf8[i - 1] <= 'z';
