@@ -37,12 +37,6 @@ const Derivation* derivationOf(const std::string& name) {
   return nullptr;
 }
 
-bool isDerived(int bits, const std::string& name) {
-  for (const Derivation& d : kDerivations)
-    if ((bits & d.bit) && name == d.name) return true;
-  return false;
-}
-
 namespace {
 
 // Attribute names are kept once, in `names`; a row of `attrs` refers to its

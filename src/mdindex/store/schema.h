@@ -53,8 +53,6 @@ inline constexpr Derivation kDerivations[4] = {
     {8, attr::ContentModificationDate, attr::FSContentChangeDate, "derived_content_modification"}};
 // The derivation of `name`, or null when it has none.
 const Derivation* derivationOf(const std::string& name);
-// Whether `bits` (an item's `derived`) holds `name`'s bit.
-bool isDerived(int bits, const std::string& name);
 
 // Names the store treats as identity or type rather than searchable
 // metadata: left out of the text index and of the `*` / `**` attributes.

@@ -189,7 +189,7 @@ Written writeItem(Connection& s, const ItemRecord& r, const std::string& path, i
     // gives its rows back finds it by that.)
     const int64_t nameId = s.nameId(name);
     if (!nameId) return Written::NewItem;
-    if (derived && isDerived(derived, name)) continue;
+    if (const Derivation* d = derived ? derivationOf(name) : nullptr; d && (derived & d->bit)) continue;
     appendRows(nameId, value, rows);
     if (*byType && name == attr::ContentType) rows.back().kind = RowKind::TypeString;
   }
